@@ -1,0 +1,1 @@
+// Placeholder translation unit; the exports arrive with the link layer.
