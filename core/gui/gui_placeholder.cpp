@@ -1,0 +1,1 @@
+// Placeholder; removed when the first window lands.
