@@ -1,0 +1,93 @@
+#pragma once
+// PPalette: a false-colour palette. Per colour channel (0 red, 1 green, 2 blue) a curve of up to
+// 20 cubic Bezier segments maps the input level (x, 0..1 = fraction of 65535) to an intensity
+// (y, 0..1); from the curves BuildTables fills lookup tables of 65536 entries per channel so that
+// a 16-bit display value maps directly to a colour. Stored as a 429-line ".pal" text file.
+//
+// The tables (about 1 MB) live on the heap; copying a palette copies them (deep copy).
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+inline constexpr int PaletteChannels = 3;
+inline constexpr int PaletteMaxSegments = 20;
+inline constexpr int PalettePoints = 3 * PaletteMaxSegments + 1; // 61
+inline constexpr int PaletteLevels = 65536;
+inline constexpr int PaletteFileLines = 3 * (1 + PaletteMaxSegments + 2 * PalettePoints); // 429
+
+// Three 65536-entry tables on the heap, one per channel: table[channel][level].
+template <typename T> class PaletteTables
+{
+public:
+    using Channel = std::array<T, PaletteLevels>;
+    PaletteTables() : data_(std::make_unique<Channel[]>(PaletteChannels)) {}
+    PaletteTables(const PaletteTables &other) : PaletteTables() { *this = other; }
+    PaletteTables &operator=(const PaletteTables &other)
+    {
+        if (this != &other)
+            for (int c = 0; c < PaletteChannels; ++c)
+                data_[c] = other.data_[c];
+        return *this;
+    }
+    // Moving hands over the storage; the moved-from object gets fresh zeroed tables, so every
+    // palette always has its tables.
+    PaletteTables(PaletteTables &&other) : PaletteTables() { data_.swap(other.data_); }
+    PaletteTables &operator=(PaletteTables &&other) noexcept
+    {
+        data_.swap(other.data_);
+        return *this;
+    }
+    Channel &operator[](int channel) { return data_[channel]; }
+    const Channel &operator[](int channel) const { return data_[channel]; }
+
+private:
+    std::unique_ptr<Channel[]> data_;
+};
+
+struct PalettePoint {
+    float x = 0.0f; // input level, 0..1
+    float y = 0.0f; // output intensity, 0..1
+};
+
+class PPalette
+{
+public:
+    // A built-in grey ramp (one straight segment from (0,0) to (1,1) per channel, tables built),
+    // so that an image shows before any palette file is loaded. Name is empty.
+    PPalette();
+
+    std::string Name; // file path the palette was last loaded from (empty when built in)
+    // Per channel 61 points: Points[c][0] is the first anchor; segment s (1..SegmentCount[c]) uses
+    // Points[c][3s-3] (start anchor), [3s-2], [3s-1] (handles) and [3s] (end anchor).
+    std::array<std::array<PalettePoint, PalettePoints>, PaletteChannels> Points{};
+    std::array<std::int32_t, PaletteChannels> SegmentCount{}; // segments in use, 1..20
+    // Handle symmetry of each point, kept for the palette editor.
+    std::array<std::array<bool, PaletteMaxSegments>, PaletteChannels> Symmetric{};
+    // Set to 1 whenever the tables were rebuilt or replaced; the image window compares it to
+    // decide whether to re-render, and clears it.
+    std::uint8_t Dirty = 1;
+    PaletteTables<float> FloatTable;       // FloatTable[c][level], intensity 0..1
+    PaletteTables<std::uint8_t> ByteTable; // ByteTable[c][level], intensity 0..255
+
+    // Red in the low byte, green in the next, blue in the third (level clamped to 0..65535).
+    std::uint32_t ColorAt(int level) const;
+    // Copies name, counts, flags, points and both tables, then sets Dirty.
+    void Assign(const PPalette &source);
+    // Rebuilds the tables of the selected channels from their curves. Entry 0 of a rebuilt channel
+    // is 0; levels the curve does not reach keep their earlier values. Sets Dirty when blue is
+    // rebuilt.
+    void BuildTables(bool red, bool green, bool blue);
+    // Reads a ".pal" file, sets Name to path, builds all three channels and sets Dirty. A missing,
+    // short or malformed file is reported once through the message hooks; the values it does not
+    // hold (or holds malformed) keep their previous values. False when anything was wrong.
+    bool LoadFromFile(const std::string &path);
+    // Writes the ".pal" file (429 lines); false, reported once, when it could not be written whole
+    // (an existing file is then left as it was).
+    bool SaveToFile(const std::string &path) const;
+
+    // Same curves: counts, flags and all 61 points of every channel.
+    bool SameCurves(const PPalette &other) const;
+    // Same float and byte tables.
+    bool SameTables(const PPalette &other) const;
+};
