@@ -85,9 +85,9 @@ public:
 
     // Storage for width x height x frames. Nothing happens when the image is not empty and the size
     // is unchanged (the pixels stay); otherwise the old storage is freed and new storage allocated
-    // (pixel values undefined, every alpha byte 255). A size with a zero or negative term leaves
-    // the image empty and freed.
-    void Allocate(int width, int height, int frames);
+    // (pixel values undefined, every alpha byte 255). A size with a zero or negative term (or too
+    // many rows) leaves the image empty and freed and returns false.
+    bool Allocate(int width, int height, int frames);
     // Releases Rows and Rgba: Empty, Width = Height = 0, Frames = 1. Harmless on an empty image.
     void Free();
     // Deep copy of the source (flags, texts, every header number, selection, TimeStamp, pixels and
@@ -126,4 +126,5 @@ public:
 
 private:
     void CopyHeaderFrom(const ImageData &source);
+    void TakeFrom(ImageData &other);
 };

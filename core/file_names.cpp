@@ -1,0 +1,37 @@
+#include "file_names.h"
+
+namespace
+{
+
+// Index of the first character of the file-name part.
+std::size_t NameStart(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+} // namespace
+
+std::string ExtractExtension(std::string_view path)
+{
+    const std::string_view name = path.substr(NameStart(path));
+    const std::size_t dot = name.rfind('.');
+    return std::string(dot == std::string_view::npos ? name : name.substr(dot + 1));
+}
+
+std::string StripExtension(std::string_view path)
+{
+    const std::size_t start = NameStart(path);
+    const std::size_t dot = path.find('.', start);
+    return std::string(dot == std::string_view::npos ? path : path.substr(0, dot));
+}
+
+std::string ExtractFileNamePart(std::string_view path)
+{
+    return std::string(path.substr(NameStart(path)));
+}
+
+std::string ExtractDirectoryPart(std::string_view path)
+{
+    return std::string(path.substr(0, NameStart(path)));
+}

@@ -1,0 +1,203 @@
+#include "image_data.h"
+
+#include "settings.h"
+
+#include <climits>
+#include <cstring>
+
+ImageData::ImageData() : Palette(CurrentSettings().DefaultPalettes[0])
+{
+    Palette.Dirty = 1; // as after PPalette::Assign
+}
+
+ImageData::ImageData(ImageData &&other) : Palette(std::move(other.Palette))
+{
+    TakeFrom(other);
+}
+
+ImageData &ImageData::operator=(ImageData &&other)
+{
+    if (this != &other) {
+        Palette = std::move(other.Palette);
+        TakeFrom(other);
+    }
+    return *this;
+}
+
+void ImageData::TakeFrom(ImageData &other)
+{
+    CopyHeaderFrom(other);
+    SelectionIsLine = other.SelectionIsLine;
+    Spare1 = std::move(other.Spare1);
+    Rows = std::move(other.Rows);
+    Rgba = std::move(other.Rgba);
+    // The source is left a valid empty image.
+    other.Rows.Free();
+    std::vector<std::uint8_t>().swap(other.Rgba);
+    other.Empty = true;
+    other.Width = 0;
+    other.Height = 0;
+    other.Frames = 1;
+}
+
+void ImageData::CopyHeaderFrom(const ImageData &s)
+{
+    Empty = s.Empty;
+    DarkApplied = s.DarkApplied;
+    FlatApplied = s.FlatApplied;
+    SelectionShown = s.SelectionShown;
+    LogDisplay = s.LogDisplay;
+    Modified = s.Modified;
+    FileName = s.FileName;
+    HeaderFileName = s.HeaderFileName;
+    Date = s.Date;
+    Time = s.Time;
+    Description = s.Description;
+    Filters = s.Filters;
+    IntegrationTime = s.IntegrationTime;
+    Spare2 = s.Spare2;
+    CCDTemperature = s.CCDTemperature;
+    Gain = s.Gain;
+    TopDark = s.TopDark;
+    BottomDark = s.BottomDark;
+    SkyLevel = s.SkyLevel;
+    OffsetLevel = s.OffsetLevel;
+    DisplayOffset = s.DisplayOffset;
+    Zoom = s.Zoom;
+    ShiftX = s.ShiftX;
+    ShiftY = s.ShiftY;
+    Angle = s.Angle;
+    RotationCentreX = s.RotationCentreX;
+    RotationCentreY = s.RotationCentreY;
+    CurrentFrame = s.CurrentFrame;
+    Reserved1 = s.Reserved1;
+    Reserved2 = s.Reserved2;
+    OriginFormat = s.OriginFormat;
+    Brightest = s.Brightest;
+    Dimmest = s.Dimmest;
+    Width = s.Width;
+    Height = s.Height;
+    Frames = s.Frames;
+    MaxColumns = s.MaxColumns;
+    MaxRows = s.MaxRows;
+    XHi = s.XHi;
+    XLo = s.XLo;
+    YHi = s.YHi;
+    YLo = s.YLo;
+    YBin = s.YBin;
+    XBin = s.XBin;
+    SelX0 = s.SelX0;
+    SelY0 = s.SelY0;
+    SelX1 = s.SelX1;
+    SelY1 = s.SelY1;
+    TimeStamp = s.TimeStamp;
+}
+
+bool ImageData::Allocate(int width, int height, int frames)
+{
+    if (!Empty && width == Width && height == Height && frames == Frames)
+        return true; // the acquisition re-reads into the same image every frame: keep the storage
+    Free();
+    if (width <= 0 || height <= 0 || frames <= 0)
+        return false;
+    const long long rowCount = static_cast<long long>(height) * frames;
+    if (rowCount > INT_MAX)
+        return false;
+    Rows.Allocate(static_cast<int>(rowCount), width);
+    const std::size_t pixels = static_cast<std::size_t>(rowCount) * static_cast<std::size_t>(width);
+    // Every byte 255: alpha must be 255, the colours are rendered before they are shown.
+    Rgba.assign(pixels * 4, 255);
+    Width = width;
+    Height = height;
+    Frames = frames;
+    Empty = false;
+    return true;
+}
+
+void ImageData::Free()
+{
+    Rows.Free();
+    std::vector<std::uint8_t>().swap(Rgba);
+    Empty = true;
+    Width = 0;
+    Height = 0;
+    Frames = 1;
+}
+
+void ImageData::Assign(const ImageData &source)
+{
+    if (this == &source)
+        return;
+    if (source.Empty || source.Rows.IsEmpty()) {
+        Free();
+        CopyHeaderFrom(source);
+        Empty = true;
+        Width = 0;
+        Height = 0;
+        Frames = 1;
+    } else {
+        Allocate(source.Width, source.Height, source.Frames);
+        CopyHeaderFrom(source);
+        source.CopyPixelsTo(Rows);
+    }
+    Palette = source.Palette; // the whole palette, its dirty byte included
+}
+
+bool ImageData::CopyPixelsTo(UShortMatrix &rows) const
+{
+    if (Empty || rows.Rows() < Height * Frames || rows.Columns() < Width)
+        return false;
+    if (rows.Columns() == Width) {
+        std::memcpy(rows.Data(), Rows.Data(), PixelCount() * sizeof(std::uint16_t));
+    } else {
+        for (int r = 0; r < Height * Frames; ++r)
+            std::memcpy(rows[r], Rows[r], static_cast<std::size_t>(Width) * sizeof(std::uint16_t));
+    }
+    return true;
+}
+
+bool ImageData::CopyPixelsFrom(const UShortMatrix &rows)
+{
+    if (Empty || rows.Rows() < Height * Frames || rows.Columns() < Width)
+        return false;
+    if (rows.Columns() == Width) {
+        std::memcpy(Rows.Data(), rows.Data(), PixelCount() * sizeof(std::uint16_t));
+    } else {
+        for (int r = 0; r < Height * Frames; ++r)
+            std::memcpy(Rows[r], rows[r], static_cast<std::size_t>(Width) * sizeof(std::uint16_t));
+    }
+    return true;
+}
+
+bool ImageData::CopyRegionTo(UShortMatrix &rows, int x0, int x1, int y0, int y1) const
+{
+    if (Empty || x0 < 0 || y0 < 0 || x1 < x0 || y1 < y0 || x1 >= Width || y1 >= Height * Frames)
+        return false;
+    const int columns = x1 - x0 + 1;
+    if (rows.Rows() < y1 - y0 + 1 || rows.Columns() < columns)
+        return false;
+    for (int y = y0; y <= y1; ++y)
+        std::memcpy(rows[y - y0], Rows[y] + x0, static_cast<std::size_t>(columns) * sizeof(std::uint16_t));
+    return true;
+}
+
+bool ImageData::SetHeader(const AcquisitionHeader &header)
+{
+    TopDark = header.TopDarkLevel;
+    BottomDark = header.BottomDarkLevel;
+    SkyLevel = header.SkyLevel;
+    OffsetLevel = header.OffsetLevel;
+    Brightest = header.Maximum;
+    Dimmest = header.Minimum;
+    MaxColumns = header.SensorColumns;
+    MaxRows = header.SensorRows;
+    XHi = header.XHigh;
+    XLo = header.XLow;
+    YHi = header.YHigh;
+    YLo = header.YLow;
+    YBin = header.YBinning;
+    XBin = header.XBinning;
+    // Columns and rows must describe the storage the readout was read into; a header that says
+    // otherwise would make every later pixel loop run past the block.
+    return !Empty && header.Columns == Width && header.Rows == Height;
+}
