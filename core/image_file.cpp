@@ -1,0 +1,232 @@
+#include "image_file.h"
+
+#include "bmp_file.h"
+#include "fits_file.h"
+#include "image_data.h"
+#include "levels.h"
+#include "native_file.h"
+#include "png_file.h"
+#include "text_format.h"
+#include "ui_hooks.h"
+
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+bool PlausibleImageSize(std::int64_t width, std::int64_t height, std::int64_t frames)
+{
+    if (width <= 0 || height <= 0 || frames <= 0)
+        return false;
+    if (width > MaxImagePixels || height > MaxImagePixels || frames > MaxImagePixels)
+        return false;
+    return width * height <= MaxImagePixels && width * height * frames <= MaxImagePixels;
+}
+
+bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> &bytes)
+{
+    bytes.clear();
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    bool ok = true;
+    std::uint8_t chunk[65536];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < sizeof chunk) {
+            ok = !std::ferror(file);
+            break;
+        }
+    }
+    std::fclose(file);
+    return ok;
+}
+
+namespace
+{
+
+std::string TemporaryNameFor(const std::string &target)
+{
+    static std::atomic<unsigned> counter{0};
+    return target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+}
+
+} // namespace
+
+ReplacingFile::ReplacingFile(const std::string &target)
+    : target_(target), temporary_(TemporaryNameFor(target))
+{
+    std::error_code ignored;
+    std::filesystem::remove(temporary_, ignored); // a leftover of a crashed run with the same name
+}
+
+ReplacingFile::~ReplacingFile()
+{
+    if (file_)
+        std::fclose(file_);
+    if (!committed_) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary_, ignored);
+    }
+}
+
+std::FILE *ReplacingFile::Open()
+{
+    if (!file_)
+        file_ = std::fopen(temporary_.c_str(), "wb");
+    if (!file_)
+        failed_ = true;
+    return file_;
+}
+
+bool ReplacingFile::Write(const void *data, std::size_t size)
+{
+    if (!file_ || failed_)
+        return failed_ = true, false;
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size)
+        failed_ = true;
+    return !failed_;
+}
+
+bool ReplacingFile::Commit()
+{
+    if (file_) {
+        if (std::fflush(file_) != 0 || std::ferror(file_))
+            failed_ = true;
+        if (std::fclose(file_) != 0)
+            failed_ = true;
+        file_ = nullptr;
+    }
+    if (failed_)
+        return false;
+    std::error_code error;
+    std::filesystem::rename(temporary_, target_, error);
+    if (error)
+        return failed_ = true, false;
+    committed_ = true;
+    return true;
+}
+
+void ReportWriteFailure(const std::string &path)
+{
+    Ui().ShowMessage(KorviCaption, "Could not write file: " + path, MessageButtons::Ok, MessageIcon::Error);
+}
+
+std::uint32_t NextImageTimeStamp()
+{
+    static std::atomic<std::uint32_t> last{0};
+    const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+    std::uint32_t previous = last.load();
+    std::uint32_t next;
+    do {
+        next = now > previous ? now : previous + 1;
+    } while (!last.compare_exchange_weak(previous, next));
+    return next;
+}
+
+namespace
+{
+
+void ShowLoadError(const std::string &text)
+{
+    Ui().ShowMessage(KorviErrorCaption, text, MessageButtons::Ok, MessageIcon::Error);
+}
+
+constexpr std::uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+} // namespace
+
+bool ProbeImageFile(const std::string &path, ImageFileInfo &info)
+{
+    info = ImageFileInfo{};
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return false;
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        ShowLoadError("Could not open file: " + path);
+        return false;
+    }
+    char start[256] = {};
+    const std::size_t got = std::fread(start, 1, sizeof start, file);
+    std::fclose(file);
+
+    const std::string_view head(start, got);
+    const std::string_view firstLine = TrimText(head.substr(0, head.find('\n')));
+    if (firstLine == NativeFileTag) {
+        info.Format = NativeFormat;
+        return ProbeNativeImage(path, info.Width, info.Height);
+    }
+    if (head.starts_with("SIMPLE")) {
+        info.Format = FitsFormat;
+        return ProbeFitsImage(path, info.Width, info.Height, info.Frames);
+    }
+    if (got >= sizeof PngSignature && std::memcmp(start, PngSignature, sizeof PngSignature) == 0) {
+        info.Format = PngFormat;
+        return ProbePngImage(path, info.Width, info.Height);
+    }
+    if (head.starts_with("BM")) {
+        info.Format = BitmapFormat;
+        return ProbeBmpImage(path, info.Width, info.Height);
+    }
+    ShowLoadError("Unsupported image format.");
+    return false;
+}
+
+bool LoadImageFile(const std::string &path, ImageData &image)
+{
+    ImageFileInfo info;
+    if (!ProbeImageFile(path, info))
+        return false;
+    ImageData loaded;
+    loaded.Allocate(info.Width, info.Height, info.Frames);
+    if (loaded.Empty) {
+        ShowLoadError("Not enough memory to load " + path);
+        return false;
+    }
+    bool read = false;
+    {
+        BusyCursor busy;
+        switch (info.Format) {
+        case NativeFormat:
+            read = ReadNativeImage(path, loaded);
+            break;
+        case FitsFormat:
+            read = ReadFitsImage(path, loaded);
+            break;
+        case BitmapFormat:
+            read = ReadBmpImage(path, loaded);
+            break;
+        case PngFormat:
+            read = ReadPngImage(path, loaded);
+            break;
+        default:
+            break;
+        }
+    }
+    if (!read)
+        return false;
+    loaded.DarkApplied = false;
+    loaded.FlatApplied = false;
+    ComputeDisplayLevels(loaded);
+    loaded.TimeStamp = NextImageTimeStamp();
+    loaded.OriginFormat = info.Format;
+    loaded.SelX0 = loaded.SelY0 = loaded.SelX1 = loaded.SelY1 = 0;
+    image = std::move(loaded);
+    return true;
+}
+
+bool SaveImageFile(const std::string &path, int format, const ImageData &image)
+{
+    BusyCursor busy;
+    if (format <= NativeFormat)
+        return WriteNativeImage(path, image);
+    if (format == FitsFormat)
+        return WriteFitsImage(path, image);
+    if (format == PngFormat)
+        return WritePngImage(path, image);
+    return false;
+}

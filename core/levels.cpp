@@ -1,0 +1,149 @@
+#include "levels.h"
+
+#include "image_data.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace
+{
+
+// The mode with the tie rule of a column-by-column scan: among the values that share the top
+// count, the one whose last counted pixel comes first in that scan. Only ties need the scan.
+int ModeOf(const UShortMatrix &rows, const std::uint32_t *histogram, int low, int high, int xStart,
+           int yStart, int xEnd, int yEnd, int ceiling)
+{
+    std::uint32_t best = 0;
+    int mode = 0;
+    int tied = 0;
+    for (int v = low; v <= high; ++v) {
+        if (histogram[v] > best) {
+            best = histogram[v];
+            mode = v;
+            tied = 1;
+        } else if (histogram[v] == best && best > 0) {
+            ++tied;
+        }
+    }
+    if (tied <= 1)
+        return mode;
+    std::vector<std::uint32_t> seen(65536, 0);
+    for (int x = xStart; x < xEnd; ++x)
+        for (int y = yStart; y < yEnd; ++y) {
+            const int v = rows[y][x];
+            if (v <= ceiling && histogram[v] == best && ++seen[v] == best)
+                return v;
+        }
+    return mode;
+}
+
+} // namespace
+
+void ComputeRegionStatistics(const UShortMatrix &rows, std::uint32_t *histogram, int xStart, int yStart,
+                             int xEnd, int yEnd, float &mean, float &median, float &standardDeviation,
+                             int &minimum, int &maximum, int &mode, int ceiling)
+{
+    xStart = std::max(xStart, 0);
+    yStart = std::max(yStart, 0);
+    xEnd = std::min(xEnd, rows.Columns());
+    yEnd = std::min(yEnd, rows.Rows());
+    std::fill(histogram, histogram + 65536, 0u);
+
+    int low = 1000000;
+    int high = -1000000;
+    std::uint64_t count = 0;
+    double sum = 0.0;
+    for (int y = yStart; y < yEnd; ++y) {
+        const std::uint16_t *row = rows[y];
+        for (int x = xStart; x < xEnd; ++x) {
+            const int v = row[x];
+            low = std::min(low, v);
+            high = std::max(high, v);
+            if (v <= ceiling) {
+                ++histogram[v];
+                ++count;
+                sum += v;
+            }
+        }
+    }
+    minimum = low;
+    maximum = high;
+    const double average = count > 0 ? sum / static_cast<double>(count) : sum;
+    mean = static_cast<float>(average);
+    if (low > high) { // nothing in the rectangle: no histogram entry to read
+        median = 0.0f;
+        mode = 0;
+        return;
+    }
+
+    mode = ModeOf(rows, histogram, low, high, xStart, yStart, xEnd, yEnd, ceiling);
+
+    std::uint64_t total = 0;
+    for (int v = low; v <= high; ++v)
+        total += histogram[v];
+    const double half = static_cast<double>(total) / 2.0;
+    std::uint64_t running = 0;
+    int k = low;
+    for (; k < high; ++k) {
+        running += histogram[k];
+        if (static_cast<double>(running) >= half)
+            break;
+    }
+    median = static_cast<float>(k);
+
+    if (count > 1) {
+        double squares = 0.0;
+        for (int v = low; v <= high; ++v)
+            if (histogram[v] != 0) {
+                const double d = v - average;
+                squares += histogram[v] * d * d;
+            }
+        standardDeviation = static_cast<float>(std::sqrt(squares / static_cast<double>(count - 1)));
+    }
+}
+
+void ComputeDisplayLevels(ImageData &image)
+{
+    const auto span = [](int size, int &start, int &end) {
+        if (size > 50) {
+            start = static_cast<int>(0.2 * size);
+            end = static_cast<int>(0.8 * size);
+        } else {
+            start = 0;
+            end = size - 1;
+        }
+    };
+    int xStart, xEnd, yStart, yEnd;
+    span(image.Width, xStart, xEnd);
+    span(image.Height, yStart, yEnd);
+    if (image.Empty)
+        xEnd = yEnd = 0;
+
+    std::vector<std::uint32_t> histogram(65536);
+    float mean = 0.0f, median = 0.0f, deviation = 0.0f;
+    int minimum = 0, maximum = 0, mode = 0;
+    ComputeRegionStatistics(image.Rows, histogram.data(), xStart, yStart, xEnd, yEnd, mean, median, deviation,
+                            minimum, maximum, mode, 65535);
+
+    std::uint64_t total = 0;
+    for (int v = minimum; v <= maximum; ++v)
+        total += histogram[v];
+    // One walk up from the minimum: k is the first value at which the pixels from the minimum to
+    // k - 1 reach the share asked for. It never passes maximum + 1, where every pixel is counted.
+    std::uint64_t below = 0;
+    int k = minimum;
+    const auto walkTo = [&](double share) {
+        while (static_cast<double>(below) < share * static_cast<double>(total)) {
+            below += histogram[k];
+            ++k;
+        }
+        return k;
+    };
+    const int low = walkTo(0.001);
+    image.SkyLevel = static_cast<float>(low) - image.OffsetLevel - image.BottomDark;
+    image.DisplayOffset = image.BottomDark + (image.OffsetLevel + image.SkyLevel);
+    const int high = walkTo(0.99);
+    const float d = static_cast<float>(high) - image.DisplayOffset;
+    image.Gain = d > 0.0f ? 65535.0f / d : 1.0f;
+}
