@@ -26,6 +26,8 @@ enum : ULONG { FT_PURGE_RX = 1, FT_PURGE_TX = 2 };
 enum : UCHAR { FT_BITS_8 = 8, FT_BITS_7 = 7, FT_STOP_BITS_1 = 0, FT_STOP_BITS_2 = 2, FT_PARITY_NONE = 0 };
 enum : USHORT { FT_FLOW_NONE = 0x0000 };
 
+// Hidden wherever they are linked: a shared library that carries this layer never exports it.
+#pragma GCC visibility push(hidden)
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE *handle);
 FT_STATUS FT_Close(FT_HANDLE handle);
 FT_STATUS FT_ResetDevice(FT_HANDLE handle);
@@ -49,3 +51,4 @@ FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD bytesToRead, DWORD *byte
 FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD *rxBytes, DWORD *txBytes, DWORD *eventStatus);
 FT_STATUS FT_GetModemStatus(FT_HANDLE handle, ULONG *modemStatus);
 FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, ULONG inTransferSize, ULONG outTransferSize);
+#pragma GCC visibility pop

@@ -1,0 +1,3 @@
+# Tests of the FT_* layer and the simulated camera controller.
+korvi_add_test(ftd2xx_sim_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ftd2xx_sim_test.cpp
+  LIBS korvi_ftd2xx korvi_sim ENV KORVI_TIME_SCALE=0.01)
