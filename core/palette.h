@@ -48,6 +48,7 @@ private:
 struct PalettePoint {
     float x = 0.0f; // input level, 0..1
     float y = 0.0f; // output intensity, 0..1
+    bool operator==(const PalettePoint &) const = default;
 };
 
 class PPalette
