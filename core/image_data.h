@@ -105,7 +105,8 @@ public:
     // size, the sub-frame and the binning. It does not allocate: Width and Height are taken only
     // when they describe the allocated storage; otherwise they stay and the result is false.
     bool SetHeader(const AcquisitionHeader &header);
-    // Load and save through the image file dispatch (format: ImageFormat).
+    // Load and save through the image file dispatch, LoadImageFile / SaveImageFile (format:
+    // ImageFormat). True on success; failures are reported by the dispatch.
     bool SaveToFile(const std::string &path, int format);
     bool LoadFromFile(const std::string &path);
 

@@ -3,6 +3,7 @@
 target_sources(korvi_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/file_names.cpp
   ${CMAKE_CURRENT_LIST_DIR}/image_data.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/image_data_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/line_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/palette.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp

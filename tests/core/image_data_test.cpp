@@ -1,6 +1,8 @@
 #include "image_data.h"
 #include "matrix.h"
+#include "recording_ui_hooks.h"
 #include "settings.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -496,6 +498,38 @@ TEST(ImageData, SetHeaderNeverResizesPastTheStorage)
     header.Columns = 10;
     EXPECT_FALSE(empty.SetHeader(header));
     EXPECT_EQ(empty.Width, 0);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST(ImageData, SaveAndLoadGoThroughTheFileDispatch)
+{
+    korvi::test::TempDir dir;
+    korvi::test::RecordingUiHooks hooks;
+    ImageData source;
+    ASSERT_TRUE(source.Allocate(9, 7, 1));
+    FillCoded(source);
+    source.XLo = 0;
+    source.XHi = 8;
+    source.YLo = 0;
+    source.YHi = 6;
+    source.XBin = source.YBin = 1;
+    source.MaxColumns = 9;
+    source.MaxRows = 7;
+    const std::string path = dir.file("round.kvr");
+    ASSERT_TRUE(source.SaveToFile(path, FormatNative));
+    ImageData loaded;
+    ASSERT_TRUE(loaded.LoadFromFile(path));
+    ASSERT_EQ(loaded.Width, 9);
+    ASSERT_EQ(loaded.Height, 7);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 9; ++x)
+            ASSERT_EQ(loaded.Rows[y][x], Code(x, y)) << x << "," << y;
+    EXPECT_FALSE(loaded.LoadFromFile(dir.file("missing.kvr")));
+    EXPECT_EQ(loaded.Rows[6][8], Code(8, 6)); // a failed load leaves the image as it was
 }
 
 } // namespace
