@@ -41,10 +41,10 @@ private:
 };
 
 // Columns and rows a readout of this geometry sends: each span divided by its binning, rounded up
-// (the same arithmetic as the host). 0 x 0 for a geometry no controller would read: a binning of 0,
-// an empty span, or more than maxFrameWords words in all.
+// (the same arithmetic as the host). 0 x 0 for a geometry the controller does not read: a binning
+// of 0, an empty span, or more than maxFrameWords words in all.
 void ReadoutSize(const ReadoutRequest &geometry, int *columns, int *rows);
-constexpr long long maxFrameWords = 64ll * 1024 * 1024;
+constexpr long long maxFrameWords = 16ll * 1024 * 1024; // a 4096 x 4096 sensor
 
 class Camera
 {

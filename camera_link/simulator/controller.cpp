@@ -115,10 +115,12 @@ void Controller::Execute(const std::uint8_t *command, std::size_t length, double
         if (!cameraValid)
             break;
         ReadoutRequest geometry;
-        geometry.xLow = Word(command, 1);
-        geometry.xHigh = Word(command, 2);
-        geometry.yLow = Word(command, 3);
-        geometry.yHigh = Word(command, 4);
+        // The controller takes the sub-frame limits as signed 16-bit numbers: a high limit of
+        // -1 (an empty span starting at 0) reads no pixels.
+        geometry.xLow = static_cast<std::int16_t>(Word(command, 1));
+        geometry.xHigh = static_cast<std::int16_t>(Word(command, 2));
+        geometry.yLow = static_cast<std::int16_t>(Word(command, 3));
+        geometry.yHigh = static_cast<std::int16_t>(Word(command, 4));
         geometry.xBinning = command[10];
         geometry.yBinning = command[11];
         geometry.sensorColumns = Word(command, 6);

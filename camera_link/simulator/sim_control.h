@@ -87,8 +87,8 @@ struct Config {
     std::uint16_t modemStatus = 0x30;    // CTS and DSR set
     bool manualClock = false;            // true: physics time starts at 0 and moves only by AdvanceClock()
     bool callLog = true;                 // record every FT_* call
-    std::size_t callLogLimit = 200000;   // oldest records are dropped beyond this
-    std::size_t callLogReadBytes = 4096; // bytes of each read kept in its record (the count is always kept)
+    std::size_t callLogLimit = 20000;    // oldest records are dropped beyond this
+    std::size_t callLogReadBytes = 1024; // bytes of each read kept in its record (the count is always kept)
 };
 
 // One failing driver call: the ordinal-th call of the named function (counted from the

@@ -1,3 +1,8 @@
 # Tests of the FT_* layer and the simulated camera controller.
 korvi_add_test(ftd2xx_sim_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ftd2xx_sim_test.cpp
   LIBS korvi_ftd2xx korvi_sim ENV KORVI_TIME_SCALE=0.01)
+korvi_add_test(sim_protocol_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_protocol_test.cpp
+  LIBS korvi_ftd2xx korvi_sim ENV KORVI_TIME_SCALE=0.01)
+korvi_add_test(ftd2xx_read_loop_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ftd2xx_read_loop_test.cpp LIBS korvi_ftd2xx)
+korvi_add_test(sim_time_scale_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_time_scale_test.cpp
+  LIBS korvi_sim ENV KORVI_TIME_SCALE=0.01)
