@@ -115,7 +115,12 @@ public:
     const std::uint16_t *FrameRow(int frame, int y) const { return Rows[frame * Height + y]; }
     // Pixels of one frame (Width*Height, row order) and its RGBA bytes.
     std::uint16_t *FramePixels(int frame) { return Rows[frame * Height]; }
+    const std::uint16_t *FramePixels(int frame) const { return Rows[frame * Height]; }
     std::uint8_t *FrameRgba(int frame)
+    {
+        return Rgba.data() + static_cast<std::size_t>(frame) * static_cast<std::size_t>(Width) * Height * 4;
+    }
+    const std::uint8_t *FrameRgba(int frame) const
     {
         return Rgba.data() + static_cast<std::size_t>(frame) * static_cast<std::size_t>(Width) * Height * 4;
     }
