@@ -1,0 +1,5 @@
+# Processing algorithms; each unit adds its sources here.
+target_sources(korvi_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/photometric.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/photometric.h
+)

@@ -1,0 +1,5 @@
+# Worker-thread helpers shared by the acquisition, guide and script threads.
+target_sources(korvi_core_gui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/worker_thread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/worker_thread.h
+)
