@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "time_scale.h"
+
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numeric>
@@ -362,6 +365,97 @@ TEST_F(SimProtocol, ReplayedFrameIsSentAsPreparedAndPaddedWithZeros)
     korvi::sim::SetReplayFrame(0, nullptr);
     reply = Exchange(Words({0x0002, 0, 9, 0, 3, 0x0101, 1565, 1032}), 280);
     EXPECT_NE(WordAt(reply, 100), 500); // synthesised again
+}
+
+// Brightest-star centroid of a full guiding frame (the pixels after the 100-word prefix).
+void GuideStarCentroid(const Bytes &reply, double *cx, double *cy)
+{
+    const int columns = 211, rows = 165;
+    std::vector<std::uint16_t> frame(columns * rows);
+    for (std::size_t i = 0; i < frame.size(); ++i)
+        frame[i] = WordAt(reply, 100 + i);
+    const auto peak = std::max_element(frame.begin(), frame.end()) - frame.begin();
+    const int px = static_cast<int>(peak % columns), py = static_cast<int>(peak / columns);
+    std::vector<std::uint16_t> sorted(frame);
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double background = sorted[sorted.size() / 2];
+    double sum = 0, sx = 0, sy = 0;
+    for (int y = std::max(0, py - 6); y <= std::min(rows - 1, py + 6); ++y)
+        for (int x = std::max(0, px - 6); x <= std::min(columns - 1, px + 6); ++x) {
+            const double w = std::max(0.0, frame[y * columns + x] - background);
+            sum += w;
+            sx += w * x;
+            sy += w * y;
+        }
+    *cx = sx / sum;
+    *cy = sy / sum;
+}
+
+TEST_F(SimProtocol, ExposureGetsSignalForTheTimeTheShutterWasOpen)
+{
+    const Bytes read = Words({0x0002, 0, 1564, 0, 1031, 0x0101, 1565, 1032});
+    ASSERT_EQ(Acknowledgement(Words({0x0004, 1032, 1565})), 1); // clearing scan
+    korvi::sim::AdvanceClock(3.0);
+    ASSERT_EQ(Acknowledgement({50}), 1);
+    korvi::sim::AdvanceClock(10.0);
+    ASSERT_EQ(Acknowledgement({51}), 1);
+    korvi::sim::AdvanceClock(2.0);
+    const Bytes reply = Exchange(read, 200 + 1565 * 1032 * 2);
+    ASSERT_EQ(reply.size(), 200 + 1565 * 1032 * 2u);
+    const auto state = korvi::sim::GetSnapshot();
+    EXPECT_DOUBLE_EQ(state.cameras[0].lastLightSeconds, 10.0);
+    EXPECT_DOUBLE_EQ(state.cameras[0].lastDarkSeconds, 15.0);
+    // Sky 20 e/s for 10 s and dark current at 20 C for 15 s, at 2 e/ADU over a bias of 1000.
+    std::vector<std::uint16_t> pixels(1565 * 1032);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = WordAt(reply, 100 + i);
+    std::nth_element(pixels.begin(), pixels.begin() + pixels.size() / 2, pixels.end());
+    const double expected = 1000.0 + (20.0 * 10.0 + std::exp2(20.0 / 6.3) * 15.0) / 2.0;
+    EXPECT_NEAR(pixels[pixels.size() / 2], expected, 2.0);
+    // The readout emptied the sensor: the next frame has only the dark charge since then.
+    korvi::sim::AdvanceClock(4.0);
+    Exchange(read, 200 + 1565 * 1032 * 2);
+    EXPECT_DOUBLE_EQ(korvi::sim::GetSnapshot().cameras[0].lastLightSeconds, 0.0);
+    EXPECT_DOUBLE_EQ(korvi::sim::GetSnapshot().cameras[0].lastDarkSeconds, 4.0);
+}
+
+class SimProtocolRealClock : public korvi::test::SimulatorTest
+{
+protected:
+    korvi::sim::Config MakeConfig() override { return korvi::sim::Config{}; }
+};
+
+TEST_F(SimProtocolRealClock, ExposureFollowsTheScaledProcessClock)
+{
+    ASSERT_EQ(Acknowledgement(Words({0x0004, 1032, 1565})), 1);
+    ASSERT_EQ(Acknowledgement({50}), 1);
+    korvi::ScaledSleep(5.0); // 50 ms of real time at the tests' scale
+    ASSERT_EQ(Acknowledgement({51}), 1);
+    Exchange(Words({0x0002, 0, 9, 0, 9, 0x0101, 1565, 1032}), 400);
+    const double light = korvi::sim::GetSnapshot().cameras[0].lastLightSeconds;
+    EXPECT_GE(light, 5.0);
+    EXPECT_LT(light, 5.0 + 100.0); // generous: a loaded machine may stall the test for a while
+}
+
+TEST_F(SimProtocol, GuideStarMovesAlongTheMountsRotatedEastAxis)
+{
+    // Defaults: guide rate 7.5 arcsec/s, mount axes rotated 12 degrees, guider 5 arcsec a pixel.
+    const Bytes read = Words({0x0102, 0, 210, 0, 164, 0x0101, 211, 165});
+    const std::size_t bytes = 200 + 211 * 165 * 2;
+    korvi::sim::SetCoolerTemperature(1, -30.0); // cold enough that no hot pixel outshines the star
+    ASSERT_EQ(Acknowledgement(Words({0x0104, 165, 211})), 1);
+    korvi::sim::AdvanceClock(2.0);
+    double x1, y1, x2, y2;
+    GuideStarCentroid(Exchange(read, bytes), &x1, &y1);
+    ASSERT_EQ(Acknowledgement(Words({0x0114})), 1); // east
+    korvi::sim::AdvanceClock(10.0);
+    ASSERT_EQ(Acknowledgement(Words({0x0014})), 1); // stop
+    ASSERT_EQ(Acknowledgement(Words({0x0104, 165, 211})), 1);
+    korvi::sim::AdvanceClock(2.0);
+    GuideStarCentroid(Exchange(read, bytes), &x2, &y2);
+    const double angle = 12.0 * 3.14159265358979 / 180.0;
+    EXPECT_NEAR(x2 - x1, 15.0 * std::cos(angle), 0.3);
+    EXPECT_NEAR(y2 - y1, 15.0 * std::sin(angle), 0.3);
 }
 
 } // namespace

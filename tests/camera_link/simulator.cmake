@@ -6,3 +6,4 @@ korvi_add_test(sim_protocol_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_protocol_
 korvi_add_test(ftd2xx_read_loop_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ftd2xx_read_loop_test.cpp LIBS korvi_ftd2xx)
 korvi_add_test(sim_time_scale_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_time_scale_test.cpp
   LIBS korvi_sim ENV KORVI_TIME_SCALE=0.01)
+korvi_add_test(sim_model_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_model_test.cpp LIBS korvi_sim)
