@@ -1,0 +1,228 @@
+#include "image_file.h"
+
+#include "image_data.h"
+#include "image_test_images.h"
+#include "levels.h"
+#include "recording_ui_hooks.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+
+namespace
+{
+
+using namespace korvi::test;
+
+std::size_t FilesIn(const std::filesystem::path &folder)
+{
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+TEST(ImageFile, MissingFileOrFolderFailsWithoutAMessage)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData image;
+    EXPECT_FALSE(LoadImageFile(dir.file("nothing.kvr"), image));
+    EXPECT_FALSE(LoadImageFile(dir.path().string(), image));
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST(ImageFile, UnknownContentIsAnUnsupportedFormat)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    for (const std::string &bytes : {std::string(), std::string("hello world\n"), std::string("\x89PN", 3),
+                                     std::string("B"), std::string("korvi_image_file\n")}) {
+        ui.Clear();
+        WriteFileBytes(dir.file("x.dat"), bytes);
+        ImageData image;
+        EXPECT_FALSE(LoadImageFile(dir.file("x.dat"), image));
+        ASSERT_EQ(ui.Messages().size(), 1u);
+        EXPECT_EQ(ui.Messages()[0].caption, "Korvi error message");
+        EXPECT_EQ(ui.Messages()[0].text, "Unsupported image format.");
+    }
+}
+
+TEST(ImageFile, OwnHeaderLineDecidesTheFormat)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    // Starts like the own format; whatever follows, it is never tried as FITS, PNG or BMP.
+    WriteFileBytes(dir.file("k.fits"), "KORVI_IMAGE_FILE\r\nSIMPLE  =                    T\n");
+    ImageData image;
+    EXPECT_FALSE(LoadImageFile(dir.file("k.fits"), image));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("END_HEADER"), std::string::npos) << ui.Messages()[0].text;
+}
+
+TEST(ImageFile, LoadSetsLevelsStampFormatAndClearsSelectionAndCalibration)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData source;
+    FillImage(source, 20, 10, 1, [](int x, int, int) { return std::uint16_t(1000 + 100 * x); });
+    SetFrameHeader(source);
+    ASSERT_TRUE(SaveImageFile(dir.file("a.png"), FormatPng, source));
+
+    ImageData image;
+    FillImage(image, 3, 3, 1, [](int, int, int) { return std::uint16_t(5); });
+    image.DarkApplied = image.FlatApplied = true;
+    image.SelX0 = image.SelY0 = 1;
+    image.SelX1 = image.SelY1 = 2;
+    image.OriginFormat = FormatNative;
+    const auto before = static_cast<std::uint32_t>(std::time(nullptr));
+    ui.Clear();
+    ASSERT_TRUE(LoadImageFile(dir.file("a.png"), image));
+    EXPECT_FALSE(image.DarkApplied);
+    EXPECT_FALSE(image.FlatApplied);
+    EXPECT_EQ(image.SelX0 + image.SelY0 + image.SelX1 + image.SelY1, 0);
+    EXPECT_EQ(image.OriginFormat, FormatPng);
+    EXPECT_GE(image.TimeStamp, before);
+    // Automatic levels as ComputeDisplayLevels gives them on the same pixels.
+    ImageData expected;
+    expected.Assign(image);
+    expected.DisplayOffset = expected.Gain = -1.0f;
+    ComputeDisplayLevels(expected);
+    EXPECT_EQ(image.DisplayOffset, expected.DisplayOffset);
+    EXPECT_EQ(image.Gain, expected.Gain);
+    EXPECT_EQ(image.DisplayOffset, 1001.0f); // levels 1000 .. 2900 by 100, two columns out
+    // The busy cursor is shown while the pixels are read.
+    const auto events = ui.Events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events.front(), "busy");
+    EXPECT_EQ(events.back(), "idle");
+}
+
+TEST(ImageFile, TimeStampsAreUniqueAndIncreasingWithinOneSecond)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData source;
+    FillImage(source, 4, 4, 1, [](int x, int, int) { return std::uint16_t(x); });
+    ASSERT_TRUE(SaveImageFile(dir.file("t.kvr"), FormatNative, source));
+    std::uint32_t previous = 0;
+    for (int i = 0; i < 5; ++i) {
+        ImageData image;
+        ASSERT_TRUE(LoadImageFile(dir.file("t.kvr"), image));
+        EXPECT_GT(image.TimeStamp, previous);
+        previous = image.TimeStamp;
+    }
+    EXPECT_GT(NextImageTimeStamp(), previous);
+}
+
+TEST(ImageFile, FailedLoadLeavesTheImageAsItWas)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData source;
+    FillImage(source, 40, 40, 1, [](int x, int y, int) { return std::uint16_t(x + y); });
+    ASSERT_TRUE(SaveImageFile(dir.file("c.fits"), FormatFits, source));
+    const std::string bytes = ReadFileBytes(dir.file("c.fits"));
+    WriteFileBytes(dir.file("c.fits"), bytes.substr(0, bytes.size() - 2000));
+
+    ImageData image;
+    FillImage(image, 2, 3, 1, [](int, int, int) { return std::uint16_t(9); });
+    image.Description = "before";
+    image.TimeStamp = 42;
+    EXPECT_FALSE(LoadImageFile(dir.file("c.fits"), image));
+    EXPECT_EQ(image.Width, 2);
+    EXPECT_EQ(image.Height, 3);
+    EXPECT_EQ(image.Rows[2][1], 9);
+    EXPECT_EQ(image.Description, "before");
+    EXPECT_EQ(image.TimeStamp, 42u);
+}
+
+TEST(ImageFile, SaveDispatchesOnTheFormatCode)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData image;
+    FillImage(image, 5, 5, 1, [](int x, int y, int) { return std::uint16_t(x * y); });
+    SetFrameHeader(image);
+    ASSERT_TRUE(SaveImageFile(dir.file("minus"), -1, image));
+    EXPECT_EQ(ReadFileBytes(dir.file("minus")).substr(0, 17), "KORVI_IMAGE_FILE\n");
+    ASSERT_TRUE(SaveImageFile(dir.file("one"), FormatFits, image));
+    EXPECT_EQ(ReadFileBytes(dir.file("one")).substr(0, 6), "SIMPLE");
+    ASSERT_TRUE(SaveImageFile(dir.file("three"), FormatPng, image));
+    EXPECT_EQ(ReadFileBytes(dir.file("three")).substr(1, 3), "PNG");
+    // The bitmap format saves a window's view, not an image record; unknown codes save nothing.
+    EXPECT_FALSE(SaveImageFile(dir.file("two"), FormatBmp, image));
+    EXPECT_FALSE(SaveImageFile(dir.file("seven"), 7, image));
+    EXPECT_EQ(FilesIn(dir.path()), 3u);
+    EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST(ImageFile, EmptyImagesAreNotSaved)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData empty;
+    for (int format : {FormatNative, FormatFits, FormatPng})
+        EXPECT_FALSE(SaveImageFile(dir.file("e" + std::to_string(format)), format, empty));
+    EXPECT_EQ(FilesIn(dir.path()), 0u);
+    EXPECT_EQ(ui.Messages().size(), 3u);
+}
+
+TEST(ImageFile, EveryFormatReportsAFailedSaveAndKeepsTheOldFile)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData image;
+    FillImage(image, 5, 5, 1, [](int x, int, int) { return std::uint16_t(x); });
+    for (int format : {FormatNative, FormatFits, FormatPng}) {
+        ui.Clear();
+        EXPECT_FALSE(SaveImageFile(dir.file("gone/x"), format, image)) << format;
+        EXPECT_EQ(ui.Messages().size(), 1u) << format;
+    }
+    EXPECT_EQ(FilesIn(dir.path()), 0u);
+}
+
+TEST(ReplacingFile, OnlyACommittedWriteReplacesTheTarget)
+{
+    TempDir dir;
+    const std::string target = dir.file("keep.txt");
+    WriteFileBytes(target, "old");
+    {
+        ReplacingFile file(target);
+        ASSERT_NE(file.Open(), nullptr);
+        file.Write("new contents", 12);
+        EXPECT_NE(file.TemporaryPath(), target);
+    } // abandoned
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
+    {
+        ReplacingFile file(target);
+        ASSERT_NE(file.Open(), nullptr);
+        file.Write("new", 3);
+        file.MarkFailed();
+        EXPECT_FALSE(file.Commit());
+    }
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
+    {
+        ReplacingFile file(target);
+        ASSERT_NE(file.Open(), nullptr);
+        file.Write("new", 3);
+        EXPECT_TRUE(file.Commit());
+    }
+    EXPECT_EQ(ReadFileBytes(target), "new");
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
+}
+
+TEST(ImageSize, PlausibleSizes)
+{
+    EXPECT_TRUE(PlausibleImageSize(4096, 4096, 1));
+    EXPECT_TRUE(PlausibleImageSize(1, 1, 1));
+    EXPECT_FALSE(PlausibleImageSize(0, 10, 1));
+    EXPECT_FALSE(PlausibleImageSize(10, -1, 1));
+    EXPECT_FALSE(PlausibleImageSize(10, 10, 0));
+    EXPECT_FALSE(PlausibleImageSize(1 << 20, 1 << 20, 1));
+    EXPECT_FALSE(PlausibleImageSize(16384, 16384, 2));
+    EXPECT_FALSE(PlausibleImageSize(std::int64_t{1} << 40, 1, 1));
+}
+
+} // namespace
