@@ -122,6 +122,7 @@ private:
 
     // What the display buffer was last computed from; per window.
     RenderKey lastRender_;
+    bool lastSelectionWasLine_ = false;
     bool rendered_ = false;
     std::uint64_t contentGeneration_ = 0;
     int renderCount_ = 0;

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-struct ImageData;
+class ImageData;
 class TChild;
 
 // The cross-section item that is ticked in the host's menu.
