@@ -24,6 +24,31 @@ struct RawPng {
     std::vector<std::pair<std::string, std::string>> texts;
 };
 
+// The libpng calls that may jump back on an error, kept apart from every C++ object.
+bool ReadAll(png_structp png, png_infop info, std::FILE *file)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    return true;
+}
+
+bool WriteAll(png_structp png, png_infop info, std::FILE *file, int width, int height, int depth,
+              int colourType, int interlace, png_textp texts, int textCount, png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, depth, colourType, interlace, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (textCount > 0)
+        png_set_text(png, info, texts, textCount);
+    png_set_rows(png, info, rows);
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    return true;
+}
+
 RawPng ReadRaw(const std::string &path)
 {
     RawPng raw;
@@ -32,9 +57,7 @@ RawPng ReadRaw(const std::string &path)
         return raw;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
-        png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    if (ReadAll(png, info, file)) {
         png_get_IHDR(png, info, &raw.width, &raw.height, &raw.depth, &raw.colourType, &raw.interlace, nullptr,
                      nullptr);
         png_bytepp rows = png_get_rows(png, info);
@@ -71,17 +94,9 @@ void WriteRaw(const std::string &path, int width, int height, int depth, int col
     std::vector<png_bytep> pointers;
     for (const auto &row : rows)
         pointers.push_back(const_cast<png_bytep>(row.data()));
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, width, height, depth, colourType, interlace, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        if (!entries.empty())
-            png_set_text(png, info, entries.data(), static_cast<int>(entries.size()));
-        png_set_rows(png, info, pointers.data());
-        png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    } else {
+    if (!WriteAll(png, info, file, width, height, depth, colourType, interlace, entries.data(),
+                  static_cast<int>(entries.size()), pointers.data()))
         ADD_FAILURE() << "libpng could not write the test file";
-    }
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
 }
