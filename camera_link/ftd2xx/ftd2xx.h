@@ -28,6 +28,9 @@ enum : USHORT { FT_FLOW_NONE = 0x0000 };
 
 // Hidden wherever they are linked: a shared library that carries this layer never exports it.
 #pragma GCC visibility push(hidden)
+// Opens device number deviceNumber: the simulated controller when KORVICOM_DEVICE=simulator (one
+// device, number 0), otherwise the FTDI devices on USB in libusb's order. A device that is open
+// already gives FT_DEVICE_NOT_OPENED.
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE *handle);
 FT_STATUS FT_Close(FT_HANDLE handle);
 FT_STATUS FT_ResetDevice(FT_HANDLE handle);
@@ -46,7 +49,8 @@ FT_STATUS FT_Purge(FT_HANDLE handle, ULONG mask);
 // Writes all bytes or fails; *written is what the device took.
 FT_STATUS FT_Write(FT_HANDLE handle, const void *buffer, DWORD bytesToWrite, DWORD *written);
 // Blocks until bytesToRead bytes have arrived or the read time-out expires; a time-out is not an
-// error (status FT_OK with *bytesReturned < bytesToRead).
+// error (status FT_OK with *bytesReturned < bytesToRead). Time-outs follow the process time scale
+// (time_scale.h); a read time-out of 0 returns at once with what has arrived.
 FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD bytesToRead, DWORD *bytesReturned);
 FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD *rxBytes, DWORD *txBytes, DWORD *eventStatus);
 FT_STATUS FT_GetModemStatus(FT_HANDLE handle, ULONG *modemStatus);

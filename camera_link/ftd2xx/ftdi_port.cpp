@@ -200,9 +200,10 @@ FT_STATUS OpenFtdiPort(int deviceNumber, std::unique_ptr<Port> *port)
 {
     if (deviceNumber < 0)
         return FT_DEVICE_NOT_FOUND;
+    // No context means libusb could not start (a machine without USB): no device to be found.
     ftdi_context *context = ftdi_new();
     if (context == nullptr)
-        return FT_INSUFFICIENT_RESOURCES;
+        return FT_DEVICE_NOT_FOUND;
     ftdi_device_list *devices = nullptr;
     // Vendor and product 0 make libftdi look for every FTDI chip it knows, the FT245 included.
     const int found = ftdi_usb_find_all(context, &devices, 0, 0);

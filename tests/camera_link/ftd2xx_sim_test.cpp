@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -349,6 +351,23 @@ TEST_F(Ftd2xxSim, TwoThreadsOpeningAtOnceOneGetsBusy)
         ASSERT_EQ(busy, 1);
         EXPECT_EQ(FT_Close(results[0] == FT_OK ? handles[0] : handles[1]), FT_OK);
     }
+}
+
+// Without KORVICOM_DEVICE=simulator the layer looks for real FTDI devices on USB and never
+// reaches the simulator. (No FT245 is attached where the tests run; one that is attached but
+// held by another program is refused as well.)
+TEST_F(Ftd2xxSim, WithoutTheSimulatorSettingTheRealBackendIsAsked)
+{
+    const std::string saved = std::getenv("KORVICOM_DEVICE") ? std::getenv("KORVICOM_DEVICE") : "";
+    unsetenv("KORVICOM_DEVICE");
+    korvi::sim::ClearCallLog();
+    FT_HANDLE handle = reinterpret_cast<FT_HANDLE>(0x1234);
+    const FT_STATUS status = FT_Open(57, &handle); // no system has 58 FTDI devices
+    if (!saved.empty())
+        setenv("KORVICOM_DEVICE", saved.c_str(), 1);
+    EXPECT_EQ(status, FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(handle, reinterpret_cast<FT_HANDLE>(0x1234));
+    EXPECT_TRUE(korvi::sim::CallLog().empty());
 }
 
 } // namespace
