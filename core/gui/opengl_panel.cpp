@@ -125,6 +125,24 @@ void TOpenGLPanel::initializeGL()
     emit OnInit();
 }
 
+void TOpenGLPanel::showEvent(QShowEvent *event)
+{
+    QOpenGLWidget::showEvent(event);
+    // When the context cannot even be created, initializeGL never runs: check once shown.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() && !isValid())
+            ReportContextFailure();
+    });
+}
+
+void TOpenGLPanel::ReportContextFailure()
+{
+    if (contextFailed_)
+        return;
+    contextFailed_ = true;
+    QMessageBox::critical(this, QStringLiteral("Korvi"), QString::fromLatin1(OpenGLContextFailedText));
+}
+
 void TOpenGLPanel::DestroyGLContext()
 {
     makeCurrent();

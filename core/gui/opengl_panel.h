@@ -170,8 +170,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    void ReportContextFailure();
     void DestroyGLContext();
     void DeleteFontLists();
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include <QApplication>
+#include <QMdiArea>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
@@ -560,6 +561,44 @@ TEST_F(ImageWindowTest, FitToWindowUsesTheLimitingSide)
     window->RenderImage();
     EXPECT_LE(window->PanelWidth(), client.width());
     EXPECT_LE(window->PanelHeight(), client.height());
+}
+
+TEST_F(ImageWindowTest, InAnMdiAreaFitMaximisesAndActivationReachesTheHost)
+{
+    QMdiArea area;
+    area.resize(900, 700);
+    ASSERT_TRUE(ShowAndWait(&area));
+    auto make = [&](int width, int height) {
+        auto *child = new TChild(&host, height, width);
+        child->Image().Allocate(width, height, 1);
+        child->Image().Rows.Fill(5000);
+        area.addSubWindow(child);
+        child->show();
+        return child;
+    };
+    QPointer<TChild> first = make(100, 50);
+    QPointer<TChild> second = make(40, 60);
+    area.setActiveSubWindow(first);
+    ASSERT_TRUE(WaitUntil([&] { return host.activations >= 1; }));
+    const int before = host.activations;
+    area.setActiveSubWindow(second);
+    ASSERT_TRUE(WaitUntil([&] { return host.activations > before; }));
+
+    second->FitToWindow();
+    EXPECT_TRUE(second->isMaximized());
+    ASSERT_TRUE(WaitUntil([&] { return second->widget()->width() > 640; }));
+    second->FitToWindow();
+    const QSize client = second->widget()->size();
+    // 60 / 40 against the client's height / width: the taller side limits.
+    const double expected = 60.0 / 40.0 > double(client.height()) / client.width() ? client.height() / 60.0
+                                                                                   : client.width() / 40.0;
+    EXPECT_FLOAT_EQ(second->Zoom(), static_cast<float>(expected));
+    second->RenderImage();
+    EXPECT_LE(second->PanelHeight(), client.height());
+    EXPECT_FALSE(second->HorizontalScrollBar()->isVisible());
+    EXPECT_FALSE(second->VerticalScrollBar()->isVisible());
+    delete first.data();
+    delete second.data();
 }
 
 TEST_F(ImageWindowTest, AttachToWindowMenu)

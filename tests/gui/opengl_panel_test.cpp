@@ -1,9 +1,12 @@
 // The OpenGL panel: properties and the flag-set rule, events fired with the context current,
 // saving, printing, textures, bitmap fonts and the colour-index helper drawn through OpenGL.
+#include <QApplication>
 #include <QFile>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions_1_1>
 #include <QPrinter>
+#include <QSurfaceFormat>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -129,6 +132,27 @@ TEST(OpenGLPanelTest, EventsRunWithTheContextCurrent)
     GrabPanel(&panel);
     EXPECT_GE(resizes, 2);
     EXPECT_TRUE(allCurrent);
+}
+
+TEST(OpenGLPanelTest, PanelWithoutAContextSaysSoAndDrawsNothing)
+{
+    TOpenGLPanel panel;
+    QSurfaceFormat format = panel.format();
+    format.setProfile(QSurfaceFormat::CoreProfile); // no OpenGL 1.1 functions in a core profile
+    format.setVersion(4, 5);
+    panel.setFormat(format);
+    panel.resize(30, 20);
+    int paints = 0;
+    QObject::connect(&panel, &TOpenGLPanel::OnPaint, [&] { ++paints; });
+    korvi::test::ModalScript modals;
+    modals.ExpectMessage("Korvi", "Open GL Context Create Failed", QMessageBox::Ok);
+    ASSERT_TRUE(ShowAndWait(&panel));
+    EXPECT_TRUE(korvi::test::WaitUntil([&] { return modals.Pending() == 0; }));
+    panel.update();
+    QTest::qWait(50);
+    EXPECT_EQ(paints, 0);
+    EXPECT_FALSE(panel.HasContext());
+    EXPECT_TRUE(korvi::test::WaitUntil([&] { return QApplication::activeModalWidget() == nullptr; }));
 }
 
 TEST(OpenGLPanelTest, SaveToBmpHoldsThePaintedPicture)
