@@ -295,7 +295,9 @@ void TChild::OpenGLPanelPaint()
         host_->TakeRepaintRequest(); // every paint draws the whole picture anyway
     const int vw = panel_->width();
     const int vh = panel_->height();
-    gl->glViewport(0, 0, vw, vh);
+    // Drawing is in widget pixels; the framebuffer may hold more device pixels per widget pixel.
+    const double dpr = panel_->devicePixelRatioF();
+    gl->glViewport(0, 0, static_cast<int>(vw * dpr), static_cast<int>(vh * dpr));
     gl->glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     gl->glMatrixMode(GL_PROJECTION);
@@ -342,10 +344,12 @@ void TChild::DrawImage()
     const int r1 = std::clamp(static_cast<int>(std::ceil((vh - originY) / zoom)), 0, drawHeight);
     if (c1 <= c0 || r1 <= r0)
         return;
+    const double dpr = panel_->devicePixelRatioF();
     gl->glRasterPos2i(0, 0);
-    // Moves the raster position without drawing; it may go below zero where glRasterPos may not.
-    gl->glBitmap(0, 0, 0, 0, float(originX + c0 * zoom), float(originY + r0 * zoom), nullptr);
-    gl->glPixelZoom(float(zoom), float(zoom));
+    // Moves the raster position (in framebuffer pixels) without drawing; it may go below zero
+    // where glRasterPos may not.
+    gl->glBitmap(0, 0, 0, 0, float((originX + c0 * zoom) * dpr), float((originY + r0 * zoom) * dpr), nullptr);
+    gl->glPixelZoom(float(zoom * dpr), float(zoom * dpr));
     gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, width);
     gl->glPixelStorei(GL_UNPACK_SKIP_PIXELS, c0);
     gl->glPixelStorei(GL_UNPACK_SKIP_ROWS, r0);
@@ -426,8 +430,9 @@ void TChild::ReadCursorPatch()
     if (x - 15 > 0 && vh - y - 5 > 0 && x + 17 < vw && y > 7) {
         QOpenGLFunctions_1_1 *gl = panel_->GL();
         gl->glPixelStorei(GL_PACK_ALIGNMENT, 4);
-        gl->glReadPixels(x - 15, vh - y - 5, CursorPatchWidth, CursorPatchHeight, GL_RGBA, GL_UNSIGNED_BYTE,
-                         cursorPatch_.data());
+        const double dpr = panel_->devicePixelRatioF();
+        gl->glReadPixels(static_cast<int>((x - 15) * dpr), static_cast<int>((vh - y - 5) * dpr),
+                         CursorPatchWidth, CursorPatchHeight, GL_RGBA, GL_UNSIGNED_BYTE, cursorPatch_.data());
     }
 }
 

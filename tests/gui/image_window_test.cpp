@@ -316,6 +316,9 @@ TEST_F(ImageWindowTest, EmptyImagePaintsBlackWithoutCrashing)
     EXPECT_EQ(korvi::test::CountPixels(picture, Black), picture.width() * picture.height());
     MoveTo(Panel(), QPoint(3, 3));
     EXPECT_EQ(host.statusTexts.back().toStdString(), "X=0, Y=0, Excluded pixel.");
+    window->FitToWindow(); // no pixels: no division by zero
+    EXPECT_TRUE(std::isfinite(window->Zoom()));
+    EXPECT_GE(window->Zoom(), MinimumZoom);
 }
 
 TEST_F(ImageWindowTest, PointerReadOutAndMagnifier)

@@ -288,6 +288,21 @@ TEST(OpenGLPanelTest, OutlineFontSizes)
     EXPECT_EQ(size[2], 0.0f);
 }
 
+TEST(OpenGLPanelTest, ContextsAreMadeCurrentAndShareLists)
+{
+    DrawingPanel a, b;
+    ASSERT_TRUE(ShowAndWait(&a.panel));
+    ASSERT_TRUE(ShowAndWait(&b.panel));
+    a.panel.MakeOpenGLPanelCurrent();
+    EXPECT_EQ(QOpenGLContext::currentContext(), a.panel.context());
+    a.panel.MakeOpenGLPanelNotCurrent();
+    EXPECT_EQ(QOpenGLContext::currentContext(), nullptr);
+    EXPECT_TRUE(a.panel.PanelShareLists(&b.panel));
+    EXPECT_FALSE(a.panel.PanelShareLists(nullptr));
+    TOpenGLPanel hidden; // never shown: no context to share
+    EXPECT_FALSE(a.panel.PanelShareLists(&hidden));
+}
+
 TEST(OpenGLPanelTest, ExtensionQueryMatchesWholeNames)
 {
     DrawingPanel p;
