@@ -1,0 +1,62 @@
+// The drive-controller exchange: a sub-command and a payload of whole 16-bit words wrapped in one
+// frame, written in one go, and an optional reply read back into the caller's buffer. The
+// controller sends no acknowledgement byte.
+#include <cstring>
+#include <vector>
+
+#include "korvicom_link.h"
+
+namespace korvicom
+{
+namespace
+{
+
+constexpr std::uint8_t kDriveOpcode = 90;
+constexpr int kDriveTimeoutMs = 30000;
+constexpr int kFrameHeaderWords = 3;
+// Counts travel as 16-bit words.
+constexpr int kMaxCount = 65535;
+
+bool CountsAcceptable(const std::uint16_t *buffer, int byteCount, int replyByteCount)
+{
+    if (byteCount < 0 || byteCount > kMaxCount || byteCount % 2 != 0)
+        return false;
+    if (replyByteCount < 0 || replyByteCount > kMaxCount)
+        return false;
+    return buffer != nullptr || (byteCount == 0 && replyByteCount == 0);
+}
+
+} // namespace
+} // namespace korvicom
+
+using namespace korvicom;
+
+extern "C" {
+
+int _KEDRO_Control(int subCommand, uint16_t *buffer, int byteCount, int replyByteCount,
+                   UsbErrorCallback callback)
+{
+    // An odd count would cut the last payload word and desynchronise the controller's framing; a
+    // negative one has no meaning. Refused before anything is sent.
+    if (!CountsAcceptable(buffer, byteCount, replyByteCount))
+        return static_cast<int>(FT_INVALID_PARAMETER);
+
+    const int payloadWords = byteCount / 2;
+    std::vector<std::uint16_t> frame(static_cast<std::size_t>(kFrameHeaderWords + payloadWords), 0);
+    frame[0] = CommandWord(subCommand, kDriveOpcode);
+    frame[1] = static_cast<std::uint16_t>(byteCount);
+    frame[2] = static_cast<std::uint16_t>(replyByteCount);
+    if (payloadWords > 0)
+        std::memcpy(frame.data() + kFrameHeaderWords, buffer, static_cast<std::size_t>(byteCount));
+
+    FT_STATUS failed = FT_OK;
+    FT_HANDLE handle = OpenCameraLink(kDriveTimeoutMs, kDriveTimeoutMs, callback, &failed);
+    if (handle == nullptr)
+        return static_cast<int>(failed);
+    WriteReported(handle, frame.data(), static_cast<DWORD>(byteCount + 2 * kFrameHeaderWords), callback);
+    if (replyByteCount >= 1)
+        ReadReported(handle, buffer, static_cast<DWORD>(replyByteCount), callback);
+    return static_cast<int>(FT_Close(handle));
+}
+
+} // extern "C"

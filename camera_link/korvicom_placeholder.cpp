@@ -1,1 +1,0 @@
-// Placeholder translation unit; the exports arrive with the link layer.
