@@ -367,6 +367,29 @@ TEST_F(SimProtocol, ReplayedFrameIsSentAsPreparedAndPaddedWithZeros)
     EXPECT_NE(WordAt(reply, 100), 500); // synthesised again
 }
 
+TEST_F(SimProtocol, ReplayedFrameIsQueuedByReferenceNotCopied)
+{
+    auto words = std::make_shared<std::vector<std::uint16_t>>(64 * 64, std::uint16_t{777});
+    korvi::sim::SetReplayFrame(0, words);
+    EXPECT_EQ(words.use_count(), 2); // this test and the controller
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(FT_Open(0, &handle), FT_OK);
+    ASSERT_EQ(FT_SetTimeouts(handle, 10, 10), FT_OK);
+    const Bytes command = Words({0x0002, 0, 63, 0, 63, 0x0101, 1565, 1032});
+    DWORD done = 0;
+    ASSERT_EQ(FT_Write(handle, command.data(), 16, &done), FT_OK);
+    EXPECT_EQ(words.use_count(), 3); // the queued reply shares the prepared words
+    std::vector<std::uint8_t> prefix(200);
+    ASSERT_EQ(FT_Read(handle, prefix.data(), 200, &done), FT_OK);
+    std::vector<std::uint16_t> frame(64 * 64);
+    ASSERT_EQ(FT_Read(handle, frame.data(), 64 * 64 * 2 - 2, &done), FT_OK);
+    EXPECT_EQ(words.use_count(), 3); // one word still waiting
+    ASSERT_EQ(FT_Read(handle, frame.data() + 64 * 64 - 1, 2, &done), FT_OK);
+    EXPECT_EQ(words.use_count(), 2);
+    EXPECT_EQ(frame, *words);
+    ASSERT_EQ(FT_Close(handle), FT_OK);
+}
+
 // Brightest-star centroid of a full guiding frame (the pixels after the 100-word prefix).
 void GuideStarCentroid(const Bytes &reply, double *cx, double *cy)
 {
