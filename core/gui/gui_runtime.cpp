@@ -1,0 +1,238 @@
+#include "gui_runtime.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPointer>
+#include <QThread>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace korvi::gui
+{
+
+namespace
+{
+
+// The window message boxes belong to, and the progress display the main window installed.
+// Both are only touched on the GUI thread.
+QPointer<QWidget> messageParent;
+ProgressHandler progressHandler;
+
+} // namespace
+
+bool IsGuiThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+void RunOnGuiThread(const std::function<void()> &fn)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        fn();
+        return;
+    }
+    std::exception_ptr error;
+    QMetaObject::invokeMethod(
+        app,
+        [&] {
+            try {
+                fn();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (error)
+        std::rethrow_exception(error);
+}
+
+std::string ExceptionText(std::exception_ptr error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+    }
+    return std::string();
+}
+
+bool RunGuarded(const std::function<void()> &fn) noexcept
+{
+    try {
+        fn();
+        return true;
+    } catch (...) {
+        const QString text = QString::fromStdString(ExceptionText(std::current_exception()));
+        try {
+            ShowMessage(text, QStringLiteral("Korvi error message"), MessageButtons::Ok, MessageIcon::Error);
+        } catch (...) {
+            // Nothing more can be done for a failure while reporting a failure.
+        }
+        return false;
+    }
+}
+
+MessageAnswer ShowMessage(const QString &text, const QString &caption, MessageButtons buttons,
+                          MessageIcon icon)
+{
+    return CallOnGuiThread([&] {
+        QMessageBox box(messageParent.data());
+        box.setWindowTitle(caption);
+        box.setText(text);
+        switch (icon) {
+        case MessageIcon::None:
+            break;
+        case MessageIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MessageIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MessageIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MessageIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        }
+        QMessageBox::StandardButtons standard = QMessageBox::Ok;
+        MessageAnswer dismissed = MessageAnswer::Ok;
+        switch (buttons) {
+        case MessageButtons::Ok:
+            break;
+        case MessageButtons::OkCancel:
+            standard = QMessageBox::Ok | QMessageBox::Cancel;
+            dismissed = MessageAnswer::Cancel;
+            break;
+        case MessageButtons::YesNo:
+            standard = QMessageBox::Yes | QMessageBox::No;
+            dismissed = MessageAnswer::No;
+            break;
+        case MessageButtons::YesNoCancel:
+            standard = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+            dismissed = MessageAnswer::Cancel;
+            break;
+        }
+        box.setStandardButtons(standard);
+        switch (box.exec()) {
+        case QMessageBox::Ok:
+            return MessageAnswer::Ok;
+        case QMessageBox::Yes:
+            return MessageAnswer::Yes;
+        case QMessageBox::No:
+            return MessageAnswer::No;
+        case QMessageBox::Cancel:
+            return MessageAnswer::Cancel;
+        default:
+            return dismissed;
+        }
+    });
+}
+
+void SetMessageParent(QWidget *parent)
+{
+    RunOnGuiThread([parent] { messageParent = parent; });
+}
+
+void BeginBusyCursor()
+{
+    RunOnGuiThread([] {
+        if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    });
+}
+
+void EndBusyCursor()
+{
+    RunOnGuiThread([] {
+        if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()) &&
+            QGuiApplication::overrideCursor())
+            QGuiApplication::restoreOverrideCursor();
+    });
+}
+
+void SetProgressHandler(ProgressHandler handler)
+{
+    RunOnGuiThread([&] { progressHandler = std::move(handler); });
+}
+
+static void SendProgress(const ProgressEvent &event)
+{
+    RunOnGuiThread([&] {
+        if (progressHandler)
+            progressHandler(event);
+    });
+}
+
+void BeginProgress(const QString &caption)
+{
+    SendProgress(ProgressEvent{ProgressEvent::Begin, caption, 0});
+}
+
+void SetProgressPosition(int percent)
+{
+    SendProgress(ProgressEvent{ProgressEvent::Step, QString(), std::clamp(percent, 0, 100)});
+}
+
+void EndProgress()
+{
+    SendProgress(ProgressEvent{ProgressEvent::End, QString(), 100});
+}
+
+char DecimalSeparator()
+{
+    const QString point = QLocale().decimalPoint();
+    if (point.size() == 1 && point.at(0).unicode() < 128)
+        return static_cast<char>(point.at(0).unicode());
+    // A separator outside ASCII cannot be written into the one-byte pictures of the files.
+    return '.';
+}
+
+MessageAnswer QtUiHooks::ShowMessage(const std::string &caption, const std::string &text,
+                                     MessageButtons buttons, MessageIcon icon)
+{
+    return gui::ShowMessage(QString::fromStdString(text), QString::fromStdString(caption), buttons, icon);
+}
+
+void QtUiHooks::SetBusy(bool busy)
+{
+    if (busy)
+        BeginBusyCursor();
+    else
+        EndBusyCursor();
+}
+
+void QtUiHooks::ProgressStart(const std::string &caption)
+{
+    BeginProgress(QString::fromStdString(caption));
+}
+
+void QtUiHooks::ProgressStep(int percent)
+{
+    SetProgressPosition(percent);
+}
+
+void QtUiHooks::ProgressEnd()
+{
+    EndProgress();
+}
+
+char QtUiHooks::DecimalSeparator() const
+{
+    return gui::DecimalSeparator();
+}
+
+void InstallCoreUiHooks()
+{
+    static QtUiHooks hooks;
+    InstallUiHooks(&hooks);
+}
+
+} // namespace korvi::gui
