@@ -211,6 +211,8 @@ void TChild::RenderImage()
             rendered_ = true;
             ++renderCount_;
         }
+    } else {
+        rendered_ = false; // nothing to show until pixels arrive
     }
 
     const double zoom = ClampZoom(image_.Zoom);
@@ -330,6 +332,8 @@ void TChild::DrawImage()
         if (baseWidth_ > width || baseHeight_ > height || baseWidth_ <= 0 || baseHeight_ <= 0)
             return;
     }
+    if (image_.Rgba.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)
+        return;
     const int drawWidth = baseWidth_;
     const int drawHeight = baseHeight_;
     const double zoom = ClampZoom(image_.Zoom);

@@ -288,6 +288,12 @@ TEST_F(ImageWindowTest, ReallocatedImageIsRenderedBeforeItIsShown)
     EXPECT_TRUE(PixelIs(picture, 0, 0, IndexColour(100)));
     EXPECT_TRUE(PixelIs(picture, 2, 0, IndexColour(300)));
     EXPECT_TRUE(PixelIs(picture, 0, 1, Black));
+
+    // Freed: the old picture is not shown any more.
+    window->Image().Free();
+    window->RenderImage();
+    const QImage cleared = GrabPanel(Panel());
+    EXPECT_EQ(korvi::test::CountPixels(cleared, Black), cleared.width() * cleared.height());
 }
 
 TEST_F(ImageWindowTest, FirstRenderKeepsTheConstructorSize)
