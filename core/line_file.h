@@ -58,7 +58,7 @@ public:
     LineFileReader(const LineFileReader &) = delete;
     LineFileReader &operator=(const LineFileReader &) = delete;
 
-    // False (with Error()) when the file cannot be opened.
+    // False (with Problem()) when the file cannot be opened.
     bool Open(const std::string &path);
     void Close();
     bool IsOpen() const { return file_ != nullptr; }
