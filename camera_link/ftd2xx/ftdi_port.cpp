@@ -85,7 +85,9 @@ public:
         // while each USB read waits only briefly so that the loop can watch the clock.
         const auto scaled =
             std::chrono::duration_cast<std::chrono::milliseconds>(ScaledMilliseconds(writeTimeoutMs));
-        context_->usb_write_timeout = static_cast<int>(std::clamp<long long>(scaled.count(), 1, INT_MAX));
+        // 0 means no time-out, to the driver interface as to libusb.
+        context_->usb_write_timeout =
+            writeTimeoutMs == 0 ? 0 : static_cast<int>(std::clamp<long long>(scaled.count(), 1, INT_MAX));
         context_->usb_read_timeout = usbPollMs;
         return FT_OK;
     }
@@ -133,7 +135,8 @@ public:
             return FT_INVALID_PARAMETER;
         // libftdi cannot ask the chip how much it holds: fetch what is there into our own queue.
         std::vector<std::uint8_t> chunk(4096);
-        const int n = ftdi_read_data(context_, chunk.data(), static_cast<int>(chunk.size()));
+        const long n =
+            FromLibftdiRead(ftdi_read_data(context_, chunk.data(), static_cast<int>(chunk.size())));
         if (n < 0)
             return FT_IO_ERROR;
         pending_.insert(pending_.end(), chunk.begin(), chunk.begin() + n);
@@ -168,13 +171,15 @@ public:
     }
 
 private:
-    static constexpr int usbPollMs = 5;
+    // Longer than the chip's latency timer (16 ms), after which it always answers a poll.
+    static constexpr int usbPollMs = 20;
 
     ReadSource Source()
     {
         ReadSource source;
         source.readSome = [this](std::uint8_t *buffer, std::size_t count) -> long {
-            return ftdi_read_data(context_, buffer, static_cast<int>(std::min<std::size_t>(count, INT_MAX)));
+            return FromLibftdiRead(
+                ftdi_read_data(context_, buffer, static_cast<int>(std::min<std::size_t>(count, INT_MAX))));
         };
         source.idle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
         return source;
@@ -223,8 +228,9 @@ FT_STATUS OpenFtdiPort(int deviceNumber, std::unique_ptr<Port> *port)
         ftdi_free(context);
         return status;
     }
-    context->usb_read_timeout = 5;
-    *port = std::make_unique<FtdiPort>(context);
+    auto opened = std::make_unique<FtdiPort>(context);
+    opened->SetTimeouts(0, 0);
+    *port = std::move(opened);
     return FT_OK;
 }
 

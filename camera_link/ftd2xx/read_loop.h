@@ -23,6 +23,14 @@ struct ReadSource {
     std::function<void()> idle;
 };
 
+// What a libftdi read result means to the loop: libftdi passes libusb's time-out (-7) on as an
+// error when a USB poll brought nothing, which is no failure of the device, only an empty pass.
+constexpr long libusbTimeout = -7;
+inline long FromLibftdiRead(int result)
+{
+    return result == libusbTimeout ? 0 : result;
+}
+
 // Reads count bytes into buffer, passing at least once over the source, until all have come or
 // timeout has passed since the start (a time-out of 0 makes a single pass). FT_OK with
 // *bytesReturned < count on a time-out; FT_IO_ERROR when the source fails (the bytes read so

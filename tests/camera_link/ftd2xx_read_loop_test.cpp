@@ -126,4 +126,12 @@ TEST(Ftd2xxReadLoop, BadArguments)
     EXPECT_EQ(device.passes, 0);
 }
 
+TEST(Ftd2xxReadLoop, LibusbTimeOutOfAPollIsAnEmptyPassNotAFailure)
+{
+    EXPECT_EQ(korvi::ftd2xx::FromLibftdiRead(-7), 0);
+    EXPECT_EQ(korvi::ftd2xx::FromLibftdiRead(-1), -1);
+    EXPECT_EQ(korvi::ftd2xx::FromLibftdiRead(-4), -4);
+    EXPECT_EQ(korvi::ftd2xx::FromLibftdiRead(62), 62);
+}
+
 } // namespace
