@@ -15,4 +15,8 @@ target_link_options(korvicom PRIVATE
   "LINKER:--version-script=${CMAKE_CURRENT_LIST_DIR}/korvicom.exports"
   "LINKER:--exclude-libs,ALL"
   "LINKER:--no-undefined")
+# The minimum/maximum scan over every pixel must vectorise even where the build type's cost
+# model would not.
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/korvicom_readout.cpp PROPERTIES
+  COMPILE_OPTIONS "$<$<CXX_COMPILER_ID:GNU>:-fvect-cost-model=dynamic>")
 target_link_libraries(korvicom PUBLIC korvicom_headers PRIVATE korvi_ftd2xx)

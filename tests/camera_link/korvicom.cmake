@@ -4,7 +4,7 @@ set(KORVICOM_TEST_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(KORVICOM_TEST_ENV ENV KORVI_TIME_SCALE=0.01)
 
 korvi_add_test(korvicom_exports_test
-  SOURCES ${KORVICOM_TEST_DIR}/korvicom_exports_test.cpp
+  SOURCES ${KORVICOM_TEST_DIR}/korvicom_exports_test.cpp ${KORVICOM_TEST_DIR}/korvicom_c_header.c
   LIBS korvicom)
 target_compile_definitions(korvicom_exports_test PRIVATE
   KORVI_NM="${CMAKE_NM}" KORVICOM_LIBRARY_FILE="$<TARGET_FILE:korvicom>")

@@ -9,6 +9,9 @@
 
 #include "korvicom.h"
 
+// Defined in a unit compiled as C.
+extern "C" const char *KorvicomStatusTextFromC(int status);
+
 namespace
 {
 
@@ -105,6 +108,11 @@ TEST(KorvicomStatusText, TextOutlivesTheCall)
     _FT_Error(0);
     _FT_Error(2);
     EXPECT_STREQ(first, "FT245 USB FIFO status - Device IO error.");
+}
+
+TEST(KorvicomStatusText, CallersInCReachTheSameExports)
+{
+    EXPECT_STREQ(KorvicomStatusTextFromC(3), "FT245 USB FIFO status - Device not opened.");
 }
 
 } // namespace
