@@ -74,6 +74,9 @@ public:
     int PanelHeight() const { return canvasHeight_; }
     int BaseWidth() const { return baseWidth_; }
     int BaseHeight() const { return baseHeight_; }
+    // True while the shown selection was drawn as a line (the image's line flag only lasts for
+    // the drag that draws it).
+    bool LineSelectionShown() const { return image_.SelectionShown && lastSelectionWasLine_; }
     // Number of times the display buffer was recomputed (the render cache's effect is visible).
     int RenderCount() const { return renderCount_; }
 

@@ -431,6 +431,7 @@ TEST_F(ImageWindowTest, DoubleClickDrawsALineOrderedByX)
     EXPECT_EQ(image.SelX1, 15);
     EXPECT_EQ(image.SelY1, 1);
     EXPECT_FALSE(image.SelectionIsLine); // cleared on release
+    EXPECT_TRUE(window->LineSelectionShown());
     ASSERT_EQ(host.crossSections.size(), 1u);
     EXPECT_EQ(host.crossSections[0].x0, 2);
     EXPECT_EQ(host.crossSections[0].y0, 8);
@@ -443,6 +444,11 @@ TEST_F(ImageWindowTest, DoubleClickDrawsALineOrderedByX)
     EXPECT_TRUE(image.SelectionShown);
     EXPECT_EQ(image.SelX0, 5);
     EXPECT_EQ(image.SelX1, 5);
+
+    // A rectangle afterwards is no line.
+    Drag(Panel(), QPoint(2, 2), QPoint(20, 12));
+    EXPECT_TRUE(image.SelectionShown);
+    EXPECT_FALSE(window->LineSelectionShown());
 }
 
 TEST_F(ImageWindowTest, RubberBandIsADottedCyanLoopWhileDragging)
