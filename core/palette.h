@@ -22,7 +22,11 @@ template <typename T> class PaletteTables
 public:
     using Channel = std::array<T, PaletteLevels>;
     PaletteTables() : data_(std::make_unique<Channel[]>(PaletteChannels)) {}
-    PaletteTables(const PaletteTables &other) : PaletteTables() { *this = other; }
+    PaletteTables(const PaletteTables &other)
+        : data_(std::make_unique_for_overwrite<Channel[]>(PaletteChannels))
+    {
+        *this = other;
+    }
     PaletteTables &operator=(const PaletteTables &other)
     {
         if (this != &other)
