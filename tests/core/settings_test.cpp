@@ -1,3 +1,4 @@
+#include "comma_locale.h"
 #include "recording_ui_hooks.h"
 #include "settings.h"
 #include "test_files.h"
@@ -376,6 +377,46 @@ TEST(SettingsFile, WritesTheUsersCommaAndReadsCrLf)
     ASSERT_TRUE(loaded.LoadFromFile(dir.file("crlf.txt")));
     ExpectStoredFieldsEqual(loaded, saved);
     EXPECT_TRUE(comma.Messages().empty());
+}
+
+// The user's locale has a decimal comma, and so has the C library's: the file is written with the
+// user's comma, and a file with points reads the same.
+class CommaLocaleSettings : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!cLocale_.Active())
+            GTEST_SKIP() << "no comma-decimal C locale available";
+    }
+    korvi::test::CommaCLocale cLocale_;
+    RecordingUiHooks hooks_{','};
+};
+
+TEST_F(CommaLocaleSettings, RoundTripAndPointFiles)
+{
+    TempDir dir;
+    const Settings saved = Distinct();
+    ASSERT_TRUE(saved.SaveToFile(dir.file("comma.txt")));
+    const std::vector<std::string> lines = ReadLines(dir.file("comma.txt"));
+    EXPECT_EQ(lines[120], "1,50000e+00");
+    EXPECT_EQ(lines[128], "9,87650e-01");
+    Settings loaded;
+    ASSERT_TRUE(loaded.LoadFromFile(dir.file("comma.txt")));
+    ExpectStoredFieldsEqual(loaded, saved);
+    std::string points;
+    for (std::string line : lines) {
+        if (line.find("e+") != std::string::npos || line.find("e-") != std::string::npos)
+            for (char &c : line)
+                if (c == ',')
+                    c = '.';
+        points += line + "\r\n";
+    }
+    WriteFileBytes(dir.file("points.txt"), points);
+    Settings fromPoints;
+    ASSERT_TRUE(fromPoints.LoadFromFile(dir.file("points.txt")));
+    ExpectStoredFieldsEqual(fromPoints, saved);
+    EXPECT_TRUE(hooks_.Messages().empty());
 }
 
 TEST(SettingsFile, PointFileReadsUnderACommaLocale)

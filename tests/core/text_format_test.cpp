@@ -1,3 +1,4 @@
+#include "comma_locale.h"
 #include "file_names.h"
 #include "recording_ui_hooks.h"
 #include "test_files.h"
@@ -72,28 +73,10 @@ TEST(FormatFloat, NotANumberAndInfinity)
     EXPECT_EQ(FormatFloat("0.00", -std::numeric_limits<double>::infinity(), '.'), "-INF");
 }
 
-// Switches the C library's numeric locale to one with a decimal comma: an installed one, or one
-// compiled from the system's locale sources into a temporary folder. Empty when neither works.
-std::string UseCommaCLocale(const korvi::test::TempDir &dir)
-{
-    for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"})
-        if (std::setlocale(LC_NUMERIC, name))
-            return name;
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + dir.file("de_DE.UTF-8") + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0)
-        return {};
-    setenv("LOCPATH", dir.path().c_str(), 1);
-    const char *set = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
-    unsetenv("LOCPATH");
-    return set ? "de_DE.UTF-8" : "";
-}
-
 TEST(FormatFloat, IgnoresTheCLibraryLocale)
 {
-    korvi::test::TempDir dir;
-    const std::string comma = UseCommaCLocale(dir);
-    if (comma.empty())
+    const korvi::test::CommaCLocale comma;
+    if (!comma.Active())
         GTEST_SKIP() << "no comma-decimal C locale available";
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
@@ -104,7 +87,6 @@ TEST(FormatFloat, IgnoresTheCLibraryLocale)
     EXPECT_TRUE(ParseFloatText("2.5", value));
     EXPECT_EQ(value, 2.5);
     EXPECT_EQ(ParseNumber("-2.5", '.'), -2.5);
-    std::setlocale(LC_NUMERIC, "C");
 }
 
 TEST(TrimText, RemovesControlCharactersAndBlanksAtBothEnds)
