@@ -3,6 +3,7 @@
 // FT_INVALID_HANDLE instead of touching freed memory.
 #include "ftd2xx/ftd2xx.h"
 #include "ftd2xx/port.h"
+#include "simulator/sim_link.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -36,10 +37,19 @@ std::shared_ptr<Port> Find(FT_HANDLE handle)
     return it == Table().end() ? nullptr : it->second;
 }
 
-template <typename F> FT_STATUS On(FT_HANDLE handle, F call)
+// A call refused before it reaches a device. With the simulator it still goes into the
+// simulator's call log, so that a test sees every FT_* call that was made.
+FT_STATUS Refused(const char *function, FT_STATUS status)
+{
+    if (SimulatorSelected())
+        sim::LogRefusedCall(function, status);
+    return status;
+}
+
+template <typename F> FT_STATUS On(const char *function, FT_HANDLE handle, F call)
 {
     std::shared_ptr<Port> port = Find(handle);
-    return port ? call(*port) : FT_STATUS{FT_INVALID_HANDLE};
+    return port ? call(*port) : Refused(function, FT_INVALID_HANDLE);
 }
 
 } // namespace
@@ -48,11 +58,12 @@ template <typename F> FT_STATUS On(FT_HANDLE handle, F call)
 
 using korvi::ftd2xx::On;
 using korvi::ftd2xx::Port;
+using korvi::ftd2xx::Refused;
 
 FT_STATUS FT_Open(int deviceNumber, FT_HANDLE *handle)
 {
     if (handle == nullptr)
-        return FT_INVALID_PARAMETER;
+        return Refused("FT_Open", FT_INVALID_PARAMETER);
     std::unique_ptr<Port> opened;
     const FT_STATUS status = korvi::ftd2xx::SimulatorSelected()
                                  ? korvi::ftd2xx::OpenSimulatedPort(deviceNumber, &opened)
@@ -74,7 +85,7 @@ FT_STATUS FT_Close(FT_HANDLE handle)
         auto &table = korvi::ftd2xx::Table();
         auto it = table.find(handle);
         if (it == table.end())
-            return FT_INVALID_HANDLE;
+            return Refused("FT_Close", FT_INVALID_HANDLE);
         port = std::move(it->second);
         table.erase(it);
     }
@@ -83,88 +94,94 @@ FT_STATUS FT_Close(FT_HANDLE handle)
 
 FT_STATUS FT_ResetDevice(FT_HANDLE handle)
 {
-    return On(handle, [](Port &port) { return port.ResetDevice(); });
+    return On("FT_ResetDevice", handle, [](Port &port) { return port.ResetDevice(); });
 }
 
 FT_STATUS FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate)
 {
-    return On(handle, [&](Port &port) { return port.SetBaudRate(baudRate); });
+    return On("FT_SetBaudRate", handle, [&](Port &port) { return port.SetBaudRate(baudRate); });
 }
 
 FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity)
 {
-    return On(handle, [&](Port &port) { return port.SetDataCharacteristics(wordLength, stopBits, parity); });
+    return On("FT_SetDataCharacteristics", handle,
+              [&](Port &port) { return port.SetDataCharacteristics(wordLength, stopBits, parity); });
 }
 
 FT_STATUS FT_SetFlowControl(FT_HANDLE handle, USHORT flowControl, UCHAR xon, UCHAR xoff)
 {
-    return On(handle, [&](Port &port) { return port.SetFlowControl(flowControl, xon, xoff); });
+    return On("FT_SetFlowControl", handle,
+              [&](Port &port) { return port.SetFlowControl(flowControl, xon, xoff); });
 }
 
 FT_STATUS FT_SetChars(FT_HANDLE handle, UCHAR eventChar, UCHAR eventCharEnabled, UCHAR errorChar,
                       UCHAR errorCharEnabled)
 {
-    return On(handle, [&](Port &port) {
+    return On("FT_SetChars", handle, [&](Port &port) {
         return port.SetChars(eventChar, eventCharEnabled, errorChar, errorCharEnabled);
     });
 }
 
 FT_STATUS FT_SetEventNotification(FT_HANDLE handle, DWORD mask, void *param)
 {
-    return On(handle, [&](Port &port) { return port.SetEventNotification(mask, param); });
+    return On("FT_SetEventNotification", handle,
+              [&](Port &port) { return port.SetEventNotification(mask, param); });
 }
 
 FT_STATUS FT_SetDtr(FT_HANDLE handle)
 {
-    return On(handle, [](Port &port) { return port.SetDtr(true); });
+    return On("FT_SetDtr", handle, [](Port &port) { return port.SetDtr(true); });
 }
 
 FT_STATUS FT_ClrDtr(FT_HANDLE handle)
 {
-    return On(handle, [](Port &port) { return port.SetDtr(false); });
+    return On("FT_ClrDtr", handle, [](Port &port) { return port.SetDtr(false); });
 }
 
 FT_STATUS FT_SetRts(FT_HANDLE handle)
 {
-    return On(handle, [](Port &port) { return port.SetRts(true); });
+    return On("FT_SetRts", handle, [](Port &port) { return port.SetRts(true); });
 }
 
 FT_STATUS FT_ClrRts(FT_HANDLE handle)
 {
-    return On(handle, [](Port &port) { return port.SetRts(false); });
+    return On("FT_ClrRts", handle, [](Port &port) { return port.SetRts(false); });
 }
 
 FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG writeTimeoutMs)
 {
-    return On(handle, [&](Port &port) { return port.SetTimeouts(readTimeoutMs, writeTimeoutMs); });
+    return On("FT_SetTimeouts", handle,
+              [&](Port &port) { return port.SetTimeouts(readTimeoutMs, writeTimeoutMs); });
 }
 
 FT_STATUS FT_Purge(FT_HANDLE handle, ULONG mask)
 {
-    return On(handle, [&](Port &port) { return port.Purge(mask); });
+    return On("FT_Purge", handle, [&](Port &port) { return port.Purge(mask); });
 }
 
 FT_STATUS FT_Write(FT_HANDLE handle, const void *buffer, DWORD bytesToWrite, DWORD *written)
 {
-    return On(handle, [&](Port &port) { return port.Write(buffer, bytesToWrite, written); });
+    return On("FT_Write", handle, [&](Port &port) { return port.Write(buffer, bytesToWrite, written); });
 }
 
 FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD bytesToRead, DWORD *bytesReturned)
 {
-    return On(handle, [&](Port &port) { return port.Read(buffer, bytesToRead, bytesReturned); });
+    return On("FT_Read", handle, [&](Port &port) { return port.Read(buffer, bytesToRead, bytesReturned); });
 }
 
 FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD *rxBytes, DWORD *txBytes, DWORD *eventStatus)
 {
-    return On(handle, [&](Port &port) { return port.GetStatus(rxBytes, txBytes, eventStatus); });
+    return On("FT_GetStatus", handle,
+              [&](Port &port) { return port.GetStatus(rxBytes, txBytes, eventStatus); });
 }
 
 FT_STATUS FT_GetModemStatus(FT_HANDLE handle, ULONG *modemStatus)
 {
-    return On(handle, [&](Port &port) { return port.GetModemStatus(modemStatus); });
+    return On("FT_GetModemStatus", handle, [&](Port &port) { return port.GetModemStatus(modemStatus); });
 }
 
 FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, ULONG inTransferSize, ULONG outTransferSize)
 {
-    return On(handle, [&](Port &port) { return port.SetUSBParameters(inTransferSize, outTransferSize); });
+    return On("FT_SetUSBParameters", handle,
+              [&](Port &port) { return port.SetUSBParameters(inTransferSize, outTransferSize); });
 }

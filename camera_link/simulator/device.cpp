@@ -169,6 +169,16 @@ FT_STATUS Device::Log(CallRecord record)
     return status;
 }
 
+void Device::LogRefused(const char *function, FT_STATUS status)
+{
+    std::lock_guard lock(mutex_);
+    CallRecord record;
+    record.function = function;
+    record.status = status;
+    record.time = NowLocked();
+    Log(std::move(record));
+}
+
 FT_STATUS Device::Open(int deviceNumber, LinkId *link)
 {
     std::lock_guard lock(mutex_);

@@ -39,6 +39,7 @@ public:
         return f(*controller_, now);
     }
 
+    void LogRefused(const char *function, FT_STATUS status);
     FT_STATUS Open(int deviceNumber, LinkId *link);
     FT_STATUS Close(LinkId link);
     // A configuration call that only records its values; apply runs when it succeeds.

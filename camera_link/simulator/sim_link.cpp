@@ -14,6 +14,11 @@ Device &D()
 }
 } // namespace
 
+void LogRefusedCall(const char *function, FT_STATUS status)
+{
+    D().LogRefused(function, status);
+}
+
 FT_STATUS LinkOpen(int deviceNumber, LinkId *link)
 {
     return D().Open(deviceNumber, link);

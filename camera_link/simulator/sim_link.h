@@ -13,6 +13,10 @@ namespace korvi::sim
 
 using LinkId = std::uint64_t;
 
+// Records a call that the FT_* layer refused before it reached the device (an unknown handle,
+// a missing argument), so that the call log holds every call made.
+KORVI_SIM_API void LogRefusedCall(const char *function, FT_STATUS status);
+
 KORVI_SIM_API FT_STATUS LinkOpen(int deviceNumber, LinkId *link);
 KORVI_SIM_API FT_STATUS LinkClose(LinkId link);
 KORVI_SIM_API FT_STATUS LinkResetDevice(LinkId link);

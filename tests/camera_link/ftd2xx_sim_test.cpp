@@ -83,7 +83,22 @@ TEST_F(Ftd2xxSim, ClosedOrForeignHandleIsInvalid)
     int notAHandle = 0;
     EXPECT_EQ(FT_Purge(&notAHandle, FT_PURGE_RX), FT_INVALID_HANDLE);
     EXPECT_EQ(FT_Close(nullptr), FT_INVALID_HANDLE);
+    EXPECT_EQ(FT_Open(0, nullptr), FT_INVALID_PARAMETER);
     EXPECT_TRUE(korvi::sim::GetSnapshot().vddHigh); // the refused write did nothing
+    // Refused calls are in the call log all the same, with their status.
+    std::vector<std::pair<std::string, FT_STATUS>> calls;
+    for (const auto &record : korvi::sim::CallLog())
+        calls.emplace_back(record.function, record.status);
+    const std::vector<std::pair<std::string, FT_STATUS>> expected = {
+        {"FT_Open", FT_OK},
+        {"FT_Close", FT_OK},
+        {"FT_Write", FT_INVALID_HANDLE},
+        {"FT_Close", FT_INVALID_HANDLE},
+        {"FT_Purge", FT_INVALID_HANDLE},
+        {"FT_Close", FT_INVALID_HANDLE},
+        {"FT_Open", FT_INVALID_PARAMETER},
+    };
+    EXPECT_EQ(calls, expected);
 }
 
 TEST_F(Ftd2xxSim, StateOutlivesOpenAndClose)
