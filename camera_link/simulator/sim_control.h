@@ -231,7 +231,8 @@ KORVI_SIM_API void SetBatteryVolts(double volts);
 // An empty pointer returns to synthesised frames.
 KORVI_SIM_API void SetReplayFrame(int camera, std::shared_ptr<const std::vector<std::uint16_t>> words);
 
-// The frame the device would read now for this geometry (for model tests; advances nothing).
+// The frame the next readout of this camera would send now for this geometry (for model tests):
+// it reads nothing out, so the charge and the noise draw stay for the real readout.
 KORVI_SIM_API std::vector<std::uint16_t> PeekFrame(int camera, const ReadoutRequest &geometry);
 
 } // namespace korvi::sim
