@@ -25,6 +25,9 @@ void PrepareGuiEnvironment()
     setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
     setenv("QT_SCALE_FACTOR", "1", 1);
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+    // The test programs run side by side: one rasteriser thread each keeps llvmpipe from
+    // oversubscribing the machine (the pictures are small).
+    setenv("LP_NUM_THREADS", "1", 0);
     // Qt's own file dialogs, which a test can fill in; shared contexts as in the program.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -153,7 +156,7 @@ void ModalScript::Handle(QWidget *modal)
 ::testing::AssertionResult ShowAndWait(QWidget *widget)
 {
     widget->show();
-    if (!QTest::qWaitForWindowExposed(widget, 5000))
+    if (!QTest::qWaitForWindowExposed(widget, 15000))
         return ::testing::AssertionFailure() << "window was not exposed";
     return ::testing::AssertionSuccess();
 }
