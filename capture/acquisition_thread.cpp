@@ -1,0 +1,337 @@
+#include "acquisition_thread.h"
+
+#include "file_names.h"
+#include "gui_runtime.h"
+#include "image_file.h"
+#include "image_window.h"
+#include "korvicom.h"
+#include "levels.h"
+#include "main_window.h"
+#include "photometric.h"
+#include "settings.h"
+#include "text_format.h"
+#include "time_scale.h"
+#include "usb_error_handler.h"
+
+#include <QAction>
+#include <QMetaObject>
+#include <QSpinBox>
+#include <QStatusBar>
+
+#include <cmath>
+#include <filesystem>
+
+namespace
+{
+
+constexpr int ImagingCameraIndex = 0;
+// How late the backstop ends a wait that the delay timer should have ended: one timer tick and a
+// little slack, so the timer normally ends it and a busy GUI thread cannot stretch it further.
+constexpr double BackstopSlack = 0.15;
+
+bool FileExists(const std::string &path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+QString Q(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+// The acquisition thread running on this thread, for the link error callback (a plain function).
+thread_local MainCCDThread *runningAcquisition = nullptr;
+
+} // namespace
+
+// Link errors of the acquisition thread: counted for the frame, and asked about through the
+// program's USB error box, but only until the user has answered Cancel for this run: the calls
+// that remain in the frame would otherwise each raise one more box for the same fault.
+void MainCCDThread::LinkError(int status)
+{
+    MainCCDThread *self = runningAcquisition;
+    if (self) {
+        ++self->linkErrors_;
+        if (self->StopRequested())
+            return;
+    }
+    UsbErrorHandler(status);
+}
+
+MainCCDThread::MainCCDThread(TMainF *main) : WorkerThread(main), main_(main) {}
+
+MainCCDThread::~MainCCDThread()
+{
+    if (isRunning()) {
+        RequestShutdown();
+        wait();
+    }
+}
+
+AcquisitionSettings MainCCDThread::Snapshot()
+{
+    AcquisitionSettings settings;
+    OnGuiThread([&] { settings = TakeAcquisitionSettings(CurrentSettings(), UserDecimalSeparator()); });
+    return settings;
+}
+
+void MainCCDThread::Body()
+{
+    // A Cancel in the USB error box asks this thread to stop, like a cleared run flag.
+    WorkerStopRegistration registration(WorkerThreadKind::Acquisition, &StopFlag());
+    runningAcquisition = this;
+
+    AcquisitionSettings settings = Snapshot();
+    const std::string problem = ComputeRunGeometry(settings, header_);
+    counter_ = settings.InitExt;
+    if (!problem.empty()) {
+        // Nothing is allocated or sent for a frame that cannot be read.
+        status_ = Q(problem);
+        OnGuiThread([this] { main_->ReportAcquisitionProblem(status_); });
+        return;
+    }
+    started_ = true;
+
+    for (;;) {
+        settings = Snapshot(); // read afresh at every loop test
+        const bool more = counter_ < settings.NImage + settings.InitExt || main_->Continuous.load();
+        if (!main_->Acquiring.load() || StopRequested() || !more)
+            break;
+        const bool goOn = AcquireFrame(settings);
+        SetPriority(false);
+        if (!goOn)
+            break;
+        ++counter_;
+    }
+}
+
+bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
+{
+    const UsbErrorCallback callback = &MainCCDThread::LinkError;
+
+    // 1. The frame's storage and geometry.
+    if (frame_.Empty || frame_.Width != header_.Columns || frame_.Height != header_.Rows) {
+        if (!frame_.Allocate(header_.Columns, header_.Rows, 1))
+            throw std::runtime_error("Not enough memory for a frame of " + std::to_string(header_.Columns) +
+                                     " x " + std::to_string(header_.Rows) + " pixels.");
+        // A readout that fails leaves the block as it was: never let that be uninitialised memory.
+        frame_.Rows.Fill(0);
+    }
+    frame_.SetHeader(header_);
+    frame_.SelectionShown = false;
+    frame_.OriginFormat = s.SaveFormat;
+    frame_.LogDisplay = s.LogDisplayScale;
+    frame_.Modified = false;
+
+    // 2-5. Filter wheel supply off, clearing scans, amplifier, shutter.
+    _FiltWheelSupplyOff(callback);
+    for (int i = 1; i <= s.NClear; ++i) {
+        ShowStatus(QStringLiteral("Clearing scan ") + QString::number(i) + QStringLiteral("."));
+        _ClearVCCD(ImagingCameraIndex, s.NROW, s.NCOL, callback);
+    }
+    const bool amplifierLowered = LowersAmplifier(s);
+    if (amplifierLowered)
+        _Vdd_Set_Low(callback);
+    if (s.EnableShutter)
+        _Shutter(1, callback);
+
+    // 6-7. Integration.
+    ShowStatus(QStringLiteral("Integration period."));
+    TimedWait(static_cast<int>(std::trunc(std::max(0.0f, s.IntTime))));
+    if (s.EnableShutter)
+        _Shutter(0, callback);
+
+    // 8-9. Name (not in continuous mode).
+    const bool continuous = main_->Continuous.load();
+    if (!continuous) {
+        const int number = s.IncrExt ? counter_.load() : s.InitExt;
+        const std::string name =
+            FrameFileName(s.SaveFile, s.ProcessedPostFix, s.SaveProcessed, number, s.SaveFormat);
+        frame_.FileName = name;
+        frame_.HeaderFileName = name;
+    }
+    ShowStatus(status_);
+
+    // 10. Header texts.
+    OnGuiThread([this] { frame_.Palette.Assign(CurrentSettings().DefaultPalettes[0]); });
+    frame_.Gain = s.IntScale;
+    frame_.Date = GmtDateTimeText(false);
+    frame_.Time = GmtDateTimeText(true);
+    frame_.IntegrationTime = FormatFloat("0.000e+00", s.IntTime, s.DecimalSeparator);
+    frame_.Description = s.Desc;
+    frame_.Filters = s.Filters;
+    // The calibration flags say what was done to this frame, and nothing has been yet.
+    frame_.DarkApplied = false;
+    frame_.FlatApplied = false;
+    frame_.TimeStamp = NextImageTimeStamp();
+    const double temperature = static_cast<double>(_CCD_GetTemperature(ImagingCameraIndex, callback));
+    frame_.CCDTemperature = FormatFloat("##0.0", temperature, s.DecimalSeparator);
+
+    // 11-12. Coolers off for the readout, amplifier back on.
+    const bool coolersSwitched = s.ReadoutCoolingDisable && !continuous;
+    if (coolersSwitched) {
+        if (s.CoolerPowerOn[0])
+            _CCDTESupplyOff(0, callback);
+        if (s.CoolerPowerOn[1])
+            _CCDTESupplyOff(1, callback);
+    }
+    if (amplifierLowered) {
+        _Vdd_Set_High(callback);
+        _Delay(200.0f);
+    }
+
+    // 13. Readout.
+    ShowStatus(QStringLiteral("Reading CCD."));
+    if (s.CCD1HasPriority)
+        SetPriority(true);
+    AcquisitionHeader header = header_;
+    const int errorsBefore = linkErrors_;
+    const float elapsed =
+        static_cast<float>(_ReadCCD(frame_.Rows.RowTable(), &header, ImagingCameraIndex, callback));
+    frame_.SetHeader(header);
+    const bool readFailed = linkErrors_ != errorsBefore;
+    ++framesRead_;
+
+    // 14-15. Coolers back on (only where they were switched off), filter wheel supply on.
+    if (coolersSwitched && (s.CoolerPowerOn[0] || s.CoolerPowerOn[1])) {
+        _CCDSendTargetTemp(0, s.CCDTargetTemp[0], callback);
+        _CCDSendTargetTemp(1, s.CCDTargetTemp[1], callback);
+        if (s.CoolerPowerOn[0])
+            _CCDTESupplyOn(0, callback);
+        if (s.CoolerPowerOn[1])
+            _CCDTESupplyOn(1, callback);
+    }
+    _FiltWheelSupplyOn(callback);
+
+    // 16. Display levels.
+    if (s.ICAutoSet) {
+        ComputeDisplayLevels(frame_);
+    } else {
+        frame_.DisplayOffset = static_cast<float>(s.BiasLevel);
+        frame_.Gain = s.IntScale;
+    }
+    frame_.TimeStamp = NextImageTimeStamp();
+
+    // 17. Calibration and saving.
+    // A readout that the link failed holds the last frame's pixels (or none): saving it under this
+    // frame's name would pass old data off as new.
+    const bool saveAllowed = !continuous && s.SaveRawImage && !readFailed;
+    if (!continuous && s.SaveRawImage && readFailed)
+        OnGuiThread([this] {
+            main_->ReportAcquisitionProblem(
+                QStringLiteral("The frame \"%1\" could not be read from the camera and was "
+                               "not saved.")
+                    .arg(Q(frame_.FileName)));
+        });
+    if (!s.SaveProcessed || s.FocusMode) {
+        if (saveAllowed)
+            SaveFrame(s.SaveFormat);
+    } else if (FileExists(s.ThermalFrameFile) && FileExists(s.FlatFrameFile)) {
+        ApplyPhotometricCorrection(
+            {&frame_, s.ThermalFrameFile, s.ThermalFrameApply, s.FlatFrameFile, s.FlatFrameApply});
+        frame_.Modified = false; // a camera frame, not an edit of the user's
+        if (saveAllowed)
+            SaveFrame(s.SaveFormat);
+    } else {
+        if (saveAllowed)
+            SaveFrame(s.SaveFormat);
+        const std::string missing = FileExists(s.ThermalFrameFile) ? s.FlatFrameFile : s.ThermalFrameFile;
+        const bool dark = !FileExists(s.ThermalFrameFile);
+        status_ =
+            QStringLiteral("The %1 frame file \"%2\" does not exist: the frame was %3not corrected and the "
+                           "acquisition has ended.")
+                .arg(dark ? QStringLiteral("dark") : QStringLiteral("flat"), Q(missing),
+                     saveAllowed ? QStringLiteral("saved but ") : QString());
+        OnGuiThread([this] { main_->ReportAcquisitionProblem(status_); });
+        return false;
+    }
+
+    // 18-19. Display, focus monitor.
+    if (s.DisplayImage)
+        DisplayFrame(s);
+    if (s.FocusMode)
+        OnGuiThread([this] { main_->ShowFocusData(); });
+
+    // 20-21. Frame delay.
+    ShowStatus(QStringLiteral("Waitiing out delay."));
+    TimedWait(static_cast<int>(std::trunc(std::max(0.0f, s.Delay))));
+    ShowStatus(QStringLiteral("CCD read in ") + Q(FormatFloat("###0.00", elapsed, s.DecimalSeparator)) +
+               QStringLiteral(" s."));
+    return true;
+}
+
+void MainCCDThread::TimedWait(int seconds)
+{
+    const korvi::gui::ResumeGate::Ticket ticket = OpenWait();
+    const double start = korvi::ScaledNow();
+    // The delay timer runs on the GUI thread; it resumes this thread when the time is up.
+    TMainF *main = main_;
+    QMetaObject::invokeMethod(
+        main, [main, start, seconds, ticket] { main->StartDelayTimer(start, seconds, ticket); },
+        Qt::QueuedConnection);
+    Suspend(ticket, start + seconds + BackstopSlack);
+}
+
+void MainCCDThread::SetPriority(bool timeCritical)
+{
+    // Where the system ignores thread priorities this changes nothing.
+    setPriority(timeCritical ? QThread::TimeCriticalPriority : QThread::NormalPriority);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Synchronous calls
+
+void MainCCDThread::ShowStatus(const QString &status)
+{
+    status_ = status;
+    OnGuiThread([this] {
+        if (!main_->Continuous.load())
+            main_->SetStatusText(2, QStringLiteral("Acquiring ") + Q(frame_.FileName));
+        main_->SetStatusText(1, status_);
+    });
+}
+
+void MainCCDThread::SaveFrame(int format)
+{
+    OnGuiThread([this, format] {
+        if (!main_->SaveImageInFormat(frame_.FileName, frame_, format))
+            main_->ReportAcquisitionProblem(
+                QStringLiteral("The frame could not be saved to \"%1\"; the acquisition "
+                               "goes on.")
+                    .arg(Q(frame_.FileName)));
+    });
+}
+
+void MainCCDThread::DisplayFrame(const AcquisitionSettings &settings)
+{
+    const bool newWindow = settings.NewFrameOnCapture;
+    OnGuiThread([this, newWindow] { main_->ShowAcquiredFrame(frame_, newWindow); });
+}
+
+void MainCCDThread::Finish()
+{
+    if (started_)
+        _FiltWheelSupplyOn(&MainCCDThread::LinkError);
+    runningAcquisition = nullptr;
+    OnGuiThread([this] { FinishRun(); });
+}
+
+void MainCCDThread::FinishRun()
+{
+    // GUI thread.
+    const QString failure = FailureText();
+    Settings &settings = CurrentSettings();
+    main_->SetStatusText(2, QStringLiteral("Acquired ") + Q(frame_.FileName));
+    main_->Acquiring = false;
+    main_->Continuous = false;
+    main_->Stop->setEnabled(false);
+    main_->Acquire->setEnabled(true);
+    main_->AcquireCont->setEnabled(true);
+    if (settings.IncrExt && !settings.FocusMode)
+        settings.InitExt[0] = counter_.load(); // the next free number
+    if (settings.IncrExt && main_->InitExt)
+        main_->InitExt->setValue(settings.InitExt[0]);
+    if (!failure.isEmpty())
+        main_->ReportAcquisitionProblem(QStringLiteral("The acquisition stopped: ") + failure);
+}

@@ -1,0 +1,535 @@
+// Whole acquisition runs of the main window against the simulated camera: files and their
+// contents, the commands on the wire in their order, the run flags and actions, Stop, continuous
+// runs, calibration, failures and shut-down. The process time runs a hundred times faster.
+#include "acquisition_thread.h"
+#include "capture_test_support.h"
+#include "image_data.h"
+#include "image_file.h"
+#include "image_window.h"
+#include "main_window.h"
+#include "program_windows.h"
+#include "settings.h"
+#include "simulator/sim_control.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <utility>
+#include <vector>
+
+using namespace korvi::test;
+namespace fs = std::filesystem;
+namespace sim = korvi::sim;
+
+namespace
+{
+
+constexpr int Width = 64;
+constexpr int Height = 32;
+
+int ReplayPixel(int x, int y)
+{
+    return 1000 + x + Width * y;
+}
+
+// Presses a button of every modal message box that opens, and records what they said.
+class BoxAnswerer
+{
+public:
+    BoxAnswerer()
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+        timer_.start();
+    }
+    std::vector<std::pair<QString, QString>> seen; // caption, text
+    int Count(const QString &caption) const
+    {
+        int n = 0;
+        for (const auto &box : seen)
+            n += box.first == caption ? 1 : 0;
+        return n;
+    }
+
+private:
+    void Poll()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        seen.emplace_back(box->windowTitle(), box->text());
+        // The USB error box is answered Cancel, every other box with its first button.
+        QAbstractButton *button = box->button(QMessageBox::Cancel);
+        if (!button || box->windowTitle() != QStringLiteral("Korvi USB device error"))
+            button = box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok) : box->buttons().value(0);
+        if (button)
+            button->click();
+    }
+    QTimer timer_;
+};
+
+// One command the controller received: its opcode (low byte of word 0) and parameter byte (-1 for
+// the commands that are sent as their opcode byte alone).
+struct Command {
+    int opcode, parameter;
+    bool operator==(const Command &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const Command &c)
+{
+    return out << "{" << c.opcode << "," << c.parameter << "}";
+}
+
+std::vector<Command> Commands()
+{
+    std::vector<Command> commands;
+    for (const auto &block : sim::WrittenBlocks())
+        if (!block.empty())
+            commands.push_back({block[0], block.size() >= 2 ? block[1] : -1});
+    return commands;
+}
+
+std::vector<std::vector<std::uint8_t>> ReadoutBlocks()
+{
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (const auto &block : sim::WrittenBlocks())
+        if (block.size() == 16 && block[0] == 2)
+            blocks.push_back(block);
+    return blocks;
+}
+
+// The offset level the readout computed: the mean of the 100-word prefix the controller sent
+// after each readout command, read back from the call log.
+std::vector<int> PrefixMeans()
+{
+    std::vector<int> means;
+    bool afterReadout = false;
+    for (const sim::CallRecord &call : sim::CallLog()) {
+        if (call.function == "FT_Write")
+            afterReadout = call.written.size() == 16 && call.written[0] == 2;
+        else if (call.function == "FT_Read" && afterReadout && call.read.size() == 200) {
+            unsigned sum = 0;
+            for (int i = 0; i < 100; ++i)
+                sum += call.read[2 * i] | (call.read[2 * i + 1] << 8);
+            means.push_back(static_cast<int>(sum / 100));
+            afterReadout = false;
+        }
+    }
+    return means;
+}
+
+class AcquisitionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        sim::Reset(sim::Config{});
+        auto words = std::make_shared<std::vector<std::uint16_t>>();
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x)
+                words->push_back(static_cast<std::uint16_t>(ReplayPixel(x, y)));
+        sim::SetReplayFrame(0, words);
+
+        main = std::make_unique<TMainF>(folder.Dir(), QStringList());
+        CreateProgramWindows(main.get());
+        main->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+
+        Settings &s = CurrentSettings();
+        s.NCOL[0] = 1565;
+        s.NROW[0] = 1032;
+        s.XLO[0] = 0;
+        s.XHI[0] = Width - 1;
+        s.YLO[0] = 0;
+        s.YHI[0] = Height - 1;
+        s.XBIN[0] = s.YBIN[0] = 1;
+        s.NImage[0] = 3;
+        s.InitExt[0] = 5;
+        s.IncrExt = true;
+        s.NClear[0] = 2;
+        s.IntTime[0] = 0.2f;
+        s.Delay[0] = 0.0f;
+        s.EnableShutter = true;
+        s.AmpTurnoff[0] = false;
+        s.ReadoutCoolingDisable[0] = true;
+        s.CoolerPowerOn = {true, false};
+        s.CCDTargetTemp = {-20, -5};
+        s.SaveFile[0] = folder.File("m42");
+        s.SaveFormat[0] = 1;
+        s.SaveRawImage = true;
+        s.SaveProcessed[0] = false;
+        s.ProcessedPostFix[0] = "_P";
+        s.ThermalFrameApply[0] = false;
+        s.FlatFrameApply[0] = false;
+        s.DisplayImage = true;
+        s.NewFrameOnCapture = false;
+        s.FocusMode = false;
+        s.ICAutoSet = false;
+        s.IntScale[0] = 1.0f;
+        s.Desc[0] = "Orion nebula";
+        s.Filters[0] = "Red";
+        s.UseFiltDesc = false;
+        s.CCD1HasPriority = true;
+        main->ApplySettingsToControls();
+        main->Desc->setText(QStringLiteral("Orion nebula"));
+        main->Filters->setText(QStringLiteral("Red"));
+        sim::ClearCallLog();
+    }
+    void TearDown() override
+    {
+        if (main) {
+            main->ClosingDone = true; // no leave prompt
+            main.reset();
+        }
+        sim::ClearFaults();
+    }
+    // Waits until the run has ended and its thread is gone.
+    bool WaitForEnd(int ms = 20000)
+    {
+        return WaitFor([this] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, ms);
+    }
+    std::vector<std::string> SavedFiles() const
+    {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(folder.Dir()))
+            if (entry.is_regular_file() && entry.path().filename().string().rfind("m42", 0) == 0)
+                names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::vector<TChild *> Windows() const { return main->ImageWindows(); }
+
+    ProgramFolder folder;
+    BoxAnswerer boxes;
+    std::unique_ptr<TMainF> main;
+};
+
+void ExpectReplayPixels(const ImageData &image, int divisor = 1)
+{
+    ASSERT_EQ(image.Width, Width);
+    ASSERT_EQ(image.Height, Height);
+    int wrong = 0;
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x)
+            wrong += image.FrameRow(0, y)[x] != ReplayPixel(x, y) / divisor ? 1 : 0;
+    EXPECT_EQ(wrong, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(AcquisitionTest, CountedRunWritesTheNumberedFilesWithTheCommandsInOrder)
+{
+    main->Acquire->trigger();
+    EXPECT_TRUE(main->Acquiring);
+    EXPECT_FALSE(main->Acquire->isEnabled());
+    EXPECT_FALSE(main->AcquireCont->isEnabled());
+    EXPECT_TRUE(main->Stop->isEnabled());
+    ASSERT_TRUE(WaitForEnd());
+
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit", "m42_6.fit", "m42_7.fit"}));
+    const std::vector<int> offsets = PrefixMeans();
+    ASSERT_EQ(offsets.size(), 3u);
+    for (int n = 5; n <= 7; ++n) {
+        SCOPED_TRACE(n);
+        ImageData image;
+        ASSERT_TRUE(LoadImageFile(folder.File("m42_" + std::to_string(n) + ".fit"), image));
+        ExpectReplayPixels(image);
+        EXPECT_EQ(image.Description, "Orion nebula");
+        EXPECT_EQ(image.Filters, "Red");
+        EXPECT_EQ(image.IntegrationTime, "2.000e-01");
+        EXPECT_EQ(image.XHi, Width - 1);
+        EXPECT_EQ(image.YHi, Height - 1);
+        EXPECT_EQ(image.XBin, 1);
+        EXPECT_EQ(image.MaxColumns, 1565);
+        EXPECT_EQ(image.OffsetLevel, static_cast<float>(offsets[n - 5]));
+        EXPECT_FALSE(image.CCDTemperature.empty());
+    }
+
+    // Per frame: filter-wheel supply off, two clearing scans, shutter open and closed, the
+    // temperature, imaging cooler off, readout, both targets, imaging cooler on, wheel supply on;
+    // the run ends with the wheel supply on once more.
+    const std::vector<Command> frame = {{44, -1}, {4, 0}, {4, 0},  {50, -1}, {51, -1}, {31, 0},
+                                        {34, 0},  {2, 0}, {30, 0}, {30, 1},  {33, 0},  {43, -1}};
+    std::vector<Command> expected;
+    for (int i = 0; i < 3; ++i)
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    expected.push_back({43, -1});
+    EXPECT_EQ(Commands(), expected);
+
+    // The readout command carries the sub-frame, binning and sensor size.
+    for (const auto &block : ReadoutBlocks()) {
+        auto word = [&](int i) { return block[2 * i] | (block[2 * i + 1] << 8); };
+        EXPECT_EQ(word(1), 0);
+        EXPECT_EQ(word(2), Width - 1);
+        EXPECT_EQ(word(3), 0);
+        EXPECT_EQ(word(4), Height - 1);
+        EXPECT_EQ(word(5), 0x0101);
+        EXPECT_EQ(word(6), 1565);
+        EXPECT_EQ(word(7), 1032);
+    }
+
+    EXPECT_EQ(CurrentSettings().InitExt[0], 8);
+    EXPECT_EQ(main->InitExt->value(), 8);
+    EXPECT_FALSE(main->Continuous);
+    EXPECT_TRUE(main->Acquire->isEnabled());
+    EXPECT_TRUE(main->AcquireCont->isEnabled());
+    EXPECT_FALSE(main->Stop->isEnabled());
+    EXPECT_EQ(main->StatusText(2),
+              QStringLiteral("Acquired ") + QString::fromStdString(folder.File("m42_7.fit")));
+    EXPECT_EQ(main->StatusText(1), QStringLiteral("CCD read in ") + main->StatusText(1).mid(12));
+    EXPECT_TRUE(main->StatusText(1).endsWith(QStringLiteral(" s.")));
+
+    // One window, reused for every frame, showing the last.
+    ASSERT_EQ(Windows().size(), 1u);
+    ExpectReplayPixels(Windows()[0]->ConstImage());
+    EXPECT_EQ(Windows()[0]->ConstImage().FileName, folder.File("m42_7.fit"));
+    EXPECT_TRUE(boxes.seen.empty());
+}
+
+TEST_F(AcquisitionTest, WithoutIncrementEveryFrameGetsTheStartNumber)
+{
+    main->IncrExt->setChecked(false);
+    main->NImage->setValue(2);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    EXPECT_EQ(ReadoutBlocks().size(), 2u);
+    EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+}
+
+TEST_F(AcquisitionTest, AmplifierAndCoolersFollowTheirSettings)
+{
+    // 5.1 s lowers the amplifier supply for the integration; no cooler is on, so none is switched.
+    CurrentSettings().CoolerPowerOn = {false, false};
+    main->AmpTurnoff->setChecked(true);
+    main->IntTime->setText(QStringLiteral("5.1"));
+    main->NImage->setValue(1);
+    main->NClear->setValue(0);
+    main->EnableShutter->setChecked(false);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    const std::vector<Command> expected = {{44, -1}, {6, -1}, {31, 0}, {5, -1}, {2, 0}, {43, -1}, {43, -1}};
+    EXPECT_EQ(Commands(), expected);
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+}
+
+TEST_F(AcquisitionTest, StopWhileIntegratingStillReadsSavesAndShowsTheFrame)
+{
+    main->IntTime->setText(QStringLiteral("300")); // 3 s of real time
+    main->Acquire->trigger();
+    ASSERT_TRUE(
+        WaitFor([this] { return main->StatusText(1).startsWith(QStringLiteral("Elapsed: ")); }, 5000));
+    EXPECT_TRUE(main->DelayTimer->isActive());
+    EXPECT_TRUE(main->StatusText(1).contains(QStringLiteral(" s, Remaining: ")));
+    QElapsedTimer timer;
+    timer.start();
+    main->Stop->trigger();
+    ASSERT_TRUE(WaitForEnd(5000));
+    EXPECT_LT(timer.elapsed(), 2500);
+    EXPECT_EQ(ReadoutBlocks().size(), 1u);
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    ASSERT_EQ(Windows().size(), 1u);
+    ExpectReplayPixels(Windows()[0]->ConstImage());
+    EXPECT_EQ(CurrentSettings().InitExt[0], 6);
+    // The shutter was closed before the readout.
+    const std::vector<Command> commands = Commands();
+    const auto close = std::find(commands.begin(), commands.end(), Command{51, -1});
+    const auto read = std::find(commands.begin(), commands.end(), Command{2, 0});
+    EXPECT_LT(close - commands.begin(), read - commands.begin());
+}
+
+TEST_F(AcquisitionTest, ContinuousRunSavesNothingUntilAcquireMakesItCounted)
+{
+    CurrentSettings().NImage[0] = 1;
+    CurrentSettings().InitExt[0] = 1;
+    main->AcquireCont->trigger();
+    EXPECT_TRUE(main->Continuous);
+    ASSERT_TRUE(WaitFor([this] { return main->AcquisitionThread->FramesRead() >= 3; }, 10000));
+    EXPECT_TRUE(main->Acquiring);
+    EXPECT_TRUE(SavedFiles().empty());
+    // No cooler was switched for a continuous readout.
+    for (const Command &c : Commands())
+        EXPECT_NE(c.opcode, 34);
+
+    // Acquire while the continuous run goes on (its action is disabled meanwhile, so as a script
+    // or shortcut would): it does nothing but end the continuous mode.
+    main->AcquireExecute();
+    EXPECT_FALSE(main->Continuous);
+    ASSERT_TRUE(WaitForEnd());
+    const int frames = main->AcquisitionThread->FramesRead();
+    // The counter is past NImage + InitExt already: the run ends after the frame in progress,
+    // which is saved under its number only when Acquire came before it was named.
+    EXPECT_LE(SavedFiles().size(), 1u);
+    EXPECT_EQ(CurrentSettings().InitExt[0], 1 + frames);
+    EXPECT_EQ(main->InitExt->value(), 1 + frames);
+    EXPECT_TRUE(main->Acquire->isEnabled());
+}
+
+TEST_F(AcquisitionTest, AStartDuringARunDoesNothing)
+{
+    main->IntTime->setText(QStringLiteral("300"));
+    main->Acquire->trigger();
+    MainCCDThread *thread = main->AcquisitionThread;
+    main->AcquireCont->trigger();
+    EXPECT_FALSE(main->Continuous);
+    EXPECT_EQ(main->AcquisitionThread, thread);
+    main->Stop->trigger();
+    ASSERT_TRUE(WaitForEnd());
+}
+
+TEST_F(AcquisitionTest, MissingFlatFileSavesOneRawFrameAndSaysWhy)
+{
+    ImageData dark;
+    dark.Allocate(Width, Height, 1);
+    dark.Rows.Fill(10);
+    ASSERT_TRUE(SaveImageFile(folder.File("dark.kvr"), NativeFormat, dark));
+    main->SaveProcessed->setChecked(true);
+    main->ThermalFrameFile->setText(QString::fromStdString(folder.File("dark.kvr")));
+    main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat-missing.fit")));
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_P_5.fit"}));
+    EXPECT_EQ(ReadoutBlocks().size(), 1u);
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_P_5.fit"), saved));
+    ExpectReplayPixels(saved);
+    // Said in the status bar and in a box that does not hold up the program.
+    EXPECT_TRUE(main->StatusText(1).contains(QStringLiteral("flat-missing.fit")));
+    ASSERT_NE(main->AcquisitionMessage, nullptr);
+    EXPECT_TRUE(main->AcquisitionMessage->isVisible());
+    EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("flat")));
+    // The run ended without the frame delay and without advancing past the saved frame.
+    EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+}
+
+TEST_F(AcquisitionTest, FlatCorrectionIsAppliedAndFlaggedDuringTheRun)
+{
+    ImageData dark, flat;
+    dark.Allocate(Width, Height, 1);
+    dark.Rows.Fill(0);
+    dark.OffsetLevel = 1.0f;
+    flat.Allocate(Width, Height, 1);
+    flat.Rows.Fill(2000);
+    flat.OffsetLevel = 1000.0f; // every pixel halved
+    ASSERT_TRUE(SaveImageFile(folder.File("dark.kvr"), NativeFormat, dark));
+    ASSERT_TRUE(SaveImageFile(folder.File("flat.kvr"), NativeFormat, flat));
+    main->SaveProcessed->setChecked(true);
+    main->ThermalFrameFile->setText(QString::fromStdString(folder.File("dark.kvr")));
+    main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat.kvr")));
+    main->ThermalFrameApply->setChecked(false);
+    main->ThermalFrameApplyImg->setChecked(false);
+    main->FlatFrameApply->setChecked(true);
+    main->FlatFrameApplyImg->setChecked(true);
+    main->NImage->setValue(2);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_P_5.fit", "m42_P_6.fit"}));
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_P_6.fit"), saved));
+    ExpectReplayPixels(saved, 2);
+    ASSERT_EQ(Windows().size(), 1u);
+    const ImageData &shown = Windows()[0]->ConstImage();
+    EXPECT_TRUE(shown.FlatApplied);
+    EXPECT_FALSE(shown.DarkApplied);
+    EXPECT_EQ(shown.OffsetLevel, 0.0f);
+    EXPECT_TRUE(boxes.seen.empty());
+}
+
+TEST_F(AcquisitionTest, UsbFaultAnsweredWithCancelEndsTheRunWithOneBox)
+{
+    sim::Faults faults;
+    faults.busy = true; // every open of the device fails
+    sim::SetFaults(faults);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd(20000));
+    EXPECT_EQ(boxes.Count(QStringLiteral("Korvi USB device error")), 1);
+    // The frame that could not be read is not saved as if it were one.
+    EXPECT_TRUE(SavedFiles().empty());
+    EXPECT_TRUE(main->StatusText(2).startsWith(QStringLiteral("Acquired ")));
+    EXPECT_TRUE(main->Acquire->isEnabled());
+    EXPECT_FALSE(main->Stop->isEnabled());
+    EXPECT_EQ(main->AcquisitionThread->FramesRead(), 1);
+}
+
+TEST_F(AcquisitionTest, InvalidGeometryEndsTheRunBeforeAnythingIsSent)
+{
+    CurrentSettings().XBIN[0] = 0; // a continuous run takes the settings as they stand
+    main->AcquireCont->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_TRUE(sim::WrittenBlocks().empty());
+    EXPECT_TRUE(main->StatusText(1).contains(QStringLiteral("binning")));
+    ASSERT_NE(main->AcquisitionMessage, nullptr);
+    EXPECT_TRUE(main->AcquisitionMessage->isVisible());
+    EXPECT_TRUE(main->Acquire->isEnabled());
+    EXPECT_EQ(main->AcquisitionThread->FramesRead(), 0);
+    EXPECT_TRUE(Windows().empty());
+}
+
+TEST_F(AcquisitionTest, AFailedSaveIsReportedAndTheRunGoesOn)
+{
+    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    main->NImage->setValue(2);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(ReadoutBlocks().size(), 2u);
+    ASSERT_NE(main->AcquisitionMessage, nullptr);
+    EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("could not be saved")));
+    EXPECT_EQ(CurrentSettings().InitExt[0], 7);
+}
+
+TEST_F(AcquisitionTest, AnImageWithUnsavedChangesIsNotReplaced)
+{
+    TChild *edited = main->CreateImageWindow(8, 8);
+    edited->Image().Allocate(8, 8, 1);
+    edited->Image().Rows.Fill(7);
+    edited->Image().Modified = true;
+    edited->show();
+    QApplication::processEvents();
+    main->NImage->setValue(1);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_EQ(Windows().size(), 2u);
+    EXPECT_EQ(edited->ConstImage().Width, 8);
+    EXPECT_EQ(edited->ConstImage().FrameRow(0, 0)[0], 7);
+    EXPECT_TRUE(edited->ConstImage().Modified);
+}
+
+TEST_F(AcquisitionTest, NewFrameOnCaptureOpensAWindowPerFrame)
+{
+    main->NewFrameOnCapture->setChecked(true);
+    main->NImage->setValue(2);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(Windows().size(), 2u);
+}
+
+TEST_F(AcquisitionTest, ShutDownDuringAnIntegrationDoesNotHang)
+{
+    main->IntTime->setText(QStringLiteral("3000")); // 30 s of real time
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitFor([this] { return main->DelayTimer->isActive(); }, 5000));
+    QElapsedTimer timer;
+    timer.start();
+    main->ClosingDone = true;
+    main.reset();
+    EXPECT_LT(timer.elapsed(), 5000);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return korvi::test::RunQtTests(argc, argv);
+}
