@@ -204,6 +204,103 @@ struct FitsHandle {
     }
 };
 
+// The header cards of the HDU that starts at offset: keyword and value (quotes and comment
+// removed). False when no END card is found within a sane length.
+bool ReadRawHeader(const std::string &path, std::uint64_t offset, std::map<std::string, std::string> &cards)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    bool ended = false;
+    char block[2880];
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0)
+        for (int blocks = 0;
+             blocks < 200 && !ended && std::fread(block, 1, sizeof block, file) == sizeof block; ++blocks)
+            for (int card = 0; card < 36 && !ended; ++card) {
+                const std::string_view text(block + 80 * card, 80);
+                const std::string name(TrimText(text.substr(0, 8)));
+                if (name == "END") {
+                    ended = true;
+                    break;
+                }
+                if (text.substr(8, 2) != "= ")
+                    continue;
+                std::string_view value = TrimText(text.substr(10));
+                if (!value.empty() && value.front() == '\'') {
+                    const std::size_t close = value.find('\'', 1);
+                    value =
+                        TrimText(value.substr(1, close == std::string_view::npos ? value.npos : close - 1));
+                } else {
+                    value = TrimText(value.substr(0, value.find('/')));
+                }
+                cards.emplace(name, std::string(value));
+            }
+    std::fclose(file);
+    return ended;
+}
+
+// Checks the header of the first extension (at offset) for an image this program can read; returns
+// the problem for the user, empty when CFITSIO may open it.
+std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
+{
+    const std::string noImage = "the FITS file holds no image.";
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size <= offset)
+        return noImage;
+    std::map<std::string, std::string> cards;
+    if (!ReadRawHeader(path, offset, cards))
+        return "the FITS file's first extension is damaged.";
+    const auto text = [&](const char *key) {
+        const auto found = cards.find(key);
+        return found == cards.end() ? std::string() : found->second;
+    };
+    const auto integer = [&](const std::string &key, std::int32_t &value) {
+        const auto found = cards.find(key);
+        return found != cards.end() && ParseIntText(found->second, value);
+    };
+    const std::string kind = text("XTENSION");
+    if (kind == "IMAGE")
+        return {};
+    if (kind != "BINTABLE" || text("ZIMAGE") != "T")
+        return noImage;
+    // A tile-compressed image: every number CFITSIO computes with must be sound.
+    const std::string damaged = "the compressed image in the FITS file is damaged.";
+    std::int32_t axes = 0, bitpix = 0, number = 0;
+    if (!integer("ZNAXIS", axes))
+        return damaged;
+    if (axes < 2 || axes > 3)
+        return "the FITS image must have two or three axes.";
+    if (!integer("ZBITPIX", bitpix) ||
+        (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64))
+        return damaged;
+    for (int n = 1; n <= axes; ++n) {
+        if (!integer("ZNAXIS" + std::to_string(n), number) || number < 1)
+            return damaged;
+        if (cards.count("ZTILE" + std::to_string(n)) &&
+            (!integer("ZTILE" + std::to_string(n), number) || number < 1))
+            return damaged;
+    }
+    for (const char *key : {"NAXIS1", "NAXIS2", "TFIELDS"})
+        if (!integer(key, number) || number < 0)
+            return damaged;
+    const std::string method = text("ZCMPTYPE");
+    if (method != "RICE_1" && method != "RICE_ONE" && method != "GZIP_1" && method != "GZIP_2" &&
+        method != "PLIO_1" && method != "HCOMPRESS_1" && method != "NOCOMPRESS")
+        return damaged;
+    for (int n = 1; cards.count("ZNAME" + std::to_string(n)); ++n) {
+        const std::string name = text(("ZNAME" + std::to_string(n)).c_str());
+        double value = 0.0;
+        if (!ParseFloatText(text(("ZVAL" + std::to_string(n)).c_str()), value))
+            return damaged;
+        if ((name == "BLOCKSIZE" && value < 1) ||
+            (name == "BYTEPIX" && value != 1 && value != 2 && value != 4 && value != 8) ||
+            (name == "SCALE" && value < 0))
+            return damaged;
+    }
+    return {};
+}
+
 // Opens a file for reading by its plain name (no CFITSIO file-name syntax, so "[" in a folder name
 // is just a character) and moves to the image: the primary array, or the first extension when the
 // primary array is empty. Returns 0 or a CFITSIO status; problemText is set for files that open but
@@ -218,14 +315,15 @@ int OpenImage(const std::string &path, FitsHandle &handle, int &naxis, long axes
     if (fits_get_img_dim(handle.file, &naxis, &status))
         return status;
     if (naxis == 0) {
-        int hdus = 0;
+        // The first extension follows the primary array's data. Its header is checked before
+        // CFITSIO interprets it: the library divides by tile sizes of compressed images unchecked.
         int type = 0;
-        if (fits_get_num_hdus(handle.file, &hdus, &status))
+        LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+        if (fits_get_hduaddrll(handle.file, &headStart, &dataStart, &dataEnd, &status))
             return status;
-        if (hdus < 2) {
-            problemText = "the FITS file holds no image.";
+        problemText = CheckFirstExtension(path, static_cast<std::uint64_t>(dataEnd));
+        if (!problemText.empty())
             return 0;
-        }
         if (fits_movabs_hdu(handle.file, 2, &type, &status))
             return status;
         if (type != IMAGE_HDU) {

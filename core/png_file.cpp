@@ -10,6 +10,7 @@
 #include <bit>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -23,6 +24,7 @@ constexpr const char *FloatPicture = "0.000000e+00";
 // Deflate never shrinks data by more than about 1032 to 1; a header that promises more pixel
 // bytes than that from the file's size is damaged.
 constexpr std::uint64_t MaxDeflateRatio = 1040;
+constexpr png_alloc_size_t MaxChunkBytes = 8u << 20;
 
 // libpng reports errors through a callback that must not return; it jumps back to the one
 // setjmp point of the running step, and the message is kept for the user.
@@ -59,8 +61,12 @@ public:
         if (!file_)
             return;
         png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors_, OnPngError, OnPngWarning);
-        if (png_)
+        if (png_) {
+            // Text and other ancillary chunks are small; a damaged length must not make libpng
+            // allocate gigabytes before it finds the file too short.
+            png_set_chunk_malloc_max(png_, MaxChunkBytes);
             info_ = png_create_info_struct(png_);
+        }
     }
     ~PngReader()
     {
@@ -108,6 +114,32 @@ void ShowPngError(const std::string &path, const std::string &what)
                      MessageButtons::Ok, MessageIcon::Error);
 }
 
+// Walks the chunk list: every chunk must lie within the file, so that no length in a damaged
+// file makes libpng allocate for data that is not there. Leaves the file at its start.
+bool ChunksFitInFile(std::FILE *file)
+{
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return false;
+    const long size = std::ftell(file);
+    bool fits = size >= 8;
+    std::uint64_t position = 8;
+    while (fits && position + 8 <= static_cast<std::uint64_t>(size)) {
+        std::uint8_t header[8];
+        if (std::fseek(file, static_cast<long>(position), SEEK_SET) != 0 ||
+            std::fread(header, 1, 8, file) != 8) {
+            fits = false;
+            break;
+        }
+        const std::uint64_t length =
+            (std::uint64_t{header[0]} << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
+        position += 12 + length;
+        fits = position <= static_cast<std::uint64_t>(size);
+        if (std::memcmp(header + 4, "IEND", 4) == 0)
+            break;
+    }
+    return std::fseek(file, 0, SEEK_SET) == 0 && fits;
+}
+
 // Opens the file and reads its header; checks the kind and that the size is possible.
 bool OpenAndCheck(const std::string &path, PngReader &reader)
 {
@@ -117,6 +149,10 @@ bool OpenAndCheck(const std::string &path, PngReader &reader)
     }
     if (!reader.Created()) {
         ShowPngError(path, "libpng could not be set up.");
+        return false;
+    }
+    if (!ChunksFitInFile(reader.File())) {
+        ShowPngError(path, "the file is damaged (a chunk runs past its end).");
         return false;
     }
     if (!reader.ReadInfo()) {

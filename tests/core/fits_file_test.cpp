@@ -386,6 +386,57 @@ TEST(FitsFile, CompressedImageInTheFirstExtensionIsRead)
     EXPECT_EQ(image.Rows[29][39], static_cast<unsigned short>(1199 * 37));
 }
 
+// CFITSIO divides by the tile sizes of a compressed image without checking them; such headers
+// are refused before the library reads them.
+TEST(FitsFile, CompressedImageWithZeroTileSizeIsRefused)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    const std::string path = dir.file("z.fits");
+    fitsfile *f = nullptr;
+    int status = 0;
+    long axes[2] = {5, 3};
+    long tiles[2] = {5, 3};
+    std::vector<unsigned short> values(15, 7);
+    fits_create_diskfile(&f, path.c_str(), &status);
+    fits_set_compression_type(f, RICE_1, &status);
+    fits_set_tile_dim(f, 2, tiles, &status);
+    fits_create_img(f, USHORT_IMG, 2, axes, &status);
+    fits_write_img(f, TUSHORT, 1, 15, values.data(), &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    std::string bytes = ReadFileBytes(path);
+    const std::size_t card = bytes.find("ZTILE2  =");
+    ASSERT_NE(card, std::string::npos);
+    bytes.replace(card + 10, 20, "                   0");
+    WriteFileBytes(path, bytes);
+
+    ImageData image;
+    EXPECT_FALSE(LoadImageFile(path, image));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("compressed image in the FITS file is damaged"), std::string::npos);
+}
+
+TEST(FitsFile, TableInTheFirstExtensionIsNoImage)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    const std::string path = dir.file("table.fits");
+    fitsfile *f = nullptr;
+    int status = 0;
+    char *names[] = {const_cast<char *>("A")};
+    char *forms[] = {const_cast<char *>("1J")};
+    fits_create_diskfile(&f, path.c_str(), &status);
+    fits_create_img(f, SHORT_IMG, 0, nullptr, &status);
+    fits_create_tbl(f, BINARY_TBL, 2, 1, names, forms, nullptr, "T", &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    ImageData image;
+    EXPECT_FALSE(LoadImageFile(path, image));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("holds no image"), std::string::npos);
+}
+
 // Files that are FITS but hold nothing the program can show.
 TEST(FitsFile, FilesWithoutAUsableImageAreRefused)
 {

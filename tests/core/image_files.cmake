@@ -5,3 +5,10 @@ foreach(_test IN LISTS _image_file_tests)
     korvi_add_test(${_test} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${_test}.cpp LIBS korvi_core)
   endif()
 endforeach()
+
+# The image readers under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer: built by
+# clang in their own folder, each run for a bounded time from the committed seed corpus. Skipped
+# (status 77) where clang or its fuzzing runtime is missing.
+add_test(NAME image_readers_fuzz
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/fuzz/run_fuzzers.sh ${CMAKE_BINARY_DIR}/fuzz 12)
+set_tests_properties(image_readers_fuzz PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 400 LABELS fuzz)

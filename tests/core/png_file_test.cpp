@@ -300,6 +300,12 @@ const DamagedPng DamagedPngs[] = {
          d[d.find("IDAT") + 6] ^= 0x55;
          return d;
      }},
+    {"ChunkLengthBeyondEnd",
+     [](const std::string &v) {
+         std::string d = v;
+         d.replace(d.find("tEXt") - 4, 4, std::string("\x7f\xff\xff\xf0", 4));
+         return d;
+     }},
     {"HugeSizeInHeader",
      [](const std::string &v) {
          std::string d = v;

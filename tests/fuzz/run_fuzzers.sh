@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the image-reader fuzz targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer
+# in their own build folder and runs each for a bounded time, starting from the seed corpus kept
+# beside this script. New inputs go to the work folder, never into the committed seeds.
+#   run_fuzzers.sh <work folder> [seconds per target]
+# Exit status: 0 when every target ran clean, 77 when clang or libFuzzer is missing (skipped),
+# otherwise the status of the first failing step. Crashing inputs are kept under <work>/artifacts.
+set -euo pipefail
+
+SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+WORK="$(mkdir -p "${1:?usage: run_fuzzers.sh <work folder> [seconds]}" && cd "$1" && pwd)"
+SECONDS_EACH="${2:-12}"
+TARGETS=(fuzz_native_file fuzz_fits_file fuzz_png_file fuzz_bmp_file)
+
+if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
+  echo "clang is not installed: fuzzing skipped"
+  exit 77
+fi
+mkdir -p "$WORK/tmp" "$WORK/artifacts"
+echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char *, unsigned long) { return 0; }' > "$WORK/tmp/probe.cpp"
+if ! clang++ -fsanitize=fuzzer,address,undefined "$WORK/tmp/probe.cpp" -o "$WORK/tmp/probe" 2>/dev/null; then
+  echo "clang cannot link libFuzzer with the sanitizers (libclang-rt missing?): fuzzing skipped"
+  exit 77
+fi
+
+# ASan's allocator returns null for impossible sizes, as the C library does, so that the
+# libraries' own checks of failed allocations are exercised rather than reported.
+
+# The image core, built by the project's own CMake with clang and the sanitizers.
+BUILD="$WORK/build"
+if [ ! -f "$BUILD/build.ninja" ]; then
+  cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link" \
+    -DKORVI_SANITIZE=ON -DKORVI_BUILD_GUI=OFF -DKORVI_BUILD_TESTS=OFF -DKORVI_BUILD_BENCH=OFF >"$WORK/configure.log" \
+    || { cat "$WORK/configure.log"; exit 1; }
+fi
+cmake --build "$BUILD" --target korvi_core -j 4 >"$WORK/build.log" || { tail -50 "$WORK/build.log"; exit 1; }
+
+LIBS="$(pkg-config --libs cfitsio libpng zlib fftw3)"
+for target in "${TARGETS[@]}"; do
+  clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -I"$SRC/core" -I"$SRC/camera_link" "$SRC/tests/fuzz/$target.cpp" "$BUILD/core/libkorvi_core.a" \
+    $LIBS -lpthread -o "$WORK/$target"
+done
+
+status=0
+for target in "${TARGETS[@]}"; do
+  corpus="$WORK/corpus/$target"
+  mkdir -p "$corpus"
+  echo "== $target: ${SECONDS_EACH}s"
+  if ! KORVI_FUZZ_TMP="$WORK/tmp" TMPDIR="$WORK/tmp" \
+    UBSAN_OPTIONS=print_stacktrace=1 ASAN_OPTIONS=allocator_may_return_null=1 \
+    "$WORK/$target" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=3072 -max_len=16384 \
+    -print_final_stats=1 -artifact_prefix="$WORK/artifacts/$target-" \
+    "$corpus" "$SRC/tests/fuzz/corpus/$target" >"$WORK/$target.log" 2>&1; then
+    echo "$target FAILED:"
+    tail -60 "$WORK/$target.log"
+    status=1
+  else
+    grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$WORK/$target.log" || true
+  fi
+  rm -f "$WORK/tmp/fits_log.txt"
+done
+exit $status
