@@ -33,6 +33,16 @@ TEST(ModalScriptTest, AnswersMessageBoxesInOrder)
     EXPECT_EQ(modals.Seen()[1].text.toStdString(), "Are you sure you want to leave Korvi?");
 }
 
+TEST(ModalScriptTest, RejectsABoxWhenAskedTo)
+{
+    ModalScript modals;
+    modals.ExpectMessage("Korvi USB device error", "timed out", QMessageBox::NoButton);
+    const auto answer = QMessageBox::warning(nullptr, "Korvi USB device error", "Read timed out",
+                                             QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(answer, QMessageBox::Cancel); // the box's escape button
+    EXPECT_EQ(modals.Pending(), 0);
+}
+
 TEST(ModalScriptTest, UnexpectedBoxFailsAndIsRejected)
 {
     EXPECT_NONFATAL_FAILURE(
@@ -45,8 +55,8 @@ TEST(ModalScriptTest, UnexpectedBoxFailsAndIsRejected)
         {
             ModalScript modals;
             modals.ExpectMessage("Korvi", "Save changes", QMessageBox::Yes);
-            EXPECT_EQ(Ask("Other", "Save changes?"), QMessageBox::NoButton); // rejected
-            EXPECT_EQ(Ask("Korvi", "Save changes?"), QMessageBox::Yes);      // still expected
+            EXPECT_EQ(Ask("Other", "Save changes?"), QMessageBox::No);  // rejected: Escape means No
+            EXPECT_EQ(Ask("Korvi", "Save changes?"), QMessageBox::Yes); // still expected
         },
         "Unexpected message box");
 }

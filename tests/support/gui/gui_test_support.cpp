@@ -76,6 +76,16 @@ void ModalScript::ExpectFileDialogCancel(const QString &titlePart)
     expected_.push_back({QStringLiteral("cancel"), titlePart, {}, QMessageBox::NoButton, {}});
 }
 
+namespace
+{
+// Escape, as the user would press it: the box picks its escape button, or closes.
+void RejectBox(QMessageBox *box)
+{
+    QMetaObject::invokeMethod(
+        box, [box] { QTest::keyClick(box, Qt::Key_Escape); }, Qt::QueuedConnection);
+}
+} // namespace
+
 void ModalScript::Poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
@@ -95,16 +105,20 @@ void ModalScript::Handle(QWidget *modal)
         if (!matches) {
             ADD_FAILURE() << "Unexpected message box: caption \"" << box->windowTitle().toStdString()
                           << "\", text \"" << box->text().toStdString() << "\"";
-            QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+            RejectBox(box);
             return;
         }
         const QMessageBox::StandardButton answer = expected_.front().answer;
         expected_.erase(expected_.begin());
+        if (answer == QMessageBox::NoButton) {
+            RejectBox(box);
+            return;
+        }
         QAbstractButton *button = box->button(answer);
         if (!button) {
             ADD_FAILURE() << "Message box \"" << box->text().toStdString() << "\" has no button "
                           << int(answer);
-            QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+            RejectBox(box);
             return;
         }
         QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);

@@ -49,6 +49,8 @@ public:
     ModalScript(const ModalScript &) = delete;
     ModalScript &operator=(const ModalScript &) = delete;
 
+    // `answer` is the button to press; QMessageBox::NoButton rejects the box instead (Escape or the
+    // close box, whatever the box makes of that).
     void ExpectMessage(const QString &caption, const QString &textPart, QMessageBox::StandardButton answer);
     // The next file dialog is answered with these files (open) or this name (save); an empty list
     // cancels it. `titlePart` must occur in the dialog's title (empty: any title).
