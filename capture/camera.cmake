@@ -1,0 +1,15 @@
+# The main window's settings pages and camera controls, the USB error callback and their Qt-free
+# helpers (filter-wheel steps, sub-frame checks, the USB read test's report).
+target_sources(korvi_capture PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/main_window_settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/main_window_camera.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/usb_error_handler.cpp ${CMAKE_CURRENT_LIST_DIR}/usb_error_handler.h
+  ${CMAKE_CURRENT_LIST_DIR}/filter_wheel.cpp ${CMAKE_CURRENT_LIST_DIR}/filter_wheel.h
+  ${CMAKE_CURRENT_LIST_DIR}/subframe_check.cpp ${CMAKE_CURRENT_LIST_DIR}/subframe_check.h
+  ${CMAKE_CURRENT_LIST_DIR}/usb_read_test.cpp ${CMAKE_CURRENT_LIST_DIR}/usb_read_test.h
+)
+# The calibration page's "Process image" needs the dark and flat correction of the image core.
+get_target_property(KORVI_CORE_SOURCES korvi_core SOURCES)
+if(KORVI_CORE_SOURCES MATCHES "photometric\\.cpp")
+  target_compile_definitions(korvi_capture PRIVATE KORVI_HAVE_PHOTOMETRIC=1)
+endif()

@@ -1,0 +1,65 @@
+#include "usb_error_handler.h"
+
+#include "gui_runtime.h"
+#include "korvicom.h"
+
+#include <array>
+#include <mutex>
+
+namespace
+{
+
+// Threads register and unregister on their own threads while the box may be answered on another,
+// so the table is guarded; the requests themselves are atomics the threads poll.
+std::mutex registryMutex;
+std::array<std::atomic<bool> *, 3> registry{};
+
+} // namespace
+
+void RegisterWorkerStopRequest(WorkerThreadKind kind, std::atomic<bool> *request)
+{
+    std::lock_guard lock(registryMutex);
+    registry[static_cast<int>(kind)] = request;
+}
+
+void UnregisterWorkerStopRequest(WorkerThreadKind kind, std::atomic<bool> *request)
+{
+    std::lock_guard lock(registryMutex);
+    auto &slot = registry[static_cast<int>(kind)];
+    if (slot == request)
+        slot = nullptr;
+}
+
+int RequestWorkerThreadsStop()
+{
+    std::lock_guard lock(registryMutex);
+    int count = 0;
+    for (std::atomic<bool> *request : registry)
+        if (request) {
+            request->store(true);
+            ++count;
+        }
+    return count;
+}
+
+WorkerStopRegistration::WorkerStopRegistration(WorkerThreadKind kind, std::atomic<bool> *request)
+    : kind_(kind), request_(request)
+{
+    RegisterWorkerStopRequest(kind_, request_);
+}
+
+WorkerStopRegistration::~WorkerStopRegistration()
+{
+    UnregisterWorkerStopRequest(kind_, request_);
+}
+
+extern "C" void UsbErrorHandler(int status)
+{
+    const char *text = _FT_Error(status);
+    // ShowMessage marshals the box to the GUI thread and waits for the answer there.
+    const MessageAnswer answer =
+        korvi::gui::ShowMessage(QString::fromUtf8(text ? text : ""), QStringLiteral("Korvi USB device error"),
+                                MessageButtons::OkCancel, MessageIcon::Error);
+    if (answer == MessageAnswer::Cancel)
+        RequestWorkerThreadsStop();
+}

@@ -1,0 +1,525 @@
+// The settings pages of the main window: settings to controls and back, the settings-file
+// commands, the frame-size command, the checks made when Acquire takes the controls, and the
+// handlers that write one field at once.
+#include "camera_test_support.h"
+
+#include "image_data.h"
+#include "image_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+
+using namespace korvi::test;
+
+namespace
+{
+
+// A record whose every page-edited value differs from the controls' own defaults.
+void FillDistinctValues(Settings &s)
+{
+    s.IntTime[0] = 12.5f;
+    s.Delay[0] = 3.25f;
+    s.NImage[0] = 7;
+    s.NClear[0] = 4;
+    s.DisplayImage = false;
+    s.CCD1HasPriority = false;
+    s.ThermalFrameFile[0] = "/data/dark frame.kvr";
+    s.FlatFrameFile[0] = "/data/flat.fit";
+    s.ThermalFrameApply[0] = true;
+    s.FlatFrameApply[0] = true;
+    s.AmpTurnoff[0] = false;
+    s.EnableShutter = false;
+    s.DisableClosePrompt = true;
+    s.ICAutoSet = true;
+    s.NewFrameOnCapture = true;
+    s.ReadoutCoolingDisable[0] = true;
+    s.FocusMode = true;
+    s.IncrExt = false;
+    s.InitExt[0] = 42;
+    s.Desc[0] = "M42 test field";
+    s.Filters[0] = "Ha 7nm";
+    s.UseFiltDesc = false;
+    s.SaveFile[0] = "/obs/m42";
+    s.SaveFormat[0] = 3;
+    s.ProcessedPostFix[0] = "_cal";
+    s.SaveProcessed[0] = false;
+    s.SaveRawImage = false;
+    s.NCOL[0] = 797;
+    s.NROW[0] = 520;
+    s.XLO[0] = 10;
+    s.XHI[0] = 700;
+    s.YLO[0] = 20;
+    s.YHI[0] = 500;
+    s.YBIN[0] = 2;
+    s.XBIN[0] = 3;
+    s.FiltPos = 4;
+    const char *names[] = {"", "L", "R", "G", "B", "Ha", "SII"};
+    for (int k = 1; k <= 6; ++k)
+        s.FilterName[k] = names[k];
+    s.CCDTargetTemp[0] = -15;
+    s.IntScale[0] = 2.5f;
+    s.BiasLevel[0] = 1234;
+    s.MaximumWindows = 20;
+    s.LogDisplayScale = true;
+    s.XSectionMode = 0;
+}
+
+// Overwrites every value that the controls carry, so only a faithful copy back restores them.
+void Scramble(Settings &s)
+{
+    s.IntTime[0] = 99.0f;
+    s.Delay[0] = 98.0f;
+    s.NImage[0] = 1;
+    s.NClear[0] = 0;
+    s.DisplayImage = true;
+    s.CCD1HasPriority = true;
+    s.ThermalFrameFile[0] = "x";
+    s.FlatFrameFile[0] = "y";
+    s.ThermalFrameApply[0] = false;
+    s.FlatFrameApply[0] = false;
+    s.AmpTurnoff[0] = true;
+    s.EnableShutter = true;
+    s.DisableClosePrompt = false;
+    s.ICAutoSet = false;
+    s.NewFrameOnCapture = false;
+    s.ReadoutCoolingDisable[0] = false;
+    s.FocusMode = false;
+    s.IncrExt = true;
+    s.InitExt[0] = 1;
+    s.Desc[0] = "";
+    s.Filters[0] = "";
+    s.UseFiltDesc = true;
+    s.SaveFile[0] = "";
+    s.SaveFormat[0] = 0;
+    s.ProcessedPostFix[0] = "";
+    s.SaveProcessed[0] = true;
+    s.SaveRawImage = true;
+    s.XLO[0] = 0;
+    s.XHI[0] = 1;
+    s.YLO[0] = 0;
+    s.YHI[0] = 1;
+    s.YBIN[0] = 1;
+    s.XBIN[0] = 1;
+    s.FiltPos = 1;
+    for (int k = 1; k <= 6; ++k)
+        s.FilterName[k] = "?";
+    s.CCDTargetTemp[0] = 0;
+    s.IntScale[0] = 7.0f;
+    s.BiasLevel[0] = 0;
+    s.MaximumWindows = 5;
+    s.LogDisplayScale = false;
+}
+
+class SettingsPagesTest : public MainWindowTest
+{
+};
+
+} // namespace
+
+TEST_F(SettingsPagesTest, EveryPageRoundTripsThroughASettingsFileByteForByte)
+{
+    Settings written = CurrentSettings();
+    FillDistinctValues(written);
+    const std::string original = folder.file("original.txt");
+    ASSERT_TRUE(written.SaveToFile(original));
+
+    Settings &current = CurrentSettings();
+    ASSERT_TRUE(current.LoadFromFile(original));
+    window->ApplySettingsToControls();
+    Scramble(current);
+    ASSERT_TRUE(window->ReadControlsIntoSettings());
+    const std::string copy = folder.file("copy.txt");
+    ASSERT_TRUE(current.SaveToFile(copy));
+
+    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(original));
+}
+
+TEST_F(SettingsPagesTest, ControlsShowTheRecordInTheirOwnFormats)
+{
+    Settings &s = CurrentSettings();
+    FillDistinctValues(s);
+    window->ApplySettingsToControls();
+
+    EXPECT_EQ(window->IntTime->text(), "12.50");
+    EXPECT_EQ(window->Delay->text(), "3.25");
+    EXPECT_EQ(window->IntScale->text(), "2.50");
+    EXPECT_EQ(window->SaveFormat->currentText(), "PNG");
+    // The highest indices stop at the sensor's last column and row.
+    EXPECT_EQ(window->XHI->maximum(), 796);
+    EXPECT_EQ(window->YHI->maximum(), 519);
+    // The filter position ticks its button; the names reach the edits and the buttons.
+    EXPECT_TRUE(window->FiltBtn[3]->isChecked());
+    EXPECT_EQ(window->FiltPos->value(), 4);
+    EXPECT_EQ(window->FiltName[4]->text(), "Ha");
+    EXPECT_EQ(window->FiltBtn[4]->text(), "Ha");
+    EXPECT_EQ(window->CCDTargetTemp->value(), -15);
+    // The controls carry the names the rest of the program looks them up by.
+    for (const char *name : {"IntTime",
+                             "Delay",
+                             "NImage",
+                             "NClear",
+                             "DisplayImage_",
+                             "CCD1HasPriority",
+                             "IncrExt",
+                             "InitExt",
+                             "SaveFormat",
+                             "XLO",
+                             "XHI",
+                             "YLO",
+                             "YHI",
+                             "YBIN",
+                             "XBIN",
+                             "IntScale",
+                             "BiasLevel",
+                             "BiasRange",
+                             "PolyOrder",
+                             "ThermalFrameApplyImg",
+                             "FlatFrameApplyImg",
+                             "Filt1Name",
+                             "Filt6Btn",
+                             "FiltPos",
+                             "CCDTargetTemp",
+                             "TempUDPeriod",
+                             "CCD0Temp"})
+        EXPECT_NE(window->findChild<QWidget *>(QString::fromLatin1(name)), nullptr) << name;
+}
+
+TEST_F(SettingsPagesTest, AFilterPositionOutsideTheWheelIsShownAsTheNearestOne)
+{
+    CurrentSettings().FiltPos = 0; // a script-style count from 0
+    window->ApplySettingsToControls();
+    EXPECT_EQ(window->FiltPos->value(), 1);
+    EXPECT_TRUE(window->FiltBtn[0]->isChecked());
+    CurrentSettings().FiltPos = 9;
+    window->ApplySettingsToControls();
+    EXPECT_EQ(window->FiltPos->value(), 6);
+    EXPECT_TRUE(window->FiltBtn[5]->isChecked());
+}
+
+TEST_F(SettingsPagesTest, FullFrameTakesTheSensorLessItsLastNineRows)
+{
+    Settings &s = CurrentSettings();
+    s.NCOL[0] = 797;
+    s.NROW[0] = 520;
+    s.XLO[0] = 5;
+    s.YLO[0] = 6;
+    window->FullFrameAcquire->trigger();
+    EXPECT_EQ(s.XLO[0], 0);
+    EXPECT_EQ(s.XHI[0], 796);
+    EXPECT_EQ(s.YLO[0], 0);
+    EXPECT_EQ(s.YHI[0], 511);
+    EXPECT_EQ(window->XLO->value(), 0);
+    EXPECT_EQ(window->XHI->value(), 796);
+    EXPECT_EQ(window->YLO->value(), 0);
+    EXPECT_EQ(window->YHI->value(), 511);
+    EXPECT_EQ(window->FullFrameAcquire->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+}
+
+TEST_F(SettingsPagesTest, TheSensorWindowsSubframeReachesTheSpinEdits)
+{
+    CurrentSettings().NCOL[0] = 797;
+    CurrentSettings().NROW[0] = 520;
+    window->ApplySettingsToControls();
+    window->SetCaptureSpinEdits(11, 222, 33, 444);
+    ASSERT_TRUE(window->ReadControlsIntoSettings());
+    EXPECT_EQ(CurrentSettings().XLO[0], 11);
+    EXPECT_EQ(CurrentSettings().XHI[0], 222);
+    EXPECT_EQ(CurrentSettings().YLO[0], 33);
+    EXPECT_EQ(CurrentSettings().YHI[0], 444);
+}
+
+TEST_F(SettingsPagesTest, TypedNumbersAreReadLeniently)
+{
+    window->IntTime->setText(QStringLiteral("12 s"));
+    window->Delay->setText(QString());
+    ASSERT_TRUE(window->ReadControlsIntoSettings());
+    EXPECT_FLOAT_EQ(CurrentSettings().IntTime[0], 1200.0f);
+    EXPECT_FLOAT_EQ(CurrentSettings().Delay[0], 0.0f);
+}
+
+TEST_F(SettingsPagesTest, AGainThatIsNotANumberIsReportedAndChangesNothing)
+{
+    Settings &s = CurrentSettings();
+    s.IntTime[0] = 4.0f;
+    s.IntScale[0] = 3.0f;
+    window->IntTime->setText(QStringLiteral("8"));
+    window->IntScale->setText(QStringLiteral("bright"));
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi"),
+                             QStringLiteral("'bright' is not a valid floating point value."),
+                             QMessageBox::Ok);
+        EXPECT_FALSE(window->ReadControlsIntoSettings());
+    }
+    EXPECT_FLOAT_EQ(s.IntTime[0], 4.0f);
+    EXPECT_FLOAT_EQ(s.IntScale[0], 3.0f);
+}
+
+struct SubframeCase {
+    const char *name;
+    int xLo, xHi, yLo, yHi;
+    const char *message; // part of the message naming the field
+};
+
+class SubframeRefusalTest : public MainWindowTest, public ::testing::WithParamInterface<SubframeCase>
+{
+};
+
+TEST_P(SubframeRefusalTest, IsReportedByFieldAndNothingIsCopied)
+{
+    const SubframeCase &c = GetParam();
+    Settings &s = CurrentSettings();
+    s.NCOL[0] = 797;
+    s.NROW[0] = 520;
+    s.XLO[0] = 1;
+    s.XHI[0] = 2;
+    s.NImage[0] = 3;
+    window->ApplySettingsToControls();
+    window->XLO->setMaximum(20000);
+    window->XHI->setMaximum(20000);
+    window->YLO->setMaximum(20000);
+    window->YHI->setMaximum(20000);
+    window->XLO->setValue(c.xLo);
+    window->XHI->setValue(c.xHi);
+    window->YLO->setValue(c.yLo);
+    window->YHI->setValue(c.yHi);
+    window->NImage->setValue(9);
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi"), QString::fromLatin1(c.message), QMessageBox::Ok);
+        EXPECT_FALSE(window->ReadControlsIntoSettings());
+    }
+    EXPECT_EQ(s.XLO[0], 1);
+    EXPECT_EQ(s.XHI[0], 2);
+    EXPECT_EQ(s.NImage[0], 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SubframeRefusalTest,
+    ::testing::Values(
+        SubframeCase{"ColumnsReversed", 500, 100, 0, 100, "Highest column index must not be below"},
+        SubframeCase{"RowsReversed", 0, 100, 300, 200, "Highest row index must not be below"},
+        SubframeCase{"ColumnsBeyondSensor", 0, 797, 0, 100, "Highest column index must be inside"},
+        SubframeCase{"RowsBeyondSensor", 0, 100, 0, 520, "Highest row index must be inside"}),
+    [](const ::testing::TestParamInfo<SubframeCase> &info) { return std::string(info.param.name); });
+
+TEST_F(SettingsPagesTest, WithNoMaximumTickedTheSavedMaximumIsTen)
+{
+    for (QAction *item : window->MaximumFilesItems)
+        item->setChecked(false);
+    bool anyTicked = false;
+    for (QAction *item : window->MaximumFilesItems)
+        anyTicked = anyTicked || item->isChecked();
+    ASSERT_FALSE(anyTicked);
+    CurrentSettings().MaximumWindows = 3;
+    ASSERT_TRUE(window->ReadControlsIntoSettings());
+    EXPECT_EQ(CurrentSettings().MaximumWindows, 10);
+}
+
+TEST_F(SettingsPagesTest, TheCalibrationPagesBoxesDecideTheSharedFields)
+{
+    window->ThermalFrameApplyImg->setChecked(true);
+    window->ThermalFrameApply->setChecked(false);
+    window->FlatFrameApplyImg->setChecked(false);
+    window->FlatFrameApply->setChecked(true);
+    ASSERT_TRUE(window->ReadControlsIntoSettings());
+    EXPECT_TRUE(CurrentSettings().ThermalFrameApply[0]);
+    EXPECT_FALSE(CurrentSettings().FlatFrameApply[0]);
+}
+
+TEST_F(SettingsPagesTest, SaveSettingsWritesTheRecordAndCancelWritesNothing)
+{
+    Settings &s = CurrentSettings();
+    s.Desc[0] = "written by the save command";
+    const std::string target = folder.file("Settings/mine.txt");
+    {
+        ModalScript modals;
+        modals.ExpectSaveFile(QString::fromStdString(target), QStringLiteral("Save program settings"));
+        window->SaveSettings->trigger();
+    }
+    const std::string expected = folder.file("expected.txt");
+    ASSERT_TRUE(s.SaveToFile(expected));
+    EXPECT_EQ(ReadFileBytes(target), ReadFileBytes(expected));
+
+    const std::string untouched = folder.file("Settings/cancelled.txt");
+    {
+        ModalScript modals;
+        modals.ExpectFileDialogCancel(QStringLiteral("Save program settings"));
+        window->SaveSettings->trigger();
+    }
+    EXPECT_FALSE(std::filesystem::exists(untouched));
+}
+
+TEST_F(SettingsPagesTest, LoadSettingsReadsTheChosenFileIntoTheRecord)
+{
+    Settings other = CurrentSettings();
+    other.Desc[0] = "from another file";
+    other.NImage[0] = 77;
+    const std::string path = folder.file("Settings/other.txt");
+    ASSERT_TRUE(other.SaveToFile(path));
+    {
+        ModalScript modals;
+        modals.ExpectOpenFiles({QString::fromStdString(path)}, QStringLiteral("Load program settings"));
+        window->LoadSettings->trigger();
+    }
+    EXPECT_EQ(CurrentSettings().Desc[0], "from another file");
+    EXPECT_EQ(CurrentSettings().NImage[0], 77);
+}
+
+TEST_F(SettingsPagesTest, SaveAsDefaultWritesTheDefaultSettingsFile)
+{
+    CurrentSettings().Desc[0] = "default now";
+    window->SaveSettingsDefault->trigger();
+    Settings read;
+    ASSERT_TRUE(read.LoadFromFile(folder.file("Settings/DefaultSettings.txt")));
+    EXPECT_EQ(read.Desc[0], "default now");
+}
+
+TEST_F(SettingsPagesTest, DirectHandlersWriteTheirFieldAtOnce)
+{
+    Settings &s = CurrentSettings();
+    s.FiltPos = 3;
+    s.FilterName[3] = "Blue 3";
+    window->UseFiltDesc->setChecked(false);
+    window->UseFiltDesc->click();
+    EXPECT_TRUE(s.UseFiltDesc);
+    EXPECT_EQ(window->Filters->text(), "Blue 3");
+
+    window->SaveFormat->setCurrentIndex(0);
+    s.SaveFormat[0] = 0;
+    // activated is the user's choice in the list
+    window->SaveFormat->setCurrentIndex(1);
+    emit window->SaveFormat->activated(1);
+    EXPECT_EQ(s.SaveFormat[0], 1);
+
+    window->BiasLevel->setValue(321);
+    EXPECT_EQ(s.BiasLevel[0], 321);
+}
+
+TEST_F(SettingsPagesTest, GainAndBiasReachTheFirstImageWindow)
+{
+    TChild *child = window->CreateImageWindow(20, 30);
+    child->Image().Allocate(30, 20, 1);
+    child->show();
+    window->MdiArea->setActiveSubWindow(child);
+    ASSERT_EQ(window->FirstImageWindow(), child);
+
+    window->IntScale->setFocus();
+    window->IntScale->setText(QString());
+    QTest::keyClicks(window->IntScale, QStringLiteral("10"));
+    EXPECT_FLOAT_EQ(child->ConstImage().Gain, 10.0f);
+    EXPECT_FLOAT_EQ(CurrentSettings().IntScale[0], 10.0f);
+
+    // The track bar spans 10^0 .. 10^3.301 over 0..480: position 240 is 10^1.6505.
+    window->IntTrackBar->setValue(240);
+    EXPECT_EQ(window->IntScale->text(), "44.72");
+    EXPECT_NEAR(child->ConstImage().Gain, 44.72f, 1e-4);
+
+    window->BiasRange->setValue(48000);
+    window->BiasTrackBar->setValue(10);
+    EXPECT_EQ(window->BiasLevel->value(), 1000);
+    EXPECT_FLOAT_EQ(child->ConstImage().DisplayOffset, 1000.0f);
+}
+
+TEST_F(SettingsPagesTest, ImageControlsFollowTheImageShown)
+{
+    TChild *child = window->CreateImageWindow(10, 10);
+    ImageData &image = child->Image();
+    image.Allocate(10, 10, 1);
+    image.Gain = 3.14159f;
+    image.DisplayOffset = 812.9f;
+    image.DarkApplied = true;
+    image.FlatApplied = false;
+    window->UpdateImageControls(child);
+    EXPECT_EQ(window->IntScale->text(), "3.14");
+    EXPECT_EQ(window->BiasLevel->value(), 812);
+    EXPECT_TRUE(window->ThermalFrameApplyImg->isChecked());
+    EXPECT_FALSE(window->FlatFrameApplyImg->isChecked());
+    // Showing an image's values is not an edit of the window's gain.
+    EXPECT_FLOAT_EQ(image.Gain, 3.14159f);
+
+    image.Gain = -1.0f;
+    image.DisplayOffset = -5.0f;
+    window->UpdateImageControls(child);
+    EXPECT_EQ(window->IntScale->text(), "0");
+    EXPECT_EQ(window->BiasLevel->value(), 0);
+}
+
+namespace
+{
+
+// Answers the next file dialog with a name and the filter at 1-based `filterIndex`; returns the
+// 1-based index of the filter the dialog opened with.
+int ChooseInNextDialog(const std::function<void()> &open, const QString &name, int filterIndex)
+{
+    int shownIndex = -1;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || shownIndex >= 0)
+            return;
+        auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+        shownIndex = types ? types->currentIndex() + 1 : 0;
+        dialog->selectNameFilter(dialog->nameFilters().value(filterIndex - 1));
+        dialog->selectFile(name);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+    });
+    answer.start(5);
+    open();
+    return shownIndex;
+}
+
+} // namespace
+
+TEST_F(SettingsPagesTest, ThePrefixDialogSetsTheFormatFromItsFilter)
+{
+    Settings &s = CurrentSettings();
+    s.SaveFormat[0] = 1;
+    window->ApplySettingsToControls();
+    std::filesystem::create_directories(folder.file("frames"));
+    const QString chosen = QString::fromStdString(folder.file("frames/m31"));
+
+    // The dialog opens on the current format's filter; choosing PNG makes PNG the format.
+    EXPECT_EQ(ChooseInNextDialog([&] { window->SaveBtn->click(); }, chosen, 4), 2);
+    EXPECT_EQ(s.SaveFile[0], chosen.toStdString());
+    EXPECT_EQ(window->SaveFile->text(), chosen);
+    EXPECT_EQ(s.SaveFormat[0], 3);
+    EXPECT_EQ(window->SaveFormat->currentIndex(), 3);
+    EXPECT_EQ(s.LastOpenDirectory[0], folder.file("frames/"));
+
+    // "All image formats" names no format: the format stays PNG rather than becoming 4.
+    const QString other = QString::fromStdString(folder.file("frames/m33"));
+    EXPECT_EQ(ChooseInNextDialog([&] { window->SaveBtn->click(); }, other, 5), 4);
+    EXPECT_EQ(s.SaveFile[0], other.toStdString());
+    EXPECT_EQ(s.SaveFormat[0], 3);
+    EXPECT_EQ(window->SaveFormat->currentIndex(), 3);
+}
+
+TEST_F(SettingsPagesTest, CalibrationFileButtonsFillTheirEditsAndDirectories)
+{
+    std::filesystem::create_directories(folder.file("darks"));
+    const std::string dark = folder.file("darks/dark1.kvr");
+    WriteFileBytes(dark, "x");
+    Settings &s = CurrentSettings();
+    s.SaveFormat[0] = 0;
+    EXPECT_EQ(ChooseInNextDialog([&] { window->DarkFileBtn->click(); }, QString::fromStdString(dark), 1), 1);
+    EXPECT_EQ(s.ThermalFrameFile[0], dark);
+    EXPECT_EQ(window->ThermalFrameFile->text().toStdString(), dark);
+    EXPECT_EQ(s.DarkFrameDirectory, folder.file("darks/"));
+
+    // The calibration page's own button fills only its edit (and the directory).
+    s.ThermalFrameFile[0] = "kept";
+    s.DarkFrameDirectory.clear();
+    EXPECT_EQ(ChooseInNextDialog([&] { window->DarkFrameBtn->click(); }, QString::fromStdString(dark), 1), 1);
+    EXPECT_EQ(window->ThermalFrameFileImg->text().toStdString(), dark);
+    EXPECT_EQ(s.ThermalFrameFile[0], "kept");
+    EXPECT_EQ(s.DarkFrameDirectory, folder.file("darks/"));
+}
