@@ -1,8 +1,7 @@
 // The link: device opening and configuration, the quick command with its one-byte
 // acknowledgement, reply commands, status texts and the busy-wait delay.
-#include <chrono>
-#include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 #include "korvicom_link.h"
 #include "time_scale.h"
