@@ -231,15 +231,8 @@ bool ReadBmpImage(const std::string &path, ImageData &image)
     image.YLo = 0;
     image.YHi = layout.Height - 1;
     image.TopDark = image.BottomDark = image.OffsetLevel = image.DisplayOffset = image.SkyLevel = 0.0f;
-    std::uint16_t brightest = 0;
-    std::uint16_t dimmest = 65535;
-    for (int y = 0; y < layout.Height; ++y) {
-        const auto [lo, hi] = std::minmax_element(image.Rows[y], image.Rows[y] + layout.Width);
-        brightest = std::max(brightest, *hi);
-        dimmest = std::min(dimmest, *lo);
-    }
-    image.Brightest = brightest;
-    image.Dimmest = dimmest;
+    MeasureExtremes(image.Rows.Data(), static_cast<std::size_t>(layout.Width) * layout.Height, image.Dimmest,
+                    image.Brightest);
     image.Palette.Assign(CurrentSettings().DefaultPalettes[0]);
     return true;
 }

@@ -678,9 +678,7 @@ bool ReadFitsImage(const std::string &path, ImageData &image)
         ReportFitsError(status);
         return false;
     }
-    const auto [lo, hi] = std::minmax_element(out, out + pixels);
-    image.Brightest = *hi;
-    image.Dimmest = *lo;
+    MeasureExtremes(out, static_cast<std::size_t>(pixels), image.Dimmest, image.Brightest);
     image.Palette.Assign(CurrentSettings().DefaultPalettes[0]);
     return true;
 }

@@ -9,6 +9,7 @@
 #include "text_format.h"
 #include "ui_hooks.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <ctime>
@@ -23,6 +24,18 @@ bool PlausibleImageSize(std::int64_t width, std::int64_t height, std::int64_t fr
     if (width > MaxImagePixels || height > MaxImagePixels || frames > MaxImagePixels)
         return false;
     return width * height <= MaxImagePixels && width * height * frames <= MaxImagePixels;
+}
+
+void MeasureExtremes(const std::uint16_t *pixels, std::size_t count, std::int32_t &dimmest,
+                     std::int32_t &brightest)
+{
+    std::uint16_t low = 65535, high = 0;
+    for (std::size_t i = 0; i < count; ++i) { // vectorised (see image_files.cmake)
+        low = std::min(low, pixels[i]);
+        high = std::max(high, pixels[i]);
+    }
+    dimmest = low;
+    brightest = high;
 }
 
 bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> &bytes)

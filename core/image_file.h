@@ -49,6 +49,11 @@ bool SaveImageFile(const std::string &path, int format, const ImageData &image);
 // every stamp given before, so images loaded within one second still get distinct stamps.
 std::uint32_t NextImageTimeStamp();
 
+// The smallest and largest of count pixel values (65535 and 0 for none): the measured Dimmest and
+// Brightest of a freshly read image.
+void MeasureExtremes(const std::uint16_t *pixels, std::size_t count, std::int32_t &dimmest,
+                     std::int32_t &brightest);
+
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> &bytes);
 

@@ -533,14 +533,8 @@ bool ReadNativeImage(const std::string &path, ImageData &image)
                 row[b] = LittleEndian16(columns[static_cast<std::size_t>(b) * height + y]);
         }
     }
-    std::uint16_t brightest = 0;
-    std::uint16_t dimmest = 65535;
-    for (int y = 0; y < height; ++y) {
-        const auto [lo, hi] = std::minmax_element(image.Rows[y], image.Rows[y] + width);
-        brightest = std::max(brightest, *hi);
-        dimmest = std::min(dimmest, *lo);
-    }
-    image.Brightest = brightest;
-    image.Dimmest = dimmest;
+    // Frame 0's rows are one contiguous run.
+    MeasureExtremes(image.Rows.Data(), static_cast<std::size_t>(width) * height, image.Dimmest,
+                    image.Brightest);
     return true;
 }

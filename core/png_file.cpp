@@ -292,15 +292,9 @@ bool ReadPngImage(const std::string &path, ImageData &image)
         image.TopDark = image.BottomDark = image.OffsetLevel = image.DisplayOffset = image.SkyLevel = 0.0f;
     }
     image.FileName = path;
-    std::uint16_t brightest = 0;
-    std::uint16_t dimmest = 65535;
-    for (int y = 0; y < height; ++y) {
-        const auto [lo, hi] = std::minmax_element(image.Rows[y], image.Rows[y] + width);
-        brightest = std::max(brightest, *hi);
-        dimmest = std::min(dimmest, *lo);
-    }
-    image.Brightest = brightest;
-    image.Dimmest = dimmest;
+    // Frame 0's rows are one contiguous run.
+    MeasureExtremes(image.Rows.Data(), static_cast<std::size_t>(width) * height, image.Dimmest,
+                    image.Brightest);
     image.Palette.Assign(CurrentSettings().DefaultPalettes[0]);
     return true;
 }
@@ -340,6 +334,11 @@ public:
                          PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                          PNG_FILTER_TYPE_DEFAULT);
             png_set_text(png, info, texts, textCount);
+            // zlib's fastest level with one fixed row filter: a noisy 16-bit frame then compresses
+            // about as well as with the default search, in a tenth of the time (a frame is saved
+            // between two exposures).
+            png_set_compression_level(png, 1);
+            png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
             png_write_info(png, info);
         });
     }
