@@ -35,12 +35,28 @@ if [ ! -f "$BUILD/build.ninja" ]; then
     -DKORVI_SANITIZE=ON -DKORVI_BUILD_GUI=OFF -DKORVI_BUILD_TESTS=OFF -DKORVI_BUILD_BENCH=OFF >"$WORK/configure.log" \
     || { cat "$WORK/configure.log"; exit 1; }
 fi
-cmake --build "$BUILD" --target korvi_core -j 4 >"$WORK/build.log" || { tail -50 "$WORK/build.log"; exit 1; }
+CORE="$BUILD/core/libkorvi_core.a"
+if ! cmake --build "$BUILD" --target korvi_core -j 4 >"$WORK/build.log" 2>&1; then
+  # Some other unit of the core does not build with clang: build just the records and the image
+  # files, which is all the readers need, from the lists of their CMake fragments.
+  echo "the whole image core does not build with clang (see $WORK/build.log); building the image-file units alone"
+  sources=$(sed -n 's/.*${CMAKE_CURRENT_LIST_DIR}\/\([a-z_]*\.cpp\).*/\1/p' "$SRC/core/records.cmake" "$SRC/core/image_files.cmake" | sort -u)
+  mkdir -p "$WORK/objects"
+  rm -f "$WORK/objects/"*.o
+  for source in $sources; do
+    clang++ -std=c++20 -O1 -g -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined \
+      -I"$SRC/core" -I"$SRC/camera_link" $(pkg-config --cflags cfitsio libpng) \
+      -c "$SRC/core/$source" -o "$WORK/objects/${source%.cpp}.o"
+  done
+  rm -f "$WORK/libimage_files.a"
+  ar rcs "$WORK/libimage_files.a" "$WORK/objects/"*.o
+  CORE="$WORK/libimage_files.a"
+fi
 
 LIBS="$(pkg-config --libs cfitsio libpng zlib fftw3)"
 for target in "${TARGETS[@]}"; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$SRC/core" -I"$SRC/camera_link" "$SRC/tests/fuzz/$target.cpp" "$BUILD/core/libkorvi_core.a" \
+    -I"$SRC/core" -I"$SRC/camera_link" "$SRC/tests/fuzz/$target.cpp" "$CORE" \
     $LIBS -lpthread -o "$WORK/$target"
 done
 
