@@ -302,6 +302,32 @@ bool ParseNativeLayout(const std::uint8_t *data, std::size_t size, std::uint64_t
     return true;
 }
 
+void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette)
+{
+    std::size_t item = 0;
+    const std::size_t items = std::min(size, NativePaletteBytes) / 4;
+    const auto next = [&]() { return Little32(block + 4 * item++); };
+    for (auto &channel : palette.Points)
+        for (PalettePoint &point : channel) {
+            if (item + 2 > items)
+                break;
+            const float x = std::bit_cast<float>(next());
+            const float y = std::bit_cast<float>(next());
+            point.x = std::isfinite(x) ? std::clamp(x, 0.0f, 1.0f) : 0.0f;
+            point.y = std::isfinite(y) ? y : 0.0f;
+        }
+    item = std::max(item, std::min(items, std::size_t{3 * PalettePoints * 2}));
+    for (std::int32_t &count : palette.SegmentCount)
+        if (item < items)
+            count = std::clamp(static_cast<std::int32_t>(next()), 1, PaletteMaxSegments);
+    for (auto &channel : palette.Symmetric)
+        for (auto &&flag : channel)
+            if (item < items)
+                flag = next() != 0;
+    palette.Name.clear();
+    palette.BuildTables(true, true, true);
+}
+
 bool WriteNativeImage(const std::string &path, const ImageData &image)
 {
     if (image.Empty) {
@@ -487,29 +513,7 @@ bool ReadNativeImage(const std::string &path, ImageData &image)
         ShowReadError(path, "the palette block cannot be read.");
         return false;
     }
-    PPalette &palette = image.Palette;
-    std::size_t item = 0;
-    const std::size_t items = block.size() / 4;
-    const auto next = [&]() { return Little32(block.data() + 4 * item++); };
-    for (auto &channel : palette.Points)
-        for (PalettePoint &point : channel) {
-            if (item + 2 > items)
-                break;
-            const float x = std::bit_cast<float>(next());
-            const float y = std::bit_cast<float>(next());
-            point.x = std::isfinite(x) ? std::clamp(x, 0.0f, 1.0f) : 0.0f;
-            point.y = std::isfinite(y) ? y : 0.0f;
-        }
-    item = std::min(item, std::size_t{3 * 61 * 2});
-    for (std::int32_t &count : palette.SegmentCount)
-        if (item < items)
-            count = std::clamp(static_cast<std::int32_t>(next()), 1, 20);
-    for (auto &channel : palette.Symmetric)
-        for (std::size_t i = 0; i < channel.size(); ++i)
-            if (item < items)
-                channel[i] = next() != 0;
-    palette.Name.clear();
-    palette.BuildTables(true, true, true);
+    ReadNativePalette(block.data(), block.size(), image.Palette);
 
     // Frame 0, column after column.
     const int width = layout.Width;

@@ -21,6 +21,7 @@
 #include <string_view>
 
 class ImageData;
+class PPalette;
 
 inline constexpr std::string_view NativeFileTag = "KORVI_IMAGE_FILE";
 inline constexpr std::string_view NativeVersionLine = "VERSION: 3.2";
@@ -51,6 +52,12 @@ struct NativeLayout {
 // fileSize. False with a sentence for the user when it is not a readable own-format file.
 bool ParseNativeLayout(const std::uint8_t *data, std::size_t size, std::uint64_t fileSize,
                        NativeLayout &layout, std::string &error);
+
+// Takes the palette items a block holds (as many as fit in size bytes, in the stored order) into
+// palette and builds its tables. Damaged values are tamed so the table build stays bounded: point
+// coordinates that are not finite become 0, x is kept to 0..1, segment counts to 1..20; a flag
+// other than 0 reads as set.
+void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette);
 
 // Writes the file; false (after a message) when it could not be written whole. An existing file is
 // replaced only when the new one is complete.

@@ -10,6 +10,7 @@
 
 #include <bit>
 #include <filesystem>
+#include <limits>
 
 namespace
 {
@@ -408,6 +409,63 @@ TEST(NativeFile, SavingOverAnExistingFileReplacesIt)
     ImageData back;
     ASSERT_TRUE(LoadImageFile(dir.file("o.kvr"), back));
     EXPECT_EQ(DifferingPixels(image, back), 0);
+}
+
+} // namespace
+
+namespace
+{
+
+using namespace korvi::test;
+
+std::string PaletteBlock(const std::vector<std::uint32_t> &items)
+{
+    std::string block;
+    for (std::uint32_t v : items)
+        block += Little32(v);
+    return block;
+}
+
+TEST(NativePalette, DamagedValuesAreTamed)
+{
+    std::vector<std::uint32_t> items(NativePaletteBytes / 4, 0);
+    items[0] = std::bit_cast<std::uint32_t>(std::numeric_limits<float>::quiet_NaN()); // channel 0 point 0 x
+    items[1] = std::bit_cast<std::uint32_t>(std::numeric_limits<float>::infinity());  // its y
+    items[2] = std::bit_cast<std::uint32_t>(1e30f);                                   // point 1 x
+    items[3] = std::bit_cast<std::uint32_t>(0.75f);
+    items[4] = std::bit_cast<std::uint32_t>(-3.0f); // point 2 x
+    items[366] = 99;                                // segment counts
+    items[367] = static_cast<std::uint32_t>(-5);
+    items[368] = 7;
+    items[369] = 7; // first flag of channel 0
+    const std::string block = PaletteBlock(items);
+    PPalette palette;
+    ReadNativePalette(reinterpret_cast<const std::uint8_t *>(block.data()), block.size(), palette);
+    EXPECT_EQ(palette.Points[0][0].x, 0.0f);
+    EXPECT_EQ(palette.Points[0][0].y, 0.0f);
+    EXPECT_EQ(palette.Points[0][1].x, 1.0f);
+    EXPECT_EQ(palette.Points[0][1].y, 0.75f);
+    EXPECT_EQ(palette.Points[0][2].x, 0.0f);
+    EXPECT_EQ(palette.SegmentCount[0], 20);
+    EXPECT_EQ(palette.SegmentCount[1], 1);
+    EXPECT_EQ(palette.SegmentCount[2], 7);
+    EXPECT_TRUE(palette.Symmetric[0][0]);
+    EXPECT_FALSE(palette.Symmetric[0][1]);
+}
+
+TEST(NativePalette, AShortBlockKeepsTheItemsItDoesNotHold)
+{
+    PPalette palette;
+    palette.SegmentCount = {3, 3, 3};
+    palette.Symmetric[2][19] = true;
+    // Points of channels 0 and 1 and half of channel 2 only.
+    std::vector<std::uint32_t> items(61 * 2 * 2 + 61, std::bit_cast<std::uint32_t>(0.5f));
+    const std::string block = PaletteBlock(items);
+    ReadNativePalette(reinterpret_cast<const std::uint8_t *>(block.data()), block.size(), palette);
+    EXPECT_EQ(palette.Points[1][60].x, 0.5f);
+    EXPECT_EQ(palette.Points[2][29].y, 0.5f);
+    EXPECT_EQ(palette.SegmentCount[0], 3);
+    EXPECT_TRUE(palette.Symmetric[2][19]);
 }
 
 } // namespace
