@@ -26,6 +26,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -37,6 +38,18 @@
 
 namespace
 {
+
+// A page inside a scroll area, so that a tall page never makes the main window taller than the
+// user wants it.
+QScrollArea *Scrolled(QWidget *page)
+{
+    auto *area = new QScrollArea;
+    area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(page);
+    return area;
+}
 
 constexpr int Camera = 0; // the imaging camera
 
@@ -165,8 +178,8 @@ void TMainF::BuildCameraControls()
     column->addWidget(CCD0Temp);
     column->addStretch(1);
 
-    PageControl->insertTab(3, wheel, QStringLiteral("Filter wheel control"));
-    PageControl->insertTab(4, power, QStringLiteral("Temperature and power control"));
+    PageControl->insertTab(3, Scrolled(wheel), QStringLiteral("Filter wheel control"));
+    PageControl->insertTab(4, Scrolled(power), QStringLiteral("Temperature and power control"));
 
     TempUDTimer = new QTimer(this);
     TempUDTimer->setObjectName(QStringLiteral("TempUDTimer"));

@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
@@ -37,6 +38,18 @@
 
 namespace
 {
+
+// A page inside a scroll area, so that a tall page never makes the main window taller than the
+// user wants it.
+QScrollArea *Scrolled(QWidget *page)
+{
+    auto *area = new QScrollArea;
+    area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(page);
+    return area;
+}
 
 // The filter of the prefix and calibration-file browse dialogs; its first four entries are the
 // save formats 0..3.
@@ -294,11 +307,11 @@ void TMainF::BuildSettingsPages()
         ImageDisplayPage->layout()->addItem(levels);
 
     // Page order: the capture pages first, then the camera pages, "Image display", calibration.
-    PageControl->insertTab(0, acquisition, QStringLiteral("Acquisition settings"));
-    PageControl->insertTab(1, descriptors, QStringLiteral("Image descriptors"));
-    PageControl->insertTab(2, subframe, QStringLiteral("Subframe selection"));
+    PageControl->insertTab(0, Scrolled(acquisition), QStringLiteral("Acquisition settings"));
+    PageControl->insertTab(1, Scrolled(descriptors), QStringLiteral("Image descriptors"));
+    PageControl->insertTab(2, Scrolled(subframe), QStringLiteral("Subframe selection"));
     BuildCameraControls(); // "Filter wheel control" and "Temperature and power control" at 3 and 4
-    PageControl->addTab(calibration, QStringLiteral("Calibration frames"));
+    PageControl->addTab(Scrolled(calibration), QStringLiteral("Calibration frames"));
     PageControl->setCurrentIndex(0);
 
     FullFrameAcquire = new QAction(QStringLiteral("Full frame"), this);

@@ -111,6 +111,10 @@ TEST_F(CameraControlsTest, CoolerButtonFollowsItsState)
 
 TEST_F(CameraControlsTest, TemperatureAndVoltageReadOuts)
 {
+    // A stopped clock: the cooler cannot drift between setting and reading.
+    korvi::sim::Config config = korvi::sim::DefaultConfig();
+    config.manualClock = true;
+    korvi::sim::Reset(config);
     korvi::sim::SetCoolerTemperature(0, -12.34);
     window->CCDReadTempBtn->click();
     EXPECT_EQ(window->CCD0Temp->text(), QStringLiteral("Imaging camera CCD temperature: -12.3 \u00B0C"));
