@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fitsio.h>
+#include <zlib.h>
 
 namespace
 {
@@ -204,23 +205,33 @@ struct FitsHandle {
     }
 };
 
+enum class RawHeader { Missing, Read, Damaged };
+
 // The header cards of the HDU that starts at offset: keyword and value (quotes and comment
-// removed). False when no END card is found within a sane length.
-bool ReadRawHeader(const std::string &path, std::uint64_t offset, std::map<std::string, std::string> &cards)
+// removed). zlib reads plain and gzip-compressed files alike, so offsets are those of the FITS
+// data either way. Missing when the file ends at offset, Damaged when no END card is found within
+// a sane length.
+RawHeader ReadRawHeader(const std::string &path, std::uint64_t offset,
+                        std::map<std::string, std::string> &cards)
 {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
+    gzFile file = gzopen(path.c_str(), "rb");
     if (!file)
-        return false;
-    bool ended = false;
+        return RawHeader::Damaged;
+    RawHeader result = RawHeader::Damaged;
     char block[2880];
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0)
-        for (int blocks = 0;
-             blocks < 200 && !ended && std::fread(block, 1, sizeof block, file) == sizeof block; ++blocks)
-            for (int card = 0; card < 36 && !ended; ++card) {
+    if (gzseek(file, static_cast<z_off_t>(offset), SEEK_SET) == static_cast<z_off_t>(offset)) {
+        for (int blocks = 0; blocks < 200 && result == RawHeader::Damaged; ++blocks) {
+            const int got = gzread(file, block, sizeof block);
+            if (got != static_cast<int>(sizeof block)) {
+                if (blocks == 0 && got == 0)
+                    result = RawHeader::Missing;
+                break;
+            }
+            for (int card = 0; card < 36; ++card) {
                 const std::string_view text(block + 80 * card, 80);
                 const std::string name(TrimText(text.substr(0, 8)));
                 if (name == "END") {
-                    ended = true;
+                    result = RawHeader::Read;
                     break;
                 }
                 if (text.substr(8, 2) != "= ")
@@ -235,8 +246,12 @@ bool ReadRawHeader(const std::string &path, std::uint64_t offset, std::map<std::
                 }
                 cards.emplace(name, std::string(value));
             }
-    std::fclose(file);
-    return ended;
+        }
+    } else {
+        result = RawHeader::Missing;
+    }
+    gzclose(file);
+    return result;
 }
 
 // Checks the header of the first extension (at offset) for an image this program can read; returns
@@ -244,13 +259,15 @@ bool ReadRawHeader(const std::string &path, std::uint64_t offset, std::map<std::
 std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
 {
     const std::string noImage = "the FITS file holds no image.";
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size <= offset)
-        return noImage;
     std::map<std::string, std::string> cards;
-    if (!ReadRawHeader(path, offset, cards))
+    switch (ReadRawHeader(path, offset, cards)) {
+    case RawHeader::Missing:
+        return noImage;
+    case RawHeader::Damaged:
         return "the FITS file's first extension is damaged.";
+    case RawHeader::Read:
+        break;
+    }
     const auto text = [&](const char *key) {
         const auto found = cards.find(key);
         return found == cards.end() ? std::string() : found->second;
@@ -301,6 +318,18 @@ std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
     return {};
 }
 
+// True when the file is compressed whole with gzip.
+bool GzipFile(const std::string &path)
+{
+    unsigned char magic[2] = {0, 0};
+    if (std::FILE *file = std::fopen(path.c_str(), "rb")) {
+        if (std::fread(magic, 1, 2, file) != 2)
+            magic[0] = 0;
+        std::fclose(file);
+    }
+    return magic[0] == 0x1f && magic[1] == 0x8b;
+}
+
 // Opens a file for reading by its plain name (no CFITSIO file-name syntax, so "[" in a folder name
 // is just a character) and moves to the image: the primary array, or the first extension when the
 // primary array is empty. Returns 0 or a CFITSIO status; problemText is set for files that open but
@@ -345,8 +374,9 @@ int OpenImage(const std::string &path, FitsHandle &handle, int &naxis, long axes
         problemText = "the FITS image has an impossible size.";
         return 0;
     }
-    // An uncompressed image must lie within the file (a compressed one is checked as it is read).
-    if (!fits_is_compressed_image(handle.file, &status)) {
+    // An uncompressed image must lie within the file (a compressed one is checked as it is read,
+    // and so is a file compressed whole, which CFITSIO holds unpacked in memory).
+    if (!fits_is_compressed_image(handle.file, &status) && !GzipFile(path)) {
         LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
         if (fits_get_hduaddrll(handle.file, &headStart, &dataStart, &dataEnd, &status))
             return status;

@@ -173,7 +173,8 @@ bool ProbeImageFile(const std::string &path, ImageFileInfo &info)
         info.Format = NativeFormat;
         return ProbeNativeImage(path, info.Width, info.Height);
     }
-    if (head.starts_with("SIMPLE")) {
+    // FITS, or FITS compressed whole with gzip (".fits.gz"), which CFITSIO unpacks as it opens it.
+    if (head.starts_with("SIMPLE") || head.starts_with("\x1f\x8b")) {
         info.Format = FitsFormat;
         return ProbeFitsImage(path, info.Width, info.Height, info.Frames);
     }

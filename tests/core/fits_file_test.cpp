@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fitsio.h>
+#include <zlib.h>
 
 namespace
 {
@@ -435,6 +436,57 @@ TEST(FitsFile, TableInTheFirstExtensionIsNoImage)
     EXPECT_FALSE(LoadImageFile(path, image));
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_NE(ui.Messages()[0].text.find("holds no image"), std::string::npos);
+}
+
+void GzipFile(const std::string &from, const std::string &to)
+{
+    const std::string bytes = ReadFileBytes(from);
+    gzFile out = gzopen(to.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size())),
+              static_cast<int>(bytes.size()));
+    ASSERT_EQ(gzclose(out), Z_OK);
+}
+
+TEST(FitsFile, GzipCompressedFilesLoad)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData image;
+    FillImage(image, 30, 20, 2, [](int x, int y, int f) { return std::uint16_t(x * 100 + y + f * 7); });
+    SetFrameHeader(image);
+    ASSERT_TRUE(WriteFitsImage(dir.file("p.fits"), image));
+    GzipFile(dir.file("p.fits"), dir.file("p.fits.gz"));
+    ImageData back;
+    ASSERT_TRUE(LoadImageFile(dir.file("p.fits.gz"), back)) << ui.Messages().at(0).text;
+    EXPECT_EQ(DifferingPixels(image, back), 0);
+    EXPECT_EQ(back.Description, image.Description);
+
+    // A compressed image in the first extension, inside a gzip file.
+    fitsfile *f = nullptr;
+    int status = 0;
+    long axes[2] = {6, 4};
+    std::vector<unsigned short> values(24, 4242);
+    fits_create_diskfile(&f, dir.file("t.fits").c_str(), &status);
+    fits_set_compression_type(f, GZIP_1, &status);
+    fits_create_img(f, USHORT_IMG, 2, axes, &status);
+    fits_write_img(f, TUSHORT, 1, 24, values.data(), &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    GzipFile(dir.file("t.fits"), dir.file("t.fits.gz"));
+    ASSERT_TRUE(LoadImageFile(dir.file("t.fits.gz"), back));
+    EXPECT_EQ(back.Width, 6);
+    EXPECT_EQ(back.Rows[3][5], 4242);
+
+    // An empty primary array alone.
+    fits_create_diskfile(&f, dir.file("e.fits").c_str(), &status);
+    fits_create_img(f, SHORT_IMG, 0, nullptr, &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    GzipFile(dir.file("e.fits"), dir.file("e.fits.gz"));
+    EXPECT_FALSE(LoadImageFile(dir.file("e.fits.gz"), back));
+    ASSERT_FALSE(ui.Messages().empty());
+    EXPECT_NE(ui.Messages().back().text.find("holds no image"), std::string::npos);
 }
 
 // Files that are FITS but hold nothing the program can show.
