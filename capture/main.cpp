@@ -1,13 +1,47 @@
+// korvi: the capture and processing program. Creates the main window and the program's windows in
+// their fixed order and runs the event loop; an exception that escapes a handler is shown and the
+// program goes on.
+#include "gui_runtime.h"
+#include "main_window.h"
+#include "program_windows.h"
+
 #include <QApplication>
-#include <QMainWindow>
+#include <QStringList>
+
+#include <exception>
+
+namespace
+{
+
+class KorviApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        bool handled = false;
+        korvi::gui::RunGuarded([&] { handled = QApplication::notify(receiver, event); });
+        return handled;
+    }
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Korvi Capture");
-    QMainWindow w;
-    w.setWindowTitle("Korvi Capture");
-    w.resize(1024, 768);
-    w.show();
-    return app.exec();
+    KorviApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Korvi Capture"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Korvi Capture"));
+    korvi::gui::InstallCoreUiHooks();
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst(); // the program itself
+    const std::string programDirectory = QApplication::applicationDirPath().toStdString() + "/";
+
+    auto *main = new TMainF(programDirectory, arguments);
+    main->setAttribute(Qt::WA_DeleteOnClose);
+    CreateProgramWindows(main);
+    main->show();
+    app.exec();
+    return 0;
 }

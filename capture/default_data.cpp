@@ -1,0 +1,153 @@
+#include "default_data.h"
+
+#include "bmp_file.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
+
+namespace
+{
+
+struct Knot {
+    float x;
+    float y;
+};
+
+// One channel as straight pieces through the knots (x rising from 0 to 1): each piece is a Bezier
+// segment whose handles sit at a third and two thirds of the way, so the curve is the polyline.
+void SetChannel(PPalette &palette, int channel, std::initializer_list<Knot> knots)
+{
+    const std::vector<Knot> k(knots);
+    const int segments = static_cast<int>(k.size()) - 1;
+    auto &points = palette.Points[channel];
+    points = {};
+    points[0] = {k[0].x, k[0].y};
+    for (int s = 1; s <= segments; ++s) {
+        const Knot a = k[s - 1], b = k[s];
+        points[3 * s - 2] = {a.x + (b.x - a.x) / 3.0f, a.y + (b.y - a.y) / 3.0f};
+        points[3 * s - 1] = {a.x + 2.0f * (b.x - a.x) / 3.0f, a.y + 2.0f * (b.y - a.y) / 3.0f};
+        points[3 * s] = {b.x, b.y};
+    }
+    palette.SegmentCount[channel] = segments;
+    palette.Symmetric[channel] = {};
+    for (int s = 0; s <= segments && s < PaletteMaxSegments; ++s)
+        palette.Symmetric[channel][s] = true;
+}
+
+PPalette Build(std::initializer_list<Knot> red, std::initializer_list<Knot> green,
+               std::initializer_list<Knot> blue)
+{
+    PPalette palette;
+    palette.Name.clear();
+    SetChannel(palette, 0, red);
+    SetChannel(palette, 1, green);
+    SetChannel(palette, 2, blue);
+    palette.BuildTables(true, true, true);
+    return palette;
+}
+
+} // namespace
+
+PPalette GreyscalePalette()
+{
+    return Build({{0, 0}, {1, 1}}, {{0, 0}, {1, 1}}, {{0, 0}, {1, 1}});
+}
+
+PPalette BlackBodyPalette()
+{
+    // Black through deep red, orange and yellow to white, like a heated body.
+    return Build({{0, 0}, {0.40f, 1}, {1, 1}}, {{0, 0}, {0.30f, 0}, {0.75f, 1}, {1, 1}},
+                 {{0, 0}, {0.65f, 0}, {1, 1}});
+}
+
+PPalette SpectrumPalette()
+{
+    // Violet, blue, cyan, green, yellow, red.
+    return Build({{0, 0.5f}, {0.15f, 0}, {0.55f, 0}, {0.75f, 1}, {1, 1}},
+                 {{0, 0}, {0.20f, 0}, {0.40f, 1}, {0.75f, 1}, {1, 0}},
+                 {{0, 0.6f}, {0.20f, 1}, {0.40f, 1}, {0.55f, 0}, {1, 0}});
+}
+
+PPalette Spectrum2Palette()
+{
+    // Black, blue, cyan, green, yellow, red, white: the faint end stays dark.
+    return Build({{0, 0}, {0.50f, 0}, {0.65f, 1}, {0.85f, 1}, {1, 1}},
+                 {{0, 0}, {0.20f, 0}, {0.35f, 1}, {0.65f, 1}, {0.85f, 0}, {1, 1}},
+                 {{0, 0}, {0.15f, 1}, {0.35f, 1}, {0.50f, 0}, {0.85f, 0}, {1, 1}});
+}
+
+Settings ProgramDefaultSettings()
+{
+    Settings s;
+    s.DefaultPaletteFile = {"Greyscale.pal", "Greyscale.pal"};
+    s.SaveFile = {"Image", "Guide"};
+    s.FilterName = {"", "Red", "Green", "Blue", "Visible Pass", "H-Beta", "O-III"};
+    s.ProcessedPostFix = {"_P", "_P"};
+    s.NImage = {1, 1};
+    s.InitExt = {1, 1};
+    // Imaging camera: KAF-401e/le, 797 x 520; guiding camera: TC211, 192 x 165.
+    s.CCDType = 0;
+    s.NCOL = {797, 192};
+    s.NROW = {520, 165};
+    s.XLO = {0, 0};
+    s.XHI = {796, 191};
+    s.YLO = {0, 0};
+    s.YHI = {511, 164};
+    s.XBIN = {1, 1};
+    s.YBIN = {1, 1};
+    s.NClear = {10, 10};
+    s.SaveFormat = {0, 0};
+    s.WindowTop = 40;
+    s.WindowLeft = 40;
+    s.WindowWidth = 1083;
+    s.WindowHeight = 768;
+    s.GuideMode = 0;
+    s.GuideDetent = 5;
+    s.GuideMaxExcursion = 1;
+    s.FiltPos = 2;
+    s.MaximumWindows = 10;
+    s.WindowArrangement = 0;
+    s.CCDTargetTemp = {-20, -20};
+    s.XSectionMode = 0;
+    s.SaveRawImage = true;
+    s.Save211 = false;
+    s.DisplayImage = true;
+    s.DisplayTC = true;
+    s.EnableShutter = true;
+    s.IncrExt = true;
+    s.IncrExt211 = true;
+    s.CCD1HasPriority = true;
+    s.UseFiltDesc = true;
+    s.SaveProcessed = {true, false};
+    s.AmpTurnoff = {true, false};
+    s.UseKEDRO = true;
+    s.IntTime = {0.2f, 1.0f};
+    s.Delay = {0.2f, 0.2f};
+    s.IntScale = {1.0f, 1.0f};
+    return s;
+}
+
+bool WriteDefaultData(const std::string &directory)
+{
+    std::string dir = directory;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    if (!ProgramDefaultSettings().SaveToFile(dir + DefaultSettingsFile))
+        return false;
+    for (const DefaultPaletteFile &file : DefaultPaletteFiles)
+        if (!file.make().SaveToFile(dir + file.name))
+            return false;
+
+    // The palette-bar frame: a dark outline and a light bevel around a black well.
+    std::vector<std::uint8_t> rgba(std::size_t(FrameBitmapWidth) * FrameBitmapHeight * 4, 0);
+    for (int y = 0; y < FrameBitmapHeight; ++y)
+        for (int x = 0; x < FrameBitmapWidth; ++x) {
+            const int edge = std::min({x, y, FrameBitmapWidth - 1 - x, FrameBitmapHeight - 1 - y});
+            const std::uint8_t level = edge == 0 ? 64 : edge == 1 ? 224 : edge == 2 ? 160 : 0;
+            std::uint8_t *p = &rgba[(std::size_t(y) * FrameBitmapWidth + x) * 4];
+            p[0] = p[1] = p[2] = level;
+            p[3] = 255;
+        }
+    return WriteBmpImage(dir + FrameBitmapFile, FrameBitmapWidth, FrameBitmapHeight, rgba.data(), false);
+}

@@ -1,0 +1,49 @@
+#include "program_windows.h"
+
+#include "main_window.h"
+#include "progress_window.h"
+#include "sensor_window.h"
+
+namespace
+{
+
+template <typename Window> Window *Create(TMainF *main, Window *&global, const char *className)
+{
+    global = new Window(main);
+    main->RegisterWindow(className, global);
+    return global;
+}
+
+} // namespace
+
+void CreateProgramWindows(TMainF *main)
+{
+    // The creation order is fixed. Each window is added on its line as it is built; until then
+    // its line stays a comment and the commands that show it are disabled.
+    // THInfo
+    Create(main, CCDSetF, "TCCDSetF");
+    // TStatsForm
+    // TTestClockF
+    // TGuiderF
+    // TScriptF
+    // TEqualizeF
+    // TXferConstF
+    Create(main, ProgressF, "TProgressF");
+    // TMultiProcessF
+    // TStackMultipleF
+    // TFourierF
+    // TCompositeF
+    // TTrackF
+    // TFilterF
+    // TTelescopeCtrlF
+    // TPaletteSet
+    // TProblemPixelMapF
+    // TSkyModelF
+    // TAlignF
+    // TSubFrameF
+    // TTestF
+    // TFocusMonitorF
+    // TFocusEnableF
+    // TBloomRemovalF
+    // TAboutF
+}

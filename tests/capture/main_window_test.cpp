@@ -1,0 +1,734 @@
+// The main window driven through its real widgets: start with and without an image, loading,
+// the window limit, the Window menu, saving in every format, arrangement, the close prompt,
+// keyboard shortcuts, palettes, display scale, cross-section and the handbook.
+#include "capture_test_support.h"
+
+#include "default_data.h"
+#include "edit_target.h"
+#include "gui_runtime.h"
+#include "image_file.h"
+#include "image_window.h"
+#include "main_window.h"
+#include "program_windows.h"
+#include "sensor_window.h"
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+using namespace korvi::test;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+int Ramp(int x, int y)
+{
+    return 100 + x + 10 * y;
+}
+
+// Same colours within one step (palette files keep five decimals of each curve point).
+bool SameColours(const PPalette &a, const PPalette &b)
+{
+    for (int level = 0; level < 65536; level += 61)
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(int(a.ByteTable[c][level]) - int(b.ByteTable[c][level])) > 1)
+                return false;
+    return true;
+}
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    void Start(const QStringList &arguments = {})
+    {
+        main = std::make_unique<TMainF>(folder.Dir(), arguments);
+        CreateProgramWindows(main.get());
+        main->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    }
+    void TearDown() override
+    {
+        if (main) {
+            main->ClosingDone = true; // no leave prompt from the teardown
+            main.reset();
+        }
+        EditTarget = EditActiveImage;
+    }
+    // Loads n ramp images named img<i>.kvr; returns their paths.
+    QStringList MakeImages(int n, int width = 64, int height = 32)
+    {
+        QStringList files;
+        for (int i = 0; i < n; ++i) {
+            const std::string path = folder.File("img" + std::to_string(i) + ".kvr");
+            WriteTestImage(path, width, height, [i](int x, int y) { return Ramp(x, y) + i; });
+            files << QString::fromStdString(path);
+        }
+        return files;
+    }
+    int WindowMenuEntries() const
+    {
+        int n = 0;
+        for (QAction *a : main->WindowMenu->actions())
+            n += a->data().isValid() ? 1 : 0;
+        return n;
+    }
+    void Settle() { QTest::qWait(250); } // the 100 ms arrangement timer and deferred deletes
+
+    ProgramFolder folder;
+    ModalScript script;
+    std::unique_ptr<TMainF> main;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(MainWindowTest, StartsWithoutImageFromTheShippedSettings)
+{
+    Start();
+    EXPECT_EQ(main->windowTitle(), "Korvi CCD Image Capture");
+    EXPECT_TRUE(main->ImageWindows().empty());
+    EXPECT_EQ(main->width(), 1083);
+    EXPECT_EQ(main->height(), 768);
+    EXPECT_EQ(main->StatusPanels[0]->minimumWidth(), 250);
+    EXPECT_EQ(main->StatusPanels[1]->minimumWidth(), 250);
+    EXPECT_EQ(main->StatusPanels[2]->minimumWidth(), 50);
+    EXPECT_EQ(CurrentSettings().ProgramDirectory, folder.Dir());
+    EXPECT_EQ(CurrentSettings().NCOL[0], 797);
+    EXPECT_TRUE(main->MaximumFilesItems[5]->isChecked()); // "10"
+    EXPECT_TRUE(main->Tile1->isChecked());
+    EXPECT_FALSE(main->XSectionBox->isVisible());
+    // The palette bar is drawn inside its frame; the quick-palette buttons show their palettes.
+    ASSERT_FALSE(main->PalBar->pixmap().isNull());
+    EXPECT_EQ(main->PalBar->pixmap().size(), QSize(FrameBitmapWidth, FrameBitmapHeight));
+    for (QToolButton *b : {main->GrayscaleBtn, main->BlackbodyBtn, main->SpectrumBtn1, main->SpectrumBtn2})
+        EXPECT_FALSE(b->icon().isNull()) << b->objectName().toStdString();
+    // The sensor and progress windows exist and their commands are enabled.
+    EXPECT_EQ(main->ProgramWindow("TCCDSetF"), CCDSetF);
+    EXPECT_NE(CCDSetF, nullptr);
+    EXPECT_EQ(main->ProgramWindow("TGuiderF"), nullptr);
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+TEST(LogScaleTable, HoldsDecimalLogarithmsWithZeroAtZero)
+{
+    std::vector<float> table(65536, -1.0f);
+    BuildLogScaleTable(table.data());
+    EXPECT_EQ(table[0], 0.0f);
+    EXPECT_EQ(table[1], 0.0f);
+    EXPECT_FLOAT_EQ(table[10], 1.0f);
+    EXPECT_FLOAT_EQ(table[1000], 3.0f);
+    EXPECT_FLOAT_EQ(table[65535], std::log10(65535.0f));
+}
+
+TEST_F(MainWindowTest, CommandLineImageOpensOneFittedRenderedWindow)
+{
+    const QStringList files = MakeImages(1);
+    Start(files);
+    Settle();
+    const std::vector<TChild *> windows = main->ImageWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    const ImageData &image = windows[0]->ConstImage();
+    ASSERT_EQ(image.Width, 64);
+    ASSERT_EQ(image.Height, 32);
+    EXPECT_EQ(image.FrameRow(0, 7)[5], Ramp(5, 7));
+    EXPECT_GE(windows[0]->RenderCount(), 1);
+    EXPECT_TRUE(windows[0]->isMaximized());
+    EXPECT_GT(windows[0]->Zoom(), 2.0); // fitted: a 64 x 32 image fills the big window
+    EXPECT_EQ(WindowMenuEntries(), 0);  // the command-line window has no Window-menu entry
+    EXPECT_EQ(CurrentSettings().LastOpenDirectory[0], folder.Dir());
+}
+
+TEST_F(MainWindowTest, UnreadableCommandLineImageIsReportedAndOpensNoWindow)
+{
+    WriteFileBytes(folder.File("broken.kvr"), "KORVI_IMAGE_FILE\nthis is not an image\n");
+    script.PressBox(QMessageBox::Ok);
+    Start({QString::fromStdString(folder.File("broken.kvr"))});
+    Settle();
+    EXPECT_TRUE(main->ImageWindows().empty());
+    EXPECT_FALSE(script.boxTexts.empty());
+}
+
+TEST_F(MainWindowTest, LoadingSevenFilesWithMaximumFiveOpensFive)
+{
+    Start();
+    main->MaximumFilesClick(5);
+    EXPECT_TRUE(main->MaximumFilesItems[4]->isChecked());
+    EXPECT_EQ(main->LoadImageFiles(MakeImages(7)), 5);
+    Settle();
+    EXPECT_EQ(main->ImageWindows().size(), 5u);
+    EXPECT_EQ(WindowMenuEntries(), 5);
+    // The load buffer holds the last file loaded.
+    EXPECT_EQ(main->UndoImage.FrameRow(0, 0)[0], Ramp(0, 0) + 4);
+}
+
+TEST_F(MainWindowTest, LoadingStopsAtTheFirstUnreadableFile)
+{
+    Start();
+    QStringList files = MakeImages(2);
+    WriteFileBytes(folder.File("bad.png"), "not a picture at all");
+    files.insert(1, QString::fromStdString(folder.File("bad.png")));
+    script.PressBox(QMessageBox::Ok);
+    EXPECT_EQ(main->LoadImageFiles(files), 1);
+    Settle();
+    ASSERT_EQ(main->ImageWindows().size(), 1u);
+    EXPECT_EQ(main->ImageWindows()[0]->ConstImage().FrameRow(0, 0)[0], Ramp(0, 0));
+    EXPECT_EQ(script.boxTexts.size(), 1u);
+}
+
+TEST_F(MainWindowTest, LoadDialogOpensTheChosenFiles)
+{
+    Start();
+    const QStringList files = MakeImages(2);
+    script.ChooseFiles(files);
+    main->Open->trigger();
+    Settle();
+    ASSERT_EQ(script.dialogTitles.size(), 1u);
+    EXPECT_EQ(script.dialogTitles[0], "Open an image file");
+    ASSERT_EQ(script.dialogFilters[0].size(), 6);
+    EXPECT_EQ(script.dialogFilterIndex[0], 5);
+    EXPECT_TRUE(script.dialogFilters[0][4].startsWith(
+        "All image formats (*.kvr, *.fits, *fit, *.fts, *.fiz, *.bmp, *.png)"));
+    EXPECT_EQ(main->ImageWindows().size(), 2u);
+    EXPECT_EQ(CurrentSettings().LastOpenDirectory[0], folder.Dir());
+    EXPECT_EQ(main->OpenDialog->fileMode(), QFileDialog::ExistingFiles);
+}
+
+TEST_F(MainWindowTest, LoweringTheMaximumClosesTheOldestWindows)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(4)), 4);
+    Settle();
+    std::vector<std::int64_t> tags;
+    for (TChild *w : main->ImageWindows())
+        tags.push_back(w->Tag());
+    std::sort(tags.begin(), tags.end());
+    main->MaximumFilesItems[1]->trigger(); // "2"
+    Settle();
+    std::vector<std::int64_t> left;
+    for (TChild *w : main->ImageWindows())
+        left.push_back(w->Tag());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::int64_t>{tags[2], tags[3]}));
+    EXPECT_EQ(CurrentSettings().MaximumWindows, 2);
+    EXPECT_EQ(WindowMenuEntries(), 2);
+    int ticked = 0;
+    for (QAction *a : main->MaximumFilesItems)
+        ticked += a->isChecked();
+    EXPECT_EQ(ticked, 1);
+}
+
+TEST_F(MainWindowTest, WindowMenuFocusesItsWindowAndLosesTheEntryOnClose)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(3)), 3);
+    Settle();
+    TChild *oldest = nullptr;
+    for (TChild *w : main->ImageWindows())
+        if (!oldest || w->Tag() < oldest->Tag())
+            oldest = w;
+    ASSERT_NE(main->FirstImageWindow(), oldest);
+    QAction *entry = nullptr;
+    for (QAction *a : main->WindowMenu->actions())
+        if (a->data().isValid() && a->data().toLongLong() == oldest->Tag() + 5)
+            entry = a;
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text(), "img0.kvr");
+    entry->trigger();
+    EXPECT_EQ(main->FirstImageWindow(), oldest);
+    main->CloseImage->trigger(); // closes the first window: the one just focused
+    Settle();
+    EXPECT_EQ(main->ImageWindows().size(), 2u);
+    EXPECT_EQ(WindowMenuEntries(), 2);
+    main->CloseAll->trigger();
+    Settle();
+    EXPECT_TRUE(main->ImageWindows().empty());
+    EXPECT_EQ(WindowMenuEntries(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving
+
+struct SaveCase {
+    int filterIndex;
+    const char *written;
+    int format;
+};
+
+class SaveAsTest : public MainWindowTest, public ::testing::WithParamInterface<SaveCase>
+{
+};
+
+TEST_P(SaveAsTest, WritesTheChosenFormatUnderTheFormatsExtension)
+{
+    const SaveCase c = GetParam();
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    fs::create_directories(folder.File("out"));
+    script.ChooseFiles({QString::fromStdString(folder.File("out/night.one.two"))}, c.filterIndex);
+    main->SaveAs->trigger();
+    Settle();
+    ASSERT_EQ(script.dialogTitles.size(), 1u);
+    EXPECT_EQ(script.dialogTitles[0], "Select save file name");
+    EXPECT_EQ(script.dialogFilterIndex[0], 1); // origin format 0 + 1
+    const std::string written = folder.File(std::string("out/") + c.written);
+    ASSERT_TRUE(fs::exists(written)) << written;
+    TChild *window = main->FirstImageWindow();
+    EXPECT_EQ(window->windowTitle().toStdString(), c.written);
+    EXPECT_EQ(window->ConstImage().FileName, written);
+    EXPECT_EQ(window->ConstImage().OriginFormat, c.format);
+    EXPECT_EQ(CurrentSettings().LastSaveDirectory[0], folder.File("out/"));
+    if (c.format == FormatBmp) {
+        const std::string bytes = ReadFileBytes(written);
+        ASSERT_GT(bytes.size(), 54u);
+        EXPECT_EQ(bytes.substr(0, 2), "BM");
+    } else {
+        ImageData back;
+        ASSERT_TRUE(LoadImageFile(written, back));
+        ASSERT_EQ(back.Width, 64);
+        ASSERT_EQ(back.Height, 32);
+        for (int y : {0, 13, 31})
+            for (int x : {0, 40, 63})
+                EXPECT_EQ(back.FrameRow(0, y)[x], Ramp(x, y));
+    }
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFilter, SaveAsTest,
+                         ::testing::Values(SaveCase{1, "night.kvr", 0}, SaveCase{2, "night.fit", 1},
+                                           SaveCase{3, "night.bmp", 2}, SaveCase{4, "night.png", 3},
+                                           SaveCase{5, "night.kvr", 0}, SaveCase{6, "night.kvr", 0}));
+
+TEST_F(MainWindowTest, SaveAsAsksBeforeOverwritingAndNoChoosesAgain)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    const std::string target = folder.File("taken.kvr");
+    WriteFileBytes(target, "precious");
+    const QString chosen = QString::fromStdString(folder.File("taken.kvr"));
+    script.ChooseFiles({chosen}, 1);
+    script.PressBox(QMessageBox::No);
+    script.CancelDialog(); // the dialog opens again after No
+    main->SaveAs->trigger();
+    Settle();
+    ASSERT_EQ(script.boxTexts.size(), 1u);
+    EXPECT_EQ(script.boxTexts[0], "The file: taken.kvr, exists. Do you wish to overwrite it?");
+    EXPECT_EQ(script.boxCaptions[0], "Korvi");
+    EXPECT_EQ(script.dialogTitles.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(target), "precious");
+
+    script.ChooseFiles({chosen}, 1);
+    script.PressBox(QMessageBox::Yes);
+    main->SaveAs->trigger();
+    Settle();
+    ImageData back;
+    ASSERT_TRUE(LoadImageFile(target, back));
+    EXPECT_EQ(back.FrameRow(0, 3)[2], Ramp(2, 3));
+    EXPECT_TRUE(script.Done());
+}
+
+TEST_F(MainWindowTest, SaveImageWritesTheOriginFormatToTheSameFile)
+{
+    Start();
+    const QStringList files = MakeImages(1);
+    ASSERT_EQ(main->LoadImageFiles(files), 1);
+    Settle();
+    TChild *window = main->FirstImageWindow();
+    window->Image().FrameRow(0, 2)[3] = 4321;
+    window->Image().Modified = true;
+    main->Save->trigger();
+    ImageData back;
+    ASSERT_TRUE(LoadImageFile(files[0].toStdString(), back));
+    EXPECT_EQ(back.FrameRow(0, 2)[3], 4321);
+    EXPECT_FALSE(window->ConstImage().Modified);
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+TEST_F(MainWindowTest, SaveImageInFormatReportsWhatItCannotWrite)
+{
+    Start();
+    ImageData image;
+    image.Allocate(8, 8, 1);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            image.FrameRow(0, y)[x] = 7;
+    // Unknown format codes write nothing.
+    for (int format : {-1, 4, 99})
+        EXPECT_FALSE(main->SaveImageInFormat(folder.File("odd.kvr"), image, format)) << format;
+    EXPECT_FALSE(fs::exists(folder.File("odd.kvr")));
+    // The displayed view needs a displayed target.
+    EXPECT_FALSE(main->SaveImageInFormat(folder.File("view.bmp"), image, FormatBmp)); // no window
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    EditTarget = EditDefaultPalette;
+    EXPECT_FALSE(main->SaveImageInFormat(folder.File("view.bmp"), image, FormatBmp));
+    EditTarget = EditCompositeLayer;
+    EXPECT_FALSE(main->SaveImageInFormat(folder.File("view.bmp"), image, FormatBmp));
+    EXPECT_FALSE(fs::exists(folder.File("view.bmp")));
+    EditTarget = EditActiveImage;
+    EXPECT_TRUE(main->SaveImageInFormat(folder.File("view.bmp"), image, FormatBmp));
+    EXPECT_TRUE(fs::exists(folder.File("view.bmp")));
+    EXPECT_TRUE(main->SaveImageInFormat(folder.File("ok.kvr"), image, FormatNative));
+    EXPECT_EQ(image.FileName, folder.File("ok.kvr"));
+
+    // "Save Image" of an image that has no file yet reports the failure.
+    main->FirstImageWindow()->Image().FileName.clear();
+    script.PressBox(QMessageBox::Ok);
+    main->Save->trigger();
+    ASSERT_EQ(script.boxTexts.size(), 1u);
+    EXPECT_EQ(script.boxTexts[0], "The image could not be saved to: ");
+}
+
+TEST_F(MainWindowTest, SaveFromAWorkerThreadRunsOnTheGuiThread)
+{
+    Start();
+    ImageData image;
+    image.Allocate(4, 4, 1);
+    std::fill_n(image.FramePixels(0), 16, std::uint16_t(9));
+    bool saved = false;
+    QThread *worker =
+        QThread::create([&] { saved = main->SaveImageInFormat(folder.File("w.png"), image, FormatPng); });
+    worker->start();
+    ASSERT_TRUE(WaitFor([&] { return worker->isFinished(); }));
+    delete worker;
+    EXPECT_TRUE(saved);
+    ImageData back;
+    ASSERT_TRUE(LoadImageFile(folder.File("w.png"), back));
+    EXPECT_EQ(back.FrameRow(0, 3)[3], 9);
+}
+
+TEST_F(MainWindowTest, FileMenuEnablesSavingOnlyWithAnImage)
+{
+    Start();
+    main->File1Click();
+    EXPECT_FALSE(main->Save->isEnabled());
+    EXPECT_FALSE(main->SaveAs->isEnabled());
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    main->File1Click();
+    EXPECT_TRUE(main->Save->isEnabled());
+    EXPECT_TRUE(main->SaveAs->isEnabled());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arrangement
+
+TEST_F(MainWindowTest, TimerMaximisesTheFirstWindowWithLayoutThree)
+{
+    Start();
+    main->Maximize1->trigger();
+    EXPECT_EQ(CurrentSettings().WindowArrangement, 3);
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(3)), 3);
+    Settle();
+    EXPECT_FALSE(main->SysTimer->isActive()); // one shot
+    EXPECT_TRUE(main->FirstImageWindow()->isMaximized());
+}
+
+TEST_F(MainWindowTest, TimerMaximisesASingleWindowWhateverTheLayout)
+{
+    Start();
+    main->Cascade1->trigger();
+    EXPECT_EQ(CurrentSettings().WindowArrangement, 1);
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    main->FirstImageWindow()->showNormal();
+    main->LimitOpenWindows(); // starts the timer
+    EXPECT_TRUE(main->SysTimer->isActive());
+    Settle();
+    EXPECT_TRUE(main->FirstImageWindow()->isMaximized());
+}
+
+TEST_F(MainWindowTest, StackAndTileArrangeEveryWindow)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(3)), 3);
+    Settle();
+    main->Stack1->trigger();
+    EXPECT_EQ(CurrentSettings().WindowArrangement, 2);
+    for (TChild *w : main->ImageWindows()) {
+        EXPECT_FALSE(w->isMaximized());
+        EXPECT_EQ(w->pos(), QPoint(0, 0));
+    }
+    main->Tile1->trigger();
+    EXPECT_EQ(CurrentSettings().WindowArrangement, 0);
+    // Tiled windows do not overlap.
+    const std::vector<TChild *> windows = main->ImageWindows();
+    for (std::size_t i = 0; i < windows.size(); ++i)
+        for (std::size_t j = i + 1; j < windows.size(); ++j)
+            EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing
+
+TEST_F(MainWindowTest, CancellingTheLeavePromptKeepsRunningAndWritesNothing)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(2)), 2);
+    Settle();
+    const std::string settingsFile = folder.File(DefaultSettingsFile);
+    const std::string before = ReadFileBytes(settingsFile);
+    main->resize(900, 650);
+    script.PressBox(QMessageBox::Cancel);
+    EXPECT_FALSE(main->close());
+    ASSERT_EQ(script.boxTexts.size(), 1u);
+    EXPECT_EQ(script.boxTexts[0], "Are you sure you want to leave Korvi?");
+    EXPECT_EQ(script.boxCaptions[0], "Korvi");
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_TRUE(main->isEnabled());
+    EXPECT_EQ(main->ImageWindows().size(), 2u);
+    EXPECT_EQ(ReadFileBytes(settingsFile), before);
+}
+
+TEST_F(MainWindowTest, ConfirmingClosesEveryImageWindowThenWritesTheFinalRectangle)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(2)), 2);
+    Settle();
+    main->resize(917, 655);
+    Settle();
+    int windowsWhenWritten = -1;
+    QObject::connect(main.get(), &TMainF::SettingsWritten,
+                     [&] { windowsWhenWritten = static_cast<int>(main->ImageWindows().size()); });
+    const QPoint position = main->pos();
+    script.PressBox(QMessageBox::Ok);
+    EXPECT_TRUE(main->close());
+    EXPECT_EQ(windowsWhenWritten, 0);
+    EXPECT_TRUE(main->ClosingDone);
+
+    Settings written;
+    ASSERT_TRUE(written.LoadFromFile(folder.File(DefaultSettingsFile)));
+    EXPECT_EQ(written.WindowWidth, 917);
+    EXPECT_EQ(written.WindowHeight, 655);
+    EXPECT_EQ(written.WindowLeft, position.x());
+    EXPECT_EQ(written.WindowTop, position.y());
+
+    // A second close asks nothing and writes nothing; resizing no longer stores the rectangle.
+    fs::remove(folder.File(DefaultSettingsFile));
+    EXPECT_TRUE(main->close());
+    main->resize(700, 500);
+    EXPECT_EQ(CurrentSettings().WindowWidth, 917);
+    EXPECT_FALSE(fs::exists(folder.File(DefaultSettingsFile)));
+    EXPECT_EQ(script.boxTexts.size(), 1u);
+}
+
+TEST_F(MainWindowTest, UnreadableSettingsAreReportedAndTheProgramStartsWithDefaults)
+{
+    std::string lines;
+    for (int i = 0; i < 29; ++i)
+        lines += "text\n";
+    lines += "three\n"; // line 30 must be a number
+    WriteFileBytes(folder.File(DefaultSettingsFile), lines);
+    script.PressBox(QMessageBox::Ok);
+    Start();
+    EXPECT_GE(script.boxTexts.size(), 1u);
+    const Settings defaults = ProgramDefaultSettings();
+    EXPECT_EQ(CurrentSettings().DefaultPaletteFile[0], defaults.DefaultPaletteFile[0]); // not "text"
+    EXPECT_EQ(CurrentSettings().MaximumWindows, 10);
+    EXPECT_EQ(CurrentSettings().NCOL[0], 797);
+    EXPECT_EQ(main->width(), 1083);
+}
+
+TEST_F(MainWindowTest, MissingSettingsFileStartsSilentlyWithDefaults)
+{
+    fs::remove(folder.File(DefaultSettingsFile));
+    Start();
+    EXPECT_EQ(script.unexpected, 0);
+    EXPECT_TRUE(script.boxTexts.empty());
+    EXPECT_EQ(CurrentSettings().MaximumWindows, 10);
+    EXPECT_EQ(main->width(), 1083);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys shared by a menu item and an action go to the menu item
+
+TEST_F(MainWindowTest, CtrlZUndoesTheLastOperationInsteadOfZooming)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    TChild *window = main->FirstImageWindow();
+    ImageData &image = window->Image();
+    image.SelectionShown = true;
+    image.SelX0 = 10;
+    image.SelY0 = 4;
+    image.SelX1 = 19;
+    image.SelY1 = 8;
+    main->FastTrimClick();
+    ASSERT_EQ(window->ConstImage().Width, 10);
+    ASSERT_EQ(window->ConstImage().Height, 5);
+    EXPECT_EQ(window->ConstImage().FrameRow(0, 0)[0], Ramp(10, 4));
+    EXPECT_EQ(LastOperation.load(), 7);
+    const double zoom = window->Zoom();
+
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+    QTest::keyClick(main.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(window->ConstImage().Width, 64);
+    EXPECT_EQ(window->ConstImage().Height, 32);
+    EXPECT_EQ(window->ConstImage().FrameRow(0, 31)[63], Ramp(63, 31));
+    EXPECT_DOUBLE_EQ(window->Zoom(), zoom);
+    EXPECT_EQ(main->Undo1->text(), "&Undo filter");
+}
+
+TEST_F(MainWindowTest, CtrlAShowsAndHidesTheAcquisitionControlsInsteadOfRepainting)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    TChild *window = main->FirstImageWindow();
+    window->Image().SelectionShown = true;
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+    ASSERT_TRUE(main->SettingsPanel->isVisible());
+    QTest::keyClick(main.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_FALSE(main->SettingsPanel->isVisible());
+    EXPECT_FALSE(main->MainAcquisitionControls->isChecked());
+    EXPECT_TRUE(window->ConstImage().SelectionShown); // the repaint command would have cleared it
+    QTest::keyClick(main.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(main->SettingsPanel->isVisible());
+    // The zoom-in and repaint actions carry no key of their own.
+    EXPECT_TRUE(main->ZoomIn->shortcut().isEmpty());
+    EXPECT_TRUE(main->Refresh->shortcut().isEmpty());
+    // The repaint action itself clears the selection flag.
+    main->Refresh->trigger();
+    EXPECT_FALSE(window->ConstImage().SelectionShown);
+}
+
+TEST_F(MainWindowTest, ZoomCommandsScaleTheFirstWindow)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    TChild *window = main->FirstImageWindow();
+    main->Zoom1->trigger();
+    EXPECT_DOUBLE_EQ(window->Zoom(), 1.0);
+    main->ZoomIn->trigger();
+    EXPECT_NEAR(window->Zoom(), 1.5, 1e-6);
+    main->ZoomOut->trigger();
+    EXPECT_NEAR(window->Zoom(), 1.0, 1e-6);
+    main->ZoomFit->trigger();
+    EXPECT_GT(window->Zoom(), 2.0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Palettes, display scale, cross-section
+
+TEST_F(MainWindowTest, QuickPaletteGoesToTheFirstWindowOrTheDefaultPalette)
+{
+    Start();
+    main->SpectrumBtn2->click(); // no window: the default palette
+    EXPECT_TRUE(SameColours(CurrentSettings().DefaultPalettes[0], SpectrumPalette()));
+    EXPECT_FALSE(SameColours(CurrentSettings().DefaultPalettes[0], Spectrum2Palette()));
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    main->BlackbodyBtn->click();
+    TChild *window = main->FirstImageWindow();
+    EXPECT_TRUE(SameColours(window->ConstImage().Palette, BlackBodyPalette()));
+    // The bar shows the black-body colours: the top of the well is near white, the bottom dark.
+    const QImage bar = main->PalBar->pixmap().toImage();
+    EXPECT_GT(qRed(bar.pixel(12, 4)), 200);
+    EXPECT_LT(qBlue(bar.pixel(12, bar.height() - 5)), 30);
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+TEST_F(MainWindowTest, DisplayScaleReachesTheImageAndTheSettings)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    TChild *window = main->FirstImageWindow();
+    main->LogScale1->trigger();
+    EXPECT_TRUE(window->ConstImage().LogDisplay);
+    EXPECT_TRUE(CurrentSettings().LogDisplayScale);
+    EXPECT_TRUE(main->LogScale2->isChecked());
+    main->LinScale2->click();
+    EXPECT_FALSE(window->ConstImage().LogDisplay);
+    EXPECT_FALSE(CurrentSettings().LogDisplayScale);
+    EXPECT_TRUE(main->LinearScale1->isChecked());
+}
+
+TEST_F(MainWindowTest, CrossSectionSamplesTheClampedLine)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    main->XSectionHorizontal->trigger();
+    EXPECT_TRUE(main->XSectionBox->isVisible());
+    EXPECT_EQ(CurrentSettings().XSectionMode, 1);
+    EXPECT_EQ(main->CrossSectionItem(), CrossSectionMode::Horizontal);
+    TChild *window = main->FirstImageWindow();
+    main->DrawCrossSection(window, -20, 3, 500, 3); // clamped to columns 0..63
+    const std::vector<int> &row = main->CrossSectionSamples();
+    ASSERT_EQ(row.size(), 63u);
+    EXPECT_EQ(row.front(), Ramp(0, 3));
+    EXPECT_EQ(row.back(), Ramp(63, 3));
+    EXPECT_TRUE(std::is_sorted(row.begin(), row.end()));
+    main->DrawCrossSection(window, 5, 0, 5, 31);
+    const std::vector<int> &column = main->CrossSectionSamples();
+    ASSERT_EQ(column.size(), 31u);
+    EXPECT_EQ(column.front(), Ramp(5, 0));
+    EXPECT_EQ(column.back(), Ramp(5, 31));
+    EXPECT_FALSE(main->XSectionImage->pixmap().isNull());
+    main->XSectionHide->trigger();
+    EXPECT_FALSE(main->XSectionBox->isVisible());
+    EXPECT_EQ(CurrentSettings().XSectionMode, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handbook
+
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public slots:
+    void open(const QUrl &url) { urls << url; }
+
+public:
+    QList<QUrl> urls;
+};
+
+TEST_F(MainWindowTest, HandbookOpensThePageWithTheDesktopHandler)
+{
+    Start();
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+    main->Handbook1->trigger();
+    ASSERT_EQ(recorder.urls.size(), 1);
+    EXPECT_EQ(recorder.urls[0].toLocalFile().toStdString(), folder.File("Help/menu.html"));
+    EXPECT_TRUE(script.boxTexts.empty());
+
+    fs::remove(folder.File("Help/menu.html"));
+    script.PressBox(QMessageBox::Ok);
+    main->Handbook1->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(recorder.urls.size(), 1);
+    ASSERT_EQ(script.boxTexts.size(), 1u);
+    EXPECT_TRUE(script.boxTexts[0].startsWith("Could not open default browser: "));
+    EXPECT_EQ(script.boxCaptions[0], "Korvi");
+}
+
+} // namespace
+
+#include "main_window_test.moc"
+
+int main(int argc, char **argv)
+{
+    return korvi::test::RunQtTests(argc, argv);
+}
