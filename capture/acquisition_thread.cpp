@@ -67,6 +67,7 @@ MainCCDThread::~MainCCDThread()
         RequestShutdown();
         wait();
     }
+    AfterThreadEnd();
 }
 
 AcquisitionSettings MainCCDThread::Snapshot()
@@ -250,7 +251,8 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     // 18-19. Display, focus monitor.
     if (s.DisplayImage)
         DisplayFrame(s);
-    if (s.FocusMode)
+    // The focus monitor measures the active image window, on the GUI thread that paints it.
+    if (s.FocusMode && !ShuttingDown())
         OnGuiThread([this] { main_->ShowFocusData(); });
 
     // 20-21. Frame delay.
@@ -267,9 +269,7 @@ void MainCCDThread::TimedWait(int seconds)
     const double start = korvi::ScaledNow();
     // The delay timer runs on the GUI thread; it resumes this thread when the time is up.
     TMainF *main = main_;
-    QMetaObject::invokeMethod(
-        main, [main, start, seconds, ticket] { main->StartDelayTimer(start, seconds, ticket); },
-        Qt::QueuedConnection);
+    PostToGuiThread(main, [main, start, seconds, ticket] { main->StartDelayTimer(start, seconds, ticket); });
     Suspend(ticket, start + seconds + BackstopSlack);
 }
 
@@ -305,6 +305,9 @@ void MainCCDThread::SaveFrame(int format)
 
 void MainCCDThread::DisplayFrame(const AcquisitionSettings &settings)
 {
+    // While the program shuts down the frame is still saved, but no window is opened for it.
+    if (ShuttingDown())
+        return;
     const bool newWindow = settings.NewFrameOnCapture;
     OnGuiThread([this, newWindow] { main_->ShowAcquiredFrame(frame_, newWindow); });
 }

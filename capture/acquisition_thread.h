@@ -28,9 +28,6 @@ public:
     // The number of frames read so far in this run.
     int FramesRead() const { return framesRead_.load(); }
 
-    // Copy of the frame (GUI thread, while the thread is not reading; for tests and displays).
-    const ImageData &Frame() const { return frame_; }
-
 protected:
     void Body() override;
     void Finish() override;

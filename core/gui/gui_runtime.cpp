@@ -1,5 +1,7 @@
 #include "gui_runtime.h"
 
+#include "tsan_handoff.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QLocale>
@@ -37,16 +39,23 @@ void RunOnGuiThread(const std::function<void()> &fn)
         return;
     }
     std::exception_ptr error;
+    const void *handoff = &fn; // the ordering Qt's blocking call gives, stated for ThreadSanitizer
+    KORVI_HANDOFF_RELEASE(handoff);
+    KORVI_QT_POST_BEGIN();
     QMetaObject::invokeMethod(
         app,
-        [&] {
+        [&fn, &error, handoff] {
+            KORVI_HANDOFF_ACQUIRE(handoff);
             try {
                 fn();
             } catch (...) {
                 error = std::current_exception();
             }
+            KORVI_HANDOFF_RELEASE(handoff);
         },
         Qt::BlockingQueuedConnection);
+    KORVI_QT_POST_END();
+    KORVI_HANDOFF_ACQUIRE(handoff);
     if (error)
         std::rethrow_exception(error);
 }

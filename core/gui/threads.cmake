@@ -2,4 +2,5 @@
 target_sources(korvi_core_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/worker_thread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/worker_thread.h
+  ${CMAKE_CURRENT_LIST_DIR}/tsan_handoff.h
 )

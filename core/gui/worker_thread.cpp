@@ -2,6 +2,7 @@
 
 #include "gui_runtime.h"
 #include "time_scale.h"
+#include "tsan_handoff.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -82,6 +83,7 @@ WorkerThread::~WorkerThread()
         RequestShutdown();
         wait();
     }
+    AfterThreadEnd();
 }
 
 void WorkerThread::RequestShutdown()
@@ -113,6 +115,7 @@ bool WorkerThread::ShutdownAndWait(int timeoutMs)
         if (deadline.hasExpired())
             return false;
     }
+    AfterThreadEnd();
     return true;
 }
 
@@ -125,6 +128,18 @@ QString WorkerThread::FailureText() const
 void WorkerThread::OnGuiThread(const std::function<void()> &fn)
 {
     RunOnGuiThread(fn);
+}
+
+void WorkerThread::PostToGuiThread(QObject *receiver, std::function<void()> fn)
+{
+    KORVI_QT_POST_BEGIN();
+    QMetaObject::invokeMethod(receiver, std::move(fn), Qt::QueuedConnection);
+    KORVI_QT_POST_END();
+}
+
+void WorkerThread::AfterThreadEnd() const
+{
+    KORVI_HANDOFF_ACQUIRE(this);
 }
 
 void WorkerThread::run()
@@ -144,6 +159,7 @@ void WorkerThread::run()
         if (failureText_.isEmpty())
             failureText_ = QString::fromStdString(ExceptionText(std::current_exception()));
     }
+    KORVI_HANDOFF_RELEASE(this); // paired with AfterThreadEnd()
 }
 
 } // namespace korvi::gui

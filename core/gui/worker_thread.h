@@ -82,8 +82,14 @@ protected:
     virtual void Body() = 0;
     virtual void Finish() = 0;
 
-    // Runs fn on the GUI thread and waits for it (direct when already there).
+    // Runs fn on the GUI thread and waits for it (direct when already there), through the
+    // GUI-thread runtime.
     static void OnGuiThread(const std::function<void()> &fn);
+    // Queues fn to run on the receiver's (GUI) thread and returns at once.
+    static void PostToGuiThread(QObject *receiver, std::function<void()> fn);
+    // Called by a derived destructor once the thread has ended (wait() returned), before the
+    // members the thread used are destroyed.
+    void AfterThreadEnd() const;
 
 private:
     void run() final;
