@@ -447,3 +447,35 @@ TEST(UsbErrorHandlerTest, AFinishedThreadIsNoLongerAskedToStop)
     EXPECT_TRUE(second);
     UnregisterWorkerStopRequest(WorkerThreadKind::Guide, &second);
 }
+
+TEST_F(CameraControlsTest, SelectFilterFromAWorkerThreadUpdatesTheWindowOnTheGuiThread)
+{
+    Settings &s = CurrentSettings();
+    s.FiltPos = 1;
+    s.UseFiltDesc = true;
+    s.FilterName[4] = "Clear";
+    std::atomic<int> result{-1};
+    std::thread script([&] { result = window->SelectFilter(4) ? 1 : 0; });
+    const bool finished = WaitUntil([&] { return result.load() >= 0; }, 10000);
+    script.join();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(result.load(), 1);
+    EXPECT_EQ(Written(), std::vector<Bytes>{MakeBytes({0x34, 0x00, 0x03, 0x00})});
+    EXPECT_EQ(s.FiltPos, 4);
+    EXPECT_EQ(window->Filters->text(), "Clear");
+
+    // A refused step from the worker shows the fault box (on the GUI thread) and keeps the position.
+    korvi::sim::Faults faults;
+    faults.acknowledgeByte = 2;
+    korvi::sim::SetFaults(faults);
+    BoxWatcher boxes([](QMessageBox *) { return QMessageBox::Ok; });
+    result = -1;
+    std::thread refused([&] { result = window->SelectFilter(6) ? 1 : 0; });
+    const bool answered = WaitUntil([&] { return result.load() >= 0; }, 10000);
+    refused.join();
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_EQ(s.FiltPos, 4);
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts.front(), "Device fault. Could not operate filter rotator.");
+}

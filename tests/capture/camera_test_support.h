@@ -20,11 +20,18 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+// Failure messages show texts as texts.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace korvi::test
 {
