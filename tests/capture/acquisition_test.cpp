@@ -350,6 +350,72 @@ TEST_F(AcquisitionTest, StopWhileIntegratingStillReadsSavesAndShowsTheFrame)
     EXPECT_LT(close - commands.begin(), read - commands.begin());
 }
 
+TEST_F(AcquisitionTest, AfterStopTheFrameDelayIsStillTimedUntilASecondStop)
+{
+    main->IntTime->setText(QStringLiteral("300")); // 3 s of real time
+    main->Delay->setText(QStringLiteral("300"));
+    main->Acquire->trigger();
+    ASSERT_TRUE(
+        WaitFor([this] { return main->StatusText(1).startsWith(QStringLiteral("Elapsed: ")); }, 5000));
+    main->Stop->trigger();
+    // The frame is read and saved, then the frame delay is timed again by the delay timer.
+    ASSERT_TRUE(
+        WaitFor([this] { return main->DelayTimer->isActive() && ReadoutBlocks().size() == 1; }, 5000));
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    QTest::qWait(300);
+    EXPECT_TRUE(main->AcquisitionThreadRunning());
+    EXPECT_TRUE(main->Stop->isEnabled());
+    QElapsedTimer timer;
+    timer.start();
+    main->Stop->trigger();
+    ASSERT_TRUE(WaitForEnd(5000));
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(ReadoutBlocks().size(), 1u);
+}
+
+TEST_F(AcquisitionTest, FocusModeSavesRawFramesAndKeepsTheStartNumber)
+{
+    // Processed saving with a missing flat file would end the run, but focus mode applies no
+    // correction: every frame is saved raw and the start number stays for the real series.
+    main->SaveProcessed->setChecked(true);
+    main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat-missing.fit")));
+    main->FocusModeEnable->setChecked(true);
+    main->NImage->setValue(2);
+    main->IncrExt->setChecked(true);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(ReadoutBlocks().size(), 2u);
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_P_5.fit", "m42_P_6.fit"}));
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_P_6.fit"), saved));
+    ExpectReplayPixels(saved);
+    EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+    EXPECT_EQ(main->InitExt->value(), 5);
+    EXPECT_EQ(main->AcquisitionMessage, nullptr);
+}
+
+TEST_F(AcquisitionTest, AutomaticLevelsOrTheSettingsLevelsGoWithTheFrame)
+{
+    main->NImage->setValue(1);
+    main->ICAutoSet->setChecked(false);
+    main->BiasLevel->setValue(1234);
+    main->IntScale->setText(QStringLiteral("2.50"));
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_EQ(Windows().size(), 1u);
+    EXPECT_EQ(Windows()[0]->ConstImage().DisplayOffset, 1234.0f);
+    EXPECT_FLOAT_EQ(Windows()[0]->ConstImage().Gain, 2.5f);
+
+    main->ICAutoSet->setChecked(true);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    // The replayed frame runs from 1000 to 3047: the automatic black level lies in that range.
+    const ImageData &image = Windows()[0]->ConstImage();
+    EXPECT_GE(image.DisplayOffset, 1000.0f);
+    EXPECT_LT(image.DisplayOffset, 3047.0f);
+    EXPECT_GT(image.Gain, 1.0f);
+}
+
 TEST_F(AcquisitionTest, ContinuousRunSavesNothingUntilAcquireMakesItCounted)
 {
     CurrentSettings().NImage[0] = 1;
