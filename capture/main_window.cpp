@@ -161,7 +161,7 @@ void TMainF::BuildActions()
     PaletteEdit = make("PaletteEdit", QStringLiteral("Palette"), QStringLiteral("Edit the palette (Ctrl+P)"));
     PaletteEdit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(PaletteEdit, &QAction::triggered, this,
-            korvi::gui::Guarded([this](bool) { ShowProgramWindow("TPaletteSet"); }));
+            korvi::gui::Guarded([this](bool) { PaletteForCurrentImageClick(); }));
     HeaderInfoFormShow = make("HeaderInfoFormShow", QStringLiteral("Image information"),
                               QStringLiteral("Image information (Ctrl+H)"));
     HeaderInfoFormShow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
@@ -346,10 +346,10 @@ void TMainF::BuildMenus()
     QAction *paletteCurrent =
         item(ViewMenu, "Paletteforcurrentimage1", QStringLiteral("&Palette for current image..."));
     connect(paletteCurrent, &QAction::triggered, this,
-            korvi::gui::Guarded([this](bool) { ShowProgramWindow("TPaletteSet"); }));
+            korvi::gui::Guarded([this](bool) { PaletteForCurrentImageClick(); }));
     QAction *paletteDefault = item(ViewMenu, "Defaultpalette1", QStringLiteral("&Default palette..."));
     connect(paletteDefault, &QAction::triggered, this,
-            korvi::gui::Guarded([this](bool) { ShowProgramWindow("TPaletteSet"); }));
+            korvi::gui::Guarded([this](bool) { DefaultPaletteClick(); }));
     showItems_.push_back({paletteCurrent, "TPaletteSet"});
     showItems_.push_back({paletteDefault, "TPaletteSet"});
     ViewMenu->addSeparator();
@@ -823,12 +823,5 @@ const float *TMainF::LogScaleTable() const
 
 void TMainF::SetCaptureSpinEdits(int xLo, int xHi, int yLo, int yHi)
 {
-    // The sub-frame spin edits live on the "Subframe selection" page; until that page exists the
-    // values go straight into the settings, which is what the spin edits would pass on.
-    Settings &settings = CurrentSettings();
-    settings.XLO[0] = xLo;
-    settings.XHI[0] = xHi;
-    settings.YLO[0] = yLo;
-    settings.YHI[0] = yHi;
     SetSubframeSpinEdits(xLo, xHi, yLo, yHi);
 }

@@ -175,6 +175,10 @@ public:
     void DrawPaletteBar(const PPalette &palette);
     void DrawDefaultPaletteBar();
     void QuickPaletteClick(int index); // 0 GrayscaleBtn .. 3 SpectrumBtn2
+    // "&Palette for current image..." (action PaletteEdit) and "&Default palette...": choose what
+    // the palette editor edits (EditTarget) and show it.
+    void PaletteForCurrentImageClick();
+    void DefaultPaletteClick();
     void XSectionClick(CrossSectionMode mode);
     void UpdateImageControls(TChild *window);
     void HandbookClick();

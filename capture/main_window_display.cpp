@@ -146,6 +146,19 @@ void TMainF::QuickPaletteClick(int index)
     DrawPaletteBar(window->ConstImage().Palette);
 }
 
+void TMainF::PaletteForCurrentImageClick()
+{
+    // The palette editor takes its copy of the target's palette when it is shown.
+    EditTarget = FirstImageWindow() ? EditActiveImage : EditDefaultPalette;
+    ShowProgramWindow("TPaletteSet");
+}
+
+void TMainF::DefaultPaletteClick()
+{
+    EditTarget = EditDefaultPalette;
+    ShowProgramWindow("TPaletteSet");
+}
+
 void TMainF::UpdateImageControls(TChild *window)
 {
     if (!window)

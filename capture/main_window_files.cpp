@@ -157,7 +157,11 @@ void TMainF::SaveAsClick()
         }
         // Later "Save Image" commands write the same format to the same file.
         image.OriginFormat = target.format;
-        window->setWindowTitle(QString::fromStdString(ExtractFileNamePart(target.fileName)));
+        const QString caption = QString::fromStdString(ExtractFileNamePart(target.fileName));
+        window->setWindowTitle(caption);
+        for (QAction *item : WindowMenu->actions())
+            if (item->data().isValid() && item->data().toLongLong() == window->Tag() + 5)
+                item->setText(caption);
         CurrentSettings().LastSaveDirectory[0] = ExtractDirectoryPart(target.fileName);
         SaveDialog->selectFile(QString::fromStdString(StripExtension(image.FileName)));
         return;

@@ -692,6 +692,205 @@ TEST_F(MainWindowTest, CrossSectionSamplesTheClampedLine)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Start-up palettes, settings commands, undo snapshot
+
+TEST_F(MainWindowTest, DefaultPalettesComeFromTheSettingsAfterTheQuickPalettes)
+{
+    CurrentSettings(); // the shipped settings name Greyscale.pal for both cameras
+    Settings s;
+    ASSERT_TRUE(s.LoadFromFile(folder.File(DefaultSettingsFile)));
+    s.DefaultPaletteFile = {"Spectrum2.pal", "BlackBody2.pal"};
+    ASSERT_TRUE(s.SaveToFile(folder.File(DefaultSettingsFile)));
+    Start();
+    // Palette 0 went through the four quick palettes and then took the imaging camera's file.
+    EXPECT_TRUE(SameColours(CurrentSettings().DefaultPalettes[0], Spectrum2Palette()));
+    EXPECT_TRUE(SameColours(CurrentSettings().DefaultPalettes[1], BlackBodyPalette()));
+    EXPECT_EQ(CurrentSettings().DefaultPalettes[0].Name, folder.File("Palettes/Spectrum2.pal"));
+    // New images take palette 0.
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    EXPECT_TRUE(SameColours(main->FirstImageWindow()->ConstImage().Palette, Spectrum2Palette()));
+}
+
+TEST_F(MainWindowTest, PaletteCommandsChooseWhatTheEditorEdits)
+{
+    Start();
+    main->PaletteEdit->trigger();
+    EXPECT_EQ(EditTarget.load(), EditDefaultPalette);
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    main->PaletteEdit->trigger();
+    EXPECT_EQ(EditTarget.load(), EditActiveImage);
+    main->findChild<QAction *>("Defaultpalette1")->trigger();
+    EXPECT_EQ(EditTarget.load(), EditDefaultPalette);
+}
+
+TEST_F(MainWindowTest, SettingsCommandsWriteAndReadTheChosenFiles)
+{
+    Start();
+    CurrentSettings().GuideDetent = 42;
+    main->SaveSettingsDefault->trigger();
+    Settings written;
+    ASSERT_TRUE(written.LoadFromFile(folder.File(DefaultSettingsFile)));
+    EXPECT_EQ(written.GuideDetent, 42);
+
+    // "Save Settings...": the chosen name gets ".txt"; cancelling writes nothing.
+    CurrentSettings().GuideDetent = 77;
+    script.ChooseFiles({QString::fromStdString(folder.File("Settings/night"))});
+    main->SaveSettings->trigger();
+    ASSERT_TRUE(fs::exists(folder.File("Settings/night.txt")));
+    EXPECT_EQ(script.dialogTitles.back(), "Save program settings");
+    script.CancelDialog();
+    CurrentSettings().GuideDetent = 78;
+    main->SaveSettings->trigger();
+    ASSERT_TRUE(written.LoadFromFile(folder.File("Settings/night.txt")));
+    EXPECT_EQ(written.GuideDetent, 77);
+
+    // "Load Se&ttings...": the file's values replace the record's.
+    CurrentSettings().GuideDetent = 5;
+    script.ChooseFiles({QString::fromStdString(folder.File("Settings/night.txt"))});
+    main->LoadSettings->trigger();
+    EXPECT_EQ(script.dialogTitles.back(), "Load program settings");
+    EXPECT_EQ(CurrentSettings().GuideDetent, 77);
+    EXPECT_EQ(CurrentSettings().ProgramDirectory, folder.Dir());
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+TEST_F(MainWindowTest, UndoAfterTheWindowClosedDoesNothingAndALoadReplacesTheSnapshot)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(2)), 2);
+    Settle();
+    TChild *processed = main->FirstImageWindow();
+    ImageData &image = processed->Image();
+    image.SelectionShown = true;
+    image.SelX0 = 0;
+    image.SelY0 = 0;
+    image.SelX1 = 3;
+    image.SelY1 = 3;
+    main->FastTrimClick();
+    ASSERT_EQ(processed->ConstImage().Width, 4);
+
+    // A later load replaces the snapshot: undo now copies the loaded image into the window.
+    const std::string third = folder.File("third.kvr");
+    WriteTestImage(third, 20, 10, [](int x, int y) { return 5000 + x * y; });
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(third)}), 1);
+    EditTarget = EditActiveImage;
+    main->UndoActionExecute();
+    ASSERT_EQ(processed->ConstImage().Width, 20);
+    EXPECT_EQ(processed->ConstImage().FrameRow(0, 9)[19], 5000 + 19 * 9);
+
+    // With the processed window gone, undo changes nothing.
+    const std::int64_t tag = processed->Tag();
+    processed->Image().Modified = false;
+    processed->close();
+    Settle();
+    ASSERT_EQ(main->FindImageWindow(tag), nullptr);
+    std::vector<int> widths;
+    for (TChild *w : main->ImageWindows())
+        widths.push_back(w->ConstImage().Width);
+    main->UndoActionExecute();
+    std::vector<int> after;
+    for (TChild *w : main->ImageWindows())
+        after.push_back(w->ConstImage().Width);
+    EXPECT_EQ(after, widths);
+}
+
+TEST_F(MainWindowTest, SaveAsRenamesTheWindowAndItsMenuEntry)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    script.ChooseFiles({QString::fromStdString(folder.File("renamed"))}, 4);
+    main->SaveAs->trigger();
+    Settle();
+    TChild *window = main->FirstImageWindow();
+    EXPECT_EQ(window->windowTitle(), "renamed.png");
+    QStringList entries;
+    for (QAction *a : main->WindowMenu->actions())
+        if (a->data().isValid())
+            entries << a->text();
+    EXPECT_EQ(entries, QStringList{"renamed.png"});
+    // "Save Image" now writes PNG to the new file.
+    window->Image().FrameRow(0, 0)[0] = 999;
+    main->Save->trigger();
+    ImageData back;
+    ASSERT_TRUE(LoadImageFile(folder.File("renamed.png"), back));
+    EXPECT_EQ(back.OriginFormat, FormatPng);
+    EXPECT_EQ(back.FrameRow(0, 0)[0], 999);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Nothing the user has is lost
+
+TEST_F(MainWindowTest, AFailedSaveAsLeavesTheExistingFileWhole)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    const std::string target = folder.File("keep.kvr");
+    WriteFileBytes(target, "precious");
+    main->FirstImageWindow()->Image().Free(); // nothing to write: the save fails
+    script.ChooseFiles({QString::fromStdString(target)}, 1);
+    script.PressBox(QMessageBox::Yes);
+    script.PressBox(QMessageBox::Ok);
+    script.PressBox(QMessageBox::Ok);
+    main->SaveAs->trigger();
+    Settle();
+    ASSERT_GE(script.boxTexts.size(), 2u);
+    EXPECT_EQ(script.boxTexts.back(), QString::fromStdString("The image could not be saved to: " + target));
+    EXPECT_EQ(ReadFileBytes(target), "precious");
+}
+
+// Makes the first window's image modified with no file to save to, so its close prompt's save fails
+// and the window stays open.
+TChild *MakeUnsavable(TMainF &main)
+{
+    TChild *window = main.FirstImageWindow();
+    window->Image().Modified = true;
+    window->Image().FileName.clear();
+    CurrentSettings().DisableClosePrompt = false;
+    return window;
+}
+
+TEST_F(MainWindowTest, TheWindowLimitStopsAtAWindowThatCannotClose)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(2)), 2);
+    Settle();
+    TChild *oldest = main->ImageWindows()[1];
+    main->WindowMenuItemClick(oldest->Tag() + 5);
+    ASSERT_EQ(MakeUnsavable(*main), oldest);
+    script.PressBox(QMessageBox::Yes); // save changes? yes - and the save fails
+    for (int i = 0; i < 4; ++i)
+        script.PressBox(QMessageBox::Ok);
+    main->MaximumFilesClick(1); // returns although the oldest window cannot be closed
+    Settle();
+    EXPECT_EQ(main->ImageWindows().size(), 2u);
+    EXPECT_NE(main->FindImageWindow(oldest->Tag()), nullptr);
+    EXPECT_TRUE(script.boxTexts.front().startsWith("Save changes to image"));
+}
+
+TEST_F(MainWindowTest, ClosingStopsWhenAnImageWindowCannotSaveItsChanges)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    MakeUnsavable(*main);
+    const std::string settingsBefore = ReadFileBytes(folder.File(DefaultSettingsFile));
+    script.PressBox(QMessageBox::Ok);  // leave Korvi? OK
+    script.PressBox(QMessageBox::Yes); // save changes? yes - and the save fails
+    for (int i = 0; i < 4; ++i)
+        script.PressBox(QMessageBox::Ok);
+    EXPECT_FALSE(main->close());
+    Settle();
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_TRUE(main->isEnabled());
+    EXPECT_FALSE(main->ClosingDone);
+    EXPECT_EQ(main->ImageWindows().size(), 1u);
+    EXPECT_EQ(ReadFileBytes(folder.File(DefaultSettingsFile)), settingsBefore);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Handbook
 
 class UrlRecorder : public QObject
