@@ -20,8 +20,8 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 

@@ -17,6 +17,8 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace korvi::test;
 
 namespace
@@ -522,4 +524,49 @@ TEST_F(SettingsPagesTest, CalibrationFileButtonsFillTheirEditsAndDirectories)
     EXPECT_EQ(window->ThermalFrameFileImg->text().toStdString(), dark);
     EXPECT_EQ(s.ThermalFrameFile[0], "kept");
     EXPECT_EQ(s.DarkFrameDirectory, folder.file("darks/"));
+}
+
+TEST_F(SettingsPagesTest, ProcessImageCorrectsTheFirstWindowAndUndoRestoresIt)
+{
+    // A flat frame whose pixels are twice its offset level halves every pixel.
+    ImageData flat;
+    ASSERT_TRUE(flat.Allocate(4, 3, 1));
+    std::fill(flat.FramePixels(0), flat.FramePixels(0) + flat.PixelCount(), std::uint16_t{2000});
+    flat.OffsetLevel = 1000.0f;
+    const std::string flatPath = folder.file("flat.kvr");
+    ASSERT_TRUE(flat.SaveToFile(flatPath, 0));
+
+    TChild *child = window->CreateImageWindow(3, 4);
+    ImageData &image = child->Image();
+    ASSERT_TRUE(image.Allocate(4, 3, 1));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            image.FrameRow(0, y)[x] = static_cast<std::uint16_t>(800 + 10 * x + y);
+    image.TimeStamp = 123456;
+    child->AttachToWindowMenu();
+    child->show();
+    window->MdiArea->setActiveSubWindow(child);
+    ASSERT_EQ(window->FirstImageWindow(), child);
+
+    window->FlatFrameFileImg->setText(QString::fromStdString(flatPath));
+    window->FlatFrameApplyImg->setChecked(true);
+    window->ThermalFrameApplyImg->setChecked(false);
+    window->ProcessBtn->click();
+    EXPECT_EQ(window->CalibrationUndoTag, child->Tag());
+    EXPECT_TRUE(image.Modified);
+    EXPECT_TRUE(image.FlatApplied);
+    EXPECT_TRUE(window->FlatFrameApplyImg->isChecked()); // the image's flags are shown
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(image.FrameRow(0, y)[x], (800 + 10 * x + y) / 2) << x << "," << y;
+
+    window->BitBtn1->click();
+    EXPECT_EQ(window->CalibrationUndoTag, -1);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(child->ConstImage().FrameRow(0, y)[x], 800 + 10 * x + y);
+    // A second Undo has nothing to restore.
+    child->Image().FrameRow(0, 0)[0] = 7;
+    window->BitBtn1->click();
+    EXPECT_EQ(child->ConstImage().FrameRow(0, 0)[0], 7);
 }
