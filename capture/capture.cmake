@@ -3,6 +3,7 @@ add_library(korvi_capture STATIC
   default_data.cpp default_data.h
   edit_target.h
   file_dialogs.cpp file_dialogs.h
+  korvi_application.cpp korvi_application.h
   main_window.cpp main_window_files.cpp main_window_display.cpp main_window.h
   program_windows.cpp program_windows.h
   progress_window.cpp progress_window.h

@@ -2,30 +2,11 @@
 // their fixed order and runs the event loop; an exception that escapes a handler is shown and the
 // program goes on.
 #include "gui_runtime.h"
+#include "korvi_application.h"
 #include "main_window.h"
 #include "program_windows.h"
 
-#include <QApplication>
 #include <QStringList>
-
-#include <exception>
-
-namespace
-{
-
-class KorviApplication : public QApplication
-{
-public:
-    using QApplication::QApplication;
-    bool notify(QObject *receiver, QEvent *event) override
-    {
-        bool handled = false;
-        korvi::gui::RunGuarded([&] { handled = QApplication::notify(receiver, event); });
-        return handled;
-    }
-};
-
-} // namespace
 
 int main(int argc, char **argv)
 {
