@@ -115,12 +115,12 @@ void Controller::Execute(const std::uint8_t *command, std::size_t length, double
         if (!cameraValid)
             break;
         ReadoutRequest geometry;
-        // The controller takes the sub-frame limits as signed 16-bit numbers: a high limit of
-        // -1 (an empty span starting at 0) reads no pixels.
-        geometry.xLow = static_cast<std::int16_t>(Word(command, 1));
-        geometry.xHigh = static_cast<std::int16_t>(Word(command, 2));
-        geometry.yLow = static_cast<std::int16_t>(Word(command, 3));
-        geometry.yHigh = static_cast<std::int16_t>(Word(command, 4));
+        // The sub-frame limits are unsigned 16-bit words, as the host computes the frame size
+        // from them; a reversed span (high below low) reads no pixels.
+        geometry.xLow = Word(command, 1);
+        geometry.xHigh = Word(command, 2);
+        geometry.yLow = Word(command, 3);
+        geometry.yHigh = Word(command, 4);
         geometry.xBinning = command[10];
         geometry.yBinning = command[11];
         geometry.sensorColumns = Word(command, 6);
@@ -267,7 +267,13 @@ void Controller::ReadFrame(int camera, const ReadoutRequest &request, double now
 
     const std::size_t prefixBytes =
         faults.prefixBytes < 0 ? 200 : std::min<std::size_t>(200, faults.prefixBytes);
-    reply.AppendWords(sensor.Prefix(seed), prefixBytes);
+    std::vector<std::uint16_t> prefix = sensor.Prefix(seed);
+    if (!replayPrefix_[camera].empty()) {
+        prefix.assign(100, 0);
+        std::copy_n(replayPrefix_[camera].begin(), std::min<std::size_t>(100, replayPrefix_[camera].size()),
+                    prefix.begin());
+    }
+    reply.AppendWords(prefix, prefixBytes);
     if (prefixBytes < 200)
         return; // the controller stopped sending
     const std::size_t frameBytes = static_cast<std::size_t>(geometry.columns) * geometry.rows * 2;

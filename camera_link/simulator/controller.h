@@ -81,6 +81,10 @@ public:
     {
         replay_[camera] = std::move(words);
     }
+    void SetReplayPrefix(int camera, std::vector<std::uint16_t> words)
+    {
+        replayPrefix_[camera] = std::move(words);
+    }
     // The frame and prefix the next readout of this camera would send.
     std::vector<std::uint16_t> PeekFrame(int camera, const ReadoutRequest &geometry, double now);
 
@@ -99,6 +103,7 @@ private:
     std::array<std::unique_ptr<Camera>, 2> cameras_;
     std::array<CameraState, 2> cameraStates_{};
     std::array<std::shared_ptr<const std::vector<std::uint16_t>>, 2> replay_;
+    std::array<std::vector<std::uint16_t>, 2> replayPrefix_;
     bool shutterOpen_ = false;
     bool wheelPowered_ = true;
     int filterPosition_ = 1;

@@ -312,6 +312,10 @@ FT_STATUS Device::GetStatus(LinkId link, DWORD *rx, DWORD *tx, DWORD *event)
     else if (!record.injected && (rx == nullptr || tx == nullptr || event == nullptr))
         record.status = FT_INVALID_PARAMETER;
     if (record.status == FT_OK) {
+        if (!faults_.unsolicited.empty()) {
+            queue_.Append(std::move(faults_.unsolicited));
+            faults_.unsolicited.clear();
+        }
         *rx = static_cast<DWORD>(std::min<std::size_t>(queue_.size(), UINT32_MAX));
         *tx = 0;
         *event = 0;

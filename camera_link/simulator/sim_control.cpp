@@ -86,6 +86,14 @@ void SetReplayFrame(int camera, std::shared_ptr<const std::vector<std::uint16_t>
         [&](Controller &controller, double) { controller.SetReplay(camera, std::move(words)); });
 }
 
+void SetReplayPrefix(int camera, std::vector<std::uint16_t> words)
+{
+    if (camera != 0 && camera != 1)
+        return;
+    Device::Instance().WithController(
+        [&](Controller &controller, double) { controller.SetReplayPrefix(camera, std::move(words)); });
+}
+
 std::vector<std::uint16_t> PeekFrame(int camera, const ReadoutRequest &geometry)
 {
     if (camera != 0 && camera != 1)

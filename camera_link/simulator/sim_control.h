@@ -111,6 +111,9 @@ struct Faults {
     long long frameBytes = -1;       // readout pixel bytes actually sent (-1: all)
     bool refuseTransferSize = false; // FT_SetUSBParameters fails ...
     FT_STATUS transferSizeStatus = FT_INVALID_PARAMETER; // ... with this status
+    // Bytes the controller pushes unasked; they reach the receive queue at the next FT_GetStatus
+    // (after the link's purges), once.
+    std::vector<std::uint8_t> unsolicited;
     std::vector<CallFailure> failures;
 };
 
@@ -230,6 +233,9 @@ KORVI_SIM_API void SetBatteryVolts(double volts);
 // straight from this buffer without a copy; a readout larger than the buffer gets zeros after it.
 // An empty pointer returns to synthesised frames.
 KORVI_SIM_API void SetReplayFrame(int camera, std::shared_ptr<const std::vector<std::uint16_t>> words);
+// Readouts of this camera send these words as their 100-word prefix (fewer are padded with zeros,
+// more are cut) in place of synthesised bias samples. An empty vector returns to the bias samples.
+KORVI_SIM_API void SetReplayPrefix(int camera, std::vector<std::uint16_t> words);
 
 // The frame the next readout of this camera would send now for this geometry (for model tests):
 // it reads nothing out, so the charge and the noise draw stay for the real readout.

@@ -265,5 +265,24 @@ TEST_F(KorvicomCommands, DeviceStatusWithNothingQueuedIsZeroAndReadsNothing)
     EXPECT_EQ(CallNames().back(), "FT_Close");
 }
 
+TEST_F(KorvicomCommands, DeviceStatusReadsTheWordTheControllerHolds)
+{
+    sim::Faults faults;
+    faults.unsolicited = MakeBytes({0x34, 0x12});
+    Inject(faults);
+    EXPECT_EQ(_CheckDeviceStatus(RecordStatus), 0x1234);
+    EXPECT_TRUE(sim::WrittenBlocks().empty());
+    EXPECT_EQ(ReadRequests(), std::vector<long long>{2});
+    EXPECT_EQ(CallNames().back(), "FT_Close");
+    EXPECT_TRUE(ReportedStatuses().empty());
+
+    // A failing read is reported and gives no word.
+    faults.failures.push_back({"FT_Read", 1, FT_IO_ERROR, false});
+    Inject(faults);
+    EXPECT_EQ(_CheckDeviceStatus(RecordStatus), 0);
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    EXPECT_EQ(CallNames().back(), "FT_Close");
+}
+
 } // namespace
 } // namespace korvi::test

@@ -277,6 +277,58 @@ TEST_F(KorvicomReadout, ShortPrefixCountsMissingWordsAsZeroAndStopsAtTheFirstEmp
     EXPECT_TRUE(ReportedStatuses().empty());
 }
 
+struct PrefixCase {
+    const char *name;
+    std::vector<std::uint16_t> prefix;
+    float offset;
+};
+
+std::vector<std::uint16_t> Ramp(std::uint16_t first)
+{
+    std::vector<std::uint16_t> words(100);
+    std::iota(words.begin(), words.end(), first);
+    return words;
+}
+
+TEST_F(KorvicomReadout, OffsetLevelIsTheWholeNumberMeanOfThePrefix)
+{
+    std::vector<std::uint16_t> halves(100, 7);
+    std::fill(halves.begin() + 50, halves.end(), std::uint16_t{8});
+    const PrefixCase cases[] = {
+        {"100 to 199", Ramp(100), 149.0f},                                // 14950 / 100
+        {"mean 7.5 rounds down", halves, 7.0f},                           // 750 / 100
+        {"full scale", std::vector<std::uint16_t>(100, 65535), 65535.0f}, // sum beyond 16 bits
+        {"one word", {250}, 2.0f},                                        // 250 and 99 zeros
+    };
+    for (const PrefixCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SetReplayPrefix(0, c.prefix);
+        Frame frame(4, 3, 0);
+        AcquisitionHeader header = Geometry(0, 3, 0, 2, 1, 1);
+        _ReadCCD(frame.table.data(), &header, 0, RecordStatus);
+        EXPECT_EQ(header.OffsetLevel, c.offset);
+    }
+}
+
+// Coordinates travel as unsigned 16-bit words: a sub-frame high in that range is read with the
+// size the library computed, and the controller sends exactly that many pixels.
+TEST_F(KorvicomReadout, SubFrameInTheUpperHalfOfTheWordRange)
+{
+    sim::ClearCallLog();
+    Frame frame(10, 2, 0);
+    AcquisitionHeader header = Geometry(32760, 32769, 65534, 65535, 1, 1);
+    _ReadCCD(frame.table.data(), &header, 0, RecordStatus);
+    EXPECT_EQ(header.Columns, 10);
+    EXPECT_EQ(header.Rows, 2);
+    EXPECT_EQ(ReadRequests(), (std::vector<long long>{200, 40}));
+    EXPECT_EQ(CallsOf("FT_Read").at(1).outputs, std::vector<long long>{40});
+    const sim::ReadoutRequest sent = sim::GetSnapshot().cameras[0].lastReadout;
+    EXPECT_EQ(sent.xHigh, 32769);
+    EXPECT_EQ(sent.yHigh, 65535);
+    EXPECT_EQ(sent.columns, 10);
+    EXPECT_EQ(sent.rows, 2);
+}
+
 TEST_F(KorvicomReadout, NoPrefixGivesOffsetZero)
 {
     sim::Faults faults;

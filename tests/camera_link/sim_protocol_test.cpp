@@ -236,9 +236,30 @@ TEST_F(SimProtocol, ReadoutMatchesThePeekedFrameForTheSameState)
 TEST_F(SimProtocol, EmptyOrZeroBinnedSubFrameSendsThePrefixOnly)
 {
     // x high = x low - 1 (columns 0), then binning 0.
-    EXPECT_EQ(Exchange(Words({0x0002, 0, 0xFFFF, 0, 9, 0x0101, 1565, 1032}), 400).size(), 200u);
+    EXPECT_EQ(Exchange(Words({0x0002, 10, 9, 0, 9, 0x0101, 1565, 1032}), 400).size(), 200u);
     EXPECT_EQ(Exchange(Words({0x0002, 0, 9, 0, 9, 0x0100, 1565, 1032}), 400).size(), 200u);
     EXPECT_EQ(korvi::sim::GetSnapshot().cameras[0].lastReadout.columns, 0);
+}
+
+TEST_F(SimProtocol, SubFrameLimitsAreUnsignedWords)
+{
+    // x 32760..32769 lies beyond the sensor but is a valid span of 10 binned columns.
+    const Bytes reply = Exchange(Words({0x0002, 32760, 32769, 0, 1, 0x0101, 1565, 1032}), 400);
+    EXPECT_EQ(reply.size(), 200u + 10 * 2 * 2);
+    const auto sent = korvi::sim::GetSnapshot().cameras[0].lastReadout;
+    EXPECT_EQ(sent.xLow, 32760);
+    EXPECT_EQ(sent.xHigh, 32769);
+    EXPECT_EQ(sent.columns, 10);
+}
+
+TEST_F(SimProtocol, ReplayedPrefixIsSentAheadOfTheFrame)
+{
+    korvi::sim::SetReplayPrefix(0, {0x1234, 0xABCD});
+    const Bytes reply = Exchange(Words({0x0002, 0, 0, 0, 0, 0x0101, 1565, 1032}), 202);
+    ASSERT_EQ(reply.size(), 202u);
+    EXPECT_EQ(WordAt(reply, 0), 0x1234);
+    EXPECT_EQ(WordAt(reply, 1), 0xABCD);
+    EXPECT_TRUE(std::all_of(reply.begin() + 4, reply.begin() + 200, [](std::uint8_t b) { return b == 0; }));
 }
 
 TEST_F(SimProtocol, ShortPrefixAndShortFrameFaults)
