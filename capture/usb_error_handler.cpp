@@ -3,6 +3,9 @@
 #include "gui_runtime.h"
 #include "korvicom.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+
 #include <array>
 #include <mutex>
 
@@ -56,10 +59,22 @@ WorkerStopRegistration::~WorkerStopRegistration()
 extern "C" void UsbErrorHandler(int status)
 {
     const char *text = _FT_Error(status);
-    // ShowMessage marshals the box to the GUI thread and waits for the answer there.
-    const MessageAnswer answer =
-        korvi::gui::ShowMessage(QString::fromUtf8(text ? text : ""), QStringLiteral("Korvi USB device error"),
-                                MessageButtons::OkCancel, MessageIcon::Error);
+    const QString message = QString::fromUtf8(text ? text : "");
+    // The box is shown by the GUI thread (a worker waits for the answer there). A camera call made
+    // on the GUI thread shows the busy cursor; it is lifted while the box waits for the user and
+    // put back afterwards, as often as it was set.
+    const MessageAnswer answer = korvi::gui::CallOnGuiThread([&message] {
+        int lifted = 0;
+        while (QGuiApplication::overrideCursor()) {
+            QGuiApplication::restoreOverrideCursor();
+            ++lifted;
+        }
+        const MessageAnswer pressed = korvi::gui::ShowMessage(
+            message, QStringLiteral("Korvi USB device error"), MessageButtons::OkCancel, MessageIcon::Error);
+        for (int i = 0; i < lifted; ++i)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        return pressed;
+    });
     if (answer == MessageAnswer::Cancel)
         RequestWorkerThreadsStop();
 }

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -353,13 +354,20 @@ TEST_F(CameraControlsTest, ALinkFaultAnsweredWithCancelStopsTheWorkerThreads)
     korvi::sim::Faults faults;
     faults.failures.push_back({"FT_Write", 1, FT_IO_ERROR, false});
     korvi::sim::SetFaults(faults);
+    bool busyCursorDuringBox = true;
     {
-        ModalScript modals;
-        modals.ExpectMessage(QStringLiteral("Korvi USB device error"),
-                             QString::fromUtf8(_FT_Error(FT_IO_ERROR)), QMessageBox::Cancel);
+        BoxWatcher boxes([&](QMessageBox *) {
+            busyCursorDuringBox = QGuiApplication::overrideCursor() != nullptr;
+            return QMessageBox::Cancel;
+        });
         window->SendTargetTempBtn->click();
-        EXPECT_EQ(modals.Pending(), 0);
+        ASSERT_EQ(boxes.captions.size(), 1u);
+        EXPECT_EQ(boxes.captions.front(), "Korvi USB device error");
+        EXPECT_EQ(boxes.texts.front(), QString::fromUtf8(_FT_Error(FT_IO_ERROR)));
     }
+    // The busy cursor of the camera call is lifted while the box waits, and gone afterwards.
+    EXPECT_FALSE(busyCursorDuringBox);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(acquisitionStop);
     EXPECT_TRUE(guideStop);
     EXPECT_FALSE(scriptStop); // never registered: no script thread exists
