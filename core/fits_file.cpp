@@ -330,6 +330,23 @@ bool GzipFile(const std::string &path)
     return magic[0] == 0x1f && magic[1] == 0x8b;
 }
 
+// CFITSIO unpacks a gzip file into a block of the size the file's trailer gives. Deflate shrinks
+// data by at most about 1032 to 1, so a larger size is damage, not a file to allocate for.
+bool PlausibleGzipSize(const std::string &path)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    unsigned char trailer[4] = {0, 0, 0, 0};
+    long size = -1;
+    if (std::fseek(file, -4, SEEK_END) == 0 && std::fread(trailer, 1, 4, file) == 4)
+        size = std::ftell(file);
+    std::fclose(file);
+    const std::uint64_t unpacked =
+        trailer[0] | (trailer[1] << 8) | (trailer[2] << 16) | (static_cast<std::uint64_t>(trailer[3]) << 24);
+    return size > 0 && unpacked >= 2880 && unpacked <= 1040 * static_cast<std::uint64_t>(size);
+}
+
 // Opens a file for reading by its plain name (no CFITSIO file-name syntax, so "[" in a folder name
 // is just a character) and moves to the image: the primary array, or the first extension when the
 // primary array is empty. Returns 0 or a CFITSIO status; problemText is set for files that open but
@@ -338,6 +355,10 @@ int OpenImage(const std::string &path, FitsHandle &handle, int &naxis, long axes
               std::string &problemText)
 {
     int status = 0;
+    if (GzipFile(path) && !PlausibleGzipSize(path)) {
+        problemText = "the compressed FITS file is damaged.";
+        return 0;
+    }
     if (fits_open_diskfile(&handle.file, path.c_str(), READONLY, &status))
         return status;
     naxis = 0;

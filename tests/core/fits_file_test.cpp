@@ -489,6 +489,23 @@ TEST(FitsFile, GzipCompressedFilesLoad)
     EXPECT_NE(ui.Messages().back().text.find("holds no image"), std::string::npos);
 }
 
+TEST(FitsFile, GzipFileWithAnImpossibleSizeIsRefused)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData image;
+    FillImage(image, 8, 8, 1, [](int x, int, int) { return std::uint16_t(x); });
+    ASSERT_TRUE(WriteFitsImage(dir.file("p.fits"), image));
+    GzipFile(dir.file("p.fits"), dir.file("p.fits.gz"));
+    std::string bytes = ReadFileBytes(dir.file("p.fits.gz"));
+    bytes.replace(bytes.size() - 4, 4, "\xf0\xff\xff\xff"); // the unpacked size in the trailer: 4 GB
+    WriteFileBytes(dir.file("p.fits.gz"), bytes);
+    ImageData back;
+    EXPECT_FALSE(LoadImageFile(dir.file("p.fits.gz"), back));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("compressed FITS file is damaged"), std::string::npos);
+}
+
 // Files that are FITS but hold nothing the program can show.
 TEST(FitsFile, FilesWithoutAUsableImageAreRefused)
 {
