@@ -167,7 +167,7 @@ TEST(ImageFile, EmptyImagesAreNotSaved)
     EXPECT_EQ(ui.Messages().size(), 3u);
 }
 
-TEST(ImageFile, EveryFormatReportsAFailedSaveAndKeepsTheOldFile)
+TEST(ImageFile, EveryFormatReportsAFailedSave)
 {
     RecordingUiHooks ui;
     TempDir dir;
