@@ -211,6 +211,20 @@ TEST_F(KorvicomLink, FailuresOfTheExchangeAreReportedAndTheExchangeCarriesOn)
     }
 }
 
+// The device is unplugged between the command and its acknowledgement: the read failure is
+// reported, the failing close is not, and the command reports no acknowledgement.
+TEST_F(KorvicomLink, DeviceGoneAfterTheWriteGivesMinusOneAndOneReport)
+{
+    sim::Faults faults;
+    faults.failures.push_back({"FT_Read", 1, FT_IO_ERROR, true});
+    faults.failures.push_back({"FT_Close", 1, FT_IO_ERROR, true});
+    Inject(faults);
+    EXPECT_EQ(_StepFilterWheel(1, 1, RecordStatus), -1);
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    EXPECT_EQ(CallNames().back(), "FT_Close");
+    EXPECT_FALSE(sim::GetSnapshot().port.open);
+}
+
 TEST_F(KorvicomLink, OverlappingCallFindsTheDeviceBusyAndReportsIt)
 {
     // The first call holds the device while it waits out a missing acknowledgement.

@@ -393,6 +393,41 @@ TEST_F(KorvicomReadout, FailedCommandWriteIsReportedAndTheReadoutEnds)
     EXPECT_EQ(CallNames().back(), "FT_Close");
 }
 
+// The device is unplugged once the command has gone out: every later driver call fails.
+void InjectDeviceGoneAfterTheCommand()
+{
+    sim::Faults faults;
+    for (const char *function : {"FT_Read", "FT_SetUSBParameters", "FT_Close"})
+        faults.failures.push_back({function, 1, FT_IO_ERROR, true});
+    sim::SetFaults(faults);
+    sim::ClearCallLog();
+}
+
+TEST_F(KorvicomReadout, DeviceGoneMidReadoutLeavesTheBlockAndStopsReading)
+{
+    InjectDeviceGoneAfterTheCommand();
+    Frame frame(1565, 1032, 0x2222);
+    AcquisitionHeader header = Geometry(0, 1564, 0, 1031, 1, 1);
+    _ReadCCD(frame.table.data(), &header, 0, RecordStatus);
+    // The prefix read fails silently, the transfer size is reported, the first pixel read ends it.
+    EXPECT_EQ(ReadRequests(), (std::vector<long long>{200, 256660}));
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    EXPECT_EQ(header.OffsetLevel, 0.0f);
+    EXPECT_EQ(header.Minimum, 0x2222);
+    EXPECT_EQ(header.Maximum, 0x2222);
+    EXPECT_EQ(std::count(frame.pixels.begin(), frame.pixels.end(), 0x2222),
+              static_cast<std::ptrdiff_t>(frame.pixels.size()));
+    EXPECT_FALSE(sim::GetSnapshot().port.open);
+
+    ReportedStatuses().clear();
+    InjectDeviceGoneAfterTheCommand();
+    Frame block(256, 256, 0x3333);
+    _USBReadDiagnostic(block.table.data(), 256, 256, 0, RecordStatus);
+    EXPECT_EQ(ReadRequests(), std::vector<long long>{65536});
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    EXPECT_EQ(std::count(block.pixels.begin(), block.pixels.end(), 0x3333), 256 * 256);
+}
+
 TEST_F(KorvicomReadout, DiagnosticReadsTheTestPatternInSixtyFourKilobyteChunks)
 {
     sim::ClearCallLog();
