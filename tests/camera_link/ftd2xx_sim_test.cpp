@@ -29,6 +29,16 @@ protected:
         EXPECT_EQ(FT_Open(0, &handle), FT_OK);
         return handle;
     }
+    // Reads the one-byte acknowledgement of the command just written, expects 1, closes.
+    static void ExpectAcknowledgedAndClose(FT_HANDLE handle)
+    {
+        std::uint8_t ack = 0;
+        DWORD got = 0;
+        ASSERT_EQ(FT_Read(handle, &ack, 1, &got), FT_OK);
+        EXPECT_EQ(got, 1u);
+        EXPECT_EQ(ack, 1);
+        EXPECT_EQ(FT_Close(handle), FT_OK);
+    }
 };
 
 TEST_F(Ftd2xxSim, QuickCommandIsAcknowledgedAndCarriedOut)
@@ -40,12 +50,7 @@ TEST_F(Ftd2xxSim, QuickCommandIsAcknowledgedAndCarriedOut)
     DWORD written = 0;
     ASSERT_EQ(FT_Write(handle, command, 2, &written), FT_OK);
     EXPECT_EQ(written, 2u);
-    std::uint8_t ack = 0;
-    DWORD got = 0;
-    ASSERT_EQ(FT_Read(handle, &ack, 1, &got), FT_OK);
-    EXPECT_EQ(got, 1u);
-    EXPECT_EQ(ack, 1);
-    EXPECT_EQ(FT_Close(handle), FT_OK);
+    ExpectAcknowledgedAndClose(handle);
     const auto state = korvi::sim::GetSnapshot();
     EXPECT_TRUE(state.cameras[1].cooler.powered);
     EXPECT_FALSE(state.cameras[0].cooler.powered);
@@ -163,12 +168,7 @@ TEST_F(Ftd2xxSim, PurgeEmptiesQueuedReplyAndPartialCommand)
     ASSERT_EQ(FT_Purge(handle, FT_PURGE_TX), FT_OK);
     const auto coolerOn = Words({33});
     ASSERT_EQ(FT_Write(handle, coolerOn.data(), 2, &written), FT_OK);
-    std::uint8_t ack = 0;
-    DWORD got = 0;
-    ASSERT_EQ(FT_Read(handle, &ack, 1, &got), FT_OK);
-    EXPECT_EQ(got, 1u);
-    EXPECT_EQ(ack, 1);
-    EXPECT_EQ(FT_Close(handle), FT_OK);
+    ExpectAcknowledgedAndClose(handle);
     const auto state = korvi::sim::GetSnapshot();
     EXPECT_TRUE(state.cameras[0].cooler.powered);
     EXPECT_DOUBLE_EQ(state.cameras[0].cooler.targetCelsius, 0.0);
