@@ -37,6 +37,19 @@ bool AxisReadable(std::int32_t low, std::int32_t high, std::int32_t binning)
     return binning >= 1 && binning <= 255 && low >= 0 && low <= high && high <= kWordMax;
 }
 
+// The frame goes into the block through the first row pointer in one stream, so row j must
+// start columns x j pixels after row 0. A table laid out for another width (an image sized
+// for other geometry) would take more words than its block holds: such a table is refused.
+bool RowTableFits(std::uint16_t *const *rows, std::int64_t columns, std::int64_t frameRows)
+{
+    if (rows == nullptr || rows[0] == nullptr)
+        return false;
+    for (std::int64_t j = 1; j < frameRows; ++j)
+        if (rows[j] != rows[0] + j * columns)
+            return false;
+    return true;
+}
+
 // A size for the header: an empty or reversed span is 0, never negative.
 std::int32_t HeaderSize(std::int64_t value)
 {
@@ -96,10 +109,11 @@ double _ReadCCD(uint16_t **rows, AcquisitionHeader *header, int camera, UsbError
     const std::int64_t frameRows = BinnedSize(header->YLow, header->YHigh, header->YBinning);
     header->Columns = HeaderSize(columns);
     header->Rows = HeaderSize(frameRows);
-    // A geometry the controller cannot carry out as computed would overrun or misfill the
-    // caller's block: nothing is sent or read.
+    // A geometry the controller cannot carry out as computed, or a row table not laid out for
+    // it, would overrun or misfill the caller's block: nothing is sent or read.
     if (!AxisReadable(header->XLow, header->XHigh, header->XBinning) ||
-        !AxisReadable(header->YLow, header->YHigh, header->YBinning) || rows == nullptr || rows[0] == nullptr)
+        !AxisReadable(header->YLow, header->YHigh, header->YBinning) ||
+        !RowTableFits(rows, columns, frameRows))
         return 0.0;
 
     FT_HANDLE handle = OpenCameraLink(kReadoutTimeoutMs, kCommandWriteTimeoutMs, callback);

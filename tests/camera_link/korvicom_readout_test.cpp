@@ -239,6 +239,28 @@ TEST_F(KorvicomReadout, MissingBlockOrHeaderIsRefused)
     EXPECT_TRUE(sim::CallLog().empty());
 }
 
+// An image sized for a narrower frame: streaming 32 x 16 words into its 16 x 16 block would run
+// past its end, so the row table is checked against the computed width first.
+TEST_F(KorvicomReadout, RowTableOfAnotherWidthIsRefused)
+{
+    sim::ClearCallLog();
+    Frame frame(16, 16, 0x4444);
+    AcquisitionHeader header = Geometry(0, 31, 0, 15, 1, 1);
+    EXPECT_EQ(_ReadCCD(frame.table.data(), &header, 0, RecordStatus), 0.0);
+    EXPECT_EQ(header.Columns, 32);
+    EXPECT_EQ(header.Rows, 16);
+    EXPECT_EQ(header.Maximum, 777);
+    EXPECT_TRUE(sim::CallLog().empty());
+    EXPECT_EQ(std::count(frame.pixels.begin(), frame.pixels.end(), 0x4444), 256);
+
+    // The same block with a table for the right width is read.
+    Frame wide(32, 8, 0x4444);
+    EXPECT_EQ(wide.pixels.size(), frame.pixels.size());
+    header = Geometry(0, 31, 0, 7, 1, 1);
+    _ReadCCD(wide.table.data(), &header, 0, RecordStatus);
+    EXPECT_EQ(ReadRequests(), (std::vector<long long>{200, 512}));
+}
+
 TEST_F(KorvicomReadout, OpenFailureLeavesTheBlockAndReportsOnce)
 {
     sim::Faults faults;
