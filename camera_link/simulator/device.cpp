@@ -221,8 +221,7 @@ FT_STATUS Device::Purge(LinkId link, ULONG mask)
 {
     std::lock_guard lock(mutex_);
     CallRecord record = Begin("FT_Purge", {mask});
-    if (!record.injected && !Valid(link))
-        record.status = FT_INVALID_HANDLE;
+    Check(record, link);
     if (!record.injected && record.status == FT_OK) {
         if (mask & FT_PURGE_RX)
             queue_.Clear();
@@ -238,10 +237,7 @@ FT_STATUS Device::Write(LinkId link, const void *buffer, DWORD count, DWORD *wri
     CallRecord record = Begin("FT_Write", {count});
     if (written != nullptr)
         *written = 0;
-    if (!record.injected && !Valid(link))
-        record.status = FT_INVALID_HANDLE;
-    else if (!record.injected && ((buffer == nullptr && count > 0) || written == nullptr))
-        record.status = FT_INVALID_PARAMETER;
+    Check(record, link, (buffer != nullptr || count == 0) && written != nullptr);
     if (record.status == FT_OK) {
         const auto *bytes = static_cast<const std::uint8_t *>(buffer);
         record.written.assign(bytes, bytes + count);
@@ -276,10 +272,7 @@ FT_STATUS Device::Read(LinkId link, void *buffer, DWORD count, DWORD *returned)
     CallRecord record = Begin("FT_Read", {count});
     if (returned != nullptr)
         *returned = 0;
-    if (!record.injected && !Valid(link))
-        record.status = FT_INVALID_HANDLE;
-    else if (!record.injected && ((buffer == nullptr && count > 0) || returned == nullptr))
-        record.status = FT_INVALID_PARAMETER;
+    Check(record, link, (buffer != nullptr || count == 0) && returned != nullptr);
     if (record.status != FT_OK)
         return Log(std::move(record));
     // Wait for the bytes up to the read time-out (process time). A time-out of 0, which would
@@ -307,10 +300,7 @@ FT_STATUS Device::GetStatus(LinkId link, DWORD *rx, DWORD *tx, DWORD *event)
 {
     std::lock_guard lock(mutex_);
     CallRecord record = Begin("FT_GetStatus", {});
-    if (!record.injected && !Valid(link))
-        record.status = FT_INVALID_HANDLE;
-    else if (!record.injected && (rx == nullptr || tx == nullptr || event == nullptr))
-        record.status = FT_INVALID_PARAMETER;
+    Check(record, link, rx != nullptr && tx != nullptr && event != nullptr);
     if (record.status == FT_OK) {
         if (!faults_.unsolicited.empty()) {
             queue_.Append(std::move(faults_.unsolicited));
@@ -328,10 +318,7 @@ FT_STATUS Device::GetModemStatus(LinkId link, ULONG *status)
 {
     std::lock_guard lock(mutex_);
     CallRecord record = Begin("FT_GetModemStatus", {});
-    if (!record.injected && !Valid(link))
-        record.status = FT_INVALID_HANDLE;
-    else if (!record.injected && status == nullptr)
-        record.status = FT_INVALID_PARAMETER;
+    Check(record, link, status != nullptr);
     if (record.status == FT_OK) {
         *status = config_.modemStatus;
         record.outputs = {*status};
@@ -343,9 +330,8 @@ FT_STATUS Device::SetUSBParameters(LinkId link, ULONG in, ULONG out)
 {
     std::lock_guard lock(mutex_);
     CallRecord record = Begin("FT_SetUSBParameters", {in, out});
-    if (!record.injected && !Valid(link))
-        record.status = FT_INVALID_HANDLE;
-    else if (!record.injected && faults_.refuseTransferSize)
+    Check(record, link);
+    if (record.status == FT_OK && faults_.refuseTransferSize)
         record.status = faults_.transferSizeStatus;
     if (record.status == FT_OK) {
         port_.inTransferSize = in;

@@ -48,8 +48,7 @@ public:
     {
         std::lock_guard lock(mutex_);
         CallRecord record = Begin(function, std::move(args));
-        if (!record.injected && !Valid(link))
-            record.status = FT_INVALID_HANDLE;
+        Check(record, link);
         if (!record.injected && record.status == FT_OK)
             record.status = apply(port_);
         return Log(std::move(record));
@@ -65,6 +64,17 @@ private:
     Device();
     double NowLocked() const;
     bool Valid(LinkId link) const { return link != 0 && link == openLink_; }
+    // What a driver checks before it acts, unless an injected failure already decided the call:
+    // the handle first, then the arguments.
+    void Check(CallRecord &record, LinkId link, bool argumentsValid = true) const
+    {
+        if (record.injected)
+            return;
+        if (!Valid(link))
+            record.status = FT_INVALID_HANDLE;
+        else if (!argumentsValid)
+            record.status = FT_INVALID_PARAMETER;
+    }
     // Starts the record of a call and applies an injected failure, if one is due.
     CallRecord Begin(const char *function, std::vector<long long> args);
     // Appends the record (when logging is on) and returns its status.
