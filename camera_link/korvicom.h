@@ -39,6 +39,10 @@ KORVICOM_API void _Delay(float milliseconds);
 // Frame and diagnostic readout. rows is the caller's row table over ONE contiguous pixel block
 // sized to the frame's columns x rows (see the header's computed sizes). Both return the seconds
 // taken by the command and the transfer, or 0.0 when nothing was read.
+// _ReadCCD always stores the computed columns and rows in the header. It sends nothing and
+// leaves the block as it was for a geometry the controller cannot take as computed (binning
+// outside 1..255, an empty or reversed span, limits outside 0..65535) and for a row table whose
+// rows are not spaced by the computed width. _USBReadDiagnostic refuses counts outside 1..65535.
 KORVICOM_API double _ReadCCD(uint16_t **rows, AcquisitionHeader *header, int camera,
                              UsbErrorCallback callback);
 KORVICOM_API double _USBReadDiagnostic(uint16_t **rows, int countA, int countB, int parameter,
@@ -79,7 +83,8 @@ KORVICOM_API uint16_t _CheckDeviceStatus(UsbErrorCallback callback);
 // Drive controller: sends subCommand with byteCount payload bytes from buffer and reads
 // replyByteCount bytes back into buffer (which must hold the larger of the two). Returns the
 // driver status of the closing call (0 on success), or a non-zero status when the device did not
-// open or the counts were refused (odd or negative) without sending anything.
+// open or the call was refused without sending anything (an odd, negative or above-65535 count,
+// or no buffer for a payload or reply).
 KORVICOM_API int _KEDRO_Control(int subCommand, uint16_t *buffer, int byteCount, int replyByteCount,
                                 UsbErrorCallback callback);
 
