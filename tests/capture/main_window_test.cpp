@@ -890,6 +890,28 @@ TEST_F(MainWindowTest, ClosingStopsWhenAnImageWindowCannotSaveItsChanges)
     EXPECT_EQ(ReadFileBytes(folder.File(DefaultSettingsFile)), settingsBefore);
 }
 
+TEST_F(MainWindowTest, PaletteBarShowsEachRowsLevelInsideTheFrame)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    main->FirstImageWindow()->Image().Palette.Assign(BlackBodyPalette());
+    main->UpdateImageControls(main->FirstImageWindow());
+    EXPECT_EQ(main->StatusText(2), "img0.kvr");
+    const QImage bar = main->PalBar->pixmap().toImage();
+    const int h = bar.height();
+    const PPalette palette = BlackBodyPalette();
+    for (int r : {4, 57, 128, 200, h - 4}) {
+        const std::uint32_t c = palette.ColorAt(static_cast<int>(std::int64_t(r) * 65536 / h));
+        EXPECT_EQ(bar.pixel(bar.width() / 2, h - r) & 0xFFFFFF,
+                  qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF) & 0xFFFFFF)
+            << r;
+    }
+    // The frame's outline stays around the colours.
+    const QImage frame(QString::fromStdString(folder.File(FrameBitmapFile)));
+    EXPECT_EQ(bar.pixel(0, h / 2), frame.pixel(0, h / 2));
+    EXPECT_EQ(bar.pixel(bar.width() - 1, 10), frame.pixel(bar.width() - 1, 10));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Handbook
 
