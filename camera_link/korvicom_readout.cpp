@@ -44,8 +44,12 @@ bool RowTableFits(std::uint16_t *const *rows, std::int64_t columns, std::int64_t
 {
     if (rows == nullptr || rows[0] == nullptr)
         return false;
+    // Compared as addresses: a table laid out wrongly may point anywhere, and pointer arithmetic
+    // past the end of the caller's block would itself be undefined.
+    const auto start = reinterpret_cast<std::uintptr_t>(rows[0]);
+    const auto rowBytes = static_cast<std::uintptr_t>(columns) * sizeof(std::uint16_t);
     for (std::int64_t j = 1; j < frameRows; ++j)
-        if (rows[j] != rows[0] + j * columns)
+        if (reinterpret_cast<std::uintptr_t>(rows[j]) - start != static_cast<std::uintptr_t>(j) * rowBytes)
             return false;
     return true;
 }
