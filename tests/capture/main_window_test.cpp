@@ -90,6 +90,15 @@ protected:
             n += a->data().isValid() ? 1 : 0;
         return n;
     }
+    // Shortcuts go to the active window. Other tests' windows share the virtual screen, so the
+    // window is also made active in Qt's own book-keeping, right before the keys are sent.
+    void MakeActive()
+    {
+        main->activateWindow();
+        QTest::qWaitForWindowActive(main.get(), 1000);
+        QApplication::setActiveWindow(main.get());
+        ASSERT_EQ(QApplication::activeWindow(), main.get());
+    }
     void Settle() { QTest::qWait(250); } // the 100 ms arrangement timer and deferred deletes
 
     ProgramFolder folder;
@@ -577,8 +586,7 @@ TEST_F(MainWindowTest, CtrlZUndoesTheLastOperationInsteadOfZooming)
     EXPECT_EQ(LastOperation.load(), 7);
     const double zoom = window->Zoom();
 
-    main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+    MakeActive();
     QTest::keyClick(main.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(window->ConstImage().Width, 64);
     EXPECT_EQ(window->ConstImage().Height, 32);
@@ -594,8 +602,7 @@ TEST_F(MainWindowTest, CtrlAShowsAndHidesTheAcquisitionControlsInsteadOfRepainti
     Settle();
     TChild *window = main->FirstImageWindow();
     window->Image().SelectionShown = true;
-    main->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+    MakeActive();
     ASSERT_TRUE(main->SettingsPanel->isVisible());
     QTest::keyClick(main.get(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_FALSE(main->SettingsPanel->isVisible());
