@@ -1,9 +1,11 @@
 #include "image_data.h"
 
 #include "settings.h"
+#include "ui_hooks.h"
 
 #include <climits>
 #include <cstring>
+#include <new>
 
 ImageData::ImageData() : Palette(CurrentSettings().DefaultPalettes[0])
 {
@@ -103,10 +105,17 @@ bool ImageData::Allocate(int width, int height, int frames)
     const long long rowCount = static_cast<long long>(height) * frames;
     if (rowCount > INT_MAX)
         return false;
-    Rows.Allocate(static_cast<int>(rowCount), width);
-    const std::size_t pixels = static_cast<std::size_t>(rowCount) * static_cast<std::size_t>(width);
-    // Every byte 255: alpha must be 255, the colours are rendered before they are shown.
-    Rgba.assign(pixels * 4, 255);
+    // The size may come from a damaged file header: running out of memory is a refusal the caller
+    // reports ("Not enough memory ..."), not an exception through an event handler.
+    try {
+        Rows.Allocate(static_cast<int>(rowCount), width);
+        const std::size_t pixels = static_cast<std::size_t>(rowCount) * static_cast<std::size_t>(width);
+        // Every byte 255: alpha must be 255, the colours are rendered before they are shown.
+        Rgba.assign(pixels * 4, 255);
+    } catch (const std::bad_alloc &) {
+        Free();
+        return false;
+    }
     Width = width;
     Height = height;
     Frames = frames;
@@ -128,45 +137,35 @@ void ImageData::Assign(const ImageData &source)
 {
     if (this == &source)
         return;
-    if (source.Empty || source.Rows.IsEmpty()) {
+    bool holdsPixels = !source.Empty && !source.Rows.IsEmpty();
+    if (holdsPixels && !Allocate(source.Width, source.Height, source.Frames)) {
+        Ui().ShowMessage("Korvi", "Not enough memory to copy the image.", MessageButtons::Ok,
+                         MessageIcon::Error);
+        holdsPixels = false;
+    }
+    if (!holdsPixels)
         Free();
-        CopyHeaderFrom(source);
+    CopyHeaderFrom(source);
+    if (holdsPixels) {
+        CopyUShortMatrix(source.Rows, Rows, Width, Height * Frames);
+    } else {
+        // An empty source, or no memory for the copy: a valid empty image with the source's header.
         Empty = true;
         Width = 0;
         Height = 0;
         Frames = 1;
-    } else {
-        Allocate(source.Width, source.Height, source.Frames);
-        CopyHeaderFrom(source);
-        source.CopyPixelsTo(Rows);
     }
     Palette = source.Palette; // the whole palette, its dirty byte included
 }
 
 bool ImageData::CopyPixelsTo(UShortMatrix &rows) const
 {
-    if (Empty || rows.Rows() < Height * Frames || rows.Columns() < Width)
-        return false;
-    if (rows.Columns() == Width) {
-        std::memcpy(rows.Data(), Rows.Data(), PixelCount() * sizeof(std::uint16_t));
-    } else {
-        for (int r = 0; r < Height * Frames; ++r)
-            std::memcpy(rows[r], Rows[r], static_cast<std::size_t>(Width) * sizeof(std::uint16_t));
-    }
-    return true;
+    return !Empty && CopyUShortMatrix(Rows, rows, Width, Height * Frames);
 }
 
 bool ImageData::CopyPixelsFrom(const UShortMatrix &rows)
 {
-    if (Empty || rows.Rows() < Height * Frames || rows.Columns() < Width)
-        return false;
-    if (rows.Columns() == Width) {
-        std::memcpy(Rows.Data(), rows.Data(), PixelCount() * sizeof(std::uint16_t));
-    } else {
-        for (int r = 0; r < Height * Frames; ++r)
-            std::memcpy(Rows[r], rows[r], static_cast<std::size_t>(Width) * sizeof(std::uint16_t));
-    }
-    return true;
+    return !Empty && CopyUShortMatrix(rows, Rows, Width, Height * Frames);
 }
 
 bool ImageData::CopyRegionTo(UShortMatrix &rows, int x0, int x1, int y0, int y1) const

@@ -85,14 +85,16 @@ public:
 
     // Storage for width x height x frames. Nothing happens when the image is not empty and the size
     // is unchanged (the pixels stay); otherwise the old storage is freed and new storage allocated
-    // (pixel values undefined, every alpha byte 255). A size with a zero or negative term (or too
-    // many rows) leaves the image empty and freed and returns false.
+    // (pixel values undefined, every alpha byte 255). A size with a zero or negative term, too
+    // many rows, or more than the memory can hold leaves the image empty and freed and returns
+    // false.
     bool Allocate(int width, int height, int frames);
     // Releases Rows and Rgba: Empty, Width = Height = 0, Frames = 1. Harmless on an empty image.
     void Free();
     // Deep copy of the source (flags, texts, every header number, selection, TimeStamp, pixels and
     // palette; not SelectionIsLine, Spare1 or the Rgba contents). From an empty source the
-    // destination ends empty and freed, with the header still copied.
+    // destination ends empty and freed, with the header still copied; so it does, after a message,
+    // when the memory cannot hold the copy.
     void Assign(const ImageData &source);
     // Copies all Height*Frames x Width pixels to / from a caller's matrix of at least that size;
     // false (nothing copied) when it is smaller or the image is empty.

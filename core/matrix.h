@@ -184,6 +184,12 @@ inline bool CopyUShortMatrix(const UShortMatrix &source, UShortMatrix &destinati
     if (source.Rows() < rows || source.Columns() < columns || destination.Rows() < rows ||
         destination.Columns() < columns)
         return false;
+    if (source.Columns() == columns && destination.Columns() == columns) { // whole rows: one block
+        std::memcpy(destination.Data(), source.Data(),
+                    static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows) *
+                        sizeof(std::uint16_t));
+        return true;
+    }
     for (int r = 0; r < rows; ++r)
         std::memcpy(destination[r], source[r], static_cast<std::size_t>(columns) * sizeof(std::uint16_t));
     return true;

@@ -188,6 +188,35 @@ TEST(ImageData, AllocateRefusesImpossibleSizes)
     EXPECT_TRUE(image.Rows.IsEmpty());
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KORVI_HUGE_ALLOCATIONS_ABORT 1 // the sanitizers' allocators stop the program instead of failing
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KORVI_HUGE_ALLOCATIONS_ABORT 1
+#endif
+#endif
+
+// A damaged header may ask for more than any memory holds: 2^25 x 2^20 pixels need 64 TB of pixels
+// and 128 TB of display bytes, more than the address space, however memory is overcommitted. The
+// loader reports "Not enough memory" when Allocate says no; an exception would end the program.
+TEST(ImageData, AllocateRefusesMoreThanTheMemoryHolds)
+{
+#ifdef KORVI_HUGE_ALLOCATIONS_ABORT
+    GTEST_SKIP() << "the sanitizer's allocator aborts on such a request";
+#endif
+    ImageData image;
+    ASSERT_TRUE(image.Allocate(4, 4, 1));
+    EXPECT_FALSE(image.Allocate(1 << 25, 1 << 20, 1));
+    EXPECT_TRUE(image.Empty);
+    EXPECT_EQ(image.Width, 0);
+    EXPECT_EQ(image.Height, 0);
+    EXPECT_EQ(image.Frames, 1);
+    EXPECT_TRUE(image.Rows.IsEmpty());
+    EXPECT_TRUE(image.Rgba.empty());
+    EXPECT_TRUE(image.Allocate(3, 2, 1)); // and it can still be used
+    EXPECT_EQ(image.Rows.Rows(), 2);
+}
+
 TEST(ImageData, FreeTwiceIsHarmless)
 {
     ImageData image;
@@ -335,6 +364,14 @@ TEST(ImageData, AssignCopiesAThreeFrameImage)
     EXPECT_EQ(copy.TimeStamp, 1234567u);
     EXPECT_EQ(copy.Rgba.size(), 6u * 4 * 3 * 4);
     EXPECT_TRUE(AllAlpha255(copy));
+
+    // The destination's line flag stays whichever way round.
+    ImageData plain = ThreeFrameImage();
+    plain.SelectionIsLine = false;
+    ImageData lined;
+    lined.SelectionIsLine = true;
+    lined.Assign(plain);
+    EXPECT_TRUE(lined.SelectionIsLine);
 }
 
 TEST(ImageData, AssignIntoAnImageOfTheSameSizeReusesItsStorage)
