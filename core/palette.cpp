@@ -85,16 +85,41 @@ void Report(const std::string &text)
     Ui().ShowMessage(MessageCaption, text, MessageButtons::Ok, MessageIcon::Warning);
 }
 
+// The built-in grey ramp: one straight segment from (0,0) to (1,1), the same in every channel.
+// Its tables are built once and copied into each new palette, since a build takes milliseconds
+// and every settings record, image record and composite layer starts with a palette.
+struct GreyRamp {
+    std::array<PalettePoint, PalettePoints> points{};
+    PaletteTables<float> floats;
+    PaletteTables<std::uint8_t> bytes;
+
+    GreyRamp()
+    {
+        for (int i = 0; i <= 3; ++i)
+            points[i] = {i / 3.0f, i / 3.0f};
+        BuildChannel(points, 1, floats[0], bytes[0]);
+        for (int c = 1; c < PaletteChannels; ++c) {
+            floats[c] = floats[0];
+            bytes[c] = bytes[0];
+        }
+    }
+};
+
+const GreyRamp &BuiltInGreyRamp()
+{
+    static const GreyRamp ramp;
+    return ramp;
+}
+
 } // namespace
 
-PPalette::PPalette()
+PPalette::PPalette() : FloatTable(BuiltInGreyRamp().floats), ByteTable(BuiltInGreyRamp().bytes)
 {
+    const GreyRamp &ramp = BuiltInGreyRamp();
     for (int c = 0; c < PaletteChannels; ++c) {
         SegmentCount[c] = 1;
-        for (int i = 0; i <= 3; ++i)
-            Points[c][i] = {i / 3.0f, i / 3.0f};
+        Points[c] = ramp.points;
     }
-    BuildTables(true, true, true);
 }
 
 std::uint32_t PPalette::ColorAt(int level) const

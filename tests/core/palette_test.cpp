@@ -1,3 +1,4 @@
+#include "comma_locale.h"
 #include "palette.h"
 #include "recording_ui_hooks.h"
 #include "test_files.h"
@@ -63,10 +64,12 @@ TEST(PPalette, StraightCurveFillsEveryLevel)
     p.BuildTables(true, true, true);
     for (int c = 0; c < PaletteChannels; ++c) {
         int previousByte = 0;
-        for (int level = 0; level < PaletteLevels; ++level) {
+        for (int level = 1; level < PaletteLevels - 1; ++level) {
+            // y = x here, and the last sample that lands on a level lies inside it.
             const float y = p.FloatTable[c][level];
-            ASSERT_GE(y, 0.0f) << "level " << level << " not written";
-            ASSERT_NEAR(y, level / 65535.0f, 2.0f / 65536.0f) << "level " << level;
+            ASSERT_GE(y, level / 65536.0f - 1e-7f) << "level " << level << " not written";
+            ASSERT_LT(y, (level + 1) / 65536.0f + 1e-7f) << "level " << level;
+            ASSERT_EQ(p.ByteTable[c][level], static_cast<int>(y * 255.0f)) << "level " << level;
             ASSERT_GE(p.ByteTable[c][level], previousByte) << "level " << level;
             previousByte = p.ByteTable[c][level];
         }
@@ -75,6 +78,54 @@ TEST(PPalette, StraightCurveFillsEveryLevel)
         EXPECT_EQ(p.ByteTable[c][65535], 255);
         EXPECT_EQ(p.ByteTable[c][32768], 127); // trunc(0.5 * 255)
     }
+}
+
+// The first samples of the straight line x = y = t, followed by hand. The least step m is
+// 0.1 / 65536, a tenth of a level; a quarter level is 2.5 m. While a sample moves less than that the
+// step grows by 1.2 and nothing is written: t = 1, 2.2, 3.64, 5.368, 7.4416, 9.92992 m (the last
+// move, 2.48832 m, is still short). The next step, 2.985984 m, is long enough; from then on every
+// sample is written and the step stays, since each move lies between a quarter and three quarters
+// of a level. Samples 12.915904, 15.901888 and 18.887872 m fall on level 1 (10 m .. 20 m), the last
+// one staying; 21.873856, 24.85984, 27.845824 m on level 2; 30.831808 .. 39.78976 m on level 3.
+TEST(PPalette, StraightCurveSamplesFollowTheStepRule)
+{
+    PPalette p;
+    FillTables(p, -1.0f, 77);
+    SetSegment(p, 0, {0, 0}, {1 / 3.0f, 1 / 3.0f}, {2 / 3.0f, 2 / 3.0f}, {1, 1});
+    p.BuildTables(true, false, false);
+    const double m = 0.1 / 65536.0;
+    EXPECT_EQ(p.FloatTable[0][0], 0.0f); // cleared, and no sample was written below level 1
+    EXPECT_EQ(p.ByteTable[0][0], 0);
+    EXPECT_NEAR(p.FloatTable[0][1], 18.887872 * m, 1e-5 * 18.887872 * m);
+    EXPECT_NEAR(p.FloatTable[0][2], 27.845824 * m, 1e-5 * 27.845824 * m);
+    EXPECT_NEAR(p.FloatTable[0][3], 39.78976 * m, 1e-5 * 39.78976 * m);
+    EXPECT_EQ(p.ByteTable[0][3], 0);
+}
+
+TEST(PPalette, BuiltInRampEqualsAFreshBuildOfItsCurves)
+{
+    const PPalette builtIn;
+    PPalette rebuilt;
+    FillTables(rebuilt, 0.0f, 0); // as a palette whose tables were never built
+    rebuilt.BuildTables(true, true, true);
+    EXPECT_TRUE(rebuilt.SameCurves(builtIn));
+    EXPECT_TRUE(rebuilt.SameTables(builtIn));
+    EXPECT_EQ(builtIn.SegmentCount, (std::array<std::int32_t, 3>{1, 1, 1}));
+    EXPECT_EQ(builtIn.Dirty, 1);
+}
+
+// A segment from x = -1000 to 1000 (points far outside 0..1, as in a damaged file): with the least
+// step taken from its span the walk would need billions of samples, and in single precision t
+// would stop advancing altogether. It must end, with the levels clamped at both ends.
+TEST(PPalette, SegmentFarBeyondTheInputRangeEnds)
+{
+    PPalette p;
+    FillTables(p, -1.0f, 77);
+    SetSegment(p, 0, {-1000, 0}, {-1000 + 2000 / 3.0f, 1 / 3.0f}, {-1000 + 4000 / 3.0f, 2 / 3.0f}, {1000, 1});
+    p.BuildTables(true, false, false);
+    EXPECT_NEAR(p.FloatTable[0][0], 0.5f, 1e-3f); // the last sample left of x = 1/65536 has t near 0.5
+    EXPECT_EQ(p.FloatTable[0][65535], 1.0f);
+    EXPECT_EQ(p.ByteTable[0][65535], 255);
 }
 
 TEST(PPalette, DefaultIsAGreyRamp)
@@ -252,39 +303,37 @@ TEST(PaletteFile, ExactBytes)
     SetSegment(p, 0, {0, 0}, {0.25f, 1234.5f}, {0.5f, -0.001f}, {1, 1});
     SetSegment(p, 1, {0, 1}, {0.125f, 0.75f}, {0.375f, 0.5f}, {1, 0});
     p.SegmentCount[2] = 20;
-    for (int i = 0; i < PalettePoints; ++i)
-        p.Points[2][i] = {i / 60.0f, 0.0f};
+    p.Points[2] = {};
+    p.Points[2][1] = {1 / 60.0f, 2 / 3.0f};
+    p.Points[2][60] = {1, 0};
     p.Symmetric[1][3] = true;
     p.Symmetric[2][19] = true;
     ASSERT_TRUE(p.SaveToFile(dir.file("p.pal")));
-    const std::vector<std::string> lines = ReadLines(dir.file("p.pal"));
-    ASSERT_EQ(lines.size(), 429u);
-    EXPECT_EQ(ReadFileBytes(dir.file("p.pal")).back(), '\n');
-    EXPECT_EQ(ReadFileBytes(dir.file("p.pal")).find('\r'), std::string::npos);
-    // Channel 0 (lines 1..143).
-    EXPECT_EQ(lines[0], "1");
-    for (int i = 1; i <= 20; ++i)
-        EXPECT_EQ(lines[i], "false") << i;
-    const char *channel0[] = {"0.00000e+00", "0.00000e+00",  "2.50000e-01", "1.23450e+03",
-                              "5.00000e-01", "-1.00000e-03", "1.00000e+00", "1.00000e+00"};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(lines[21 + i], channel0[i]) << i;
-    for (int i = 29; i < 143; ++i)
-        EXPECT_EQ(lines[i], "0.00000e+00") << i;
-    // Channel 1 (lines 144..286).
-    EXPECT_EQ(lines[143], "1");
-    EXPECT_EQ(lines[143 + 4], "true"); // flag 3
-    EXPECT_EQ(lines[143 + 5], "false");
-    const char *channel1[] = {"0.00000e+00", "1.00000e+00", "1.25000e-01", "7.50000e-01",
-                              "3.75000e-01", "5.00000e-01", "1.00000e+00", "0.00000e+00"};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(lines[143 + 21 + i], channel1[i]) << i;
-    // Channel 2 (lines 287..429): 20 segments, the last flag set, x = i / 60.
-    EXPECT_EQ(lines[286], "20");
-    EXPECT_EQ(lines[286 + 20], "true");
-    EXPECT_EQ(lines[286 + 21 + 2], "1.66667e-02");
-    EXPECT_EQ(lines[286 + 21 + 120], "1.00000e+00");
-    EXPECT_EQ(lines[428], "0.00000e+00");
+
+    const auto repeat = [](const std::string &line, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += line;
+        return out;
+    };
+    const std::string zero = "0.00000e+00\n";
+    std::string expected;
+    // Red: count, 20 flags, points 0..3 as (x, y) lines, then points 4..60 all zero.
+    expected += "1\n" + repeat("false\n", 20);
+    expected += "0.00000e+00\n0.00000e+00\n2.50000e-01\n1.23450e+03\n"
+                "5.00000e-01\n-1.00000e-03\n1.00000e+00\n1.00000e+00\n";
+    expected += repeat(zero, 114);
+    // Green: flag 3 set.
+    expected += "1\n" + repeat("false\n", 3) + "true\n" + repeat("false\n", 16);
+    expected += "0.00000e+00\n1.00000e+00\n1.25000e-01\n7.50000e-01\n"
+                "3.75000e-01\n5.00000e-01\n1.00000e+00\n0.00000e+00\n";
+    expected += repeat(zero, 114);
+    // Blue: 20 segments, flag 19 set, point 1 at (1/60, 2/3), point 60 at (1, 0).
+    expected += "20\n" + repeat("false\n", 19) + "true\n";
+    expected += zero + zero + "1.66667e-02\n6.66667e-01\n" + repeat(zero, 2 * 58) + "1.00000e+00\n" + zero;
+    EXPECT_EQ(ReadFileBytes(dir.file("p.pal")), expected);
+    EXPECT_EQ(ReadLines(dir.file("p.pal")).size(), static_cast<std::size_t>(PaletteFileLines));
+    EXPECT_EQ(PaletteFileLines, 429);
 }
 
 TEST(PaletteFile, RoundTrip)
@@ -310,9 +359,12 @@ TEST(PaletteFile, RoundTrip)
     EXPECT_TRUE(hooks.Messages().empty());
 }
 
+// Written with the user's decimal comma, read back with CRLF line ends; the C library's locale has
+// a decimal comma too where one can be made, which neither the writer nor the reader may depend on.
 TEST(PaletteFile, ReadsCrLfAndCommaDecimals)
 {
     TempDir dir;
+    const korvi::test::CommaCLocale cLocale;
     RecordingUiHooks comma(',');
     const PPalette saved = SamplePalette();
     ASSERT_TRUE(saved.SaveToFile(dir.file("c.pal")));
