@@ -34,14 +34,25 @@ bool LineFileWriter::Open(const std::string &path, char decimalSeparator)
     separator_ = decimalSeparator;
     failed_ = false;
     error_.clear();
-    // The temporary file sits beside the target so that the final rename stays on one file system.
-    std::string pattern = path + ".XXXXXX";
+    // Replacing a symbolic link would cut it from the file it names: write that file instead.
+    target_ = path;
+    if (char *resolved = ::realpath(path.c_str(), nullptr)) {
+        target_ = resolved;
+        std::free(resolved);
+    }
+    // The temporary file sits beside the target so that the final rename stays on one file system;
+    // it takes the permissions of the file it replaces.
+    mode_t mode = 0644;
+    struct stat existing;
+    if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        mode = existing.st_mode & 07777;
+    std::string pattern = target_ + ".XXXXXX";
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) {
         error_ = std::strerror(errno);
         return false;
     }
-    ::fchmod(fd, 0644);
+    ::fchmod(fd, mode);
     file_ = ::fdopen(fd, "w");
     if (!file_) {
         error_ = std::strerror(errno);
@@ -57,7 +68,8 @@ bool LineFileWriter::Close()
 {
     if (!file_)
         return false;
-    if (!failed_ && std::fflush(file_) != 0) {
+    // On the disk before the rename, so that a crash cannot leave an empty file in the old one's place.
+    if (!failed_ && (std::fflush(file_) != 0 || ::fsync(::fileno(file_)) != 0)) {
         failed_ = true;
         error_ = std::strerror(errno);
     }
@@ -70,7 +82,7 @@ bool LineFileWriter::Close()
         error_ = std::strerror(errno);
     }
     file_ = nullptr;
-    if (!failed_ && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+    if (!failed_ && std::rename(tempPath_.c_str(), target_.c_str()) != 0) {
         failed_ = true;
         error_ = std::strerror(errno);
     }
@@ -208,14 +220,25 @@ void NoteBadNumber(LineFileReader &file, std::string_view text, const char *kind
                      "\", not " + kind);
 }
 
-template <typename T> bool ReadFloatTemplate(LineFileReader &file, T &value)
+bool ParseNumberLine(std::string_view text, std::int32_t &value)
+{
+    return ParseIntText(text, value);
+}
+
+template <typename T> bool ParseNumberLine(std::string_view text, T &value)
+{
+    return ParseFloatText(text, value);
+}
+
+// Reads one line and converts it; a line that does not convert is noted and the value kept.
+template <typename T> bool ReadNumberLine(LineFileReader &file, T &value, const char *kind)
 {
     std::string line;
     if (!NextLine(file, line))
         return false;
-    if (ParseFloatText(line, value))
+    if (ParseNumberLine(line, value))
         return true;
-    NoteBadNumber(file, TrimText(line), "a number");
+    NoteBadNumber(file, TrimText(line), kind);
     return false;
 }
 
@@ -232,13 +255,7 @@ bool ReadTextLine(LineFileReader &file, std::string &value)
 
 bool ReadIntLine(LineFileReader &file, std::int32_t &value)
 {
-    std::string line;
-    if (!NextLine(file, line))
-        return false;
-    if (ParseIntText(line, value))
-        return true;
-    NoteBadNumber(file, TrimText(line), "a whole number");
-    return false;
+    return ReadNumberLine(file, value, "a whole number");
 }
 
 bool ReadBoolLine(LineFileReader &file, bool &value)
@@ -253,10 +270,10 @@ bool ReadBoolLine(LineFileReader &file, bool &value)
 
 bool ReadFloatLine(LineFileReader &file, float &value)
 {
-    return ReadFloatTemplate(file, value);
+    return ReadNumberLine(file, value, "a number");
 }
 
 bool ReadFloatLine(LineFileReader &file, double &value)
 {
-    return ReadFloatTemplate(file, value);
+    return ReadNumberLine(file, value, "a number");
 }

@@ -8,7 +8,8 @@
 // length are read whole.
 //
 // A writer writes to a temporary file beside the target and renames it over the target only when
-// every write and the close succeeded, so a failed write leaves an existing file untouched.
+// every write and the close succeeded, so a failed write leaves an existing file untouched. The new
+// file keeps the permissions of the one it replaces, and a symbolic link keeps naming it.
 // A reader never throws: each Read* returns false when the line is missing or does not convert,
 // leaves the caller's value unchanged and notes the first problem, so an owner can read on and
 // report once.
@@ -45,7 +46,7 @@ public:
 
 private:
     std::FILE *file_ = nullptr;
-    std::string path_, tempPath_, error_;
+    std::string path_, target_, tempPath_, error_; // target_: path_ with symbolic links resolved
     char separator_ = '.';
     bool failed_ = false;
 };

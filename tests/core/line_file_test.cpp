@@ -111,6 +111,39 @@ TEST(LineFileWriter, WriteFailureLeavesTheOldFile)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+TEST(LineFileWriter, KeepsThePermissionsOfTheFileItReplaces)
+{
+    TempDir dir;
+    const std::string path = dir.file("private.txt");
+    WriteFileBytes(path, "old\n");
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    LineFileWriter file;
+    ASSERT_TRUE(file.Open(path, '.'));
+    WriteTextLine(file, "new");
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(ReadFileBytes(path), "new\n");
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST(LineFileWriter, WritesThroughASymbolicLink)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "shared");
+    const std::string real = dir.file("shared/settings.txt");
+    const std::string link = dir.file("settings.txt");
+    WriteFileBytes(real, "old\n");
+    std::filesystem::create_symlink(real, link);
+    LineFileWriter file;
+    ASSERT_TRUE(file.Open(link, '.'));
+    WriteIntLine(file, 5);
+    ASSERT_TRUE(file.Close());
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(real), "5\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "shared"), {}), 1);
+}
+
 TEST(LineFileReader, ReadsEachKindAndTrims)
 {
     TempDir dir;
@@ -190,6 +223,22 @@ TEST(LineFileReader, MalformedAndMissingLinesKeepTheValueAndAreNotedOnce)
     EXPECT_FALSE(ReadTextLine(file, text)); // past the end
     EXPECT_EQ(text, "kept");
     EXPECT_EQ(file.Problem(), "line 2 holds \"abc\", not a whole number"); // the first problem stays
+}
+
+TEST(LineFileReader, LastLineWithoutALineEnd)
+{
+    TempDir dir;
+    const std::string path = dir.file("open_end.txt");
+    WriteFileBytes(path, "x\r\n-5");
+    LineFileReader file;
+    ASSERT_TRUE(file.Open(path));
+    std::string text;
+    std::int32_t n = 0;
+    EXPECT_TRUE(ReadTextLine(file, text));
+    EXPECT_TRUE(ReadIntLine(file, n));
+    EXPECT_EQ(n, -5);
+    EXPECT_TRUE(file.AtEnd());
+    EXPECT_FALSE(file.HadProblem());
 }
 
 TEST(LineFileReader, ReportsTheEndOfTheFile)
