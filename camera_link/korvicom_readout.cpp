@@ -78,8 +78,10 @@ void ReadBlock(FT_HANDLE handle, std::uint8_t *block, std::uint64_t byteCount, s
 }
 
 // The smallest and largest pixel through the row table. Built for several instruction sets
-// (16-bit unsigned min/max is native from SSE4.1 on) and chosen when the library loads.
-#if defined(__GNUC__) && defined(__x86_64__)
+// (16-bit unsigned min/max is native from SSE4.1 on) and chosen when the library loads. Not
+// under ThreadSanitizer: the chooser runs while the library is relocated, before that runtime is
+// ready, and the program would crash at load.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "sse4.1", "default")))
 #endif
 void ScanExtremes(std::uint16_t *const *rows, std::int64_t columns, std::int64_t frameRows, std::uint16_t &minimum,
