@@ -114,24 +114,27 @@ TEST_F(KorvicomCommands, ClockTestAcceptsOnlyTheTwoClocks)
 }
 
 struct TemperatureCase {
-    double celsius;
-    long double expected;
+    double celsius;  // the cooler's temperature in the simulated controller
+    int replyWord;   // what the controller sends for it
+    double expected; // what the library gives back
 };
 
 TEST_F(KorvicomCommands, TemperatureReplyWordIsConverted)
 {
-    // The controller sends 640 + 10 x degrees; the library gives back (w - 640) x 0.1.
     const TemperatureCase cases[] = {
-        {-20.0, (440.0L - 640.0L) * 0.1L}, {0.0, 0.0L}, {12.3, (763.0L - 640.0L) * 0.1L}};
+        {-20.0, 440, -20.0}, {0.0, 640, 0.0}, {12.3, 763, 12.3}, {-64.0, 0, -64.0}};
     for (const TemperatureCase &c : cases) {
+        SCOPED_TRACE(c.celsius);
         sim::SetCoolerTemperature(1, c.celsius);
         sim::ClearCallLog();
-        EXPECT_EQ(_CCD_GetTemperature(1, RecordStatus), c.expected) << c.celsius;
+        EXPECT_NEAR(static_cast<double>(_CCD_GetTemperature(1, RecordStatus)), c.expected, 1e-12);
         EXPECT_EQ(sim::WrittenBlocks(), std::vector<Bytes>{MakeBytes({0x1F, 0x01})});
+        const auto reads = CallsOf("FT_Read");
+        ASSERT_EQ(reads.size(), 1u);
+        EXPECT_EQ(reads[0].args, std::vector<long long>{2}); // no acknowledgement byte
+        EXPECT_EQ(reads[0].read, MakeBytes({c.replyWord & 0xFF, c.replyWord >> 8}));
         EXPECT_EQ(ExchangeTimeouts(), (std::vector<long long>{3000, 3000}));
-        EXPECT_EQ(ReadRequests(), std::vector<long long>{2}); // no acknowledgement byte
     }
-    EXPECT_NEAR(static_cast<double>(_CCD_GetTemperature(1, RecordStatus)), 12.3, 1e-12);
     EXPECT_TRUE(ReportedStatuses().empty());
 }
 
