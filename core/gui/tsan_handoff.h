@@ -17,11 +17,11 @@ void AnnotateIgnoreWritesEnd(const char *file, int line);
 #define KORVI_HANDOFF_ACQUIRE(p) __tsan_acquire(const_cast<void *>(static_cast<const void *>(p)))
 // Around posting a call: Qt copies it into memory that the receiving thread reads before any of
 // our code runs there, ordered by Qt's queue lock; the posting thread's accesses are not ours.
-#define KORVI_QT_POST_BEGIN()                                                                                 \
-    AnnotateIgnoreReadsBegin(__FILE__, __LINE__);                                                             \
+#define KORVI_QT_POST_BEGIN()                                                                                \
+    AnnotateIgnoreReadsBegin(__FILE__, __LINE__);                                                            \
     AnnotateIgnoreWritesBegin(__FILE__, __LINE__)
-#define KORVI_QT_POST_END()                                                                                   \
-    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);                                                              \
+#define KORVI_QT_POST_END()                                                                                  \
+    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);                                                             \
     AnnotateIgnoreReadsEnd(__FILE__, __LINE__)
 #else
 #define KORVI_HANDOFF_RELEASE(p) ((void)0)

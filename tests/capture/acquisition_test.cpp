@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -332,7 +333,9 @@ TEST_F(AcquisitionTest, StopWhileIntegratingStillReadsSavesAndShowsTheFrame)
     ASSERT_TRUE(
         WaitFor([this] { return main->StatusText(1).startsWith(QStringLiteral("Elapsed: ")); }, 5000));
     EXPECT_TRUE(main->DelayTimer->isActive());
-    EXPECT_TRUE(main->StatusText(1).contains(QStringLiteral(" s, Remaining: ")));
+    // "Elapsed: " and " s, Remaining: " with both times to one decimal.
+    const QRegularExpression readOut(QStringLiteral("^Elapsed: \\d+\\.\\d s, Remaining: -?\\d+\\.\\d$"));
+    EXPECT_TRUE(readOut.match(main->StatusText(1)).hasMatch()) << main->StatusText(1).toStdString();
     QElapsedTimer timer;
     timer.start();
     main->Stop->trigger();
