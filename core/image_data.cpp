@@ -33,13 +33,7 @@ void ImageData::TakeFrom(ImageData &other)
     Spare1 = std::move(other.Spare1);
     Rows = std::move(other.Rows);
     Rgba = std::move(other.Rgba);
-    // The source is left a valid empty image.
-    other.Rows.Free();
-    std::vector<std::uint8_t>().swap(other.Rgba);
-    other.Empty = true;
-    other.Width = 0;
-    other.Height = 0;
-    other.Frames = 1;
+    other.Free(); // the source is left a valid empty image
 }
 
 void ImageData::CopyHeaderFrom(const ImageData &s)
@@ -143,18 +137,11 @@ void ImageData::Assign(const ImageData &source)
                          MessageIcon::Error);
         holdsPixels = false;
     }
-    if (!holdsPixels)
-        Free();
     CopyHeaderFrom(source);
-    if (holdsPixels) {
+    if (holdsPixels)
         CopyUShortMatrix(source.Rows, Rows, Width, Height * Frames);
-    } else {
-        // An empty source, or no memory for the copy: a valid empty image with the source's header.
-        Empty = true;
-        Width = 0;
-        Height = 0;
-        Frames = 1;
-    }
+    else
+        Free(); // an empty source, or no memory for the copy: a valid empty image with the source's header
     Palette = source.Palette; // the whole palette, its dirty byte included
 }
 
