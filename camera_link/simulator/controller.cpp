@@ -149,7 +149,7 @@ void Controller::Execute(const std::uint8_t *command, std::size_t length, double
         Acknowledge(faults, reply);
         break;
     case OpDiagnostic:
-        Diagnostic(Word(command, 1), Word(command, 2), reply);
+        Diagnostic(Word(command, 1), Word(command, 2), faults, reply);
         break;
     case OpClockTest0:
     case OpClockTest1:
@@ -302,7 +302,7 @@ std::vector<std::uint16_t> Controller::PeekFrame(int camera, const ReadoutReques
     return sensor.Render(geometry, sensor.ExposureAt(now, mount_), stars_, FrameSeed(camera));
 }
 
-void Controller::Diagnostic(int columns, int rows, ReplyQueue &reply) const
+void Controller::Diagnostic(int columns, int rows, const Faults &faults, ReplyQueue &reply) const
 {
     // A test pattern whose value is column + row, sent row by row.
     const long long words = static_cast<long long>(columns) * rows;
@@ -313,8 +313,13 @@ void Controller::Diagnostic(int columns, int rows, ReplyQueue &reply) const
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < columns; ++x)
             *out++ = static_cast<std::uint16_t>(x + y);
+    const std::size_t patternBytes = static_cast<std::size_t>(words) * 2;
+    const std::size_t sendBytes =
+        faults.frameBytes < 0
+            ? patternBytes
+            : std::min<std::size_t>(patternBytes, static_cast<std::size_t>(faults.frameBytes));
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(pattern->data());
-    reply.AppendShared(std::move(pattern), bytes, static_cast<std::size_t>(words) * 2);
+    reply.AppendShared(std::move(pattern), bytes, sendBytes);
 }
 
 void Controller::Drive(int subcommand, const std::uint16_t *payload, int payloadWords, int replyBytes,

@@ -92,7 +92,7 @@ private:
     void Acknowledge(const Faults &faults, ReplyQueue &reply) const;
     void ReadFrame(int camera, const ReadoutRequest &geometry, double now, const Faults &faults,
                    ReplyQueue &reply);
-    void Diagnostic(int columns, int rows, ReplyQueue &reply) const;
+    void Diagnostic(int columns, int rows, const Faults &faults, ReplyQueue &reply) const;
     void Drive(int subcommand, const std::uint16_t *payload, int payloadWords, int replyBytes, double now,
                const Faults &faults, ReplyQueue &reply);
     std::uint64_t FrameSeed(int camera) const;

@@ -108,7 +108,7 @@ struct Faults {
     int acknowledgeByte = 1;         // the byte quick commands send back (2: refused)
     bool noReply = false;            // temperature, battery, drive-controller and status replies not sent
     int prefixBytes = -1;            // readout prefix bytes actually sent (-1: all 200)
-    long long frameBytes = -1;       // readout pixel bytes actually sent (-1: all)
+    long long frameBytes = -1;       // readout and diagnostic pixel bytes actually sent (-1: all)
     bool refuseTransferSize = false; // FT_SetUSBParameters fails ...
     FT_STATUS transferSizeStatus = FT_INVALID_PARAMETER; // ... with this status
     // Bytes the controller pushes unasked; they reach the receive queue at the next FT_GetStatus

@@ -478,6 +478,24 @@ TEST_F(KorvicomReadout, DiagnosticOfUnevenCounts)
     EXPECT_EQ(block.pixels[14], 2 + 4);
 }
 
+// The controller stops after 65546 bytes: the second read waits out the 15 s time-out with the
+// last 10 bytes, the third brings nothing and ends the transfer. The time covers both waits.
+TEST_F(KorvicomReadout, ShortDiagnosticEndsAtTheFirstEmptyRead)
+{
+    sim::Faults faults;
+    faults.frameBytes = 65536 + 10;
+    Inject(faults);
+    Frame block(1024, 1024, 0x7777);
+    const double seconds = _USBReadDiagnostic(block.table.data(), 1024, 1024, 0, RecordStatus);
+    EXPECT_EQ(ReadRequests(), (std::vector<long long>{65536, 65536, 65536}));
+    EXPECT_GE(seconds, 2 * 15.0 - 0.01);
+    EXPECT_LT(seconds, 3 * 15.0);
+    EXPECT_EQ(block.table[0][0], 0);
+    EXPECT_EQ(block.table[32][4], 32 + 4); // word 32772, the last one sent
+    EXPECT_EQ(block.table[32][5], 0x7777);
+    EXPECT_TRUE(ReportedStatuses().empty());
+}
+
 TEST_F(KorvicomReadout, DiagnosticRefusesCountsItCannotSend)
 {
     const std::pair<int, int> cases[] = {{0, 5}, {-1, 5}, {5, 0}, {5, -1024}, {65536, 1}};
