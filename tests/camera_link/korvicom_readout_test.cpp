@@ -489,7 +489,7 @@ TEST_F(KorvicomReadout, ShortDiagnosticEndsAtTheFirstEmptyRead)
     const double seconds = _USBReadDiagnostic(block.table.data(), 1024, 1024, 0, RecordStatus);
     EXPECT_EQ(ReadRequests(), (std::vector<long long>{65536, 65536, 65536}));
     EXPECT_GE(seconds, 2 * 15.0 - 0.01);
-    EXPECT_LT(seconds, 3 * 15.0);
+    EXPECT_LT(seconds, 10 * 15.0); // far below one wait for each of the 16 chunks
     EXPECT_EQ(block.table[0][0], 0);
     EXPECT_EQ(block.table[32][4], 32 + 4); // word 32772, the last one sent
     EXPECT_EQ(block.table[32][5], 0x7777);
