@@ -11,8 +11,9 @@
 int main(int argc, char **argv)
 {
     KorviApplication app(argc, argv);
+    // The application's title. Only the name is set: a display name would be appended by Qt to
+    // every window caption (the main window would read "Korvi CCD Image Capture — Korvi Capture").
     QApplication::setApplicationName(QStringLiteral("Korvi Capture"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Korvi Capture"));
     korvi::gui::InstallCoreUiHooks();
 
     QStringList arguments = QApplication::arguments();

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QImage>
 #include <QPixmap>
 #include <QProcess>
@@ -59,11 +60,20 @@ int Shoot(const QString &folder)
             break;
         }
     }
+    // The top-level windows with the captions the window system shows for them.
+    QProcess windows;
+    windows.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
+    const bool listed = windows.waitForFinished(10000) && windows.exitCode() == 0;
     const bool running = korvi.state() == QProcess::Running;
     korvi.kill(); // no close sequence: nothing is written
     korvi.waitForFinished(5000);
     if (!running)
         return 4;
+    if (!listed)
+        return 6;
+    QFile list(folder + "/windows.txt");
+    if (!list.open(QIODevice::WriteOnly) || list.write(windows.readAllStandardOutput()) < 0 || !list.flush())
+        return 5;
     return shot.save(folder + "/shot.png") ? 0 : 5;
 }
 
@@ -96,7 +106,12 @@ TEST(ProgramScreenshot, MainWindowIsShownAndNotBlank)
                  QStringLiteral("-screen 0 1280x1024x24 -nolisten tcp"), SelfPath, QStringLiteral("--shoot"),
                  QString::fromStdString(dir.path().string())});
     ASSERT_TRUE(child.waitForFinished(90000));
-    ASSERT_EQ(child.exitCode(), 0) << "3: no start, 4: the program ended, 5: no screenshot";
+    ASSERT_EQ(child.exitCode(), 0)
+        << "3: no start, 4: the program ended, 5: no screenshot, 6: no window list";
+
+    // The main window's caption reaches the window system as it is, with nothing appended.
+    const std::string windows = korvi::test::ReadFileBytes((dir.path() / "windows.txt").string());
+    EXPECT_NE(windows.find("\"Korvi CCD Image Capture\": ("), std::string::npos) << windows;
 
     QImage shot(QString::fromStdString((dir.path() / "shot.png").string()));
     ASSERT_FALSE(shot.isNull());
