@@ -111,7 +111,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
 {
     const UsbErrorCallback callback = &MainCCDThread::LinkError;
 
-    // 1. The frame's storage and geometry.
+    // The frame's storage and geometry.
     if (frame_.Empty || frame_.Width != header_.Columns || frame_.Height != header_.Rows) {
         if (!frame_.Allocate(header_.Columns, header_.Rows, 1))
             throw std::runtime_error("Not enough memory for a frame of " + std::to_string(header_.Columns) +
@@ -125,7 +125,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     frame_.LogDisplay = s.LogDisplayScale;
     frame_.Modified = false;
 
-    // 2-5. Filter wheel supply off, clearing scans, amplifier, shutter.
+    // Filter wheel supply off, clearing scans, amplifier, shutter.
     _FiltWheelSupplyOff(callback);
     for (int i = 1; i <= s.NClear; ++i) {
         ShowStatus(QStringLiteral("Clearing scan ") + QString::number(i) + QStringLiteral("."));
@@ -137,13 +137,13 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     if (s.EnableShutter)
         _Shutter(1, callback);
 
-    // 6-7. Integration.
+    // Integration.
     ShowStatus(QStringLiteral("Integration period."));
     TimedWait(static_cast<int>(std::trunc(std::max(0.0f, s.IntTime))));
     if (s.EnableShutter)
         _Shutter(0, callback);
 
-    // 8-9. Name (not in continuous mode).
+    // Name (not in continuous mode).
     const bool continuous = main_->Continuous.load();
     if (!continuous) {
         const int number = s.IncrExt ? counter_.load() : s.InitExt;
@@ -154,7 +154,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     }
     ShowStatus(status_);
 
-    // 10. Header texts.
+    // Header texts.
     OnGuiThread([this] { frame_.Palette.Assign(CurrentSettings().DefaultPalettes[0]); });
     frame_.Gain = s.IntScale;
     frame_.Date = GmtDateTimeText(false);
@@ -169,7 +169,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     const double temperature = static_cast<double>(_CCD_GetTemperature(ImagingCameraIndex, callback));
     frame_.CCDTemperature = FormatFloat("##0.0", temperature, s.DecimalSeparator);
 
-    // 11-12. Coolers off for the readout, amplifier back on.
+    // Coolers off for the readout, amplifier back on.
     const bool coolersSwitched = s.ReadoutCoolingDisable && !continuous;
     if (coolersSwitched) {
         if (s.CoolerPowerOn[0])
@@ -182,7 +182,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
         _Delay(200.0f);
     }
 
-    // 13. Readout.
+    // Readout.
     ShowStatus(QStringLiteral("Reading CCD."));
     if (s.CCD1HasPriority)
         SetPriority(true);
@@ -194,7 +194,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     const bool readFailed = linkErrors_ != errorsBefore;
     ++framesRead_;
 
-    // 14-15. Coolers back on (only where they were switched off), filter wheel supply on.
+    // Coolers back on (only where they were switched off), filter wheel supply on.
     if (coolersSwitched && (s.CoolerPowerOn[0] || s.CoolerPowerOn[1])) {
         _CCDSendTargetTemp(0, s.CCDTargetTemp[0], callback);
         _CCDSendTargetTemp(1, s.CCDTargetTemp[1], callback);
@@ -205,7 +205,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     }
     _FiltWheelSupplyOn(callback);
 
-    // 16. Display levels.
+    // Display levels.
     if (s.ICAutoSet) {
         ComputeDisplayLevels(frame_);
     } else {
@@ -214,7 +214,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     }
     frame_.TimeStamp = NextImageTimeStamp();
 
-    // 17. Calibration and saving.
+    // Calibration and saving.
     // A readout that the link failed holds the last frame's pixels (or none): saving it under this
     // frame's name would pass old data off as new.
     const bool saveAllowed = !continuous && s.SaveRawImage && !readFailed;
@@ -248,14 +248,14 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
         return false;
     }
 
-    // 18-19. Display, focus monitor.
+    // Display, focus monitor.
     if (s.DisplayImage)
         DisplayFrame(s);
     // The focus monitor measures the active image window, on the GUI thread that paints it.
     if (s.FocusMode && !ShuttingDown())
         OnGuiThread([this] { main_->ShowFocusData(); });
 
-    // 20-21. Frame delay.
+    // Frame delay.
     ShowStatus(QStringLiteral("Waitiing out delay."));
     TimedWait(static_cast<int>(std::trunc(std::max(0.0f, s.Delay))));
     ShowStatus(QStringLiteral("CCD read in ") + Q(FormatFloat("###0.00", elapsed, s.DecimalSeparator)) +
