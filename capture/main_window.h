@@ -228,6 +228,12 @@ public:
     std::atomic<bool> *GuiderAcquiring = nullptr;
 
     void BuildSettingsPages(); // builds the pages above and the camera controls
+    // A page inside a scroll area; a number in one of the pages' pictures ("#####0.00") with the
+    // user's decimal separator.
+    static QWidget *ScrolledPage(QWidget *page);
+    static QString PictureText(const char *picture, double value);
+    // Computes an image's display levels and shows its gain and offset in IntScale and BiasLevel.
+    void ShowComputedLevels(ImageData &image);
     void BuildCameraControls();
     void ApplySettingsToPages(); // the pages' part of ApplySettingsToControls
     void ApplySettingsToCameraControls();

@@ -8,7 +8,6 @@
 #include "gui_runtime.h"
 #include "image_window.h"
 #include "korvicom.h"
-#include "levels.h"
 #include "settings.h"
 #include "text_format.h"
 #include "time_scale.h"
@@ -26,30 +25,17 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 
 namespace
 {
-
-// A page inside a scroll area, so that a tall page never makes the main window taller than the
-// user wants it.
-QScrollArea *Scrolled(QWidget *page)
-{
-    auto *area = new QScrollArea;
-    area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->setWidget(page);
-    return area;
-}
 
 constexpr int Camera = 0; // the imaging camera
 
@@ -64,11 +50,6 @@ public:
     LinkBusy(const LinkBusy &) = delete;
     LinkBusy &operator=(const LinkBusy &) = delete;
 };
-
-QString Picture(const char *picture, double value)
-{
-    return QString::fromStdString(FormatFloat(picture, value, korvi::gui::DecimalSeparator()));
-}
 
 // The tool-bar pictures of the shutter action: image 11 open, image 13 closed.
 QIcon ShutterIcon(bool open)
@@ -88,11 +69,10 @@ QIcon ShutterIcon(bool open)
 }
 
 // The read-out timer's period in real milliseconds: seconds of program time, scaled like every
-// other wait of the process.
+// other wait of the process (rounded, and never 0, which would make the timer spin).
 int TimerMilliseconds(int seconds)
 {
-    const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(korvi::ScaledDuration(seconds));
-    return static_cast<int>(std::max<long long>(1, real.count()));
+    return static_cast<int>(std::max(1L, std::lround(seconds * 1000.0 * korvi::TimeScale())));
 }
 
 } // namespace
@@ -178,8 +158,8 @@ void TMainF::BuildCameraControls()
     column->addWidget(CCD0Temp);
     column->addStretch(1);
 
-    PageControl->insertTab(3, Scrolled(wheel), QStringLiteral("Filter wheel control"));
-    PageControl->insertTab(4, Scrolled(power), QStringLiteral("Temperature and power control"));
+    PageControl->insertTab(3, ScrolledPage(wheel), QStringLiteral("Filter wheel control"));
+    PageControl->insertTab(4, ScrolledPage(power), QStringLiteral("Temperature and power control"));
 
     TempUDTimer = new QTimer(this);
     TempUDTimer->setObjectName(QStringLiteral("TempUDTimer"));
@@ -293,7 +273,7 @@ void TMainF::CCDReadTempBtnClick()
         LinkBusy busy;
         t = static_cast<double>(_CCD_GetTemperature(Camera, UsbErrorHandler));
     }
-    CCD0Temp->setText(QStringLiteral("Imaging camera CCD temperature: ") + Picture("##0.0", t) +
+    CCD0Temp->setText(QStringLiteral("Imaging camera CCD temperature: ") + PictureText("##0.0", t) +
                       QStringLiteral(" \u00B0C"));
 }
 
@@ -328,7 +308,8 @@ void TMainF::ReadBatteryBtnClick()
         LinkBusy busy;
         volts = static_cast<double>(_ReadBatteryVolts(UsbErrorHandler));
     }
-    CCD0Temp->setText(QStringLiteral("DC supply voltage: ") + Picture("##0.0", volts) + QStringLiteral(" V"));
+    CCD0Temp->setText(QStringLiteral("DC supply voltage: ") + PictureText("##0.0", volts) +
+                      QStringLiteral(" V"));
 }
 
 void TMainF::StandbyBtnClick()
@@ -400,13 +381,11 @@ void TMainF::FiltBtnClick(int k)
     if (!IsFilterPosition(k))
         return;
     FilterPosition = k;
-    bool moved = true;
     if (CurrentSettings().FiltPos != k)
-        moved = SelectFilter(k);
-    // The spin edit shows the position the program now believes in (its change handler stores it).
-    // A wheel that did not turn still stands where it was: showing k would make the next move
-    // start from a position the wheel is not at.
-    const int position = moved ? k : ClampFilterPosition(CurrentSettings().FiltPos);
+        SelectFilter(k);
+    // The spin edit shows where the wheel stands: k once it got there, the old position when it
+    // did not acknowledge (showing k then would make the next move start from the wrong place).
+    const int position = ClampFilterPosition(CurrentSettings().FiltPos);
     FiltPos->setValue(position);
     FiltBtn[position - 1]->setChecked(true);
 }
@@ -442,10 +421,16 @@ bool TMainF::SelectFilter(int target)
         return false;
     }
     s.FiltPos = target;
-    if (s.UseFiltDesc) {
-        const QString name = QString::fromStdString(s.FilterName[target]);
-        korvi::gui::RunOnGuiThread([this, name] { Filters->setText(name); });
-    }
+    // The page shows where the wheel now stands. Acquire copies the spin edit back into the
+    // record, so a spin edit left behind (after a script's move) would make the next move start
+    // from a position the wheel is not at.
+    korvi::gui::RunOnGuiThread([this, target] {
+        const Settings &settings = CurrentSettings();
+        FiltPos->setValue(target);
+        FiltBtn[target - 1]->setChecked(true);
+        if (settings.UseFiltDesc)
+            Filters->setText(QString::fromStdString(settings.FilterName[target]));
+    });
     return true;
 }
 
@@ -484,12 +469,6 @@ void TMainF::USBreadtest1Click()
     SetStatusText(report.panel, QString::fromStdString(report.text));
     StatusPanels[report.panel]->repaint();
     window->FitToWindow();
-    ComputeDisplayLevels(image);
-    {
-        const QSignalBlocker blockScale(IntScale);
-        const QSignalBlocker blockBias(BiasLevel);
-        IntScale->setText(Picture("#####0.00", image.Gain));
-        BiasLevel->setValue(image.DisplayOffset > 0.0f ? static_cast<int>(image.DisplayOffset) : 0);
-    }
+    ShowComputedLevels(image);
     RefreshExecute();
 }

@@ -39,18 +39,6 @@
 namespace
 {
 
-// A page inside a scroll area, so that a tall page never makes the main window taller than the
-// user wants it.
-QScrollArea *Scrolled(QWidget *page)
-{
-    auto *area = new QScrollArea;
-    area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->setWidget(page);
-    return area;
-}
-
 // The filter of the prefix and calibration-file browse dialogs; its first four entries are the
 // save formats 0..3.
 const char *const BrowseImageFilter =
@@ -62,11 +50,6 @@ const char *const BrowseImageFilter =
 // The track bars run 0..480 over the logarithm of the gain (0 .. 10^3.301).
 constexpr int TrackBarSteps = 480;
 constexpr double GainDecades = 3.301;
-
-QString Picture(const char *picture, double value)
-{
-    return QString::fromStdString(FormatFloat(picture, value, korvi::gui::DecimalSeparator()));
-}
 
 std::string Text(const QLineEdit *edit)
 {
@@ -156,10 +139,45 @@ BrowseResult Browse(QWidget *parent, const char *name, bool save, const QString 
     return result;
 }
 
+// The browse of a dark or flat frame file: the dialog opens in `directory`, on the current save
+// format's filter, with the edit's text as name. A choice goes into the edit and, when given, into
+// `field`; its folder becomes `directory` for the next browse.
+void BrowseFrameFile(QWidget *parent, const char *dialogName, const QString &title, QLineEdit *edit,
+                     std::string *field, std::string &directory)
+{
+    const BrowseResult chosen = Browse(parent, dialogName, false, title, directory,
+                                       CurrentSettings().SaveFormat[0] + 1, edit->text());
+    if (chosen.file.isEmpty())
+        return;
+    const std::string file = chosen.file.toStdString();
+    edit->setText(chosen.file);
+    if (field)
+        *field = file;
+    if (const std::string folder = ExtractDirectoryPart(file); !folder.empty())
+        directory = folder;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Construction
+
+// A page inside a scroll area, so that a tall page never makes the main window taller than the
+// user wants it.
+QWidget *TMainF::ScrolledPage(QWidget *page)
+{
+    auto *area = new QScrollArea;
+    area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(page);
+    return area;
+}
+
+QString TMainF::PictureText(const char *picture, double value)
+{
+    return QString::fromStdString(FormatFloat(picture, value, korvi::gui::DecimalSeparator()));
+}
 
 void TMainF::BuildSettingsPages()
 {
@@ -307,11 +325,11 @@ void TMainF::BuildSettingsPages()
         ImageDisplayPage->layout()->addItem(levels);
 
     // Page order: the capture pages first, then the camera pages, "Image display", calibration.
-    PageControl->insertTab(0, Scrolled(acquisition), QStringLiteral("Acquisition settings"));
-    PageControl->insertTab(1, Scrolled(descriptors), QStringLiteral("Image descriptors"));
-    PageControl->insertTab(2, Scrolled(subframe), QStringLiteral("Subframe selection"));
+    PageControl->insertTab(0, ScrolledPage(acquisition), QStringLiteral("Acquisition settings"));
+    PageControl->insertTab(1, ScrolledPage(descriptors), QStringLiteral("Image descriptors"));
+    PageControl->insertTab(2, ScrolledPage(subframe), QStringLiteral("Subframe selection"));
     BuildCameraControls(); // "Filter wheel control" and "Temperature and power control" at 3 and 4
-    PageControl->addTab(Scrolled(calibration), QStringLiteral("Calibration frames"));
+    PageControl->addTab(ScrolledPage(calibration), QStringLiteral("Calibration frames"));
     PageControl->setCurrentIndex(0);
 
     FullFrameAcquire = new QAction(QStringLiteral("Full frame"), this);
@@ -392,8 +410,8 @@ void TMainF::ApplySettingsToPages()
                                                              FlatFrameApplyImg})
         blockers.emplace_back(control);
 
-    IntTime->setText(Picture("#####0.00", s.IntTime[0]));
-    Delay->setText(Picture("#####0.00", s.Delay[0]));
+    IntTime->setText(PictureText("#####0.00", s.IntTime[0]));
+    Delay->setText(PictureText("#####0.00", s.Delay[0]));
     NImage->setValue(s.NImage[0]);
     NClear->setValue(s.NClear[0]);
     DisplayImage_->setChecked(s.DisplayImage);
@@ -433,7 +451,7 @@ void TMainF::ApplySettingsToPages()
     YBIN->setValue(s.YBIN[0]);
     XBIN->setValue(s.XBIN[0]);
 
-    IntScale->setText(Picture("#####0.00", s.IntScale[0]));
+    IntScale->setText(PictureText("#####0.00", s.IntScale[0]));
     BiasLevel->setValue(s.BiasLevel[0]);
     ThermalFrameApplyImg->setChecked(s.ThermalFrameApply[0]);
     FlatFrameApplyImg->setChecked(s.FlatFrameApply[0]);
@@ -534,7 +552,7 @@ void TMainF::UpdatePageImageControls(TChild *window)
     const QSignalBlocker blockBias(BiasLevel);
     const QSignalBlocker blockDark(ThermalFrameApplyImg);
     const QSignalBlocker blockFlat(FlatFrameApplyImg);
-    IntScale->setText(image.Gain > 0.0f ? Picture("####0.00", image.Gain) : QStringLiteral("0"));
+    IntScale->setText(image.Gain > 0.0f ? PictureText("####0.00", image.Gain) : QStringLiteral("0"));
     BiasLevel->setValue(image.DisplayOffset > 0.0f ? static_cast<int>(image.DisplayOffset) : 0);
     ThermalFrameApplyImg->setChecked(image.DarkApplied);
     FlatFrameApplyImg->setChecked(image.FlatApplied);
@@ -586,7 +604,7 @@ void TMainF::UseFiltDescClick()
 void TMainF::IntTrackBarChange(int position)
 {
     const double gain = std::pow(10.0, static_cast<double>(position) / TrackBarSteps * GainDecades);
-    IntScale->setText(Picture("###0.00", gain));
+    IntScale->setText(PictureText("###0.00", gain));
     IntScaleChange();
 }
 
@@ -631,15 +649,18 @@ void TMainF::AutoLevelsBtnClick()
     TChild *window = FirstImageWindow();
     if (!window)
         return;
-    ImageData &image = window->Image();
-    ComputeDisplayLevels(image);
-    {
-        const QSignalBlocker blockScale(IntScale);
-        const QSignalBlocker blockBias(BiasLevel);
-        IntScale->setText(Picture("#####0.00", image.Gain));
-        BiasLevel->setValue(image.DisplayOffset > 0.0f ? static_cast<int>(image.DisplayOffset) : 0);
-    }
+    ShowComputedLevels(window->Image());
     window->RenderImage();
+}
+
+void TMainF::ShowComputedLevels(ImageData &image)
+{
+    ComputeDisplayLevels(image);
+    // The image already holds these levels: showing them is not an edit.
+    const QSignalBlocker blockScale(IntScale);
+    const QSignalBlocker blockBias(BiasLevel);
+    IntScale->setText(PictureText("#####0.00", image.Gain));
+    BiasLevel->setValue(image.DisplayOffset > 0.0f ? static_cast<int>(image.DisplayOffset) : 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -668,55 +689,28 @@ void TMainF::SaveBtnClick()
 void TMainF::DarkFileBtnClick()
 {
     Settings &s = CurrentSettings();
-    const BrowseResult chosen =
-        Browse(this, "DarkFrameDialog", false, QStringLiteral("Select dark frame image"),
-               s.DarkFrameDirectory, s.SaveFormat[0] + 1, ThermalFrameFile->text());
-    if (chosen.file.isEmpty())
-        return;
-    s.ThermalFrameFile[0] = chosen.file.toStdString();
-    ThermalFrameFile->setText(chosen.file);
-    if (const std::string directory = ExtractDirectoryPart(s.ThermalFrameFile[0]); !directory.empty())
-        s.DarkFrameDirectory = directory;
+    BrowseFrameFile(this, "DarkFrameDialog", QStringLiteral("Select dark frame image"), ThermalFrameFile,
+                    &s.ThermalFrameFile[0], s.DarkFrameDirectory);
 }
 
 void TMainF::FlatFileBtnClick()
 {
     Settings &s = CurrentSettings();
-    const BrowseResult chosen =
-        Browse(this, "FlatFrameDialog", false, QStringLiteral("Select flat frame image"),
-               s.FlatFrameDirectory, s.SaveFormat[0] + 1, FlatFrameFile->text());
-    if (chosen.file.isEmpty())
-        return;
-    s.FlatFrameFile[0] = chosen.file.toStdString();
-    FlatFrameFile->setText(chosen.file);
-    if (const std::string directory = ExtractDirectoryPart(s.FlatFrameFile[0]); !directory.empty())
-        s.FlatFrameDirectory = directory;
+    BrowseFrameFile(this, "FlatFrameDialog", QStringLiteral("Select flat frame image"), FlatFrameFile,
+                    &s.FlatFrameFile[0], s.FlatFrameDirectory);
 }
 
+// The calibration page's files are its own: only the edit takes the name.
 void TMainF::DarkFrameBtnClick()
 {
-    Settings &s = CurrentSettings();
-    const BrowseResult chosen =
-        Browse(this, "DarkFrameDialog", false, QStringLiteral("Select dark frame image"),
-               s.DarkFrameDirectory, s.SaveFormat[0] + 1, ThermalFrameFileImg->text());
-    if (chosen.file.isEmpty())
-        return;
-    ThermalFrameFileImg->setText(chosen.file);
-    if (const std::string directory = ExtractDirectoryPart(chosen.file.toStdString()); !directory.empty())
-        s.DarkFrameDirectory = directory;
+    BrowseFrameFile(this, "DarkFrameDialog", QStringLiteral("Select dark frame image"), ThermalFrameFileImg,
+                    nullptr, CurrentSettings().DarkFrameDirectory);
 }
 
 void TMainF::FlatFrameBtnClick()
 {
-    Settings &s = CurrentSettings();
-    const BrowseResult chosen =
-        Browse(this, "FlatFrameDialog", false, QStringLiteral("Select flat frame image"),
-               s.FlatFrameDirectory, s.SaveFormat[0] + 1, FlatFrameFileImg->text());
-    if (chosen.file.isEmpty())
-        return;
-    FlatFrameFileImg->setText(chosen.file);
-    if (const std::string directory = ExtractDirectoryPart(chosen.file.toStdString()); !directory.empty())
-        s.FlatFrameDirectory = directory;
+    BrowseFrameFile(this, "FlatFrameDialog", QStringLiteral("Select flat frame image"), FlatFrameFileImg,
+                    nullptr, CurrentSettings().FlatFrameDirectory);
 }
 
 // ---------------------------------------------------------------------------------------------

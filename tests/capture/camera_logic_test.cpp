@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,12 @@ struct MoveCase {
     bool forward;
 };
 
+// Test names and failure texts show the case, not its bytes.
+void PrintTo(const MoveCase &c, std::ostream *os)
+{
+    *os << c.current << " to " << c.target;
+}
+
 class FilterMoveTest : public ::testing::TestWithParam<MoveCase>
 {
 };
@@ -26,8 +34,9 @@ TEST_P(FilterMoveTest, TakesTheShorterWayRound)
     const MoveCase &c = GetParam();
     const FilterMove move = PlanFilterMove(c.current, c.target);
     EXPECT_EQ(move.steps, c.steps);
-    if (c.steps > 0)
+    if (c.steps > 0) {
         EXPECT_EQ(move.forward, c.forward);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Wheel, FilterMoveTest,
@@ -41,7 +50,13 @@ INSTANTIATE_TEST_SUITE_P(Wheel, FilterMoveTest,
                                            MoveCase{0, 3, 2, true}, MoveCase{-4, 1, 0, true},
                                            MoveCase{9, 1, 1, true}, MoveCase{9, 6, 0, true},
                                            // targets outside the wheel never move it
-                                           MoveCase{3, 0, 0, true}, MoveCase{3, 7, 0, true}));
+                                           MoveCase{3, 0, 0, true}, MoveCase{3, 7, 0, true}),
+                         [](const ::testing::TestParamInfo<MoveCase> &info) {
+                             auto name = [](int p) {
+                                 return p < 0 ? "Minus" + std::to_string(-p) : std::to_string(p);
+                             };
+                             return "From" + name(info.param.current) + "To" + name(info.param.target);
+                         });
 
 TEST(FilterPositionTest, ClampAndRange)
 {
@@ -59,6 +74,11 @@ struct FrameCase {
     SubframeValues values;
     const char *message; // empty: accepted
 };
+
+void PrintTo(const FrameCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class SubframeCheckTest : public ::testing::TestWithParam<FrameCase>
 {

@@ -271,6 +271,11 @@ struct SubframeCase {
     const char *message; // part of the message naming the field
 };
 
+void PrintTo(const SubframeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class SubframeRefusalTest : public MainWindowTest, public ::testing::WithParamInterface<SubframeCase>
 {
 };
@@ -419,6 +424,11 @@ TEST_F(SettingsPagesTest, GainAndBiasReachTheFirstImageWindow)
     QTest::keyClicks(window->IntScale, QStringLiteral("10"));
     EXPECT_FLOAT_EQ(child->ConstImage().Gain, 10.0f);
     EXPECT_FLOAT_EQ(CurrentSettings().IntScale[0], 10.0f);
+    // Typing is read leniently: a text that is no number is a gain of 0, not an error.
+    window->IntScale->setText(QString());
+    QTest::keyClicks(window->IntScale, QStringLiteral("x"));
+    EXPECT_FLOAT_EQ(child->ConstImage().Gain, 0.0f);
+    EXPECT_FLOAT_EQ(CurrentSettings().IntScale[0], 0.0f);
 
     // The track bar spans 10^0 .. 10^3.301 over 0..480: position 240 is 10^1.6505.
     window->IntTrackBar->setValue(240);
