@@ -21,6 +21,7 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -351,6 +352,47 @@ TEST_F(AcquisitionTest, StopWhileIntegratingStillReadsSavesAndShowsTheFrame)
     const auto close = std::find(commands.begin(), commands.end(), Command{51, -1});
     const auto read = std::find(commands.begin(), commands.end(), Command{2, 0});
     EXPECT_LT(close - commands.begin(), read - commands.begin());
+}
+
+// Simulator times (process seconds) of the writes of one opcode.
+std::vector<double> CommandTimes(int opcode)
+{
+    std::vector<double> times;
+    for (const sim::CallRecord &call : sim::CallLog())
+        if (call.function == "FT_Write" && !call.written.empty() && call.written[0] == opcode)
+            times.push_back(call.time);
+    return times;
+}
+
+TEST_F(AcquisitionTest, TheIntegrationLastsItsWholeSecondsPlusAboutATick)
+{
+    main->IntTime->setText(QStringLiteral("30.7")); // waits 30 s of process time
+    main->NImage->setValue(1);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    const std::vector<double> open = CommandTimes(50), close = CommandTimes(51);
+    ASSERT_EQ(open.size(), 1u);
+    ASSERT_EQ(close.size(), 1u);
+    EXPECT_GE(close[0] - open[0], 30.0);
+    EXPECT_LT(close[0] - open[0], 30.0 + 10.0); // a tick is 0.1 s; the rest is a loaded machine
+}
+
+TEST_F(AcquisitionTest, ABusyGuiThreadDoesNotStretchTheExposure)
+{
+    main->IntTime->setText(QStringLiteral("20")); // 0.2 s of real time
+    main->NImage->setValue(1);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitFor([this] { return main->DelayTimer->isActive(); }, 5000));
+    // The GUI thread is busy for 1.5 s of real time (150 s of process time): the delay timer
+    // cannot fire, and the thread ends the integration by its own deadline.
+    QThread::msleep(1500);
+    ASSERT_TRUE(WaitForEnd());
+    const std::vector<double> open = CommandTimes(50), close = CommandTimes(51);
+    ASSERT_EQ(open.size(), 1u);
+    ASSERT_EQ(close.size(), 1u);
+    EXPECT_GE(close[0] - open[0], 20.0);
+    EXPECT_LT(close[0] - open[0], 20.0 + 30.0);
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
 }
 
 TEST_F(AcquisitionTest, AfterStopTheFrameDelayIsStillTimedUntilASecondStop)
