@@ -358,6 +358,7 @@ void TMainF::FastTrimClick()
     LastOperation = 7;
     UndoWindowTag = window->Tag();
     UndoImage.Assign(image);
+    CalibrationUndoTag = -1; // the calibration's snapshot has just been replaced
 
     // The selected rectangle of every frame becomes the image.
     const int width = x1 - x0 + 1, height = y1 - y0 + 1, frames = image.Frames;

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 
 namespace
 {
@@ -74,6 +75,10 @@ int TMainF::LoadImageFiles(const QStringList &files)
         // The file goes into the load buffer first; the reader reports a file it cannot read.
         if (!LoadImageFile(files[i].toStdString(), UndoImage))
             break;
+        // The buffer no longer holds any window's earlier state: an undo now would put this file
+        // into the processed window and lose what that window held.
+        UndoWindowTag = -1;
+        CalibrationUndoTag = -1;
         TChild *child = CreateImageWindow(UndoImage.Height, UndoImage.Width);
         child->Image().Assign(UndoImage);
         child->show();
@@ -311,34 +316,48 @@ void TMainF::SaveSettingsAsDefaultClick()
     WriteDefaultSettings();
 }
 
+namespace
+{
+
+// Asks for a settings file in the program's Settings folder; empty when cancelled.
+QString ChooseSettingsFile(QWidget *parent, const std::string &programDirectory, bool save)
+{
+    // A dialog of its own each time, so the default extension does not stay for later uses.
+    const std::unique_ptr<QFileDialog> dialog(
+        MakeDialog(parent, save ? "SaveSettingsDialog" : "LoadSettingsDialog"));
+    if (save) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog->setWindowTitle(QStringLiteral("Save program settings"));
+        dialog->setDefaultSuffix(QStringLiteral("txt"));
+    } else {
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setWindowTitle(QStringLiteral("Load program settings"));
+    }
+    dialog->setNameFilters(DialogNameFilters(SettingsFileFilter));
+    dialog->setDirectory(QString::fromStdString(programDirectory + "Settings"));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return QString();
+    return dialog->selectedFiles().front();
+}
+
+} // namespace
+
 void TMainF::SaveSettingsClick()
 {
-    QFileDialog *dialog = MakeDialog(this, "SaveSettingsDialog");
-    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog->setWindowTitle(QStringLiteral("Save program settings"));
-    dialog->setDefaultSuffix(QStringLiteral("txt"));
-    dialog->setNameFilters(DialogNameFilters(SettingsFileFilter));
-    dialog->setDirectory(QString::fromStdString(programDirectory_ + "Settings"));
-    const bool chosen = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
-    const QString file = chosen ? dialog->selectedFiles().front() : QString();
-    delete dialog;
-    if (chosen)
+    const QString file = ChooseSettingsFile(this, programDirectory_, true);
+    if (!file.isEmpty())
         CurrentSettings().SaveToFile(file.toStdString());
 }
 
 void TMainF::LoadSettingsClick()
 {
-    QFileDialog *dialog = MakeDialog(this, "LoadSettingsDialog");
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setWindowTitle(QStringLiteral("Load program settings"));
-    dialog->setNameFilters(DialogNameFilters(SettingsFileFilter));
-    dialog->setDirectory(QString::fromStdString(programDirectory_ + "Settings"));
-    const bool chosen = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
-    const QString file = chosen ? dialog->selectedFiles().front() : QString();
-    delete dialog;
-    if (chosen && FileExists(file.toStdString()))
-        CurrentSettings().LoadFromFile(file.toStdString());
+    const QString file = ChooseSettingsFile(this, programDirectory_, false);
+    if (file.isEmpty() || !FileExists(file.toStdString()))
+        return;
+    CurrentSettings().LoadFromFile(file.toStdString());
+    // The controls show what was loaded; otherwise the next Acquire, which copies the controls
+    // into the settings, would put the old values back over the loaded ones.
+    ApplySettingsToControls();
 }

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -762,29 +763,71 @@ TEST_F(MainWindowTest, SettingsCommandsWriteAndReadTheChosenFiles)
     EXPECT_EQ(script.unexpected, 0);
 }
 
-TEST_F(MainWindowTest, UndoAfterTheWindowClosedDoesNothingAndALoadReplacesTheSnapshot)
+TEST_F(MainWindowTest, LoadedSettingsReachTheControlsSoAcquireKeepsThem)
+{
+    Start();
+    Settings file = CurrentSettings();
+    file.IntTime[0] = 5.5f;
+    file.NImage[0] = 12;
+    file.MaximumWindows = 3;
+    file.WindowArrangement = 1;
+    file.LogDisplayScale = true;
+    ASSERT_TRUE(file.SaveToFile(folder.File("Settings/night.txt")));
+    ASSERT_NE(main->NImage->value(), 12);
+    script.ChooseFiles({QString::fromStdString(folder.File("Settings/night.txt"))});
+    main->LoadSettings->trigger();
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(main->NImage->value(), 12);
+    EXPECT_TRUE(main->MaximumFilesItems[2]->isChecked()); // "3"
+    EXPECT_TRUE(main->Cascade1->isChecked());
+    EXPECT_TRUE(main->LogScale1->isChecked());
+    EXPECT_TRUE(main->LogScale2->isChecked());
+    // What Acquire copies from the controls is what was loaded, not what was shown before.
+    ASSERT_TRUE(main->ReadControlsIntoSettings());
+    EXPECT_FLOAT_EQ(CurrentSettings().IntTime[0], 5.5f);
+    EXPECT_EQ(CurrentSettings().NImage[0], 12);
+    EXPECT_EQ(CurrentSettings().MaximumWindows, 3);
+    EXPECT_TRUE(CurrentSettings().LogDisplayScale);
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+TEST_F(MainWindowTest, UndoAfterALoadOrAfterTheWindowClosedChangesNothing)
 {
     Start();
     ASSERT_EQ(main->LoadImageFiles(MakeImages(2)), 2);
     Settle();
     TChild *processed = main->FirstImageWindow();
-    ImageData &image = processed->Image();
-    image.SelectionShown = true;
-    image.SelX0 = 0;
-    image.SelY0 = 0;
-    image.SelX1 = 3;
-    image.SelY1 = 3;
-    main->FastTrimClick();
-    ASSERT_EQ(processed->ConstImage().Width, 4);
+    // Trims the processed window to its top-left size x size pixels.
+    auto trim = [&](int size) {
+        ImageData &image = processed->Image();
+        image.SelectionShown = true;
+        image.SelX0 = 0;
+        image.SelY0 = 0;
+        image.SelX1 = size - 1;
+        image.SelY1 = size - 1;
+        main->FastTrimClick();
+        ASSERT_EQ(processed->ConstImage().Width, size);
+    };
+    trim(4);
 
-    // A later load replaces the snapshot: undo now copies the loaded image into the window.
+    // A later load fills the same buffer: undo must not copy the loaded file into the trimmed
+    // window, whose 4 x 4 picture would then be lost.
     const std::string third = folder.File("third.kvr");
     WriteTestImage(third, 20, 10, [](int x, int y) { return 5000 + x * y; });
     ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(third)}), 1);
     EditTarget = EditActiveImage;
     main->UndoActionExecute();
-    ASSERT_EQ(processed->ConstImage().Width, 20);
-    EXPECT_EQ(processed->ConstImage().FrameRow(0, 9)[19], 5000 + 19 * 9);
+    EXPECT_EQ(processed->ConstImage().Width, 4);
+    EXPECT_EQ(processed->ConstImage().FrameRow(0, 3)[3], Ramp(3, 3) + 1);
+    // A load that fails leaves the snapshot and its owner: undo still restores the window.
+    WriteFileBytes(folder.File("bad.kvr"), "KORVI_IMAGE_FILE\nbroken\n");
+    main->WindowMenuItemClick(processed->Tag() + 5);
+    trim(2);
+    script.PressBox(QMessageBox::Ok);
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(folder.File("bad.kvr"))}), 0);
+    main->UndoActionExecute();
+    EXPECT_EQ(processed->ConstImage().Width, 4);
+    EXPECT_EQ(processed->ConstImage().FrameRow(0, 3)[3], Ramp(3, 3) + 1);
 
     // With the processed window gone, undo changes nothing.
     const std::int64_t tag = processed->Tag();
@@ -800,6 +843,23 @@ TEST_F(MainWindowTest, UndoAfterTheWindowClosedDoesNothingAndALoadReplacesTheSna
     for (TChild *w : main->ImageWindows())
         after.push_back(w->ConstImage().Width);
     EXPECT_EQ(after, widths);
+}
+
+TEST_F(MainWindowTest, CalibrationUndoAfterALoadChangesNothing)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    TChild *processed = main->FirstImageWindow();
+    main->ProcessBtnClick(); // no dark or flat ticked: the snapshot is taken, the pixels stay
+    ASSERT_EQ(main->CalibrationUndoTag, processed->Tag());
+    const std::string other = folder.File("other.kvr");
+    WriteTestImage(other, 20, 10, [](int x, int y) { return 5000 + x * y; });
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(other)}), 1);
+    main->BitBtn1Click();
+    ASSERT_EQ(processed->ConstImage().Width, 64);
+    EXPECT_EQ(processed->ConstImage().FrameRow(0, 5)[7], Ramp(7, 5));
+    EXPECT_EQ(script.unexpected, 0);
 }
 
 TEST_F(MainWindowTest, SaveAsRenamesTheWindowAndItsMenuEntry)
