@@ -409,6 +409,18 @@ TEST_F(SettingsPagesTest, DirectHandlersWriteTheirFieldAtOnce)
 
     window->BiasLevel->setValue(321);
     EXPECT_EQ(s.BiasLevel[0], 321);
+
+    // Focus mode: ticking it also brings up the window that sets the focus monitor going.
+    auto *focusEnable = new QWidget(window.get(), Qt::Window); // lives as long as the main window
+    window->RegisterWindow("TFocusEnableF", focusEnable);
+    window->FocusModeEnable->setChecked(false);
+    window->FocusModeEnable->click();
+    EXPECT_TRUE(s.FocusMode);
+    EXPECT_TRUE(focusEnable->isVisible());
+    focusEnable->hide();
+    window->FocusModeEnable->click();
+    EXPECT_FALSE(s.FocusMode);
+    EXPECT_FALSE(focusEnable->isVisible());
 }
 
 TEST_F(SettingsPagesTest, GainAndBiasReachTheFirstImageWindow)
