@@ -91,10 +91,11 @@ TOpenGLPanel::TOpenGLPanel(QWidget *parent) : QOpenGLWidget(parent)
 
 TOpenGLPanel::~TOpenGLPanel()
 {
-    if (context()) {
-        makeCurrent();
-        DeleteFontLists();
-        doneCurrent();
+    if (QOpenGLContext *ctx = context()) {
+        // The base class destroys the context after this object is gone: its notice must not
+        // reach DestroyGLContext then.
+        disconnect(ctx, nullptr, this, nullptr);
+        DestroyGLContext();
     }
 }
 
@@ -106,14 +107,8 @@ void TOpenGLPanel::initializeGL()
     if (gl_ && !gl_->initializeOpenGLFunctions())
         gl_ = nullptr;
     if (!gl_) {
-        if (!contextFailed_) {
-            contextFailed_ = true;
-            // Not from inside the GL callback: the box runs its own event loop.
-            QTimer::singleShot(0, this, [this] {
-                QMessageBox::critical(this, QStringLiteral("Korvi"),
-                                      QString::fromLatin1(OpenGLContextFailedText));
-            });
-        }
+        // Not from inside the GL callback: the box runs its own event loop.
+        QTimer::singleShot(0, this, &TOpenGLPanel::ReportContextFailure);
         return;
     }
     connect(ctx, &QOpenGLContext::aboutToBeDestroyed, this, &TOpenGLPanel::DestroyGLContext,
@@ -125,14 +120,14 @@ void TOpenGLPanel::initializeGL()
     emit OnInit();
 }
 
-void TOpenGLPanel::showEvent(QShowEvent *event)
+void TOpenGLPanel::paintEvent(QPaintEvent *event)
 {
-    QOpenGLWidget::showEvent(event);
-    // When the context cannot even be created, initializeGL never runs: check once shown.
-    QTimer::singleShot(0, this, [this] {
-        if (isVisible() && !isValid())
-            ReportContextFailure();
-    });
+    QOpenGLWidget::paintEvent(event);
+    // When the context cannot even be created, initializeGL never runs. Painting a panel that has
+    // an area is where the context is made, so a panel still without one here has none. (A panel
+    // shown at zero size has not tried yet: it is not a failure.)
+    if (!isValid() && !size().isEmpty())
+        QTimer::singleShot(0, this, &TOpenGLPanel::ReportContextFailure);
 }
 
 void TOpenGLPanel::ReportContextFailure()

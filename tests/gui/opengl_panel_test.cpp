@@ -1,5 +1,8 @@
 // The OpenGL panel: properties and the flag-set rule, events fired with the context current,
 // saving, printing, textures, bitmap fonts and the colour-index helper drawn through OpenGL.
+#include <algorithm>
+#include <cmath>
+
 #include <QApplication>
 #include <QFile>
 #include <QOpenGLContext>
@@ -348,10 +351,34 @@ TEST(OpenGLPanelTest, ColorIndexViewDrawsWhatTheCpuExpects)
     };
     ASSERT_TRUE(ShowAndWait(&p.panel));
     const QImage picture = GrabPanel(&p.panel);
+    // Worked out here from the maps' rule: level 0 below the bias 1000, else trunc((p - 1000) x 3)
+    // up to 65535; the palette intensities in 8-bit colour, rounded. Row 0 is the bottom row.
+    auto byte = [](float v) { return static_cast<int>(std::lround(v * 255.0)); };
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 16; ++x) {
-            const std::uint32_t c = view.ColourOf(pixels[y * 16 + x]);
-            const auto *bytes = reinterpret_cast<const std::uint8_t *>(&c);
-            EXPECT_TRUE(PixelIs(picture, x, 7 - y, qRgb(bytes[0], bytes[1], bytes[2]))) << x << ", " << y;
+            const int p = pixels[y * 16 + x];
+            const int level = p < 1000 ? 0 : std::min(65535, (p - 1000) * 3);
+            EXPECT_TRUE(PixelIs(picture, x, 7 - y, qRgb(byte(r[level]), byte(g[level]), byte(b[level]))))
+                << x << ", " << y << ": pixel " << p;
         }
+}
+
+TEST(OpenGLPanelTest, PanelShownAtZeroSizeIsNoFailure)
+{
+    // A panel laid out at zero size (a collapsed pane) makes its context only when it gets an area:
+    // until then it must not report a failure, and afterwards it draws.
+    QWidget parent;
+    parent.resize(100, 100);
+    auto *panel = new TOpenGLPanel(&parent);
+    panel->setGeometry(0, 0, 0, 0);
+    int paints = 0;
+    QObject::connect(panel, &TOpenGLPanel::OnPaint, [&] { ++paints; });
+    korvi::test::ModalScript modals; // fails the test on any box
+    ASSERT_TRUE(ShowAndWait(&parent));
+    QTest::qWait(100);
+    EXPECT_TRUE(modals.Seen().empty());
+    panel->resize(30, 20);
+    ASSERT_TRUE(korvi::test::WaitUntil([&] { return paints > 0; }));
+    EXPECT_TRUE(panel->HasContext());
+    EXPECT_TRUE(modals.Seen().empty());
 }
