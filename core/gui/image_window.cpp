@@ -641,8 +641,16 @@ void TChild::closeEvent(QCloseEvent *event)
                             .arg(QString::fromStdString(image_.FileName)),
                         QMessageBox::Yes | QMessageBox::No, this);
         if (box.exec() == QMessageBox::Yes) {
-            const bool saved = host_ ? host_->SaveImageInFormat(image_.FileName, image_, image_.OriginFormat)
-                                     : image_.SaveToFile(image_.FileName, image_.OriginFormat);
+            bool saved = false;
+            if (image_.OriginFormat == FormatBmp) {
+                // A BMP file holds a picture of the view. The host's view save pictures the active
+                // window, which need not be this one (Close All closes the last window first), and
+                // would put another image into this file: save this window's own view.
+                saved = SaveViewBitmap(image_.FileName);
+            } else {
+                saved = host_ ? host_->SaveImageInFormat(image_.FileName, image_, image_.OriginFormat)
+                              : image_.SaveToFile(image_.FileName, image_.OriginFormat);
+            }
             if (!saved) {
                 // The user asked for the changes to be kept: the window stays open with them.
                 event->ignore();

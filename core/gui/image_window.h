@@ -32,7 +32,8 @@ public:
     ~TChild() override;
 
     // The window's image. The non-const form marks the pixels as changed, so the next render
-    // recomputes the display buffer even when the levels are unchanged.
+    // recomputes the display buffer even when the levels are unchanged. Take it afresh for each
+    // change: pixels changed through a reference kept from before a render need MarkImageChanged.
     ImageData &Image();
     const ImageData &Image() const { return image_; }
     const ImageData &ConstImage() const { return image_; }

@@ -181,7 +181,6 @@ TEST_F(ImageWindowTest, LogarithmicScale)
     CurrentSettings().LogDisplayScale = true;
     window->RenderImage();
     const QImage picture = GrabPanel(Panel());
-    // s = 10 x 6553 / log10(65535); index = trunc(s x log10(p - 50)).
     // s = 10 x 6553 / log10(65535) = 13605.35: index = trunc(s x log10(p - 50)), log10(0) taken as 0.
     EXPECT_TRUE(PixelIs(picture, 0, 0, IndexColour(0)));
     EXPECT_TRUE(PixelIs(picture, 1, 0, IndexColour(13605)));
@@ -540,6 +539,26 @@ TEST_F(ImageWindowTest, SelectionBecomesCaptureCoordinatesOnlyWhenAtLeastTwoByTw
     EXPECT_EQ(settings.YHI[ImagingCamera], 9);
 }
 
+TEST_F(ImageWindowTest, DraggedSelectionBecomesTheCaptureSubFrame)
+{
+    Make(20, 10, [](int, int) { return 256 * 40; });
+    window->SetZoom(2.0);
+    window->RenderImage();
+    // Canvas (13, 15) to (4, 4) at zoom 2: columns 6 and 2, rows (19 - 15) x 10 / 20 = 2 and
+    // (19 - 4) x 10 / 20 = 7, counted from the bottom.
+    Drag(Panel(), QPoint(13, 15), QPoint(4, 4));
+    QAction *item = window->PopupMenu()->findChild<QAction *>(QStringLiteral("SetCaptureCoordinates"));
+    ASSERT_NE(item, nullptr);
+    item->trigger();
+    const Settings &settings = CurrentSettings();
+    EXPECT_EQ(settings.XLO[ImagingCamera], 2);
+    EXPECT_EQ(settings.XHI[ImagingCamera], 6);
+    EXPECT_EQ(settings.YLO[ImagingCamera], 2);
+    EXPECT_EQ(settings.YHI[ImagingCamera], 7);
+    ASSERT_EQ(host.captureEdits.size(), 1u);
+    EXPECT_EQ(host.captureEdits[0], (std::vector<int>{2, 6, 2, 7}));
+}
+
 TEST_F(ImageWindowTest, ZoomIsClampedAndSetsTheCanvas)
 {
     Make(10, 8, [](int, int) { return 1000; });
@@ -599,11 +618,11 @@ TEST_F(ImageWindowTest, InAnMdiAreaFitMaximisesAndActivationReachesTheHost)
     area.setActiveSubWindow(second);
     ASSERT_TRUE(WaitUntil([&] { return host.activations > before; }));
 
+    // One call, as the host makes it: the zoom comes from the maximised client area at once.
     second->FitToWindow();
     EXPECT_TRUE(second->isMaximized());
-    ASSERT_TRUE(WaitUntil([&] { return second->widget()->width() > 640; }));
-    second->FitToWindow();
     const QSize client = second->widget()->size();
+    EXPECT_GT(client.width(), 640);
     // 60 / 40 against the client's height / width: the taller side limits.
     const double expected = 60.0 / 40.0 > double(client.height()) / client.width() ? client.height() / 60.0
                                                                                    : client.width() / 40.0;
@@ -677,8 +696,8 @@ TEST_F(ImageWindowTest, PopupMenuCommands)
     EXPECT_EQ(image.SelY1, 9);
     trigger("ShowStatsForSelected");
     EXPECT_EQ(host.statsClicks, 1);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_S, Qt::ControlModifier);
-    QApplication::sendEvent(window, &release);
+    // The keys reach the window from the panel, which has the focus after a click.
+    QTest::keyClick(Panel(), Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(host.statsClicks, 2);
 
     SendMouse(Panel(), QEvent::MouseButtonPress, Qt::RightButton, QPoint(5, 5));
@@ -767,6 +786,29 @@ TEST_F(ImageWindowTest, CloseModifiedWhoseSaveFailsKeepsTheWindowAndItsPixels)
     EXPECT_EQ(window->ConstImage().Rows[0][0], 1000);
     EXPECT_TRUE(host.removedMenuItems.empty());
     EXPECT_EQ(host.saves.size(), 1u);
+}
+
+TEST_F(ImageWindowTest, CloseModifiedBitmapSavesThisWindowsOwnView)
+{
+    // A BMP holds the displayed picture. Closing a window that is not the active one (Close All
+    // starts with the last) must write its own picture, not the active window's.
+    korvi::test::TempDir dir;
+    Make(2, 1, [](int x, int) { return 256 * (10 + 100 * x); });
+    window->RenderImage();
+    window->Image().FileName = dir.file("own.bmp");
+    window->Image().OriginFormat = FormatBmp;
+    window->Image().Modified = true;
+    host.active = false;
+    ModalScript modals;
+    modals.ExpectMessage("Korvi", "before closing?", QMessageBox::Yes);
+    window->close();
+    EXPECT_TRUE(WaitUntil([&] { return window.isNull(); }));
+    EXPECT_TRUE(host.saves.empty()) << "the host's view save pictures the active window";
+    QImage saved(QString::fromStdString(dir.file("own.bmp")), "BMP");
+    ASSERT_FALSE(saved.isNull());
+    ASSERT_EQ(saved.size(), QSize(2, 1));
+    EXPECT_TRUE(PixelIs(saved, 0, 0, IndexColour(256 * 10)));
+    EXPECT_TRUE(PixelIs(saved, 1, 0, IndexColour(256 * 110)));
 }
 
 TEST_F(ImageWindowTest, CloseModifiedAnswerNoDiscards)
