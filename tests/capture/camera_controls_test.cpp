@@ -380,6 +380,27 @@ TEST_F(CameraControlsTest, UsbReadTestShowsThePatternAndTheRate)
     EXPECT_EQ(window->WindowMenu->actions().size(), windowMenuItems);
 }
 
+TEST_F(CameraControlsTest, UsbReadTestThatRunsIntoTheTimeLimitReportsATimeoutAndStillShowsTheWindow)
+{
+    // The controller stops after 1000 bytes: the read waits out its time-out, well past 10 s.
+    korvi::sim::Faults faults;
+    faults.frameBytes = 1000;
+    korvi::sim::SetFaults(faults);
+    window->SetStatusText(1, QString());
+    const int before = static_cast<int>(window->ImageWindows().size());
+    {
+        BoxWatcher boxes([](QMessageBox *) { return QMessageBox::Ok; });
+        window->USBreadtest1->trigger();
+    }
+    EXPECT_EQ(window->StatusText(2), "USB timeout.");
+    EXPECT_FALSE(window->StatusText(1).contains(QStringLiteral("kB/s")));
+    ASSERT_EQ(static_cast<int>(window->ImageWindows().size()), before + 1);
+    // The window holds what did arrive: the first 500 words of the pattern.
+    const ImageData &image = window->FirstImageWindow()->ConstImage();
+    for (int x : {0, 1, 250, 499})
+        EXPECT_EQ(image.FrameRow(0, 0)[x], x) << x;
+}
+
 TEST_F(CameraControlsTest, UsbReadTestWithNothingTransferredIsAFailure)
 {
     korvi::sim::Faults faults;
