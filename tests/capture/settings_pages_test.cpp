@@ -356,13 +356,23 @@ TEST_F(SettingsPagesTest, SaveSettingsWritesTheRecordAndCancelWritesNothing)
     ASSERT_TRUE(s.SaveToFile(expected));
     EXPECT_EQ(ReadFileBytes(target), ReadFileBytes(expected));
 
-    const std::string untouched = folder.file("Settings/cancelled.txt");
+    // Cancelling writes nothing: no file appears, and neither the file chosen before nor the
+    // default settings take the record's new value.
+    s.Desc[0] = "changed after the save";
+    const auto settingsFolder = [&] {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const auto &entry : std::filesystem::directory_iterator(folder.file("Settings")))
+            files.emplace_back(entry.path().filename().string(), ReadFileBytes(entry.path().string()));
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    const auto before = settingsFolder();
     {
         ModalScript modals;
         modals.ExpectFileDialogCancel(QStringLiteral("Save program settings"));
         window->SaveSettings->trigger();
     }
-    EXPECT_FALSE(std::filesystem::exists(untouched));
+    EXPECT_EQ(settingsFolder(), before);
 }
 
 TEST_F(SettingsPagesTest, LoadSettingsReadsTheChosenFileIntoTheRecord)
