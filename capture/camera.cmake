@@ -8,8 +8,3 @@ target_sources(korvi_capture PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/subframe_check.cpp ${CMAKE_CURRENT_LIST_DIR}/subframe_check.h
   ${CMAKE_CURRENT_LIST_DIR}/usb_read_test.cpp ${CMAKE_CURRENT_LIST_DIR}/usb_read_test.h
 )
-# The calibration page's "Process image" needs the dark and flat correction of the image core.
-get_target_property(KORVI_CORE_SOURCES korvi_core SOURCES)
-if(KORVI_CORE_SOURCES MATCHES "photometric\\.cpp")
-  target_compile_definitions(korvi_capture PRIVATE KORVI_HAVE_PHOTOMETRIC=1)
-endif()

@@ -10,12 +10,10 @@
 #include "gui_runtime.h"
 #include "image_window.h"
 #include "levels.h"
+#include "photometric.h"
 #include "settings.h"
 #include "subframe_check.h"
 #include "text_format.h"
-#if KORVI_HAVE_PHOTOMETRIC
-#include "photometric.h"
-#endif
 
 #include <QAction>
 #include <QCheckBox>
@@ -534,10 +532,8 @@ bool TMainF::ReadControlsIntoSettings()
             s.MaximumWindows = item->text().toInt();
     s.LogDisplayScale = LogScale1 && LogScale1->isChecked();
 
-    // The two pages' dark and flat boxes share one field each; the calibration page's are
-    // copied last and so decide.
-    s.ThermalFrameApply[0] = ThermalFrameApply->isChecked();
-    s.FlatFrameApply[0] = FlatFrameApply->isChecked();
+    // The acquisition page's and the calibration page's dark and flat boxes share one field each;
+    // the calibration page's decide.
     s.ThermalFrameApply[0] = ThermalFrameApplyImg->isChecked();
     s.FlatFrameApply[0] = FlatFrameApplyImg->isChecked();
     return true;
@@ -721,7 +717,6 @@ void TMainF::ProcessBtnClick()
     TChild *window = FirstImageWindow();
     if (!window)
         return;
-#if KORVI_HAVE_PHOTOMETRIC
     ImageData &image = window->Image();
     image.Modified = true;
     CalibrationUndoTag = window->Tag();
@@ -735,10 +730,6 @@ void TMainF::ProcessBtnClick()
     ApplyPhotometricCorrection(request);
     UpdateImageControls(window);
     window->RenderImage();
-#else
-    korvi::gui::ShowMessage(QStringLiteral("Photometric correction is not available in this build."),
-                            QStringLiteral("Korvi"));
-#endif
 }
 
 void TMainF::BitBtn1Click()
