@@ -5,6 +5,7 @@
 
 #include "image_data.h"
 #include "image_window.h"
+#include "sensor_window.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -225,7 +226,36 @@ TEST_F(SettingsPagesTest, FullFrameTakesTheSensorLessItsLastNineRows)
     EXPECT_EQ(window->FullFrameAcquire->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
 }
 
-TEST_F(SettingsPagesTest, TheSensorWindowsSubframeReachesTheSpinEdits)
+TEST_F(SettingsPagesTest, TheSensorWindowMakesTheSubframePageTheWholeSensor)
+{
+    ASSERT_EQ(MainF, window.get());
+    Settings &s = CurrentSettings();
+    s.XLO[0] = 5;
+    s.YLO[0] = 6;
+    s.XBIN[0] = 2;
+    window->ApplySettingsToControls();
+    TCCDSetF sensor;
+    sensor.CCDType->setCurrentIndex(0);
+    sensor.NCOL->setValue(797);
+    sensor.NROW->setValue(520);
+    sensor.OKBtn->click();
+    // The page takes the new sensor: its highest indices stop at the last column and row.
+    EXPECT_EQ(window->XHI->maximum(), 796);
+    EXPECT_EQ(window->YHI->maximum(), 519);
+    EXPECT_EQ(window->XLO->value(), 0);
+    EXPECT_EQ(window->YLO->value(), 0);
+    EXPECT_EQ(window->XHI->value(), 796);
+    EXPECT_EQ(window->YHI->value(), 519);
+    EXPECT_EQ(window->XBIN->value(), 2);
+    // What Acquire then takes is a frame inside the sensor.
+    ASSERT_TRUE(window->ReadControlsIntoSettings());
+    EXPECT_EQ(s.XLO[0], 0);
+    EXPECT_EQ(s.XHI[0], 796);
+    EXPECT_EQ(s.YLO[0], 0);
+    EXPECT_EQ(s.YHI[0], 519);
+}
+
+TEST_F(SettingsPagesTest, TheImageWindowsSelectionReachesTheSpinEdits)
 {
     CurrentSettings().NCOL[0] = 797;
     CurrentSettings().NROW[0] = 520;
