@@ -493,6 +493,38 @@ TEST_F(SettingsPagesTest, GainAndBiasReachTheFirstImageWindow)
     EXPECT_FLOAT_EQ(child->ConstImage().DisplayOffset, 1000.0f);
 }
 
+TEST_F(SettingsPagesTest, TrackBarsFollowWhatIsTypedIntoTheirEdits)
+{
+    // Gives an edit the keyboard focus. Other tests' windows share the virtual screen, so the
+    // main window is also made active in Qt's own book-keeping right before.
+    auto focus = [this](QWidget *edit) {
+        window->activateWindow();
+        static_cast<void>(QTest::qWaitForWindowActive(window.get(), 1000));
+        QApplication::setActiveWindow(window.get());
+        edit->setFocus(Qt::OtherFocusReason);
+        return edit->hasFocus();
+    };
+
+    ASSERT_TRUE(focus(window->IntScale));
+    window->IntScale->selectAll();
+    QTest::keyClicks(window->IntScale, QStringLiteral("100"));
+    EXPECT_EQ(window->IntTrackBar->value(), 290); // trunc(2 x 480 x 0.30293850348379275)
+    window->IntScale->selectAll();
+    QTest::keyClicks(window->IntScale, QStringLiteral("0"));
+    EXPECT_EQ(window->IntTrackBar->value(), 1);
+
+    window->BiasRange->setValue(20000);
+    ASSERT_TRUE(focus(window->BiasLevel));
+    window->BiasLevel->setValue(5000);
+    EXPECT_EQ(window->BiasTrackBar->value(), 120); // 5000 x 480 div 20000
+    window->BiasLevel->setValue(0);
+    EXPECT_EQ(window->BiasTrackBar->value(), 1);
+    // Without the focus (a value set by the program) the track bar stays.
+    window->IntScale->setFocus(Qt::OtherFocusReason);
+    window->BiasLevel->setValue(10000);
+    EXPECT_EQ(window->BiasTrackBar->value(), 1);
+}
+
 TEST_F(SettingsPagesTest, ImageControlsFollowTheImageShown)
 {
     TChild *child = window->CreateImageWindow(10, 10);
