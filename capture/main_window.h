@@ -275,8 +275,9 @@ public:
     void FiltPosChange();
     void FiltBtnClick(int k);  // Filt1BtnClick .. Filt6BtnClick, k = 1..6
     void FiltNameChange(int k); // Filt1NameChange .. Filt6NameChange, k = 1..6
-    // Turns the wheel the shorter way round to target (1..6). Callable from the script thread.
-    // False when the wheel did not acknowledge (reported) or target is not a wheel position.
+    // Turns the wheel the shorter way round to target (1..6) and shows the new position on the
+    // page. Callable from the script thread. False when the wheel did not acknowledge (reported)
+    // or target is not a wheel position.
     bool SelectFilter(int target);
     void USBreadtest1Click();
     // ---- end of settings pages and camera controls
