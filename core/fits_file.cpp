@@ -344,6 +344,10 @@ bool PlausibleGzipSize(const std::string &path)
     std::fclose(file);
     const std::uint64_t unpacked =
         trailer[0] | (trailer[1] << 8) | (trailer[2] << 16) | (static_cast<std::uint64_t>(trailer[3]) << 24);
+    // CFITSIO takes a stated size below the packed size of a file over 10000 bytes for a file
+    // beyond 4 GB (the trailer keeps the size modulo 2^32) and allocates for that.
+    if (size > 10000 && unpacked < static_cast<std::uint64_t>(size))
+        return false;
     return size > 0 && unpacked >= 2880 && unpacked <= 1040 * static_cast<std::uint64_t>(size);
 }
 

@@ -504,6 +504,15 @@ TEST(FitsFile, GzipFileWithAnImpossibleSizeIsRefused)
     EXPECT_FALSE(LoadImageFile(dir.file("p.fits.gz"), back));
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_NE(ui.Messages()[0].text.find("compressed FITS file is damaged"), std::string::npos);
+
+    // A stated size below the packed size of a larger file reads as a file beyond 4 GB.
+    bytes.insert(bytes.size() - 8, std::string(12000, '\0'));
+    bytes.replace(bytes.size() - 4, 4, "\x80\x16\x00\x00"); // 5760
+    WriteFileBytes(dir.file("p.fits.gz"), bytes);
+    ui.Clear();
+    EXPECT_FALSE(LoadImageFile(dir.file("p.fits.gz"), back));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("compressed FITS file is damaged"), std::string::npos);
 }
 
 // Files that are FITS but hold nothing the program can show.
