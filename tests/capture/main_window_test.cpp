@@ -30,9 +30,13 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <ostream>
+#include <set>
 
 using namespace korvi::test;
 namespace fs = std::filesystem;
@@ -100,7 +104,14 @@ protected:
         QApplication::setActiveWindow(main.get());
         ASSERT_EQ(QApplication::activeWindow(), main.get());
     }
-    void Settle() { QTest::qWait(250); } // the 100 ms arrangement timer and deferred deletes
+    // Lets the one-shot arrangement timer fire and closed windows go: waits for the events, not
+    // for a time, so a busy machine cannot make a test see the windows before they are arranged.
+    void Settle()
+    {
+        ASSERT_TRUE(WaitFor([this] { return !main->SysTimer->isActive(); }, 20000));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
 
     ProgramFolder folder;
     ModalScript script;
@@ -132,7 +143,12 @@ TEST_F(MainWindowTest, StartsWithoutImageFromTheShippedSettings)
     // The sensor and progress windows exist and their commands are enabled.
     EXPECT_EQ(main->ProgramWindow("TCCDSetF"), CCDSetF);
     EXPECT_NE(CCDSetF, nullptr);
-    EXPECT_EQ(main->ProgramWindow("TGuiderF"), nullptr);
+    ASSERT_NE(main->findChild<QAction *>("SelectCCD1"), nullptr);
+    EXPECT_TRUE(main->findChild<QAction *>("SelectCCD1")->isEnabled());
+    // The logarithms of the display were built by the constructor.
+    EXPECT_EQ(::LogScaleTable[0], 0.0f);
+    EXPECT_EQ(::LogScaleTable[1], 0.0f);
+    EXPECT_FLOAT_EQ(::LogScaleTable[65535], std::log10(65535.0f));
     EXPECT_EQ(script.unexpected, 0);
 }
 
@@ -276,10 +292,25 @@ TEST_F(MainWindowTest, WindowMenuFocusesItsWindowAndLosesTheEntryOnClose)
 // Saving
 
 struct SaveCase {
-    int filterIndex;
-    const char *written;
+    int filterIndex;     // 1-based, as chosen in the dialog
+    const char *written; // the file name that must appear
     int format;
+    bool existing; // the file is there already: the question is asked and answered Yes
 };
+
+// How the case shows in test listings (a stable text instead of the bytes of the struct).
+void PrintTo(const SaveCase &c, std::ostream *os)
+{
+    *os << "filter " << c.filterIndex << " to " << c.written << (c.existing ? " over an existing file" : "");
+}
+
+std::string SaveCaseName(const ::testing::TestParamInfo<SaveCase> &info)
+{
+    std::string name = "Filter" + std::to_string(info.param.filterIndex) + "Writes";
+    for (const char *c = std::strchr(info.param.written, '.') + 1; *c; ++c)
+        name += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    return name + (info.param.existing ? "OverAnExistingFile" : "");
+}
 
 class SaveAsTest : public MainWindowTest, public ::testing::WithParamInterface<SaveCase>
 {
@@ -292,28 +323,40 @@ TEST_P(SaveAsTest, WritesTheChosenFormatUnderTheFormatsExtension)
     ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
     Settle();
     fs::create_directories(folder.File("out"));
+    const std::string written = folder.File(std::string("out/") + c.written);
+    if (c.existing)
+        WriteFileBytes(written, "an older file");
     script.ChooseFiles({QString::fromStdString(folder.File("out/night.one.two"))}, c.filterIndex);
+    if (c.existing)
+        script.PressBox(QMessageBox::Yes);
     main->SaveAs->trigger();
     Settle();
     ASSERT_EQ(script.dialogTitles.size(), 1u);
     EXPECT_EQ(script.dialogTitles[0], "Select save file name");
     EXPECT_EQ(script.dialogFilterIndex[0], 1); // origin format 0 + 1
-    const std::string written = folder.File(std::string("out/") + c.written);
+    if (c.existing) {
+        ASSERT_EQ(script.boxTexts.size(), 1u);
+        EXPECT_EQ(script.boxTexts[0].toStdString(),
+                  std::string("The file: ") + c.written + ", exists. Do you wish to overwrite it?");
+    } else {
+        EXPECT_TRUE(script.boxTexts.empty());
+    }
     ASSERT_TRUE(fs::exists(written)) << written;
     TChild *window = main->FirstImageWindow();
     EXPECT_EQ(window->windowTitle().toStdString(), c.written);
     EXPECT_EQ(window->ConstImage().FileName, written);
     EXPECT_EQ(window->ConstImage().OriginFormat, c.format);
     EXPECT_EQ(CurrentSettings().LastSaveDirectory[0], folder.File("out/"));
+    ImageData back;
+    ASSERT_TRUE(LoadImageFile(written, back));
+    ASSERT_EQ(back.Width, 64);
+    ASSERT_EQ(back.Height, 32);
+    EXPECT_EQ(back.OriginFormat, c.format); // the file's content is of the format its name says
     if (c.format == FormatBmp) {
-        const std::string bytes = ReadFileBytes(written);
-        ASSERT_GT(bytes.size(), 54u);
-        EXPECT_EQ(bytes.substr(0, 2), "BM");
+        // A picture of the displayed view: grey levels that rise along each row like the ramp.
+        for (int y : {0, 13, 31})
+            EXPECT_LT(back.FrameRow(0, y)[2], back.FrameRow(0, y)[60]) << y;
     } else {
-        ImageData back;
-        ASSERT_TRUE(LoadImageFile(written, back));
-        ASSERT_EQ(back.Width, 64);
-        ASSERT_EQ(back.Height, 32);
         for (int y : {0, 13, 31})
             for (int x : {0, 40, 63})
                 EXPECT_EQ(back.FrameRow(0, y)[x], Ramp(x, y));
@@ -321,10 +364,14 @@ TEST_P(SaveAsTest, WritesTheChosenFormatUnderTheFormatsExtension)
     EXPECT_EQ(script.unexpected, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFilter, SaveAsTest,
-                         ::testing::Values(SaveCase{1, "night.kvr", 0}, SaveCase{2, "night.fit", 1},
-                                           SaveCase{3, "night.bmp", 2}, SaveCase{4, "night.png", 3},
-                                           SaveCase{5, "night.kvr", 0}, SaveCase{6, "night.kvr", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    EveryFilter, SaveAsTest,
+    ::testing::Values(SaveCase{1, "night.kvr", 0, false}, SaveCase{2, "night.fit", 1, false},
+                      SaveCase{3, "night.bmp", 2, false}, SaveCase{4, "night.png", 3, false},
+                      SaveCase{5, "night.kvr", 0, false}, SaveCase{6, "night.kvr", 0, false},
+                      SaveCase{1, "night.kvr", 0, true}, SaveCase{2, "night.fit", 1, true},
+                      SaveCase{3, "night.bmp", 2, true}, SaveCase{4, "night.png", 3, true}),
+    SaveCaseName);
 
 TEST_F(MainWindowTest, SaveAsAsksBeforeOverwritingAndNoChoosesAgain)
 {
@@ -463,6 +510,55 @@ TEST_F(MainWindowTest, TimerMaximisesASingleWindowWhateverTheLayout)
     Settle();
     EXPECT_TRUE(main->FirstImageWindow()->isMaximized());
 }
+
+// The timer arranges the windows by the layout setting (0 tile, 1 cascade, 2 stack) after loads.
+class TimerArrangementTest : public MainWindowTest, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(TimerArrangementTest, ArrangesEveryWindowByTheLayout)
+{
+    const int layout = GetParam();
+    Start();
+    CurrentSettings().WindowArrangement = layout;
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(3)), 3);
+    Settle();
+    const std::vector<TChild *> windows = main->ImageWindows();
+    ASSERT_EQ(windows.size(), 3u);
+    std::set<std::pair<int, int>> corners;
+    for (TChild *w : windows) {
+        EXPECT_FALSE(w->isMaximized());
+        corners.insert({w->x(), w->y()});
+    }
+    switch (layout) {
+    case 0: // tiles never overlap
+        for (std::size_t i = 0; i < windows.size(); ++i)
+            for (std::size_t j = i + 1; j < windows.size(); ++j)
+                EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry())) << i << " " << j;
+        break;
+    case 1: { // a staircase: each corner lower and further right than the one before
+        ASSERT_EQ(corners.size(), 3u);
+        std::pair<int, int> previous{-1, -1};
+        for (const auto &corner : corners) {
+            EXPECT_GT(corner.first, previous.first);
+            EXPECT_GT(corner.second, previous.second);
+            previous = corner;
+        }
+        break;
+    }
+    default: // stacked at the frame's corner
+        EXPECT_EQ(corners, (std::set<std::pair<int, int>>{{0, 0}}));
+        break;
+    }
+}
+
+std::string LayoutName(const ::testing::TestParamInfo<int> &info)
+{
+    static const char *const names[] = {"Tile", "Cascade", "Stack"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, TimerArrangementTest, ::testing::Values(0, 1, 2), LayoutName);
 
 TEST_F(MainWindowTest, StackAndTileArrangeEveryWindow)
 {

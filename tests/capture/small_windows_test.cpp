@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 
@@ -23,6 +24,12 @@ using namespace korvi::test;
 
 namespace
 {
+
+bool IsCentredOnItsScreen(const QWidget *window)
+{
+    const QPoint offset = window->geometry().center() - window->screen()->availableGeometry().center();
+    return offset.manhattanLength() <= 2;
+}
 
 class SmallWindowsTest : public ::testing::Test
 {
@@ -146,16 +153,23 @@ TEST_F(SmallWindowsTest, ProgressFollowsTheCoresProgressCalls)
     EXPECT_TRUE(main->RepaintRequest);
 }
 
-TEST_F(SmallWindowsTest, ProgressWindowDrivenDirectly)
+TEST_F(SmallWindowsTest, ProgressWindowShownByACallerStartsAtZeroToHundredCentred)
 {
+    ProgressF->ProgressBar->setRange(0, 7); // left by an earlier use
     ProgressF->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(ProgressF));
+    EXPECT_EQ(ProgressF->ProgressBar->minimum(), 0);
     EXPECT_EQ(ProgressF->ProgressBar->maximum(), 100);
-    ProgressF->ProgressBar->setValue(64);
-    EXPECT_EQ(ProgressF->ProgressBar->value(), 64);
+    EXPECT_TRUE(IsCentredOnItsScreen(ProgressF));
     main->RepaintRequest = false;
     ProgressF->close();
     EXPECT_TRUE(main->RepaintRequest);
+}
+
+TEST_F(SmallWindowsTest, SensorWindowIsCentred)
+{
+    ShowSensorWindow(0, 797, 520);
+    EXPECT_TRUE(IsCentredOnItsScreen(CCDSetF));
 }
 
 } // namespace
