@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include <QAction>
 #include <QApplication>
@@ -219,6 +220,7 @@ void TChild::RenderImage()
     canvasWidth_ = std::max(1, static_cast<int>(std::max(1, baseWidth_) * zoom));
     canvasHeight_ = std::max(1, static_cast<int>(std::max(1, baseHeight_) * zoom));
     UpdateScrollBars();
+    reducedCurrent_ = false;
     cursorPatchPending_ = false;
     panel_->update();
 }
@@ -334,37 +336,82 @@ void TChild::DrawImage()
     }
     if (image_.Rgba.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)
         return;
-    const int drawWidth = baseWidth_;
-    const int drawHeight = baseHeight_;
     const double zoom = ClampZoom(image_.Zoom);
+    const std::uint8_t *source = image_.Rgba.data();
+    int drawWidth = baseWidth_;
+    int drawHeight = baseHeight_;
+    int rowLength = width;
+    double pixelZoom = zoom;
+    if (zoom < 1.0) {
+        // Zoomed out, glDrawPixels would read every pixel of the image at each paint, and every
+        // pointer move paints: draw a copy reduced to the canvas instead, made once per render.
+        if (!reducedCurrent_ || reducedZoom_ != zoom)
+            BuildReducedPicture(drawWidth, drawHeight, zoom);
+        source = reduced_.data();
+        drawWidth = rowLength = reducedWidth_;
+        drawHeight = reducedHeight_;
+        pixelZoom = 1.0;
+    }
     const int vw = panel_->width();
     const int vh = panel_->height();
     // Window position of the canvas' lower-left corner: row 0 of the image sits at the canvas bottom.
     const double originX = -hScroll_->value();
     const double originY = vh - canvasHeight_ + vScroll_->value();
-    const int c0 = std::clamp(static_cast<int>(std::floor(-originX / zoom)), 0, drawWidth);
-    const int r0 = std::clamp(static_cast<int>(std::floor(-originY / zoom)), 0, drawHeight);
-    const int c1 = std::clamp(static_cast<int>(std::ceil((vw - originX) / zoom)), 0, drawWidth);
-    const int r1 = std::clamp(static_cast<int>(std::ceil((vh - originY) / zoom)), 0, drawHeight);
+    const int c0 = std::clamp(static_cast<int>(std::floor(-originX / pixelZoom)), 0, drawWidth);
+    const int r0 = std::clamp(static_cast<int>(std::floor(-originY / pixelZoom)), 0, drawHeight);
+    const int c1 = std::clamp(static_cast<int>(std::ceil((vw - originX) / pixelZoom)), 0, drawWidth);
+    const int r1 = std::clamp(static_cast<int>(std::ceil((vh - originY) / pixelZoom)), 0, drawHeight);
     if (c1 <= c0 || r1 <= r0)
         return;
     const double dpr = panel_->devicePixelRatioF();
     gl->glRasterPos2i(0, 0);
     // Moves the raster position (in framebuffer pixels) without drawing; it may go below zero
     // where glRasterPos may not.
-    gl->glBitmap(0, 0, 0, 0, float((originX + c0 * zoom) * dpr), float((originY + r0 * zoom) * dpr), nullptr);
-    gl->glPixelZoom(float(zoom * dpr), float(zoom * dpr));
-    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, width);
+    gl->glBitmap(0, 0, 0, 0, float((originX + c0 * pixelZoom) * dpr), float((originY + r0 * pixelZoom) * dpr),
+                 nullptr);
+    gl->glPixelZoom(float(pixelZoom * dpr), float(pixelZoom * dpr));
+    gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength);
     gl->glPixelStorei(GL_UNPACK_SKIP_PIXELS, c0);
     gl->glPixelStorei(GL_UNPACK_SKIP_ROWS, r0);
     gl->glEnable(GL_BLEND);
     gl->glBlendFunc(GL_SRC_ALPHA, GL_ONE);
-    gl->glDrawPixels(c1 - c0, r1 - r0, GL_RGBA, GL_UNSIGNED_BYTE, image_.Rgba.data());
+    gl->glDrawPixels(c1 - c0, r1 - r0, GL_RGBA, GL_UNSIGNED_BYTE, source);
     gl->glDisable(GL_BLEND);
     gl->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     gl->glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
     gl->glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
     gl->glPixelZoom(1.0f, 1.0f);
+}
+
+void TChild::BuildReducedPicture(int drawWidth, int drawHeight, double zoom)
+{
+    // Canvas pixel j shows the image pixel under its centre, trunc((j + 0.5) / zoom), the one
+    // glPixelZoom picks; rows likewise from the bottom.
+    auto sourceIndices = [zoom](int size) {
+        std::vector<int> index;
+        for (int j = 0;; ++j) {
+            const double i = (j + 0.5) / zoom;
+            if (i >= size)
+                return index;
+            index.push_back(static_cast<int>(i));
+        }
+    };
+    const std::vector<int> columns = sourceIndices(drawWidth);
+    const std::vector<int> rows = sourceIndices(drawHeight);
+    reducedWidth_ = static_cast<int>(columns.size());
+    reducedHeight_ = static_cast<int>(rows.size());
+    reduced_.resize(std::size_t(reducedWidth_) * std::size_t(reducedHeight_) * 4);
+    const std::size_t stride = std::size_t(image_.Width) * 4;
+    std::uint8_t *target = reduced_.data();
+    for (const int row : rows) {
+        const std::uint8_t *line = image_.Rgba.data() + std::size_t(row) * stride;
+        for (const int column : columns) {
+            std::memcpy(target, line + std::size_t(column) * 4, 4);
+            target += 4;
+        }
+    }
+    reducedZoom_ = zoom;
+    reducedCurrent_ = true;
 }
 
 void TChild::DrawRubberBand()

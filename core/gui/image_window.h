@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QMdiSubWindow>
 
@@ -101,6 +102,7 @@ private:
     int CanvasX(int viewX) const;
     int CanvasY(int viewY) const;
     void DrawImage();
+    void BuildReducedPicture(int drawWidth, int drawHeight, double zoom);
     void DrawRubberBand();
     void ReadCursorPatch();
     const float *LogTable() const;
@@ -130,6 +132,13 @@ private:
     bool rendered_ = false;
     std::uint64_t contentGeneration_ = 0;
     int renderCount_ = 0;
+
+    // Zoomed out: the picture reduced to the canvas, made at the first paint after a render.
+    std::vector<std::uint8_t> reduced_;
+    int reducedWidth_ = 0;
+    int reducedHeight_ = 0;
+    double reducedZoom_ = 0.0;
+    bool reducedCurrent_ = false;
 
     TOpenGLPanel *panel_ = nullptr;
     QScrollBar *hScroll_ = nullptr;

@@ -188,6 +188,50 @@ TEST_F(ImageWindowTest, LogarithmicScale)
     EXPECT_TRUE(PixelIs(picture, 3, 0, IndexColour(40816)));
 }
 
+TEST_F(ImageWindowTest, ZoomedOutShowsThePixelUnderEachCanvasPixelCentre)
+{
+    // Zoom 0.5: canvas pixel j (from the left, and row k from the bottom) shows the image pixel
+    // under its centre, column trunc((j + 0.5) / 0.5) = 2j + 1 and row 2k + 1.
+    Make(8, 6, [](int x, int y) { return 1000 * x + 100 * y; });
+    window->SetZoom(0.5);
+    window->RenderImage();
+    EXPECT_EQ(window->PanelWidth(), 4);
+    EXPECT_EQ(window->PanelHeight(), 3);
+    QImage picture = GrabPanel(Panel());
+    for (int k = 0; k < 3; ++k)
+        for (int j = 0; j < 4; ++j)
+            EXPECT_TRUE(PixelIs(picture, j, 2 - k, IndexColour(1000 * (2 * j + 1) + 100 * (2 * k + 1))))
+                << "canvas " << j << ", " << k;
+    EXPECT_TRUE(PixelIs(picture, 4, 0, Black));
+    EXPECT_TRUE(PixelIs(picture, 0, 3, Black));
+
+    // New pixels at the same zoom are shown.
+    window->Image().Rows[1][1] = 9999;
+    window->RenderImage();
+    picture = GrabPanel(Panel());
+    EXPECT_TRUE(PixelIs(picture, 0, 2, IndexColour(9999)));
+
+    // Zoom 0.4 of a 10 x 5 image: centres 1.25, 3.75, 6.25, 8.75 fall on columns 1, 3, 6, 8 and
+    // rows 1, 3 from the bottom.
+    window->Image().Allocate(10, 5, 1);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 10; ++x)
+            window->Image().Rows[y][x] = static_cast<std::uint16_t>(1000 * x + 100 * y);
+    window->SetZoom(0.4);
+    window->RenderImage();
+    EXPECT_EQ(window->PanelWidth(), 4);
+    EXPECT_EQ(window->PanelHeight(), 2);
+    picture = GrabPanel(Panel());
+    const int columns[] = {1, 3, 6, 8};
+    const int rows[] = {1, 3};
+    for (int k = 0; k < 2; ++k)
+        for (int j = 0; j < 4; ++j)
+            EXPECT_TRUE(PixelIs(picture, j, 1 - k, IndexColour(1000 * columns[j] + 100 * rows[k])))
+                << "canvas " << j << ", " << k;
+    EXPECT_TRUE(PixelIs(picture, 4, 0, Black));
+    EXPECT_TRUE(PixelIs(picture, 0, 2, Black));
+}
+
 TEST_F(ImageWindowTest, ZoomedImageScrollsAndDrawsOnlyWhatIsVisible)
 {
     Make(300, 200, [](int x, int y) { return 100 * x + y; });
@@ -663,10 +707,19 @@ TEST_F(ImageWindowTest, PopupMenuCommands)
         action->trigger();
     };
     const QList<QAction *> items = window->PopupMenu()->actions();
+    const char *const captions[] = {"Set capture &coordinates",
+                                    "&Trim to selected",
+                                    "Show cross-section for selected",
+                                    "Show horizontal cross-section ",
+                                    "Show vertical cross-section",
+                                    "Hide cross-sections",
+                                    "Show focus data",
+                                    "Show &stats for selected"};
     ASSERT_EQ(items.size(), 8);
-    EXPECT_EQ(items[0]->text().toStdString(), "Set capture &coordinates");
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(items[i]->text().toStdString(), captions[i]) << "item " << i;
     EXPECT_EQ(items[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
-    EXPECT_EQ(items[7]->text().toStdString(), "Show &stats for selected");
+    EXPECT_EQ(items[7]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
 
     trigger("CrossSectionSelected");
     ASSERT_EQ(host.shownModes.size(), 1u);
