@@ -18,6 +18,7 @@
 #include "gui_test_support.h"
 #include "image_window.h"
 #include "opengl_panel.h"
+#include "selection.h"
 #include "settings.h"
 #include "test_files.h"
 
@@ -26,6 +27,12 @@ using korvi::test::ModalScript;
 using korvi::test::PixelIs;
 using korvi::test::ShowAndWait;
 using korvi::test::WaitUntil;
+
+// Readable selections in failure messages.
+void PrintTo(const ImageSelection &s, std::ostream *os)
+{
+    *os << "(" << s.x0 << ", " << s.y0 << ") - (" << s.x1 << ", " << s.y1 << ")";
+}
 
 namespace
 {
@@ -79,6 +86,11 @@ void Drag(QWidget *w, QPoint from, QPoint to)
     SendMouse(w, QEvent::MouseButtonPress, Qt::LeftButton, from);
     MoveTo(w, to, Qt::LeftButton);
     SendMouse(w, QEvent::MouseButtonRelease, Qt::LeftButton, to);
+}
+
+ImageSelection SelectionOf(const ImageData &image)
+{
+    return {image.SelX0, image.SelY0, image.SelX1, image.SelY1};
 }
 
 class ImageWindowTest : public ::testing::Test
@@ -435,17 +447,11 @@ TEST_F(ImageWindowTest, DragSelectsImagePixelsOrderedAndClamped)
     Drag(Panel(), QPoint(30, 4), QPoint(6, 15));
     const ImageData &image = window->ConstImage();
     EXPECT_TRUE(image.SelectionShown);
-    EXPECT_EQ(image.SelX0, 3);
-    EXPECT_EQ(image.SelX1, 15);
-    EXPECT_EQ(image.SelY0, 2);
-    EXPECT_EQ(image.SelY1, 7);
+    EXPECT_EQ(SelectionOf(image), (ImageSelection{3, 2, 15, 7}));
 
     // Dragged beyond the canvas: clamped to the image.
     Drag(Panel(), QPoint(2, 2), QPoint(300, 200));
-    EXPECT_EQ(image.SelX0, 1);
-    EXPECT_EQ(image.SelX1, 19);
-    EXPECT_EQ(image.SelY0, 0);
-    EXPECT_EQ(image.SelY1, 8);
+    EXPECT_EQ(SelectionOf(image), (ImageSelection{1, 0, 19, 8}));
 
     // A click, or a drag along one row, removes the selection.
     Drag(Panel(), QPoint(10, 10), QPoint(11, 11));
@@ -469,10 +475,7 @@ TEST_F(ImageWindowTest, DoubleClickDrawsALineOrderedByX)
     const ImageData &image = window->ConstImage();
     // Press (15, 1), release (2, 8): the end points swap so x rises, y follows its point.
     EXPECT_TRUE(image.SelectionShown);
-    EXPECT_EQ(image.SelX0, 2);
-    EXPECT_EQ(image.SelY0, 8);
-    EXPECT_EQ(image.SelX1, 15);
-    EXPECT_EQ(image.SelY1, 1);
+    EXPECT_EQ(SelectionOf(image), (ImageSelection{2, 8, 15, 1}));
     EXPECT_FALSE(image.SelectionIsLine); // cleared on release
     EXPECT_TRUE(window->LineSelectionShown());
     ASSERT_EQ(host.crossSections.size(), 1u);
