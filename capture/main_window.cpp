@@ -288,6 +288,9 @@ void TMainF::BuildMenus()
     FileMenu = bar->addMenu(QStringLiteral("&File"));
     FileMenu->setObjectName(QStringLiteral("File1"));
     connect(FileMenu, &QMenu::aboutToShow, this, [this] { File1Click(); });
+    // "Save" is a tool-bar button too, so its state must also follow the windows opening and
+    // closing, not only the opening of this menu.
+    connect(MdiArea, &QMdiArea::subWindowActivated, this, [this] { File1Click(); });
     FileMenu->addAction(Open);
     FileMenu->addAction(Save);
     FileMenu->addAction(SaveAs);

@@ -472,16 +472,26 @@ TEST_F(MainWindowTest, SaveFromAWorkerThreadRunsOnTheGuiThread)
     EXPECT_EQ(back.FrameRow(0, 3)[3], 9);
 }
 
-TEST_F(MainWindowTest, FileMenuEnablesSavingOnlyWithAnImage)
+TEST_F(MainWindowTest, SavingIsEnabledOnlyWithAnImage)
 {
     Start();
-    main->File1Click();
+    emit main->FileMenu->aboutToShow(); // the File menu opens with no image
     EXPECT_FALSE(main->Save->isEnabled());
     EXPECT_FALSE(main->SaveAs->isEnabled());
-    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
-    main->File1Click();
+    // The save button of the tool bar is the same action: it follows the windows without the
+    // File menu being opened again.
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(2)), 2);
+    Settle();
     EXPECT_TRUE(main->Save->isEnabled());
     EXPECT_TRUE(main->SaveAs->isEnabled());
+    main->CloseImage->trigger();
+    Settle();
+    EXPECT_TRUE(main->Save->isEnabled());
+    main->CloseImage->trigger();
+    Settle();
+    ASSERT_TRUE(main->ImageWindows().empty());
+    EXPECT_FALSE(main->Save->isEnabled());
+    EXPECT_FALSE(main->SaveAs->isEnabled());
 }
 
 // ---------------------------------------------------------------------------------------------
