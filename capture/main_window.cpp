@@ -58,6 +58,35 @@ std::string WithTrailingSlash(std::string directory)
 // The sizes of the "Maximum files open" items.
 constexpr int MaximumFilesChoices[] = {1, 2, 3, 4, 5, 10, 20, 50};
 
+// Menu items that open the batch window on one of its pages.
+struct BatchCommand {
+    const char *name;
+    const char *caption;
+    const char *page;
+};
+constexpr BatchCommand BatchCommands[] = {
+    {"SumImages1", "Sum images...", "Sum"},
+    {"SubtractImages1", "Subtract two images...", "Subtract"},
+    {"ProcessMultipleImages1", "Process multiple images...", "Filters/misc."},
+    {"CreateDarkFlatFrame1", "Create dark/flat frame...", "Photometric frames"},
+    {"PhotometricCorrections1", "Photometric corrections...", "Photometric frames"},
+    {"RescaleImages1", "Rescale images...", "Scale size"},
+};
+
+// Turns the window's page control (the first QTabWidget in it) to the page titled `title`
+// (mnemonic '&' ignored); a window without one, or without such a page, is left as it is.
+void SelectPage(QWidget *window, const QString &title)
+{
+    auto *pages = window ? window->findChild<QTabWidget *>() : nullptr;
+    if (!pages)
+        return;
+    for (int i = 0; i < pages->count(); ++i)
+        if (QString(pages->tabText(i)).remove(QLatin1Char('&')) == title) {
+            pages->setCurrentIndex(i);
+            return;
+        }
+}
+
 } // namespace
 
 TMainF::TMainF(const std::string &programDirectory, const QStringList &arguments, QWidget *parent)
@@ -411,6 +440,16 @@ void TMainF::BuildMenus()
     AddShowItem(ToolsMenu, QStringLiteral("Stack and trim... "), "TStackMultipleF");
     AddShowItem(ToolsMenu, QStringLiteral("Create problem pixel/colum map..."), "TProblemPixelMapF");
     AddShowItem(ToolsMenu, QStringLiteral("Save sub-frame as a table..."), "TSubFrameF");
+    ToolsMenu->addSeparator();
+    // The batch window's commands open it on the page of their kind of work.
+    for (const BatchCommand &command : BatchCommands) {
+        QAction *action = AddShowItem(ToolsMenu, QString::fromLatin1(command.caption), "TMultiProcessF");
+        action->setObjectName(QString::fromLatin1(command.name));
+        const QString page = QString::fromLatin1(command.page);
+        connect(action, &QAction::triggered, this, korvi::gui::Guarded([this, page](bool) {
+                    SelectPage(ProgramWindow("TMultiProcessF"), page);
+                }));
+    }
     ToolsMenu->addSeparator();
     QAction *ccd = AddShowItem(ToolsMenu, QStringLiteral("Select &CCD..."), "TCCDSetF");
     ccd->setObjectName(QStringLiteral("SelectCCD1"));

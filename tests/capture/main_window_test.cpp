@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -1083,6 +1084,38 @@ TEST_F(MainWindowTest, PaletteBarShowsEachRowsLevelInsideTheFrame)
     const QImage frame(QString::fromStdString(folder.File(FrameBitmapFile)));
     EXPECT_EQ(bar.pixel(0, h / 2), frame.pixel(0, h / 2));
     EXPECT_EQ(bar.pixel(bar.width() - 1, 10), frame.pixel(bar.width() - 1, 10));
+}
+
+TEST_F(MainWindowTest, BatchCommandsOpenTheBatchWindowOnTheirPage)
+{
+    Start();
+    QAction *sum = main->findChild<QAction *>("SumImages1");
+    ASSERT_NE(sum, nullptr);
+    EXPECT_FALSE(sum->isEnabled()); // no batch window yet
+    // A batch window with the pages the commands name.
+    QWidget batch(nullptr, Qt::Window);
+    auto *pages = new QTabWidget(&batch);
+    for (const char *title :
+         {"&Sum", "Subtract", "Filters/misc.", "Photometric frames", "Scale size", "Stack"})
+        pages->addTab(new QWidget, QString::fromLatin1(title));
+    pages->setCurrentIndex(5);
+    main->RegisterWindow("TMultiProcessF", &batch);
+    const struct {
+        const char *item;
+        int page;
+    } cases[] = {{"SumImages1", 0},           {"SubtractImages1", 1},         {"ProcessMultipleImages1", 2},
+                 {"CreateDarkFlatFrame1", 3}, {"PhotometricCorrections1", 3}, {"RescaleImages1", 4}};
+    for (const auto &c : cases) {
+        pages->setCurrentIndex(5);
+        batch.hide();
+        QAction *item = main->findChild<QAction *>(c.item);
+        ASSERT_NE(item, nullptr) << c.item;
+        EXPECT_TRUE(item->isEnabled()) << c.item;
+        item->trigger();
+        EXPECT_TRUE(batch.isVisible()) << c.item;
+        EXPECT_EQ(pages->currentIndex(), c.page) << c.item;
+    }
+    batch.hide();
 }
 
 // ---------------------------------------------------------------------------------------------
