@@ -58,6 +58,17 @@ std::string WithTrailingSlash(std::string directory)
 // The sizes of the "Maximum files open" items.
 constexpr int MaximumFilesChoices[] = {1, 2, 3, 4, 5, 10, 20, 50};
 
+// Makes the items checkable, one of them at a time (a tick moves from item to item).
+QActionGroup *ExclusiveGroup(QObject *owner, std::initializer_list<QAction *> items)
+{
+    auto *group = new QActionGroup(owner);
+    for (QAction *item : items) {
+        item->setCheckable(true);
+        group->addAction(item);
+    }
+    return group;
+}
+
 // Menu items that open the batch window on one of its pages.
 struct BatchCommand {
     const char *name;
@@ -362,13 +373,9 @@ void TMainF::BuildMenus()
     connect(MainAcquisitionControls, &QAction::triggered, this,
             korvi::gui::Guarded([this](bool) { MainAcquisitionControlsClick(); }));
     ViewMenu->addSeparator();
-    scaleGroup_ = new QActionGroup(this);
     LinearScale1 = item(ViewMenu, "Lineardisplayscale1", QStringLiteral("Linear display scale"));
     LogScale1 = item(ViewMenu, "Logarithmicdisplayscale1", QStringLiteral("Logarithmic display scale"));
-    for (QAction *a : {LinearScale1, LogScale1}) {
-        a->setCheckable(true);
-        scaleGroup_->addAction(a);
-    }
+    scaleGroup_ = ExclusiveGroup(this, {LinearScale1, LogScale1});
     LinearScale1->setChecked(true);
     connect(LinearScale1, &QAction::triggered, this,
             korvi::gui::Guarded([this](bool) { SetDisplayScale(false); }));
@@ -387,17 +394,16 @@ void TMainF::BuildMenus()
     ViewMenu->addSeparator();
     QMenu *xsection = ViewMenu->addMenu(QStringLiteral("Image cross-section"));
     xsection->setObjectName(QStringLiteral("ImageCrossSection1"));
-    xSectionGroup_ = new QActionGroup(this);
     XSectionHorizontal = item(xsection, "XSectionHorizontal", QStringLiteral("Horizontal slice"));
     XSectionVertical = item(xsection, "XSectionVertical", QStringLiteral("Vertical slice"));
     XSectionCustom = item(xsection, "XSectionCustom", QStringLiteral("Custom"));
     XSectionHide = item(xsection, "XSectionHide", QStringLiteral("Hide"));
+    xSectionGroup_ =
+        ExclusiveGroup(this, {XSectionHorizontal, XSectionVertical, XSectionCustom, XSectionHide});
     const CrossSectionMode modes[] = {CrossSectionMode::Horizontal, CrossSectionMode::Vertical,
                                       CrossSectionMode::Custom, CrossSectionMode::None};
     QAction *xsItems[] = {XSectionHorizontal, XSectionVertical, XSectionCustom, XSectionHide};
     for (int i = 0; i < 4; ++i) {
-        xsItems[i]->setCheckable(true);
-        xSectionGroup_->addAction(xsItems[i]);
         const CrossSectionMode mode = modes[i];
         connect(xsItems[i], &QAction::triggered, this,
                 korvi::gui::Guarded([this, mode](bool) { XSectionClick(mode); }));
@@ -459,15 +465,11 @@ void TMainF::BuildMenus()
 
     WindowMenu = bar->addMenu(QStringLiteral("&Window"));
     WindowMenu->setObjectName(QStringLiteral("Window1"));
-    arrangementGroup_ = new QActionGroup(this);
     Tile1 = item(WindowMenu, "Tile1", QStringLiteral("&Tile"));
     Cascade1 = item(WindowMenu, "Cascade1", QStringLiteral("&Cascade"));
     Stack1 = item(WindowMenu, "Stack1", QStringLiteral("&Stack"));
     Maximize1 = item(WindowMenu, "Maximize1", QStringLiteral("&Maximize"));
-    for (QAction *a : {Tile1, Cascade1, Stack1, Maximize1}) {
-        a->setCheckable(true);
-        arrangementGroup_->addAction(a);
-    }
+    arrangementGroup_ = ExclusiveGroup(this, {Tile1, Cascade1, Stack1, Maximize1});
     connect(Tile1, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { TileClick(); }));
     connect(Cascade1, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { CascadeClick(); }));
     connect(Stack1, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { StackClick(); }));

@@ -153,6 +153,21 @@ TEST_F(MainWindowTest, StartsWithoutImageFromTheShippedSettings)
     EXPECT_EQ(script.unexpected, 0);
 }
 
+TEST_F(MainWindowTest, ActivatingTheMainWindowAsksTheImageWindowsToRepaint)
+{
+    Start();
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    QApplication::setActiveWindow(&other);
+    main->RepaintRequest = false;
+    QApplication::setActiveWindow(main.get());
+    EXPECT_TRUE(main->RepaintRequest);
+    // The image windows' paint handler takes the request once.
+    EXPECT_TRUE(main->TakeRepaintRequest());
+    EXPECT_FALSE(main->TakeRepaintRequest());
+}
+
 TEST(LogScaleTable, HoldsDecimalLogarithmsWithZeroAtZero)
 {
     std::vector<float> table(65536, -1.0f);
