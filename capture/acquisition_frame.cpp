@@ -3,6 +3,7 @@
 #include "image_file.h"
 #include "settings.h"
 
+#include <algorithm>
 #include <cmath>
 
 AcquisitionSettings TakeAcquisitionSettings(const Settings &s, char decimalSeparator)
@@ -90,6 +91,14 @@ std::string ComputeRunGeometry(const AcquisitionSettings &s, AcquisitionHeader &
     header.YBinning = s.YBIN;
     header.XBinning = s.XBIN;
     return {};
+}
+
+int WholeSeconds(float seconds)
+{
+    constexpr float Longest = 1.0e9f; // about 31 years, well inside int
+    if (!(seconds > 0.0f))
+        return 0;
+    return static_cast<int>(std::trunc(std::min(seconds, Longest)));
 }
 
 std::string FrameFileName(const std::string &prefix, const std::string &processedPostfix, bool saveProcessed,

@@ -45,6 +45,11 @@ inline bool LowersAmplifier(const AcquisitionSettings &settings)
     return settings.AmpTurnoff && settings.IntTime > 5.0f;
 }
 
+// The whole seconds a wait of the given length lasts: the length truncated, 0 for a negative or
+// non-numeric length, and at most 10^9 s, so a mistyped length cannot overflow the conversion
+// to int.
+int WholeSeconds(float seconds);
+
 // "<prefix>[<postfix>]_<number><extension>": the postfix only when processed frames are saved;
 // extension by format 0 ".kvr", 1 ".fit", 2 ".bmp", 3 ".png", none for any other.
 std::string FrameFileName(const std::string &prefix, const std::string &processedPostfix, bool saveProcessed,

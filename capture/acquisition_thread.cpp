@@ -19,6 +19,7 @@
 #include <QStatusBar>
 
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 
 namespace
@@ -139,7 +140,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
 
     // Integration.
     ShowStatus(QStringLiteral("Integration period."));
-    TimedWait(static_cast<int>(std::trunc(std::max(0.0f, s.IntTime))));
+    TimedWait(WholeSeconds(s.IntTime));
     if (s.EnableShutter)
         _Shutter(0, callback);
 
@@ -157,8 +158,11 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     // Header texts.
     OnGuiThread([this] { frame_.Palette.Assign(CurrentSettings().DefaultPalettes[0]); });
     frame_.Gain = s.IntScale;
-    frame_.Date = GmtDateTimeText(false);
-    frame_.Time = GmtDateTimeText(true);
+    // Date and time from one reading of the clock, so a frame taken at midnight never gets the old
+    // day's date with the new day's time.
+    const std::time_t now = std::time(nullptr);
+    frame_.Date = GmtDateTimeText(false, now);
+    frame_.Time = GmtDateTimeText(true, now);
     frame_.IntegrationTime = FormatFloat("0.000e+00", s.IntTime, s.DecimalSeparator);
     frame_.Description = s.Desc;
     frame_.Filters = s.Filters;
@@ -257,7 +261,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
 
     // Frame delay.
     ShowStatus(QStringLiteral("Waitiing out delay."));
-    TimedWait(static_cast<int>(std::trunc(std::max(0.0f, s.Delay))));
+    TimedWait(WholeSeconds(s.Delay));
     ShowStatus(QStringLiteral("CCD read in ") + Q(FormatFloat("###0.00", elapsed, s.DecimalSeparator)) +
                QStringLiteral(" s."));
     return true;
@@ -331,7 +335,8 @@ void MainCCDThread::FinishRun()
     main_->Stop->setEnabled(false);
     main_->Acquire->setEnabled(true);
     main_->AcquireCont->setEnabled(true);
-    if (settings.IncrExt && !settings.FocusMode)
+    // The counter holds a frame number only once the run has started.
+    if (started_ && settings.IncrExt && !settings.FocusMode)
         settings.InitExt[0] = counter_.load(); // the next free number
     if (settings.IncrExt && main_->InitExt)
         main_->InitExt->setValue(settings.InitExt[0]);

@@ -184,5 +184,8 @@ void TMainF::StopAcquisitionThread()
     Acquiring = false;
     if (DelayTimer)
         DelayTimer->stop();
-    AcquisitionThread->ShutdownAndWait();
+    // Every wait of a shutting-down thread returns at once and its calls onto this thread are
+    // served meanwhile, so it ends; giving up early would leave a running thread to the
+    // destructor, whose plain wait() could then block the very call the thread is waiting on.
+    AcquisitionThread->ShutdownAndWait(-1);
 }

@@ -71,7 +71,8 @@ public:
 
     // Shut-down from the GUI thread: asks the thread to stop, resumes any wait, and runs the
     // GUI event loop until the thread has ended, so the calls it makes onto the GUI thread are
-    // still served meanwhile. False when it did not end within the given real milliseconds.
+    // still served meanwhile. False when it did not end within the given real milliseconds (a
+    // negative timeout waits as long as it takes).
     bool ShutdownAndWait(int timeoutMs = 30000);
 
     // Text of the exception that ended Body(), empty when none did.

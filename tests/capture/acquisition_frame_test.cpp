@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace
 {
 
@@ -108,6 +110,16 @@ TEST(FrameFileName, FollowsPrefixPostfixNumberAndFormat)
     };
     for (const NameCase &c : cases)
         EXPECT_EQ(FrameFileName(c.prefix, c.postfix, c.processed, c.number, c.format), c.expected);
+}
+
+TEST(WholeSeconds, TruncatesAndStaysWithinInt)
+{
+    EXPECT_EQ(WholeSeconds(30.7f), 30);
+    EXPECT_EQ(WholeSeconds(0.2f), 0);
+    EXPECT_EQ(WholeSeconds(-3.0f), 0);
+    EXPECT_EQ(WholeSeconds(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(WholeSeconds(1.0e12f), 1000000000);
+    EXPECT_EQ(WholeSeconds(std::numeric_limits<float>::infinity()), 1000000000);
 }
 
 TEST(LowersAmplifier, OnlyAboveFiveSecondsAndWhenSet)
