@@ -212,7 +212,7 @@ enum class RawHeader { Missing, Read, Damaged };
 // data either way. Missing when the file ends at offset, Damaged when no END card is found within
 // a sane length.
 RawHeader ReadRawHeader(const std::string &path, std::uint64_t offset,
-                        std::map<std::string, std::string> &cards)
+                        std::multimap<std::string, std::string> &cards)
 {
     gzFile file = gzopen(path.c_str(), "rb");
     if (!file)
@@ -259,7 +259,7 @@ RawHeader ReadRawHeader(const std::string &path, std::uint64_t offset,
 std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
 {
     const std::string noImage = "the FITS file holds no image.";
-    std::map<std::string, std::string> cards;
+    std::multimap<std::string, std::string> cards;
     switch (ReadRawHeader(path, offset, cards)) {
     case RawHeader::Missing:
         return noImage;
@@ -268,13 +268,14 @@ std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
     case RawHeader::Read:
         break;
     }
-    const auto text = [&](const char *key) {
+    // A keyword given twice counts as missing: which copy CFITSIO takes is not ours to guess.
+    const auto text = [&](const std::string &key) {
         const auto found = cards.find(key);
-        return found == cards.end() ? std::string() : found->second;
+        return found == cards.end() || cards.count(key) != 1 ? std::string() : found->second;
     };
     const auto integer = [&](const std::string &key, std::int32_t &value) {
         const auto found = cards.find(key);
-        return found != cards.end() && ParseIntText(found->second, value);
+        return found != cards.end() && cards.count(key) == 1 && ParseIntText(found->second, value);
     };
     const std::string kind = text("XTENSION");
     if (kind == "IMAGE")
@@ -294,7 +295,7 @@ std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
     for (int n = 1; n <= axes; ++n) {
         if (!integer("ZNAXIS" + std::to_string(n), number) || number < 1)
             return damaged;
-        if (cards.count("ZTILE" + std::to_string(n)) &&
+        if (cards.count("ZTILE" + std::to_string(n)) != 0 &&
             (!integer("ZTILE" + std::to_string(n), number) || number < 1))
             return damaged;
     }
@@ -306,9 +307,9 @@ std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
         method != "PLIO_1" && method != "HCOMPRESS_1" && method != "NOCOMPRESS")
         return damaged;
     for (int n = 1; cards.count("ZNAME" + std::to_string(n)); ++n) {
-        const std::string name = text(("ZNAME" + std::to_string(n)).c_str());
+        const std::string name = text("ZNAME" + std::to_string(n));
         double value = 0.0;
-        if (!ParseFloatText(text(("ZVAL" + std::to_string(n)).c_str()), value))
+        if (!ParseFloatText(text("ZVAL" + std::to_string(n)), value))
             return damaged;
         if ((name == "BLOCKSIZE" && value < 1) ||
             (name == "BYTEPIX" && value != 1 && value != 2 && value != 4 && value != 8) ||

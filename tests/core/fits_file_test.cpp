@@ -416,6 +416,14 @@ TEST(FitsFile, CompressedImageWithZeroTileSizeIsRefused)
     EXPECT_FALSE(LoadImageFile(path, image));
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_NE(ui.Messages()[0].text.find("compressed image in the FITS file is damaged"), std::string::npos);
+
+    // A second ZNAXIS1 card of 0 (and no tile size, so the row length is the tile size).
+    bytes.replace(card, 30, "ZNAXIS1 =                    0");
+    WriteFileBytes(path, bytes);
+    ui.Clear();
+    EXPECT_FALSE(LoadImageFile(path, image));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("compressed image in the FITS file is damaged"), std::string::npos);
 }
 
 TEST(FitsFile, TableInTheFirstExtensionIsNoImage)
