@@ -634,6 +634,8 @@ TEST_F(MainWindowTest, ConfirmingClosesEveryImageWindowThenWritesTheFinalRectang
     ASSERT_EQ(main->LoadImageFiles(MakeImages(2)), 2);
     Settle();
     main->resize(917, 655);
+    // The window system confirms the new size with an event of its own.
+    ASSERT_TRUE(WaitFor([&] { return main->size() == QSize(917, 655); }));
     Settle();
     int windowsWhenWritten = -1;
     QObject::connect(main.get(), &TMainF::SettingsWritten,
@@ -654,8 +656,12 @@ TEST_F(MainWindowTest, ConfirmingClosesEveryImageWindowThenWritesTheFinalRectang
     // A second close asks nothing and writes nothing; resizing no longer stores the rectangle.
     fs::remove(folder.File(DefaultSettingsFile));
     EXPECT_TRUE(main->close());
-    main->resize(700, 500);
+    // Shown again so the resize reaches the window as an event.
+    main->show();
+    main->resize(1000, 720);
+    ASSERT_TRUE(WaitFor([&] { return main->size() == QSize(1000, 720); }));
     EXPECT_EQ(CurrentSettings().WindowWidth, 917);
+    main->hide();
     EXPECT_FALSE(fs::exists(folder.File(DefaultSettingsFile)));
     EXPECT_EQ(script.boxTexts.size(), 1u);
 }
