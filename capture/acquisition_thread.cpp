@@ -233,8 +233,12 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
         if (saveAllowed)
             SaveFrame(s.SaveFormat);
     } else if (FileExists(s.ThermalFrameFile) && FileExists(s.FlatFrameFile)) {
-        ApplyPhotometricCorrection(
+        const PhotometricResult corrected = ApplyPhotometricCorrection(
             {&frame_, s.ThermalFrameFile, s.ThermalFrameApply, s.FlatFrameFile, s.FlatFrameApply});
+        // The correction resets the levels for the new pixel values; automatic levels are worked
+        // out again from the corrected frame, as they were from the raw one.
+        if (s.ICAutoSet && (corrected.DarkApplied || corrected.FlatApplied))
+            ComputeDisplayLevels(frame_);
         frame_.Modified = false; // a camera frame, not an edit of the user's
         if (saveAllowed)
             SaveFrame(s.SaveFormat);

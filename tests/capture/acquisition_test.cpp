@@ -580,6 +580,7 @@ TEST_F(AcquisitionTest, FlatCorrectionIsAppliedAndFlaggedDuringTheRun)
     main->ThermalFrameApplyImg->setChecked(false);
     main->FlatFrameApply->setChecked(true);
     main->FlatFrameApplyImg->setChecked(true);
+    main->ICAutoSet->setChecked(true);
     main->NImage->setValue(2);
     main->Acquire->trigger();
     ASSERT_TRUE(WaitForEnd());
@@ -592,6 +593,9 @@ TEST_F(AcquisitionTest, FlatCorrectionIsAppliedAndFlaggedDuringTheRun)
     EXPECT_TRUE(shown.FlatApplied);
     EXPECT_FALSE(shown.DarkApplied);
     EXPECT_EQ(shown.OffsetLevel, 0.0f);
+    // Automatic levels come from the corrected pixels (halved: 500 to 1523).
+    EXPECT_GE(shown.DisplayOffset, 500.0f);
+    EXPECT_LT(shown.DisplayOffset, 1523.0f);
     EXPECT_TRUE(boxes.seen.empty());
 }
 
