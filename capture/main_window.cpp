@@ -410,9 +410,7 @@ void TMainF::BuildMenus()
     }
     XSectionHide->setChecked(true);
     ViewMenu->addSeparator();
-    QAction *info = item(ViewMenu, "Imageinformation1", QStringLiteral("Image information"));
-    connect(info, &QAction::triggered, HeaderInfoFormShow, &QAction::trigger);
-    showItems_.push_back({info, "THInfo"});
+    ViewMenu->addAction(HeaderInfoFormShow); // "Image information", Ctrl+H
     ViewMenu->addAction(StatsFormShow);
     ViewMenu->addSeparator();
     ViewMenu->addAction(ZoomIn);

@@ -14,6 +14,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 TCCDSetF *CCDSetF = nullptr;
 
 TCCDSetF::TCCDSetF(QWidget *parent) : QWidget(parent, Qt::Window | Qt::Dialog)

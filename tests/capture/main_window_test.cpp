@@ -20,6 +20,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
@@ -722,6 +723,28 @@ TEST_F(MainWindowTest, CtrlZUndoesTheLastOperationInsteadOfZooming)
     EXPECT_EQ(window->ConstImage().FrameRow(0, 31)[63], Ramp(63, 31));
     EXPECT_DOUBLE_EQ(window->Zoom(), zoom);
     EXPECT_EQ(main->Undo1->text(), "&Undo filter");
+}
+
+TEST_F(MainWindowTest, CtrlHShowsTheImageInformationOnlyWithAnImage)
+{
+    Start();
+    QAction *item = nullptr;
+    for (QAction *a : main->ViewMenu->actions())
+        if (a->text() == "Image information")
+            item = a;
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H)); // shown beside the item
+    QWidget info(nullptr, Qt::Window);
+    main->RegisterWindow("THInfo", &info);
+    MakeActive();
+    QTest::keyClick(main.get(), Qt::Key_H, Qt::ControlModifier);
+    EXPECT_FALSE(info.isVisible());
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    MakeActive();
+    QTest::keyClick(main.get(), Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(info.isVisible());
+    info.hide();
 }
 
 TEST_F(MainWindowTest, CtrlAShowsAndHidesTheAcquisitionControlsInsteadOfRepainting)
