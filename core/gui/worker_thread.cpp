@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 
+#include <algorithm>
 #include <chrono>
 
 namespace korvi::gui
@@ -54,8 +55,10 @@ bool ResumeGate::Wait(Ticket ticket, double deadline)
     std::unique_lock lock(mutex_);
     if (!open_ || ticket != current_)
         return false;
-    // The deadline is in process time; the condition variable waits in real time.
-    const double remaining = deadline - korvi::ScaledNow();
+    // The deadline is in process time; the condition variable waits in real time. A real wait of
+    // more than about three years is cut there: a longer one would overflow the clock's count.
+    constexpr double LongestRealWait = 1.0e8;
+    const double remaining = std::min(deadline - korvi::ScaledNow(), LongestRealWait / korvi::TimeScale());
     const auto realDeadline = std::chrono::steady_clock::now() + korvi::ScaledDuration(remaining);
     resumed_.wait_until(lock, realDeadline, [this] { return count_ > 0; });
     const bool resumed = count_ > 0;

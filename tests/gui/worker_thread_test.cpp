@@ -108,6 +108,22 @@ TEST(ResumeGate, AnotherThreadEndsTheWaitEarly)
     EXPECT_LT(ms, 5000.0);
 }
 
+TEST(ResumeGate, AFarDeadlineStillWaitsForTheResume)
+{
+    // A deadline beyond what the clock can count must not wrap round into one already past.
+    ResumeGate gate;
+    const auto ticket = gate.Open();
+    std::thread resumer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        gate.Resume(ticket);
+    });
+    bool resumed = false;
+    const double ms = ElapsedMs([&] { resumed = gate.Wait(ticket, Now() + 1.0e300); });
+    resumer.join();
+    EXPECT_TRUE(resumed);
+    EXPECT_GE(ms, 40.0);
+}
+
 // ---- the thread base
 
 class ScriptedThread : public WorkerThread
