@@ -439,12 +439,22 @@ std::string ReadStringKey(fitsfile *file, const char *name, const char *fallback
     return text;
 }
 
+// An integer keyword; fallback when it is missing or not a number. The value text is converted
+// here: CFITSIO's own conversion overruns a buffer on some malformed values.
 long ReadLongKey(fitsfile *file, const char *name, long fallback)
 {
     int status = 0;
-    long value = 0;
-    fits_read_key(file, TLONG, name, &value, nullptr, &status);
-    return status == 0 ? value : fallback;
+    char text[FLEN_VALUE] = "";
+    if (fits_read_keyword(file, name, text, nullptr, &status))
+        return fallback;
+    const std::string_view value = TrimText(text);
+    std::int32_t integer = 0;
+    if (ParseIntText(value, integer))
+        return integer;
+    double real = 0.0;
+    if (ParseFloatText(value, real) && std::isfinite(real) && std::abs(real) < 2147483648.0)
+        return static_cast<long>(std::trunc(real));
+    return fallback;
 }
 
 } // namespace

@@ -523,6 +523,29 @@ TEST(FitsFile, GzipFileWithAnImpossibleSizeIsRefused)
     EXPECT_NE(ui.Messages()[0].text.find("compressed FITS file is damaged"), std::string::npos);
 }
 
+TEST(FitsFile, MalformedNumberKeywordsFallBackToDefaults)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData image;
+    FillImage(image, 4, 3, 1, [](int x, int, int) { return std::uint16_t(10 + x); });
+    SetFrameHeader(image);
+    ASSERT_TRUE(WriteFitsImage(dir.file("m.fits"), image));
+    std::string bytes = ReadFileBytes(dir.file("m.fits"));
+    // A value that overruns CFITSIO's own number conversion, and one that is not a number.
+    const std::size_t low = bytes.find("LOWPIX  =");
+    bytes.replace(low + 10, 70, std::string(60, '=') + "         0");
+    const std::size_t bin = bytes.find("XBIN    =");
+    bytes.replace(bin + 10, 20, "               'two'");
+    WriteFileBytes(dir.file("m.fits"), bytes);
+    ImageData back;
+    ASSERT_TRUE(LoadImageFile(dir.file("m.fits"), back));
+    EXPECT_EQ(back.Dimmest, 10);
+    EXPECT_EQ(back.XBin, 1);
+    EXPECT_EQ(back.YBin, 1);
+    EXPECT_EQ(back.XLo, 100);
+}
+
 // Files that are FITS but hold nothing the program can show.
 TEST(FitsFile, FilesWithoutAUsableImageAreRefused)
 {
