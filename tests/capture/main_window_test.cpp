@@ -32,6 +32,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -477,13 +478,26 @@ TEST_F(MainWindowTest, SaveFromAWorkerThreadRunsOnTheGuiThread)
     ImageData image;
     image.Allocate(4, 4, 1);
     std::fill_n(image.FramePixels(0), 16, std::uint16_t(9));
+    // The writer asks for the busy cursor on the thread it runs on: record which that is.
+    struct RecordingHooks : korvi::gui::QtUiHooks {
+        std::atomic<QThread *> busyThread{nullptr};
+        void SetBusy(bool busy) override
+        {
+            busyThread = QThread::currentThread();
+            QtUiHooks::SetBusy(busy);
+        }
+    } hooks;
+    UiHooks *before = InstallUiHooks(&hooks);
     bool saved = false;
     QThread *worker =
         QThread::create([&] { saved = main->SaveImageInFormat(folder.File("w.png"), image, FormatPng); });
     worker->start();
-    ASSERT_TRUE(WaitFor([&] { return worker->isFinished(); }));
+    const bool finished = WaitFor([&] { return worker->isFinished(); });
+    InstallUiHooks(before);
+    ASSERT_TRUE(finished);
     delete worker;
     EXPECT_TRUE(saved);
+    EXPECT_EQ(hooks.busyThread.load(), QApplication::instance()->thread());
     ImageData back;
     ASSERT_TRUE(LoadImageFile(folder.File("w.png"), back));
     EXPECT_EQ(back.FrameRow(0, 3)[3], 9);
