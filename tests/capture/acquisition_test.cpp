@@ -511,17 +511,24 @@ TEST_F(AcquisitionTest, ContinuousRunSavesNothingUntilAcquireMakesItCounted)
     for (const Command &c : Commands())
         EXPECT_NE(c.opcode, 34);
 
+    // The next frame integrates for 200 s (2 s of real time): a continuous run takes the settings
+    // as they stand at each frame.
+    CurrentSettings().IntTime[0] = 200.0f;
+    ASSERT_TRUE(WaitFor([this] { return main->DelaySeconds == 200 && main->DelayTimer->isActive(); }, 10000));
+    const int before = main->AcquisitionThread->FramesRead();
+
     // Acquire while the continuous run goes on (its action is disabled meanwhile, so as a script
     // or shortcut would): it does nothing but end the continuous mode.
     main->AcquireExecute();
     EXPECT_FALSE(main->Continuous);
+    EXPECT_TRUE(main->Acquiring);
     ASSERT_TRUE(WaitForEnd());
-    const int frames = main->AcquisitionThread->FramesRead();
-    // The counter is past NImage + InitExt already: the run ends after the frame in progress,
-    // which is saved under its number only when Acquire came before it was named.
-    EXPECT_LE(SavedFiles().size(), 1u);
-    EXPECT_EQ(CurrentSettings().InitExt[0], 1 + frames);
-    EXPECT_EQ(main->InitExt->value(), 1 + frames);
+    // The counter is past NImage + InitExt already: the frame in progress, now of a counted run,
+    // is named with its number and saved, and the run ends after it.
+    EXPECT_EQ(main->AcquisitionThread->FramesRead(), before + 1);
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_" + std::to_string(1 + before) + ".fit"}));
+    EXPECT_EQ(CurrentSettings().InitExt[0], 2 + before);
+    EXPECT_EQ(main->InitExt->value(), 2 + before);
     EXPECT_TRUE(main->Acquire->isEnabled());
 }
 
