@@ -537,11 +537,22 @@ TEST_F(AcquisitionTest, AStartDuringARunDoesNothing)
     main->IntTime->setText(QStringLiteral("300"));
     main->Acquire->trigger();
     MainCCDThread *thread = main->AcquisitionThread;
-    main->AcquireCont->trigger();
+    // Called directly, as a script or shortcut would (the action is disabled during a run).
+    main->AcquireContExecute();
     EXPECT_FALSE(main->Continuous);
     EXPECT_EQ(main->AcquisitionThread, thread);
+
+    // After Stop the thread still finishes its frame, and it cannot end before this (GUI) thread
+    // serves its last call: a start meanwhile must not replace it.
+    ASSERT_TRUE(WaitFor([this] { return main->DelayTimer->isActive(); }, 5000));
     main->Stop->trigger();
+    EXPECT_FALSE(main->Acquiring);
+    main->AcquireExecute();
+    main->AcquireContExecute();
+    EXPECT_FALSE(main->Acquiring);
+    EXPECT_EQ(main->AcquisitionThread, thread);
     ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(ReadoutBlocks().size(), 1u);
 }
 
 TEST_F(AcquisitionTest, MissingFlatFileSavesOneRawFrameAndSaysWhy)
