@@ -617,6 +617,46 @@ TEST_F(AcquisitionTest, FlatCorrectionIsAppliedAndFlaggedDuringTheRun)
     EXPECT_TRUE(boxes.seen.empty());
 }
 
+TEST_F(AcquisitionTest, DarkCorrectionSubtractsTheFramesOwnOffsetLevel)
+{
+    // A fresh readout carries a bottom dark level of 0, so the dark frame's pixels weigh nothing
+    // and the step takes the frame's own offset level (the readout prefix's mean) off every pixel.
+    ImageData dark, flat;
+    dark.Allocate(Width, Height, 1);
+    dark.Rows.Fill(500);
+    dark.OffsetLevel = 0.0f; // taken as 1: no 0/0 for the pixels
+    flat.Allocate(Width, Height, 1);
+    flat.Rows.Fill(1);
+    ASSERT_TRUE(SaveImageFile(folder.File("dark.kvr"), NativeFormat, dark));
+    ASSERT_TRUE(SaveImageFile(folder.File("flat.kvr"), NativeFormat, flat));
+    main->SaveProcessed->setChecked(true);
+    main->ThermalFrameFile->setText(QString::fromStdString(folder.File("dark.kvr")));
+    main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat.kvr")));
+    main->ThermalFrameApply->setChecked(true);
+    main->ThermalFrameApplyImg->setChecked(true);
+    main->FlatFrameApply->setChecked(false);
+    main->FlatFrameApplyImg->setChecked(false);
+    main->NImage->setValue(1);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    const std::vector<int> offsets = PrefixMeans();
+    ASSERT_EQ(offsets.size(), 1u);
+    ASSERT_GT(offsets[0], 0); // the simulated prefix carries a bias
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_P_5.fit"), saved));
+    ASSERT_EQ(saved.Width, Width);
+    ASSERT_EQ(saved.Height, Height);
+    int wrong = 0;
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x)
+            wrong += saved.FrameRow(0, y)[x] != std::max(0, ReplayPixel(x, y) - offsets[0]) ? 1 : 0;
+    EXPECT_EQ(wrong, 0);
+    ASSERT_EQ(Windows().size(), 1u);
+    EXPECT_TRUE(Windows()[0]->ConstImage().DarkApplied);
+    EXPECT_FALSE(Windows()[0]->ConstImage().FlatApplied);
+    EXPECT_EQ(Windows()[0]->ConstImage().OffsetLevel, 0.0f);
+}
+
 TEST_F(AcquisitionTest, UsbFaultAnsweredWithCancelEndsTheRunWithOneBox)
 {
     sim::Faults faults;
