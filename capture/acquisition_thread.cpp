@@ -229,10 +229,12 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
                                "not saved.")
                     .arg(Q(frame_.FileName)));
         });
-    if (!s.SaveProcessed || s.FocusMode) {
-        if (saveAllowed)
-            SaveFrame(s.SaveFormat);
-    } else if (FileExists(s.ThermalFrameFile) && FileExists(s.FlatFrameFile)) {
+    // Processed saving corrects the frame from the two calibration files, and ends the run when
+    // one of them is missing (the frame is still saved, uncorrected). Focus mode never corrects.
+    const bool calibrate = s.SaveProcessed && !s.FocusMode;
+    const bool calibrationMissing =
+        calibrate && !(FileExists(s.ThermalFrameFile) && FileExists(s.FlatFrameFile));
+    if (calibrate && !calibrationMissing) {
         const PhotometricResult corrected = ApplyPhotometricCorrection(
             {&frame_, s.ThermalFrameFile, s.ThermalFrameApply, s.FlatFrameFile, s.FlatFrameApply});
         // The correction resets the levels for the new pixel values; automatic levels are worked
@@ -240,24 +242,22 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
         if (s.ICAutoSet && (corrected.DarkApplied || corrected.FlatApplied))
             ComputeDisplayLevels(frame_);
         frame_.Modified = false; // a camera frame, not an edit of the user's
-        if (saveAllowed)
-            SaveFrame(s.SaveFormat);
-    } else {
-        if (saveAllowed)
-            SaveFrame(s.SaveFormat);
-        const std::string missing = FileExists(s.ThermalFrameFile) ? s.FlatFrameFile : s.ThermalFrameFile;
+    }
+    const bool shown = saveAllowed && SaveFrame(s);
+    if (calibrationMissing) {
         const bool dark = !FileExists(s.ThermalFrameFile);
         status_ =
             QStringLiteral("The %1 frame file \"%2\" does not exist: the frame was %3not corrected and the "
                            "acquisition has ended.")
-                .arg(dark ? QStringLiteral("dark") : QStringLiteral("flat"), Q(missing),
+                .arg(dark ? QStringLiteral("dark") : QStringLiteral("flat"),
+                     Q(dark ? s.ThermalFrameFile : s.FlatFrameFile),
                      saveAllowed ? QStringLiteral("saved but ") : QString());
         OnGuiThread([this] { main_->ReportAcquisitionProblem(status_); });
         return false;
     }
 
-    // Display, focus monitor.
-    if (s.DisplayImage)
+    // Display (unless saving has shown the frame already), focus monitor.
+    if (s.DisplayImage && !shown)
         DisplayFrame(s);
     // The focus monitor measures the active image window, on the GUI thread that paints it.
     if (s.FocusMode && !ShuttingDown())
@@ -300,8 +300,20 @@ void MainCCDThread::ShowStatus(const QString &status)
     });
 }
 
-void MainCCDThread::SaveFrame(int format)
+bool MainCCDThread::SaveFrame(const AcquisitionSettings &settings)
 {
+    // The displayed-view format writes a picture of the active image window: the frame is shown
+    // first, so that the file holds this frame and not whatever was shown before it.
+    const bool view = settings.SaveFormat == FormatBmp;
+    if (view && !DisplayFrame(settings)) {
+        OnGuiThread([this] {
+            main_->ReportAcquisitionProblem(
+                QStringLiteral("The frame \"%1\" was not saved: it could not be shown for its picture.")
+                    .arg(Q(frame_.FileName)));
+        });
+        return false;
+    }
+    const int format = settings.SaveFormat;
     OnGuiThread([this, format] {
         if (!main_->SaveImageInFormat(frame_.FileName, frame_, format))
             main_->ReportAcquisitionProblem(
@@ -309,15 +321,17 @@ void MainCCDThread::SaveFrame(int format)
                                "goes on.")
                     .arg(Q(frame_.FileName)));
     });
+    return view;
 }
 
-void MainCCDThread::DisplayFrame(const AcquisitionSettings &settings)
+bool MainCCDThread::DisplayFrame(const AcquisitionSettings &settings)
 {
     // While the program shuts down the frame is still saved, but no window is opened for it.
     if (ShuttingDown())
-        return;
+        return false;
     const bool newWindow = settings.NewFrameOnCapture;
     OnGuiThread([this, newWindow] { main_->ShowAcquiredFrame(frame_, newWindow); });
+    return true;
 }
 
 void MainCCDThread::Finish()

@@ -43,8 +43,9 @@ private:
 
     // The synchronous calls onto the GUI thread.
     void ShowStatus(const QString &status);
-    void SaveFrame(int format);
-    void DisplayFrame(const AcquisitionSettings &settings);
+    // Both return whether the frame was shown in an image window.
+    bool SaveFrame(const AcquisitionSettings &settings);
+    bool DisplayFrame(const AcquisitionSettings &settings);
     void FinishRun();
 
     TMainF *main_;

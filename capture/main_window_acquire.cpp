@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMdiArea>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QStyle>
@@ -167,6 +168,8 @@ TChild *TMainF::ShowAcquiredFrame(const ImageData &frame, bool newWindow)
         window->Image().Assign(frame);
         window->show();
         window->AttachToWindowMenu();
+        // The new frame's window is the active one (the displayed-view save format pictures it).
+        MdiArea->setActiveSubWindow(window);
     } else {
         window->setWindowTitle(QString::fromStdString(ExtractFileNamePart(frame.FileName)));
         window->Image().Assign(frame);

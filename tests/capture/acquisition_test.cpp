@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -714,6 +715,34 @@ TEST_F(AcquisitionTest, AnImageWithUnsavedChangesIsNotReplaced)
     EXPECT_EQ(edited->ConstImage().Width, 8);
     EXPECT_EQ(edited->ConstImage().FrameRow(0, 0)[0], 7);
     EXPECT_TRUE(edited->ConstImage().Modified);
+}
+
+TEST_F(AcquisitionTest, ADisplayedViewSavePicturesTheFrameItIsNamedFor)
+{
+    // An edited 8 x 8 image is the active window before the run: the first frame's picture must
+    // not be taken of it, nor any frame's picture of the frame before.
+    TChild *edited = main->CreateImageWindow(8, 8);
+    edited->Image().Allocate(8, 8, 1);
+    edited->Image().Rows.Fill(7);
+    edited->Image().Modified = true;
+    edited->show();
+    QApplication::processEvents();
+    main->SaveFormat->setCurrentIndex(2);
+    main->DisplayImage_->setChecked(false); // the picture needs the frame shown all the same
+    main->NImage->setValue(2);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.bmp", "m42_6.bmp"}));
+    for (const char *name : {"m42_5.bmp", "m42_6.bmp"}) {
+        SCOPED_TRACE(name);
+        ImageData picture;
+        ASSERT_TRUE(LoadImageFile(folder.File(name), picture));
+        EXPECT_EQ(picture.Width, Width);
+        EXPECT_EQ(picture.Height, Height);
+    }
+    EXPECT_EQ(Windows().size(), 2u);
+    EXPECT_EQ(edited->ConstImage().Width, 8);
+    EXPECT_EQ(main->AcquisitionMessage, nullptr);
 }
 
 TEST_F(AcquisitionTest, NewFrameOnCaptureOpensAWindowPerFrame)
