@@ -1034,11 +1034,13 @@ TEST_F(MainWindowTest, SaveAsRenamesTheWindowAndItsMenuEntry)
     Start();
     ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
     Settle();
-    script.ChooseFiles({QString::fromStdString(folder.File("renamed"))}, 4);
+    script.ChooseFiles({QString::fromStdString(folder.File("renamed.old"))}, 4);
     main->SaveAs->trigger();
     Settle();
     TChild *window = main->FirstImageWindow();
     EXPECT_EQ(window->windowTitle(), "renamed.png");
+    // The next Save As offers the new name, without its extension.
+    EXPECT_EQ(main->SaveDialog->selectedFiles().value(0).toStdString(), folder.File("renamed"));
     QStringList entries;
     for (QAction *a : main->WindowMenu->actions())
         if (a->data().isValid())
