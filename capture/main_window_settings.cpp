@@ -721,6 +721,9 @@ void TMainF::ProcessBtnClick()
     image.Modified = true;
     CalibrationUndoTag = window->Tag();
     UndoImage.Assign(image);
+    // The snapshot buffer now holds this image: the filter Undo must not copy it into whatever
+    // window it last snapshotted.
+    UndoWindowTag = -1;
     PhotometricCorrectionRequest request;
     request.Image = &image;
     request.ThermalFrameFile = Text(ThermalFrameFileImg);

@@ -664,3 +664,34 @@ TEST_F(SettingsPagesTest, ProcessImageCorrectsTheFirstWindowAndUndoRestoresIt)
     window->BitBtn1->click();
     EXPECT_EQ(child->ConstImage().FrameRow(0, 0)[0], 7);
 }
+
+TEST_F(SettingsPagesTest, ProcessImageLeavesNothingForTheFilterUndoOfAnotherWindow)
+{
+    // Another window was snapshotted for the filter Undo; Process image then takes the shared
+    // snapshot buffer for the first window. The filter Undo must not pour that image into the other.
+    TChild *other = window->CreateImageWindow(2, 2);
+    ASSERT_TRUE(other->Image().Allocate(2, 2, 1));
+    std::fill(other->Image().FramePixels(0), other->Image().FramePixels(0) + 4, std::uint16_t{42});
+    other->Image().TimeStamp = 1001;
+    other->AttachToWindowMenu();
+    other->show();
+    TChild *child = window->CreateImageWindow(3, 4);
+    ASSERT_TRUE(child->Image().Allocate(4, 3, 1));
+    std::fill(child->Image().FramePixels(0), child->Image().FramePixels(0) + 12, std::uint16_t{900});
+    child->Image().TimeStamp = 1002;
+    child->AttachToWindowMenu();
+    child->show();
+    window->MdiArea->setActiveSubWindow(child);
+    ASSERT_EQ(window->FirstImageWindow(), child);
+    ASSERT_NE(other->Tag(), child->Tag());
+    window->UndoWindowTag = other->Tag();
+    window->UndoImage.Assign(other->ConstImage());
+    window->ThermalFrameApplyImg->setChecked(false);
+    window->FlatFrameApplyImg->setChecked(false);
+    window->ProcessBtn->click();
+    EXPECT_EQ(window->CalibrationUndoTag, child->Tag());
+
+    window->UndoActionExecute();
+    EXPECT_EQ(other->ConstImage().Width, 2);
+    EXPECT_EQ(other->ConstImage().FrameRow(0, 1)[1], 42);
+}
