@@ -243,7 +243,8 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
             ComputeDisplayLevels(frame_);
         frame_.Modified = false; // a camera frame, not an edit of the user's
     }
-    const bool shown = saveAllowed && SaveFrame(s);
+    bool shown = false;
+    const bool saved = saveAllowed && SaveFrame(s, shown);
     if (calibrationMissing) {
         const bool dark = !FileExists(s.ThermalFrameFile);
         status_ =
@@ -251,7 +252,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
                            "acquisition has ended.")
                 .arg(dark ? QStringLiteral("dark") : QStringLiteral("flat"),
                      Q(dark ? s.ThermalFrameFile : s.FlatFrameFile),
-                     saveAllowed ? QStringLiteral("saved but ") : QString());
+                     saved ? QStringLiteral("saved but ") : QString());
         OnGuiThread([this] { main_->ReportAcquisitionProblem(status_); });
         return false;
     }
@@ -300,12 +301,13 @@ void MainCCDThread::ShowStatus(const QString &status)
     });
 }
 
-bool MainCCDThread::SaveFrame(const AcquisitionSettings &settings)
+bool MainCCDThread::SaveFrame(const AcquisitionSettings &settings, bool &shown)
 {
     // The displayed-view format writes a picture of the active image window: the frame is shown
     // first, so that the file holds this frame and not whatever was shown before it.
     const bool view = settings.SaveFormat == FormatBmp;
-    if (view && !DisplayFrame(settings)) {
+    shown = view && DisplayFrame(settings);
+    if (view && !shown) {
         OnGuiThread([this] {
             main_->ReportAcquisitionProblem(
                 QStringLiteral("The frame \"%1\" was not saved: it could not be shown for its picture.")
@@ -314,14 +316,16 @@ bool MainCCDThread::SaveFrame(const AcquisitionSettings &settings)
         return false;
     }
     const int format = settings.SaveFormat;
-    OnGuiThread([this, format] {
-        if (!main_->SaveImageInFormat(frame_.FileName, frame_, format))
+    bool written = false;
+    OnGuiThread([this, format, &written] {
+        written = main_->SaveImageInFormat(frame_.FileName, frame_, format);
+        if (!written)
             main_->ReportAcquisitionProblem(
                 QStringLiteral("The frame could not be saved to \"%1\"; the acquisition "
                                "goes on.")
                     .arg(Q(frame_.FileName)));
     });
-    return view;
+    return written;
 }
 
 bool MainCCDThread::DisplayFrame(const AcquisitionSettings &settings)

@@ -43,8 +43,9 @@ private:
 
     // The synchronous calls onto the GUI thread.
     void ShowStatus(const QString &status);
-    // Both return whether the frame was shown in an image window.
-    bool SaveFrame(const AcquisitionSettings &settings);
+    // SaveFrame returns whether the file was written and tells whether the frame was shown for
+    // it; DisplayFrame returns whether the frame was shown.
+    bool SaveFrame(const AcquisitionSettings &settings, bool &shown);
     bool DisplayFrame(const AcquisitionSettings &settings);
     void FinishRun();
 

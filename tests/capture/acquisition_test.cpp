@@ -577,8 +577,22 @@ TEST_F(AcquisitionTest, MissingFlatFileSavesOneRawFrameAndSaysWhy)
     ASSERT_NE(main->AcquisitionMessage, nullptr);
     EXPECT_TRUE(main->AcquisitionMessage->isVisible());
     EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("flat")));
+    EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("saved but not corrected")));
     // The run ended without the frame delay and without advancing past the saved frame.
     EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+}
+
+TEST_F(AcquisitionTest, MissingCalibrationFileAfterAFailedSaveDoesNotClaimTheFrameWasSaved)
+{
+    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    main->SaveProcessed->setChecked(true);
+    main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat-missing.fit")));
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(ReadoutBlocks().size(), 1u);
+    ASSERT_NE(main->AcquisitionMessage, nullptr);
+    EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("does not exist")));
+    EXPECT_FALSE(main->AcquisitionMessage->text().contains(QStringLiteral("saved")));
 }
 
 TEST_F(AcquisitionTest, FlatCorrectionIsAppliedAndFlaggedDuringTheRun)
