@@ -207,12 +207,33 @@ struct FitsHandle {
 
 enum class RawHeader { Missing, Read, Damaged };
 
+// True for a value CFITSIO can convert safely: empty (undefined), a logical, a number (with a 'D'
+// exponent too) or a complex pair. Its own conversion overruns a buffer on some other texts.
+bool SoundFitsNumber(std::string_view value)
+{
+    if (value.empty() || value == "T" || value == "F")
+        return true;
+    if (value.front() == '(') {
+        const std::size_t comma = value.find(',');
+        return value.back() == ')' && comma != std::string_view::npos &&
+               SoundFitsNumber(TrimText(value.substr(1, comma - 1))) &&
+               SoundFitsNumber(TrimText(value.substr(comma + 1, value.size() - comma - 2)));
+    }
+    if (value.find(',') != std::string_view::npos || value.size() > 40)
+        return false;
+    std::string text(value.front() == '+' ? value.substr(1) : value);
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == 'D' || c == 'd'; }, 'E');
+    double number = 0.0;
+    return ParseFloatText(text, number);
+}
+
 // The header cards of the HDU that starts at offset: keyword and value (quotes and comment
-// removed). zlib reads plain and gzip-compressed files alike, so offsets are those of the FITS
-// data either way. Missing when the file ends at offset, Damaged when no END card is found within
-// a sane length.
+// removed), and the names of cards whose unquoted value is not a sound number. zlib reads plain and
+// gzip-compressed files alike, so offsets are those of the FITS data either way. Missing when the file ends
+// at offset, Damaged when no END card is found within a sane length.
 RawHeader ReadRawHeader(const std::string &path, std::uint64_t offset,
-                        std::multimap<std::string, std::string> &cards)
+                        std::multimap<std::string, std::string> &cards, std::vector<std::string> &malformed)
 {
     gzFile file = gzopen(path.c_str(), "rb");
     if (!file)
@@ -243,6 +264,8 @@ RawHeader ReadRawHeader(const std::string &path, std::uint64_t offset,
                         TrimText(value.substr(1, close == std::string_view::npos ? value.npos : close - 1));
                 } else {
                     value = TrimText(value.substr(0, value.find('/')));
+                    if (!SoundFitsNumber(value))
+                        malformed.push_back(name);
                 }
                 cards.emplace(name, std::string(value));
             }
@@ -260,7 +283,8 @@ std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
 {
     const std::string noImage = "the FITS file holds no image.";
     std::multimap<std::string, std::string> cards;
-    switch (ReadRawHeader(path, offset, cards)) {
+    std::vector<std::string> malformed;
+    switch (ReadRawHeader(path, offset, cards, malformed)) {
     case RawHeader::Missing:
         return noImage;
     case RawHeader::Damaged:
@@ -282,6 +306,8 @@ std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
         return {};
     if (kind != "BINTABLE" || text("ZIMAGE") != "T")
         return noImage;
+    if (!malformed.empty())
+        return "the compressed image in the FITS file is damaged.";
     // A tile-compressed image: every number CFITSIO computes with must be sound.
     const std::string damaged = "the compressed image in the FITS file is damaged.";
     std::int32_t axes = 0, bitpix = 0, number = 0;
@@ -363,6 +389,19 @@ int OpenImage(const std::string &path, FitsHandle &handle, int &naxis, long axes
     if (GzipFile(path) && !PlausibleGzipSize(path)) {
         problemText = "the compressed FITS file is damaged.";
         return 0;
+    }
+    {
+        // The numbers CFITSIO reads as it opens the file must be sound numbers.
+        std::multimap<std::string, std::string> cards;
+        std::vector<std::string> malformed;
+        if (ReadRawHeader(path, 0, cards, malformed) == RawHeader::Read)
+            for (const std::string &name : malformed)
+                if (name == "SIMPLE" || name == "BITPIX" || name.starts_with("NAXIS") || name == "EXTEND" ||
+                    name == "BZERO" || name == "BSCALE" || name == "BLANK" || name == "PCOUNT" ||
+                    name == "GCOUNT") {
+                    problemText = "the FITS header is damaged (" + name + ").";
+                    return 0;
+                }
     }
     if (fits_open_diskfile(&handle.file, path.c_str(), READONLY, &status))
         return status;

@@ -546,6 +546,42 @@ TEST(FitsFile, MalformedNumberKeywordsFallBackToDefaults)
     EXPECT_EQ(back.XLo, 100);
 }
 
+TEST(FitsFile, MalformedNumbersThatCfitsioReadsItselfAreRefused)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    fitsfile *f = nullptr;
+    int status = 0;
+    long axes[2] = {5, 3};
+    std::vector<unsigned short> values(15, 9);
+    fits_create_diskfile(&f, dir.file("z.fits").c_str(), &status);
+    fits_set_compression_type(f, RICE_1, &status);
+    fits_create_img(f, USHORT_IMG, 2, axes, &status);
+    fits_write_img(f, TUSHORT, 1, 15, values.data(), &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    std::string bytes = ReadFileBytes(dir.file("z.fits"));
+    const std::size_t zval = bytes.find("ZVAL2   =");
+    ASSERT_NE(zval, std::string::npos);
+    bytes.replace(zval + 10, 20, "(                  2");
+    WriteFileBytes(dir.file("z.fits"), bytes);
+    ImageData image;
+    EXPECT_FALSE(LoadImageFile(dir.file("z.fits"), image));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("compressed image in the FITS file is damaged"), std::string::npos);
+
+    FillImage(image, 3, 3, 1, [](int, int, int) { return std::uint16_t(1); });
+    ASSERT_TRUE(WriteFitsImage(dir.file("p.fits"), image));
+    bytes = ReadFileBytes(dir.file("p.fits"));
+    const std::size_t bzero = bytes.find("BZERO   =");
+    bytes.replace(bzero + 10, 20, "(              32768");
+    WriteFileBytes(dir.file("p.fits"), bytes);
+    ui.Clear();
+    EXPECT_FALSE(LoadImageFile(dir.file("p.fits"), image));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("FITS header is damaged (BZERO)"), std::string::npos);
+}
+
 // Files that are FITS but hold nothing the program can show.
 TEST(FitsFile, FilesWithoutAUsableImageAreRefused)
 {
