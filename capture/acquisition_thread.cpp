@@ -360,8 +360,13 @@ void MainCCDThread::FinishRun()
     // The counter holds a frame number only once the run has started.
     if (started_ && settings.IncrExt && !settings.FocusMode)
         settings.InitExt[0] = counter_.load(); // the next free number
-    if (settings.IncrExt && main_->InitExt)
+    if (settings.IncrExt && main_->InitExt) {
+        // The spin edit must be able to hold the next number: clamped, the next Acquire would copy
+        // a smaller one back into the settings and save over frames already taken.
+        if (main_->InitExt->maximum() < settings.InitExt[0])
+            main_->InitExt->setMaximum(settings.InitExt[0]);
         main_->InitExt->setValue(settings.InitExt[0]);
+    }
     if (!failure.isEmpty())
         main_->ReportAcquisitionProblem(QStringLiteral("The acquisition stopped: ") + failure);
 }

@@ -335,6 +335,24 @@ TEST_F(AcquisitionTest, WithoutIncrementEveryFrameGetsTheStartNumber)
     EXPECT_EQ(CurrentSettings().InitExt[0], 5);
 }
 
+TEST_F(AcquisitionTest, NumbersPastTheSpinEditsRangeAreNotReusedByTheNextRun)
+{
+    main->InitExt->setValue(998);
+    main->NImage->setValue(3);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_1000.fit", "m42_998.fit", "m42_999.fit"}));
+    EXPECT_EQ(CurrentSettings().InitExt[0], 1001);
+    EXPECT_EQ(main->InitExt->value(), 1001);
+    // The next run goes on from 1001 instead of saving over 999 and 1000.
+    main->NImage->setValue(1);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(SavedFiles(),
+              (std::vector<std::string>{"m42_1000.fit", "m42_1001.fit", "m42_998.fit", "m42_999.fit"}));
+    EXPECT_EQ(CurrentSettings().InitExt[0], 1002);
+}
+
 TEST_F(AcquisitionTest, AmplifierAndCoolersFollowTheirSettings)
 {
     // 5.1 s lowers the amplifier supply for the integration; no cooler is on, so none is switched.
