@@ -254,6 +254,9 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
                      Q(dark ? s.ThermalFrameFile : s.FlatFrameFile),
                      saved ? QStringLiteral("saved but ") : QString());
         OnGuiThread([this] { main_->ReportAcquisitionProblem(status_); });
+        // The saved frame keeps its number: the next run must not save over it.
+        if (saved)
+            ++counter_;
         return false;
     }
 

@@ -596,8 +596,9 @@ TEST_F(AcquisitionTest, MissingFlatFileSavesOneRawFrameAndSaysWhy)
     EXPECT_TRUE(main->AcquisitionMessage->isVisible());
     EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("flat")));
     EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("saved but not corrected")));
-    // The run ended without the frame delay and without advancing past the saved frame.
-    EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+    // The run ended without the frame delay; the next run starts after the saved frame.
+    EXPECT_EQ(CurrentSettings().InitExt[0], 6);
+    EXPECT_EQ(main->InitExt->value(), 6);
 }
 
 TEST_F(AcquisitionTest, MissingCalibrationFileAfterAFailedSaveDoesNotClaimTheFrameWasSaved)
@@ -611,6 +612,7 @@ TEST_F(AcquisitionTest, MissingCalibrationFileAfterAFailedSaveDoesNotClaimTheFra
     ASSERT_NE(main->AcquisitionMessage, nullptr);
     EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("does not exist")));
     EXPECT_FALSE(main->AcquisitionMessage->text().contains(QStringLiteral("saved")));
+    EXPECT_EQ(CurrentSettings().InitExt[0], 5); // nothing took the number
 }
 
 TEST_F(AcquisitionTest, FlatCorrectionIsAppliedAndFlaggedDuringTheRun)
