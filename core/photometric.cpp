@@ -39,6 +39,12 @@ inline double Level(float value)
     return std::isfinite(value) ? static_cast<double>(value) : 0.0;
 }
 
+// A flat frame scales by its offset level; without a positive one it would zero the image.
+bool HasFlatLevel(const ImageData *flat)
+{
+    return flat == nullptr || Level(flat->OffsetLevel) > 0.0;
+}
+
 } // namespace
 
 PhotometricResult CorrectWithFrames(ImageData &image, const ImageData *dark, const ImageData *flat)
@@ -46,7 +52,7 @@ PhotometricResult CorrectWithFrames(ImageData &image, const ImageData *dark, con
     PhotometricResult result;
     if (dark == nullptr && flat == nullptr)
         return result;
-    if (image.Empty || !SameSize(image, dark) || !SameSize(image, flat)) {
+    if (image.Empty || !SameSize(image, dark) || !SameSize(image, flat) || !HasFlatLevel(flat)) {
         result.Failed = true;
         return result;
     }
@@ -113,6 +119,11 @@ PhotometricResult ApplyPhotometricCorrection(const PhotometricCorrectionRequest 
     if (image.Empty || (request.UseThermal && !SameSize(image, &dark)) ||
         (request.UseFlat && !SameSize(image, &flat))) {
         Report(CalibrationSizeMismatch);
+        result.Failed = true;
+        return result;
+    }
+    if (request.UseFlat && !HasFlatLevel(&flat)) {
+        Report(FlatFrameWithoutLevel);
         result.Failed = true;
         return result;
     }

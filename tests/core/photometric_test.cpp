@@ -130,6 +130,17 @@ TEST(Photometric, LevelsThatAreNotNumbersNeverReachThePixels)
     EXPECT_EQ(Pixels(image), (std::vector<int>{1000, 1000, 1000, 1000, 1000, 1000}));
 }
 
+TEST(Photometric, AFlatFrameWithoutOffsetLevelChangesNothing)
+{
+    ImageData image = Light();
+    ImageData flat = Flat();
+    flat.OffsetLevel = 0.0f;
+    const PhotometricResult result = CorrectWithFrames(image, nullptr, &flat);
+    EXPECT_TRUE(result.Failed);
+    EXPECT_FALSE(image.FlatApplied);
+    EXPECT_EQ(Pixels(image), Pixels(Light()));
+}
+
 TEST(Photometric, AFrameOfAnotherSizeChangesNothing)
 {
     ImageData image = Light();
@@ -195,7 +206,7 @@ TEST_F(PhotometricFiles, NeitherFlagTouchesNothing)
 
 struct FailureCase {
     const char *name;
-    bool missingDark, missingFlat, wrongSize;
+    bool missingDark, missingFlat, wrongSize, flatWithoutLevel;
     const char *message;
 };
 
@@ -217,6 +228,14 @@ TEST_P(PhotometricFailures, ReportAndLeaveTheImageUnchanged)
         flat = dir.file("big.kvr");
         hooks.Clear();
     }
+    if (c.flatWithoutLevel) {
+        // Every pixel would be scaled by 0 / F.
+        ImageData levelless = Flat();
+        levelless.OffsetLevel = 0.0f;
+        ASSERT_TRUE(SaveImageFile(dir.file("levelless.kvr"), NativeFormat, levelless));
+        flat = dir.file("levelless.kvr");
+        hooks.Clear();
+    }
     ImageData image = Light();
     const PhotometricResult result = ApplyPhotometricCorrection({&image, dark, true, flat, true});
     EXPECT_TRUE(result.Failed);
@@ -233,11 +252,15 @@ TEST_P(PhotometricFailures, ReportAndLeaveTheImageUnchanged)
 
 INSTANTIATE_TEST_SUITE_P(
     Photometric, PhotometricFailures,
-    ::testing::Values(FailureCase{"MissingDark", true, false, false, "Could not open thermal frame file."},
-                      FailureCase{"MissingFlat", false, true, false, "Could not open flat frame file."},
-                      FailureCase{"DifferentSize", false, false, true,
-                                  "Photometric correction images have different dimensions, cannot apply "
-                                  "processing."}),
+    ::testing::Values(
+        FailureCase{"MissingDark", true, false, false, false, "Could not open thermal frame file."},
+        FailureCase{"MissingFlat", false, true, false, false, "Could not open flat frame file."},
+        FailureCase{"DifferentSize", false, false, true, false,
+                    "Photometric correction images have different dimensions, cannot apply "
+                    "processing."},
+        FailureCase{"FlatWithoutLevel", false, false, false, true,
+                    "The flat frame carries no offset level to scale by, cannot apply "
+                    "processing."}),
     [](const ::testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
 
 } // namespace
