@@ -332,16 +332,28 @@ std::string CheckFirstExtension(const std::string &path, std::uint64_t offset)
     if (method != "RICE_1" && method != "RICE_ONE" && method != "GZIP_1" && method != "GZIP_2" &&
         method != "PLIO_1" && method != "HCOMPRESS_1" && method != "NOCOMPRESS")
         return damaged;
-    for (int n = 1; cards.count("ZNAME" + std::to_string(n)); ++n) {
-        const std::string name = text("ZNAME" + std::to_string(n));
-        double value = 0.0;
-        if (!ParseFloatText(text("ZVAL" + std::to_string(n)), value))
+    // The compression parameters: CFITSIO takes them by position (ZVAL1, ZVAL2), whatever their
+    // names say, and divides by the block size.
+    const auto parameter = [&](int n, double &value) {
+        const std::string key = "ZVAL" + std::to_string(n);
+        const std::size_t copies = cards.count(key);
+        if (copies == 0)
+            return 0;
+        return copies == 1 && ParseFloatText(text(key), value) ? 1 : -1;
+    };
+    double first = 0.0, second = 0.0;
+    const int hasFirst = parameter(1, first);
+    const int hasSecond = parameter(2, second);
+    if (hasFirst < 0 || hasSecond < 0)
+        return damaged;
+    if (method == "RICE_1" || method == "RICE_ONE") {
+        if (hasFirst && (first < 1 || first > 65536))
             return damaged;
-        if ((name == "BLOCKSIZE" && value < 1) ||
-            (name == "BYTEPIX" && value != 1 && value != 2 && value != 4 && value != 8) ||
-            (name == "SCALE" && value < 0))
+        if (hasSecond && second != 1 && second != 2 && second != 4 && second != 8)
             return damaged;
     }
+    if (method == "HCOMPRESS_1" && hasFirst && first < 0)
+        return damaged;
     return {};
 }
 

@@ -582,6 +582,33 @@ TEST(FitsFile, MalformedNumbersThatCfitsioReadsItselfAreRefused)
     EXPECT_NE(ui.Messages()[0].text.find("FITS header is damaged (BZERO)"), std::string::npos);
 }
 
+TEST(FitsFile, RiceBlockSizeOfZeroIsRefused)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    fitsfile *f = nullptr;
+    int status = 0;
+    long axes[2] = {5, 3};
+    std::vector<unsigned short> values(15, 9);
+    fits_create_diskfile(&f, dir.file("z.fits").c_str(), &status);
+    fits_set_compression_type(f, RICE_1, &status);
+    fits_create_img(f, USHORT_IMG, 2, axes, &status);
+    fits_write_img(f, TUSHORT, 1, 15, values.data(), &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0);
+    std::string bytes = ReadFileBytes(dir.file("z.fits"));
+    const std::size_t zname = bytes.find("ZNAME1  =");
+    ASSERT_NE(zname, std::string::npos);
+    bytes.replace(zname, 8, "ZNAMEX  "); // CFITSIO takes ZVAL1 as the block size whatever the name
+    const std::size_t zval = bytes.find("ZVAL1   =");
+    bytes.replace(zval + 10, 20, "                   0");
+    WriteFileBytes(dir.file("z.fits"), bytes);
+    ImageData image;
+    EXPECT_FALSE(LoadImageFile(dir.file("z.fits"), image));
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find("compressed image in the FITS file is damaged"), std::string::npos);
+}
+
 // Files that are FITS but hold nothing the program can show.
 TEST(FitsFile, FilesWithoutAUsableImageAreRefused)
 {
