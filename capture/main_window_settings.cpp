@@ -31,6 +31,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -427,6 +428,9 @@ void TMainF::ApplySettingsToPages()
     FocusModeEnable->setChecked(s.FocusMode);
 
     IncrExt->setChecked(s.IncrExt);
+    // A run can number past the spin's usual range; a stored number is never pulled back into it,
+    // or the next run would save over the frames already taken.
+    InitExt->setMaximum(std::max(InitExt->maximum(), s.InitExt[0]));
     InitExt->setValue(s.InitExt[0]);
     Desc->setText(QString::fromStdString(s.Desc[0]));
     Filters->setText(QString::fromStdString(s.Filters[0]));

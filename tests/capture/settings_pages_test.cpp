@@ -207,6 +207,17 @@ TEST_F(SettingsPagesTest, AFilterPositionOutsideTheWheelIsShownAsTheNearestOne)
     EXPECT_TRUE(window->FiltBtn[5]->isChecked());
 }
 
+TEST_F(SettingsPagesTest, AStartNumberPastTheSpinsRangeSurvivesTheNextAcquire)
+{
+    // After a long night the next free frame number is 1203; pulling it back to 999 would make
+    // the next run save over frames 999 to 1202.
+    CurrentSettings().InitExt[0] = 1203;
+    window->ApplySettingsToControls();
+    EXPECT_EQ(window->InitExt->value(), 1203);
+    ASSERT_TRUE(window->ReadControlsIntoSettings());
+    EXPECT_EQ(CurrentSettings().InitExt[0], 1203);
+}
+
 TEST_F(SettingsPagesTest, FullFrameTakesTheSensorLessItsLastNineRows)
 {
     Settings &s = CurrentSettings();
