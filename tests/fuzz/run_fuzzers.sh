@@ -2,7 +2,10 @@
 # Builds the image-reader fuzz targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer
 # in their own build folder and runs each for a bounded time, starting from the seed corpus kept
 # beside this script. New inputs go to the work folder, never into the committed seeds.
-#   run_fuzzers.sh <work folder> [seconds per target]
+#   run_fuzzers.sh <work folder> [seconds per target] [inputs per target]
+# With a count of inputs the run is repeatable: a fixed seed, a fresh work corpus, and at most that
+# many inputs (the seconds still bound it on a slow machine), so a test run explores the same inputs
+# every time instead of turning red on whatever a longer search happens to find that day.
 # Exit status: 0 when every target ran clean, 77 when clang or libFuzzer is missing (skipped),
 # otherwise the status of the first failing step. Crashing inputs are kept under <work>/artifacts.
 set -euo pipefail
@@ -10,6 +13,7 @@ set -euo pipefail
 SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 WORK="$(mkdir -p "${1:?usage: run_fuzzers.sh <work folder> [seconds]}" && cd "$1" && pwd)"
 SECONDS_EACH="${2:-12}"
+RUNS_EACH="${3:-}"
 TARGETS=(fuzz_native_file fuzz_fits_file fuzz_png_file fuzz_bmp_file)
 
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
@@ -66,11 +70,16 @@ done
 status=0
 for target in "${TARGETS[@]}"; do
   corpus="$WORK/corpus/$target"
+  bounds=(-max_total_time="$SECONDS_EACH")
+  if [ -n "$RUNS_EACH" ]; then
+    rm -rf "$corpus"
+    bounds+=(-runs="$RUNS_EACH" -seed=1)
+  fi
   mkdir -p "$corpus"
-  echo "== $target: ${SECONDS_EACH}s"
+  echo "== $target: ${SECONDS_EACH}s${RUNS_EACH:+, $RUNS_EACH inputs}"
   if ! KORVI_FUZZ_TMP="$WORK/tmp" TMPDIR="$WORK/tmp" \
     UBSAN_OPTIONS=print_stacktrace=1 ASAN_OPTIONS=allocator_may_return_null=1 \
-    "$WORK/$target" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=16384 -max_len=16384 \
+    "$WORK/$target" "${bounds[@]}" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=16384 -max_len=16384 \
     -print_final_stats=1 -artifact_prefix="$WORK/artifacts/$target-" \
     "$corpus" "$SRC/tests/fuzz/corpus/$target" >"$WORK/$target.log" 2>&1; then
     echo "$target FAILED:"
