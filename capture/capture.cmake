@@ -20,5 +20,5 @@ target_link_libraries(korvi PRIVATE korvi_capture)
 # that holds Settings/, Palettes/ and Bitmaps/: korvi_make_data <folder>.
 add_executable(korvi_make_data make_data.cpp)
 target_link_libraries(korvi_make_data PRIVATE korvi_capture)
-include(${CMAKE_CURRENT_SOURCE_DIR}/camera.cmake OPTIONAL)
-include(${CMAKE_CURRENT_SOURCE_DIR}/acquisition.cmake OPTIONAL)
+include(${CMAKE_CURRENT_SOURCE_DIR}/camera.cmake)
+include(${CMAKE_CURRENT_SOURCE_DIR}/acquisition.cmake)

@@ -1,1 +1,0 @@
-// Placeholder; removed when the first window lands.
