@@ -508,6 +508,22 @@ long ReadLongKey(fitsfile *file, const char *name, long fallback)
     return fallback;
 }
 
+// OpenImage, with a failure shown to the user: a CFITSIO status through the FITS error box and log,
+// a file without a usable image as a message naming the file.
+bool OpenReportedImage(const std::string &path, FitsHandle &handle, int &naxis, long axes[3], int &bitpix)
+{
+    std::string problem;
+    if (const int status = OpenImage(path, handle, naxis, axes, bitpix, problem)) {
+        ReportFitsError(status);
+        return false;
+    }
+    if (!problem.empty()) {
+        ShowFitsProblem(path, problem);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string FitsErrorText(int status)
@@ -686,15 +702,8 @@ bool ProbeFitsImage(const std::string &path, int &width, int &height, int &frame
     FitsHandle handle;
     int naxis = 0, bitpix = 0;
     long axes[3] = {1, 1, 1};
-    std::string problem;
-    if (const int status = OpenImage(path, handle, naxis, axes, bitpix, problem)) {
-        ReportFitsError(status);
+    if (!OpenReportedImage(path, handle, naxis, axes, bitpix))
         return false;
-    }
-    if (!problem.empty()) {
-        ShowFitsProblem(path, problem);
-        return false;
-    }
     width = static_cast<int>(axes[0]);
     height = static_cast<int>(axes[1]);
     frames = naxis == 3 ? static_cast<int>(axes[2]) : 1;
@@ -706,15 +715,8 @@ bool ReadFitsImage(const std::string &path, ImageData &image)
     FitsHandle handle;
     int naxis = 0, bitpix = 0;
     long axes[3] = {1, 1, 1};
-    std::string problem;
-    if (const int status = OpenImage(path, handle, naxis, axes, bitpix, problem)) {
-        ReportFitsError(status);
+    if (!OpenReportedImage(path, handle, naxis, axes, bitpix))
         return false;
-    }
-    if (!problem.empty()) {
-        ShowFitsProblem(path, problem);
-        return false;
-    }
     const int frames = naxis == 3 ? static_cast<int>(axes[2]) : 1;
     if (image.Empty || image.Width != axes[0] || image.Height != axes[1] || image.Frames != frames) {
         ShowFitsProblem(path, "the file changed while it was read.");
