@@ -2,6 +2,9 @@
 // always runs its finish step, and shut-down while the thread waits on the GUI thread.
 #include "worker_thread.h"
 
+#include "camera_lock.h"
+#include "gui_runtime.h"
+
 #include "time_scale.h"
 
 #include <QCoreApplication>
@@ -228,6 +231,37 @@ TEST(WorkerThread, StopRequestIsSeparateFromShutdown)
     EXPECT_FALSE(thread.ShuttingDown());
     thread.StopFlag() = false;
     EXPECT_FALSE(thread.StopRequested());
+}
+
+// A worker holding the camera may need the GUI thread (its USB error box); a GUI command waiting for
+// the camera meanwhile must serve that call instead of deadlocking. A periodic read-out skips.
+TEST(CameraLock, TheGuiThreadServesTheHolderWhileItWaits)
+{
+    using korvi::gui::CameraLock;
+    std::atomic<bool> holding{false};
+    std::atomic<bool> servedWhileHeld{false};
+    std::thread holder([&] {
+        CameraLock lock;
+        holding = true;
+        korvi::gui::RunOnGuiThread([&] { servedWhileHeld = true; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    });
+    while (!holding.load())
+        std::this_thread::yield();
+    {
+        CameraLock tick(CameraLock::TryOnly);
+        EXPECT_FALSE(tick.Owns());
+    }
+    {
+        CameraLock command;
+        EXPECT_TRUE(command.Owns());
+        EXPECT_TRUE(servedWhileHeld.load());
+        CameraLock nested(CameraLock::TryOnly); // the same thread may take it again
+        EXPECT_TRUE(nested.Owns());
+    }
+    holder.join();
+    CameraLock after(CameraLock::TryOnly);
+    EXPECT_TRUE(after.Owns());
 }
 
 } // namespace
