@@ -1,8 +1,15 @@
 #include "program_windows.h"
 
+#include "about_window.h"
+#include "clock_test.h"
+#include "drive_controller_window.h"
+#include "focus_enable_window.h"
 #include "main_window.h"
 #include "progress_window.h"
 #include "sensor_window.h"
+#include "subframe_table.h"
+#include "testing_window.h"
+#include "transfer_constant.h"
 
 namespace
 {
@@ -23,11 +30,11 @@ void CreateProgramWindows(TMainF *main)
     // THInfo
     Create(main, CCDSetF, "TCCDSetF");
     // TStatsForm
-    // TTestClockF
+    Create(main, TestClockF, "TTestClockF");
     // TGuiderF
     // TScriptF
     // TEqualizeF
-    // TXferConstF
+    Create(main, XferConstF, "TXferConstF");
     Create(main, ProgressF, "TProgressF");
     // TMultiProcessF
     // TStackMultipleF
@@ -35,15 +42,15 @@ void CreateProgramWindows(TMainF *main)
     // TCompositeF
     // TTrackF
     // TFilterF
-    // TTelescopeCtrlF
+    Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     // TPaletteSet
     // TProblemPixelMapF
     // TSkyModelF
     // TAlignF
-    // TSubFrameF
-    // TTestF
+    Create(main, SubFrameF, "TSubFrameF");
+    Create(main, TestF, "TTestF");
     // TFocusMonitorF
-    // TFocusEnableF
+    Create(main, FocusEnableF, "TFocusEnableF");
     // TBloomRemovalF
-    // TAboutF
+    Create(main, AboutF, "TAboutF");
 }

@@ -1,0 +1,13 @@
+#pragma once
+// The file dialogs of the program's smaller windows: Qt's own dialog (the same on every desktop,
+// and one the tests can answer), its filters given in the "description|patterns|..." form.
+#include <QString>
+
+class QWidget;
+
+enum class FileDialogKind { Open, Save };
+
+// Runs the dialog modally and returns the chosen path, or an empty text when it was cancelled.
+// A save dialog never asks about overwriting: the window that uses the name decides that.
+QString RunFileDialog(QWidget *parent, FileDialogKind kind, const QString &title, const char *filterList,
+                      const QString &directory, const QString &name = {});
