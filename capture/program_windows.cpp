@@ -1,6 +1,8 @@
 #include "program_windows.h"
 
+#include "image_information.h"
 #include "main_window.h"
+#include "palette_editor.h"
 #include "progress_window.h"
 #include "sensor_window.h"
 
@@ -20,7 +22,7 @@ void CreateProgramWindows(TMainF *main)
 {
     // The creation order is fixed. Each window is added on its line as it is built; until then
     // its line stays a comment and the commands that show it are disabled.
-    // THInfo
+    Create(main, HInfo, "THInfo");
     Create(main, CCDSetF, "TCCDSetF");
     // TStatsForm
     // TTestClockF
@@ -36,7 +38,7 @@ void CreateProgramWindows(TMainF *main)
     // TTrackF
     // TFilterF
     // TTelescopeCtrlF
-    // TPaletteSet
+    Create(main, PaletteSet, "TPaletteSet");
     // TProblemPixelMapF
     // TSkyModelF
     // TAlignF
