@@ -4,7 +4,9 @@
 #include "clock_test.h"
 #include "drive_controller_window.h"
 #include "focus_enable_window.h"
+#include "image_information.h"
 #include "main_window.h"
+#include "palette_editor.h"
 #include "progress_window.h"
 #include "sensor_window.h"
 #include "subframe_table.h"
@@ -27,7 +29,7 @@ void CreateProgramWindows(TMainF *main)
 {
     // The creation order is fixed. Each window is added on its line as it is built; until then
     // its line stays a comment and the commands that show it are disabled.
-    // THInfo
+    Create(main, HInfo, "THInfo");
     Create(main, CCDSetF, "TCCDSetF");
     // TStatsForm
     Create(main, TestClockF, "TTestClockF");
@@ -43,7 +45,7 @@ void CreateProgramWindows(TMainF *main)
     // TTrackF
     // TFilterF
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
-    // TPaletteSet
+    Create(main, PaletteSet, "TPaletteSet");
     // TProblemPixelMapF
     // TSkyModelF
     // TAlignF

@@ -7,6 +7,7 @@
 #include "edit_target.h"
 #include "gui_runtime.h"
 #include "image_file.h"
+#include "image_information.h"
 #include "image_window.h"
 #include "main_window.h"
 #include "program_windows.h"
@@ -750,17 +751,16 @@ TEST_F(MainWindowTest, CtrlHShowsTheImageInformationOnlyWithAnImage)
             item = a;
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H)); // shown beside the item
-    QWidget info(nullptr, Qt::Window);
-    main->RegisterWindow("THInfo", &info);
+    ASSERT_NE(HInfo, nullptr);
     MakeActive();
     QTest::keyClick(main.get(), Qt::Key_H, Qt::ControlModifier);
-    EXPECT_FALSE(info.isVisible());
+    EXPECT_FALSE(HInfo->isVisible());
     ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
     Settle();
     MakeActive();
     QTest::keyClick(main.get(), Qt::Key_H, Qt::ControlModifier);
-    EXPECT_TRUE(info.isVisible());
-    info.hide();
+    EXPECT_TRUE(HInfo->isVisible());
+    HInfo->hide();
 }
 
 TEST_F(MainWindowTest, CtrlAShowsAndHidesTheAcquisitionControlsInsteadOfRepainting)

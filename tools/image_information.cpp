@@ -1,0 +1,180 @@
+#include "image_information.h"
+
+#include "edit_target.h"
+#include "gui_runtime.h"
+#include "image_window.h"
+#include "main_window.h"
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+THInfo *HInfo = nullptr;
+
+namespace
+{
+
+QString Truncated(float value)
+{
+    return QString::number(static_cast<long long>(std::trunc(static_cast<double>(value))));
+}
+
+} // namespace
+
+THInfo::THInfo(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("HInfo"));
+    setWindowTitle(QStringLiteral("Image information"));
+    setModal(false);
+    auto label = [this](QLabel *&member, const char *name) {
+        member = new QLabel(this);
+        member->setObjectName(QString::fromLatin1(name));
+        return member;
+    };
+    auto *grid = new QGridLayout;
+    QLabel **left[] = {&filename, &date, &time, &IntTime, &HighPixel, &LowPixel,
+                       &NCol,     &NRow, &XBin, &YBin,    &CCDTemp};
+    const char *leftNames[] = {"filename", "date", "time", "IntTime", "HighPixel", "LowPixel",
+                               "NCol",     "NRow", "XBin", "YBin",    "CCDTemp"};
+    QLabel **right[] = {&NCOLMAX, &NROWMAX, &TopDarkLevel, &BottomDarkLevel, &XLO,
+                        &YLO,     &XHI,     &YHI,          &SkyLevel,        &BiasLevel};
+    const char *rightNames[] = {"NCOLMAX", "NROWMAX", "TopDarkLevel", "BottomDarkLevel", "XLO",
+                                "YLO",     "XHI",     "YHI",          "SkyLevel",        "BiasLevel"};
+    for (int i = 0; i < 11; ++i)
+        grid->addWidget(label(*left[i], leftNames[i]), i, 0);
+    for (int i = 0; i < 10; ++i)
+        grid->addWidget(label(*right[i], rightNames[i]), i, 1);
+
+    description = new QLineEdit(this);
+    description->setObjectName(QStringLiteral("description"));
+    filters = new QLineEdit(this);
+    filters->setObjectName(QStringLiteral("filters"));
+    auto *edits = new QFormLayout;
+    edits->setRowWrapPolicy(QFormLayout::WrapAllRows);
+    edits->addRow(QStringLiteral("Image description:"), description);
+    edits->addRow(QStringLiteral("Filters used:"), filters);
+
+    ApplyBtn = new QPushButton(QStringLiteral("Apply Changes"), this);
+    ApplyBtn->setObjectName(QStringLiteral("ApplyBtn"));
+    UndoBtn = new QPushButton(QStringLiteral("Undo Changes"), this);
+    UndoBtn->setObjectName(QStringLiteral("UndoBtn"));
+    OkBtn = new QPushButton(QStringLiteral("OK"), this);
+    OkBtn->setObjectName(QStringLiteral("OkBtn"));
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(ApplyBtn);
+    buttons->addWidget(UndoBtn);
+    buttons->addStretch(1);
+    buttons->addWidget(OkBtn);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(edits);
+    layout->addLayout(buttons);
+
+    using korvi::gui::Guarded;
+    connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this] { ApplyBtnClick(); }));
+    connect(UndoBtn, &QPushButton::clicked, this, Guarded([this] { UndoBtnClick(); }));
+    connect(OkBtn, &QPushButton::clicked, this, Guarded([this] { OkBtnClick(); }));
+}
+
+THInfo::~THInfo()
+{
+    if (HInfo == this)
+        HInfo = nullptr;
+}
+
+void THInfo::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    korvi::gui::RunGuarded([this] { FormShow(); });
+}
+
+void THInfo::closeEvent(QCloseEvent *event)
+{
+    korvi::gui::RunGuarded([this] { FormClose(); });
+    QDialog::closeEvent(event);
+}
+
+ImageData *THInfo::TargetImage()
+{
+    // The guider image is a target only once the guider window exists; until then only the first
+    // image window can be shown here.
+    if (EditTarget.load() != EditActiveImage || !MainF)
+        return nullptr;
+    TChild *window = MainF->FirstImageWindow();
+    return window ? &window->Image() : nullptr;
+}
+
+void THInfo::FormShow()
+{
+    ApplyBtn->setEnabled(true);
+    UndoBtn->setEnabled(true);
+    const ImageData *target = TargetImage();
+    if (!target) {
+        ApplyBtn->setEnabled(false);
+        UndoBtn->setEnabled(false);
+        return;
+    }
+    Shown.Assign(*target);
+    const ImageData &i = Shown;
+    auto text = [](const std::string &s) { return QString::fromStdString(s); };
+    filename->setText("Original file name: " + text(i.FileName));
+    date->setText("Acquisition date: " + text(i.Date));
+    time->setText("Acquisition time: " + text(i.Time));
+    description->setText(text(i.Description));
+    filters->setText(text(i.Filters));
+    IntTime->setText("Integration time: " + text(i.IntegrationTime));
+    HighPixel->setText(QStringLiteral("Highest pixel intensity: %1").arg(i.Brightest));
+    LowPixel->setText(QStringLiteral("Lowest pixel intensity: %1").arg(i.Dimmest));
+    NCol->setText(QStringLiteral("Number of columns: %1").arg(i.Width));
+    NRow->setText(QStringLiteral("Number of rows: %1").arg(i.Height));
+    XBin->setText(QStringLiteral("Horizontal pixel bins: %1").arg(i.XBin));
+    YBin->setText(QStringLiteral("Vertical pixel bins: %1").arg(i.YBin));
+    NCOLMAX->setText(QStringLiteral("Maximum CCD columns: %1").arg(i.MaxColumns));
+    NROWMAX->setText(QStringLiteral("Maximum CCD rows: %1").arg(i.MaxRows));
+    TopDarkLevel->setText("Dark level at top of image: " + Truncated(i.TopDark));
+    BottomDarkLevel->setText("Dark level at bottom of image: " + Truncated(i.BottomDark));
+    XLO->setText(QStringLiteral("Low x pixel: %1").arg(i.XLo));
+    YLO->setText(QStringLiteral("Low y pixel: %1").arg(i.YLo));
+    XHI->setText(QStringLiteral("High x pixel: %1").arg(i.XHi));
+    YHI->setText(QStringLiteral("High y pixel: %1").arg(i.YHi));
+    SkyLevel->setText("Sky level: " + Truncated(i.SkyLevel));
+    BiasLevel->setText("Bias level: " + Truncated(i.OffsetLevel));
+    CCDTemp->setText("CCD Temperature: " + text(i.CCDTemperature) + QStringLiteral(" \u00b0C"));
+    const bool editable = i.OriginFormat != FormatBmp;
+    description->setEnabled(editable);
+    filters->setEnabled(editable);
+}
+
+void THInfo::ApplyBtnClick()
+{
+    // Found again now: the window shown when this one opened may have closed since.
+    ImageData *target = TargetImage();
+    if (!target)
+        return;
+    target->Description = description->text().toStdString();
+    target->Filters = filters->text().toStdString();
+    target->Modified = true;
+}
+
+void THInfo::UndoBtnClick()
+{
+    FormShow();
+}
+
+void THInfo::OkBtnClick()
+{
+    close();
+}
+
+void THInfo::FormClose()
+{
+    if (MainF)
+        MainF->RepaintRequest = true;
+}
