@@ -240,7 +240,7 @@ TEST(CFSettingsFile, RoundTripsByteForByteAndRefusesAShortFile)
     const std::string head = "Composite form\n10\n-4\n577\n795\n5\n3\n0\n0\n2.50000e-01\n5.00000e-01\n"
                              "1.00000e-02\n0.00000e+00\n0.00000e+00\nfalse\ntrue\n\n";
     EXPECT_EQ(bytes.substr(0, head.size()), head);
-    EXPECT_EQ(bytes.size(), head.size() + 4 * CompositePaletteBlockBytes + 4 +
+    EXPECT_EQ(bytes.size(), head.size() + 4 * CompositePaletteBlockBytes + 3 +
                                 std::string("Palettes/Red.pal\n").size() + CompositePaletteBlockBytes);
 
     CFSettings r;
