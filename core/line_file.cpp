@@ -170,6 +170,18 @@ bool LineFileReader::ReadBytes(void *data, std::size_t size)
     return std::fread(data, 1, size, file_) == size;
 }
 
+std::int64_t LineFileReader::BytesLeft() const
+{
+    if (!file_)
+        return -1;
+    const long here = std::ftell(file_);
+    if (here < 0 || std::fseek(file_, 0, SEEK_END) != 0)
+        return -1;
+    const long end = std::ftell(file_);
+    std::fseek(file_, here, SEEK_SET);
+    return end < here ? -1 : static_cast<std::int64_t>(end - here);
+}
+
 void LineFileReader::NoteProblem(const std::string &what)
 {
     if (problem_.empty())

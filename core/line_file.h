@@ -68,6 +68,8 @@ public:
     bool ReadLine(std::string &line);
     // Reads exactly size bytes (binary blocks inside mixed files); false when fewer are left.
     bool ReadBytes(void *data, std::size_t size);
+    // Bytes between the read position and the end of the file (-1 when unknown).
+    std::int64_t BytesLeft() const;
     // Records a problem with the current line (used by the Read* routines; the first one is kept).
     void NoteProblem(const std::string &what);
 

@@ -1,0 +1,3 @@
+# Composite records and their files.
+korvi_add_test(composite_files_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/composite_files_test.cpp LIBS korvi_core)
+target_include_directories(composite_files_test PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
