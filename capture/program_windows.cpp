@@ -2,6 +2,7 @@
 
 #include "main_window.h"
 #include "progress_window.h"
+#include "script_window.h"
 #include "sensor_window.h"
 
 namespace
@@ -25,7 +26,7 @@ void CreateProgramWindows(TMainF *main)
     // TStatsForm
     // TTestClockF
     // TGuiderF
-    // TScriptF
+    Create(main, ScriptF, "TScriptF");
     // TEqualizeF
     // TXferConstF
     Create(main, ProgressF, "TProgressF");
