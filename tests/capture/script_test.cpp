@@ -290,6 +290,23 @@ TEST_F(ScriptTest, ARunTimeFaultStopsTheScriptNamingItsLine)
     }
 }
 
+TEST_F(ScriptTest, CancelInTheUsbErrorBoxStopsTheScriptWithOneBox)
+{
+    sim::Faults faults;
+    faults.busy = true; // every open of the device fails
+    sim::SetFaults(faults);
+    SetScript(QStringLiteral("CLEAR 0 5\nSHUTTEROPEN\nSHUTTERCLOSE\n"));
+    ModalScript modals;
+    modals.PressBox(QMessageBox::Cancel);
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_TRUE(modals.Done());
+    EXPECT_EQ(modals.unexpected, 0);
+    EXPECT_EQ(modals.boxCaptions, std::vector<QString>{QStringLiteral("Korvi USB device error")});
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    EXPECT_EQ(window->ScriptThread->LineIndex(), 0); // no line after the CLEAR ran
+}
+
 TEST_F(ScriptTest, ACheckErrorDoesNotStartTheScript)
 {
     SetScript(QStringLiteral("SHUTTEROPEN\nREAD 0 1\n"));
