@@ -8,6 +8,7 @@
 #include "image_window.h"
 #include "opengl_panel.h"
 #include "progress_window.h"
+#include "script_window.h"
 #include "settings.h"
 
 #include <QAction>
@@ -150,6 +151,9 @@ TMainF::TMainF(const std::string &programDirectory, const QStringList &arguments
 TMainF::~TMainF()
 {
     StopAcquisitionThread();
+    // The script thread calls into this window: it must end while the window is whole.
+    if (ScriptF)
+        ScriptF->StopScriptThread();
     korvi::gui::SetProgressHandler(nullptr);
     korvi::gui::SetMessageParent(nullptr);
     if (MainF == this)
@@ -766,7 +770,14 @@ bool TMainF::CloseSequence()
     if (ClosingDone)
         return true;
     ClosingDone = true;
+    // A script with unsaved changes is asked about like an image; Cancel keeps the program running.
+    if (ScriptF && !ScriptF->QuerySaveChanges()) {
+        ClosingDone = false;
+        return false;
+    }
     StopAcquisitionThread();
+    if (ScriptF)
+        ScriptF->StopScriptThread();
     std::vector<TChild *> windows = ImageWindows();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
         if (!CloseImageWindow(*it)) {

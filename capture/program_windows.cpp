@@ -8,6 +8,7 @@
 #include "main_window.h"
 #include "palette_editor.h"
 #include "progress_window.h"
+#include "script_window.h"
 #include "sensor_window.h"
 #include "subframe_table.h"
 #include "testing_window.h"
@@ -34,7 +35,7 @@ void CreateProgramWindows(TMainF *main)
     // TStatsForm
     Create(main, TestClockF, "TTestClockF");
     // TGuiderF
-    // TScriptF
+    Create(main, ScriptF, "TScriptF");
     // TEqualizeF
     Create(main, XferConstF, "TXferConstF");
     Create(main, ProgressF, "TProgressF");

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the image-reader fuzz targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer
-# in their own build folder and runs each for a bounded time, starting from the seed corpus kept
-# beside this script. New inputs go to the work folder, never into the committed seeds.
-#   run_fuzzers.sh <work folder> [seconds per target] [inputs per target]
+# Builds fuzz targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer in their own build
+# folder and runs each for a bounded time, starting from the seed corpus kept beside this script.
+# New inputs go to the work folder, never into the committed seeds.
+#   run_fuzzers.sh <work folder> [seconds per target] [inputs per target] [target ...]
+# Without targets it runs the image readers; fuzz_script_language (the script checker and
+# expression evaluator) is built from its own few units and needs no image core.
 # With a count of inputs the run is repeatable: a fixed seed, a fresh work corpus, and at most that
 # many inputs (the seconds still bound it on a slow machine), so a test run explores the same inputs
 # every time instead of turning red on whatever a longer search happens to find that day.
@@ -15,6 +17,15 @@ WORK="$(mkdir -p "${1:?usage: run_fuzzers.sh <work folder> [seconds]}" && cd "$1
 SECONDS_EACH="${2:-12}"
 RUNS_EACH="${3:-}"
 TARGETS=(fuzz_native_file fuzz_fits_file fuzz_png_file fuzz_bmp_file)
+if [ $# -ge 4 ]; then
+  TARGETS=("${@:4}")
+fi
+# The script language's units (besides its fuzz target); the image readers link the image core.
+SCRIPT_UNITS=("$SRC/capture/scripts/script_language.cpp" "$SRC/core/text_format.cpp" "$SRC/core/ui_hooks.cpp")
+NEEDS_CORE=0
+for target in "${TARGETS[@]}"; do
+  [ "$target" = fuzz_script_language ] || NEEDS_CORE=1
+done
 
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
   echo "clang is not installed: fuzzing skipped"
@@ -35,15 +46,16 @@ fi
 
 # The image core, built by the project's own CMake with clang and the sanitizers.
 BUILD="$WORK/build"
-if [ ! -f "$BUILD/build.ninja" ]; then
+CORE=""
+if [ "$NEEDS_CORE" = 1 ] && [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link" \
     -DKORVI_SANITIZE=ON -DKORVI_BUILD_GUI=OFF -DKORVI_BUILD_TESTS=OFF -DKORVI_BUILD_BENCH=OFF >"$WORK/configure.log" \
     || { cat "$WORK/configure.log"; exit 1; }
 fi
-CORE="$BUILD/core/libkorvi_core.a"
-if ! cmake --build "$BUILD" --target korvi_core -j 4 >"$WORK/build.log" 2>&1; then
+[ "$NEEDS_CORE" = 1 ] && CORE="$BUILD/core/libkorvi_core.a"
+if [ "$NEEDS_CORE" = 1 ] && ! cmake --build "$BUILD" --target korvi_core -j 4 >"$WORK/build.log" 2>&1; then
   # Some other unit of the core does not build with clang: build just the records and the image
   # files, which is all the readers need, from the lists of their CMake fragments.
   echo "the whole image core does not build with clang (see $WORK/build.log); building the image-file units alone"
@@ -62,6 +74,11 @@ fi
 
 LIBS="$(pkg-config --libs cfitsio libpng zlib fftw3)"
 for target in "${TARGETS[@]}"; do
+  if [ "$target" = fuzz_script_language ]; then
+    clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+      -I"$SRC/core" -I"$SRC/capture/scripts" "$SRC/tests/fuzz/$target.cpp" "${SCRIPT_UNITS[@]}" -o "$WORK/$target"
+    continue
+  fi
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$SRC/core" -I"$SRC/camera_link" "$SRC/tests/fuzz/$target.cpp" "$CORE" \
     $LIBS -lpthread -o "$WORK/$target"

@@ -1,0 +1,78 @@
+#pragma once
+// TScriptThread: runs a checked script line by line on its own thread. It works on a copy of the
+// script's lines taken when the run starts and on its own copy of the variables, which it hands
+// back to the window after every command. Camera calls hold the camera lock for the call alone;
+// the status, the current line, the variables, new image windows and saving reach the GUI thread
+// through blocking calls.
+//
+// The run flag is TMainF::Acquiring (shared with acquisition): the script runs while it is set and
+// no stop was requested. Pause is a gate the thread passes before each line, before each camera
+// call and inside DELAY and WAIT; a stop also releases a paused script and ends a DELAY or WAIT.
+// A line whose value cannot be worked out (a division by zero, a frame that cannot be read as
+// asked) stops the run with "Error on line N, ...". Whatever ends the run, FinishScript ends it.
+#include "image_data.h"
+#include "script_language.h"
+#include "worker_thread.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TMainF;
+class TScriptF;
+
+class TScriptThread : public korvi::gui::WorkerThread
+{
+public:
+    TScriptThread(TScriptF *window, TMainF *main, std::vector<std::string> lines,
+                  const ScriptVariables &variables);
+    ~TScriptThread() override;
+
+    // Pause holds the thread at its next gate; Resume lets it go on.
+    void Pause();
+    void Resume();
+    // The line being executed (0-based).
+    int LineIndex() const { return lineIndex_.load(); }
+
+protected:
+    void Body() override;
+    void Finish() override;
+
+private:
+    static void LinkError(int status);
+    // The run goes on: the run flag is set, no stop was asked.
+    bool Running() const;
+    // The pause gate; false when the run has been stopped meanwhile (or was already).
+    bool Gate();
+    // One command; false when the run must stop (error_ says why, when it is an error).
+    bool ExecuteCommand(const ScriptLine &line);
+    bool Fail(const std::string &reason);
+    bool Value(const std::string &text, float &value);
+    bool Integer(const std::string &text, std::int32_t &value);
+    bool Delay(double seconds);
+    bool WaitUntil(std::time_t target);
+    bool Read(int camera);
+    bool Save();
+
+    void ShowStatus(const QString &status);
+    void HighlightLine();
+    void RefreshVariables();
+
+    TScriptF *window_;
+    TMainF *main_;
+    const std::vector<std::string> lines_;
+    ScriptVariables variables_;
+    ImageData image_; // the script image
+    std::atomic<int> lineIndex_{0};
+    QString status_;
+    QString error_; // what stopped the run, empty for a normal end or a stop
+
+    std::mutex pauseMutex_;
+    std::condition_variable pauseChanged_;
+    bool paused_ = false;
+};

@@ -1,0 +1,410 @@
+// The script window and thread against the simulated camera, driven through the window's buttons:
+// a loop's files, headers and wire, pause and resume inside a DELAY, stop while paused, Run Script
+// stopping an acquisition, run-time errors, FWGOTO's positions, the window limit, the script files
+// and unsaved edits, and the shipped scripts. The process time runs a hundred times faster.
+#include "capture_test_support.h"
+#include "image_data.h"
+#include "image_file.h"
+#include "image_window.h"
+#include "main_window.h"
+#include "program_windows.h"
+#include "script_thread.h"
+#include "script_window.h"
+#include "settings.h"
+#include "simulator/sim_control.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+using namespace korvi::test;
+namespace fs = std::filesystem;
+namespace sim = korvi::sim;
+
+namespace
+{
+
+constexpr int Width = 64;
+constexpr int Height = 32;
+
+struct Command {
+    int opcode, parameter;
+    bool operator==(const Command &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const Command &c)
+{
+    return out << "{" << c.opcode << "," << c.parameter << "}";
+}
+
+std::vector<Command> Commands()
+{
+    std::vector<Command> commands;
+    for (const auto &block : sim::WrittenBlocks())
+        if (!block.empty())
+            commands.push_back({block[0], block.size() >= 2 ? block[1] : -1});
+    return commands;
+}
+
+// Simulator times (process seconds) of the writes of one opcode.
+std::vector<double> CommandTimes(int opcode)
+{
+    std::vector<double> times;
+    for (const sim::CallRecord &call : sim::CallLog())
+        if (call.function == "FT_Write" && !call.written.empty() && call.written[0] == opcode)
+            times.push_back(call.time);
+    return times;
+}
+
+constexpr Command Clear0{4, 0}, Open{50, -1}, Close{51, -1}, Read0{2, 0};
+
+class ScriptTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        sim::Reset(sim::Config{});
+        auto words = std::make_shared<std::vector<std::uint16_t>>();
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x)
+                words->push_back(static_cast<std::uint16_t>(1000 + x + Width * y));
+        sim::SetReplayFrame(0, words);
+        fs::create_directories(folder.File("Scripts"));
+        main = std::make_unique<TMainF>(folder.Dir(), QStringList());
+        CreateProgramWindows(main.get());
+        main->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+        Settings &s = CurrentSettings();
+        s.NCOL[0] = 1565;
+        s.NROW[0] = 1032;
+        s.MaximumWindows = 10;
+        s.LastScriptFile.clear();
+        window = ScriptF;
+        ASSERT_NE(window, nullptr);
+        window->Variables.FILENAME = folder.File("m42");
+        sim::ClearCallLog();
+    }
+    void TearDown() override
+    {
+        if (main) {
+            main->ClosingDone = true; // no leave prompt
+            main.reset();
+        }
+        sim::ClearFaults();
+    }
+    void SetScript(const QString &text)
+    {
+        window->ScriptEdit->setPlainText(text);
+        window->ScriptEdit->document()->setModified(false);
+    }
+    // Text as the user would leave it after typing: not saved.
+    void Type(const QString &text)
+    {
+        window->ScriptEdit->setPlainText(text);
+        window->ScriptEdit->document()->setModified(true);
+    }
+    bool ScriptRunning() const { return window->ScriptThread && window->ScriptThread->isRunning(); }
+    bool WaitForEnd(int ms = 20000)
+    {
+        return WaitFor([this] { return !ScriptRunning() && !main->Acquiring; }, ms);
+    }
+    QString Status() const { return window->StatusText(); }
+
+    ProgramFolder folder;
+    std::unique_ptr<TMainF> main;
+    TScriptF *window = nullptr;
+};
+
+const QString Geometry = QStringLiteral("XLO 0\nXHI 63\nYLO 0\nYHI 31\nXBIN 1\nYBIN 1\n");
+
+TEST_F(ScriptTest, LoopWritesNumberedFramesWithTheCommandsInOrder)
+{
+    SetScript(Geometry + QStringLiteral("FORMAT FITS\nEXTNUM 7\nLOOP 3\nclear 0  2\nSHUTTEROPEN\n"
+                                        "DELAY SOLVE(1+LOOPN*0.2) S % longer each pass\nSHUTTERCLOSE\n"
+                                        "READ 0\nSAVE 0\nDISPLAY 0\nENDLOOP\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    EXPECT_TRUE(main->Acquiring);
+    EXPECT_EQ(window->RunBtn->text(), QStringLiteral("Stop script"));
+    EXPECT_TRUE(window->PauseBtn->isEnabled());
+    ASSERT_TRUE(WaitForEnd());
+
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    EXPECT_EQ(window->RunBtn->text(), QStringLiteral("Run script"));
+    EXPECT_FALSE(window->PauseBtn->isEnabled());
+    EXPECT_EQ(window->Variables.LOOPN, 4);
+    EXPECT_EQ(window->Variables.EXTNUM, 10);
+    for (int n = 7; n <= 9; ++n) {
+        SCOPED_TRACE(n);
+        ImageData image;
+        ASSERT_TRUE(LoadImageFile(folder.File("m42_" + std::to_string(n) + ".fit"), image));
+        ASSERT_EQ(image.Width, Width);
+        ASSERT_EQ(image.Height, Height);
+        EXPECT_EQ(image.FrameRow(0, 5)[7], 1000 + 7 + Width * 5);
+        EXPECT_EQ(image.XHi, Width - 1);
+        EXPECT_EQ(image.YHi, Height - 1);
+        EXPECT_EQ(image.XBin, 1);
+        EXPECT_EQ(image.MaxColumns, 1565);
+        EXPECT_EQ(image.MaxRows, 1032);
+        EXPECT_EQ(image.Brightest, 1000 + Width * Height - 1);
+        EXPECT_FALSE(image.Date.empty());
+    }
+    EXPECT_EQ(main->ImageWindows().size(), 3u);
+
+    std::vector<Command> expected;
+    for (int pass = 0; pass < 3; ++pass)
+        expected.insert(expected.end(), {Clear0, Clear0, Open, Close, Read0});
+    EXPECT_EQ(Commands(), expected);
+    // The shutter stayed open for the pass's DELAY: 1.2, 1.4 and 1.6 s.
+    const std::vector<double> opened = CommandTimes(50), closed = CommandTimes(51);
+    ASSERT_EQ(opened.size(), 3u);
+    ASSERT_EQ(closed.size(), 3u);
+    for (int pass = 0; pass < 3; ++pass)
+        EXPECT_GE(closed[pass] - opened[pass], 1.2 + 0.2 * pass - 0.01) << pass;
+}
+
+TEST_F(ScriptTest, DisplayKeepsToTheWindowLimit)
+{
+    CurrentSettings().MaximumWindows = 2;
+    SetScript(Geometry + QStringLiteral("READ 0\nLOOP 4\nDISPLAY 0\nENDLOOP\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    EXPECT_EQ(main->ImageWindows().size(), 2u);
+}
+
+TEST_F(ScriptTest, FilterPositionsCountFromZero)
+{
+    CurrentSettings().FiltPos = 1; // where the simulated wheel starts
+    SetScript(QStringLiteral("FWGOTO 2\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(sim::GetSnapshot().filterPosition, 3);
+    EXPECT_EQ(CurrentSettings().FiltPos, 3);
+
+    // While running, each status carries the running note; the end replaces it.
+    SetScript(QStringLiteral("FWGOTO 0\nDELAY 2 S\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([this] { return Status().startsWith(QStringLiteral("Waiting out delay, ")); }));
+    EXPECT_TRUE(Status().endsWith(QStringLiteral(" s remaining. (script is running)")));
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(sim::GetSnapshot().filterPosition, 1);
+}
+
+TEST_F(ScriptTest, PauseAndResumeInsideADelay)
+{
+    SetScript(QStringLiteral("SHUTTEROPEN\nDELAY 30 S\nSHUTTERCLOSE\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([this] { return Status().startsWith(QStringLiteral("Waiting out delay, ")); }));
+    QTest::mouseClick(window->PauseBtn, Qt::LeftButton);
+    EXPECT_EQ(window->PauseBtn->text(), QStringLiteral("Resume"));
+    EXPECT_EQ(Status(), QStringLiteral("Status: Script paused by user."));
+    // Twice the delay passes, paused: the shutter stays open and the pause stays on show.
+    QTest::qWait(600);
+    EXPECT_TRUE(ScriptRunning());
+    EXPECT_EQ(Commands(), (std::vector<Command>{Open}));
+    EXPECT_EQ(Status(), QStringLiteral("Status: Script paused by user."));
+    QTest::mouseClick(window->PauseBtn, Qt::LeftButton);
+    EXPECT_EQ(window->PauseBtn->text(), QStringLiteral("Pause"));
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(Commands(), (std::vector<Command>{Open, Close}));
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+}
+
+TEST_F(ScriptTest, StopWhilePausedEndsTheScript)
+{
+    SetScript(QStringLiteral("SHUTTEROPEN\nDELAY 1 H\nSHUTTERCLOSE\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([this] { return Status().startsWith(QStringLiteral("Waiting out delay, ")); }));
+    QTest::mouseClick(window->PauseBtn, Qt::LeftButton);
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    EXPECT_FALSE(main->Acquiring);
+    EXPECT_EQ(Status(), QStringLiteral("Status: Script terminated by user."));
+    ASSERT_TRUE(WaitForEnd(3000)); // not an hour
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    EXPECT_EQ(Commands(), (std::vector<Command>{Open}));
+    EXPECT_FALSE(window->PauseBtn->isEnabled());
+    EXPECT_EQ(window->PauseBtn->text(), QStringLiteral("Pause"));
+}
+
+TEST_F(ScriptTest, RunScriptStopsAnAcquisition)
+{
+    Settings &s = CurrentSettings();
+    s.XLO[0] = s.YLO[0] = 0;
+    s.XHI[0] = Width - 1;
+    s.YHI[0] = Height - 1;
+    s.XBIN[0] = s.YBIN[0] = 1;
+    s.NImage[0] = 50;
+    s.IntTime[0] = 5.0f;
+    s.SaveRawImage = false;
+    s.DisplayImage = false;
+    main->ApplySettingsToControls();
+    main->Acquire->trigger();
+    ASSERT_TRUE(main->Acquiring);
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    EXPECT_FALSE(main->Acquiring);
+    EXPECT_EQ(Status(), QStringLiteral("Status: Script terminated by user."));
+    ASSERT_TRUE(WaitFor([this] { return !main->AcquisitionThreadRunning(); }, 10000));
+    EXPECT_LT(sim::GetSnapshot().cameras[0].readouts, 3u);
+    EXPECT_FALSE(ScriptRunning());
+}
+
+TEST_F(ScriptTest, ARunTimeFaultStopsTheScriptNamingItsLine)
+{
+    struct Case {
+        const char *script, *status;
+        std::vector<Command> wire;
+    } cases[] = {
+        {"DATA1 0\nDATA2 SOLVE(1/DATA1)\nSHUTTEROPEN\n",
+         "Status: Error on line 2, division by zero in SOLVE(1/DATA1). The script has stopped.",
+         {}},
+        // The binnings start at 0: nothing is read until the script sets them.
+        {"SHUTTEROPEN\nREAD 0\n",
+         "Status: Error on line 2, XLO 0, XHI 0, YLO 0, YHI 0, XBIN 0, YBIN 0: column bins must be at least "
+         "1. "
+         "The script has stopped.",
+         {Open}},
+        {"SAVE 0\n", "Status: Error on line 1, no image has been read yet. The script has stopped.", {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.script);
+        sim::ClearCallLog();
+        window->Variables = ScriptVariables{};
+        SetScript(QString::fromLatin1(c.script));
+        QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+        ASSERT_TRUE(WaitForEnd());
+        EXPECT_EQ(Status(), QString::fromLatin1(c.status));
+        EXPECT_EQ(Commands(), c.wire);
+        EXPECT_EQ(window->RunBtn->text(), QStringLiteral("Run script"));
+    }
+}
+
+TEST_F(ScriptTest, CancelInTheUsbErrorBoxStopsTheScriptWithOneBox)
+{
+    sim::Faults faults;
+    faults.busy = true; // every open of the device fails
+    sim::SetFaults(faults);
+    SetScript(QStringLiteral("CLEAR 0 5\nSHUTTEROPEN\nSHUTTERCLOSE\n"));
+    ModalScript modals;
+    modals.PressBox(QMessageBox::Cancel);
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_TRUE(modals.Done());
+    EXPECT_EQ(modals.unexpected, 0);
+    EXPECT_EQ(modals.boxCaptions, std::vector<QString>{QStringLiteral("Korvi USB device error")});
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    EXPECT_EQ(window->ScriptThread->LineIndex(), 0); // no line after the CLEAR ran
+}
+
+TEST_F(ScriptTest, ACheckErrorDoesNotStartTheScript)
+{
+    SetScript(QStringLiteral("SHUTTEROPEN\nREAD 0 1\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    EXPECT_FALSE(main->Acquiring);
+    EXPECT_FALSE(ScriptRunning());
+    EXPECT_EQ(Status(), QStringLiteral("Status: Error on line 2, READ takes only 1 parameter."));
+    SetScript(QStringLiteral("SHUTTEROPEN\n"));
+    QTest::mouseClick(window->CheckScriptBtn, Qt::LeftButton);
+    EXPECT_EQ(Status(), QStringLiteral("Status: No errors found. Ready."));
+    EXPECT_TRUE(Commands().empty());
+}
+
+TEST_F(ScriptTest, SavesAndLoadsScriptFilesWithoutLosingEdits)
+{
+    // Saved with trailing blanks removed, one line feed a line, the name's extension replaced.
+    Type(QStringLiteral("READ 0   \n% note\t\nSAVE 0"));
+    const QString dir = QString::fromStdString(folder.File("Scripts/"));
+    {
+        ModalScript modals;
+        modals.ChooseFiles({dir + QStringLiteral("night.v2")});
+        QTest::mouseClick(window->SaveBtn, Qt::LeftButton);
+        ASSERT_TRUE(modals.Done());
+        EXPECT_EQ(modals.dialogTitles.front(), QStringLiteral("Save Korvi execution script"));
+    }
+    std::ifstream in(folder.File("Scripts/night.kvq"), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    EXPECT_EQ(bytes.str(), "READ 0\n% note\nSAVE 0\n");
+    EXPECT_EQ(window->ScriptName->text(), QStringLiteral("Script file: night.kvq"));
+    EXPECT_EQ(CurrentSettings().LastScriptFile, "night.kvq");
+
+    // Saving over it asks; Cancel writes nothing.
+    Type(QStringLiteral("CLEAR 0 1"));
+    {
+        ModalScript modals;
+        modals.ChooseFiles({dir + QStringLiteral("night.kvq")});
+        modals.PressBox(QMessageBox::Cancel);
+        QTest::mouseClick(window->SaveBtn, Qt::LeftButton);
+        ASSERT_TRUE(modals.Done());
+        EXPECT_EQ(modals.boxTexts.front(), QStringLiteral("The file: ") + dir +
+                                               QStringLiteral("night.kvq will be overwritten; proceed?"));
+    }
+    // Unsaved edits: activation keeps them, Load asks and Cancel keeps them, No loads the file.
+    window->FormActivate();
+    EXPECT_EQ(window->ScriptEdit->toPlainText(), QStringLiteral("CLEAR 0 1"));
+    {
+        ModalScript modals;
+        modals.PressBox(QMessageBox::Cancel);
+        QTest::mouseClick(window->LoadBtn, Qt::LeftButton);
+        ASSERT_TRUE(modals.Done());
+        EXPECT_EQ(modals.boxTexts.front(),
+                  QStringLiteral("The script has changes that are not saved. Save them first?"));
+    }
+    EXPECT_EQ(window->ScriptEdit->toPlainText(), QStringLiteral("CLEAR 0 1"));
+    {
+        ModalScript modals;
+        modals.PressBox(QMessageBox::No);
+        modals.ChooseFiles({dir + QStringLiteral("night.kvq")});
+        QTest::mouseClick(window->LoadBtn, Qt::LeftButton);
+        ASSERT_TRUE(modals.Done());
+    }
+    EXPECT_EQ(window->ScriptEdit->toPlainText(), QStringLiteral("READ 0\n% note\nSAVE 0"));
+    // Closing with edits asks too; Cancel keeps the window open.
+    window->show();
+    Type(QStringLiteral("READ 1"));
+    {
+        ModalScript modals;
+        modals.PressBox(QMessageBox::Cancel);
+        window->close();
+        ASSERT_TRUE(modals.Done());
+    }
+    EXPECT_TRUE(window->isVisible());
+    window->ScriptEdit->document()->setModified(false);
+}
+
+TEST_F(ScriptTest, ShippedScriptsCheckCleanAndRun)
+{
+    const fs::path shipped = fs::path(KORVI_SOURCE_DIR) / "resources" / "Scripts";
+    int scripts = 0;
+    for (const auto &entry : fs::directory_iterator(shipped)) {
+        if (entry.path().extension() != ".kvq")
+            continue;
+        SCOPED_TRACE(entry.path().string());
+        ++scripts;
+        ASSERT_TRUE(window->LoadScriptFile(entry.path().string()));
+        EXPECT_TRUE(window->CheckScript()) << Status().toStdString();
+        QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+        ASSERT_TRUE(WaitForEnd(30000));
+        EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    }
+    EXPECT_GE(scripts, 2);
+    EXPECT_GT(sim::GetSnapshot().cameras[0].readouts, 0u);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return RunQtTests(argc, argv);
+}
