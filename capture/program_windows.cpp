@@ -1,5 +1,6 @@
 #include "program_windows.h"
 
+#include "focus_monitor.h"
 #include "main_window.h"
 #include "progress_window.h"
 #include "sensor_window.h"
@@ -42,7 +43,7 @@ void CreateProgramWindows(TMainF *main)
     // TAlignF
     // TSubFrameF
     // TTestF
-    // TFocusMonitorF
+    Create(main, FocusMonitorF, "TFocusMonitorF");
     // TFocusEnableF
     // TBloomRemovalF
     // TAboutF
