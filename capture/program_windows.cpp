@@ -1,5 +1,6 @@
 #include "program_windows.h"
 
+#include "guiding/track_window.h"
 #include "main_window.h"
 #include "progress_window.h"
 #include "sensor_window.h"
@@ -33,7 +34,7 @@ void CreateProgramWindows(TMainF *main)
     // TStackMultipleF
     // TFourierF
     // TCompositeF
-    // TTrackF
+    Create(main, TrackF, "TTrackF");
     // TFilterF
     // TTelescopeCtrlF
     // TPaletteSet
