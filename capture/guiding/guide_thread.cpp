@@ -27,6 +27,9 @@ constexpr double DisplayInterval = 0.1;
 // calibration for the long slews between its frames.
 constexpr int GuideSearchRange = 10;
 constexpr int CalibrationSearchRange = 40;
+// A refused slew is sent again this many times in all, this far apart (process seconds).
+constexpr int SlewAttempts = 20;
+constexpr double SlewRetryInterval = 0.05;
 
 // The guide thread running on this thread, for the link error callback (a plain function).
 thread_local TGuiderThread *runningGuide = nullptr;
@@ -354,11 +357,19 @@ void TGuiderThread::SendSlew()
 {
     const GuideSettings &s = settings_;
     const std::array<bool, 4> d = directions_;
-    Camera([&] {
-        return _Slew(d[GuideEast], d[GuideWest], d[GuideNorth], d[GuideSouth], s.UseKEDRO, s.InvertEastWest,
-                     s.InvertNorthSouth, &LinkError);
-    });
-    slewSent_ = true;
+    // A slew the link refused leaves the mount doing what it did before, which may be moving:
+    // it is sent again until it goes through (the fault is reported once), for a short while.
+    for (int attempt = 0; attempt < SlewAttempts; ++attempt) {
+        const int errorsBefore = linkErrors_.load();
+        Camera([&] {
+            return _Slew(d[GuideEast], d[GuideWest], d[GuideNorth], d[GuideSouth], s.UseKEDRO,
+                         s.InvertEastWest, s.InvertNorthSouth, &LinkError);
+        });
+        slewSent_ = true;
+        if (linkErrors_.load() == errorsBefore)
+            break;
+        korvi::ScaledSleep(SlewRetryInterval);
+    }
     GuideThreadOwner *owner = owner_;
     PostToGuiThread(QCoreApplication::instance(), [owner, d] { owner->ShowGuideDirections(d); });
 }

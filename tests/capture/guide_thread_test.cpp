@@ -313,6 +313,28 @@ TEST_F(GuideThreadTest, PulsesEndWithinTheirCycleAndAStopMidPulseStopsTheMount)
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
 }
 
+TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentAgain)
+{
+    UsbBoxAnswerer boxes;
+    sim::Config c;
+    c.driftX = 2.0; // east-west only: a long east-west pulse and no north-south one
+    c.driftY = 0.0;
+    GuideSettings s = Settings211(1);
+    s.GuideRates = {GuideRate{0.02f, 0.0f}, GuideRate{-0.02f, 0.0f}, GuideRate{0.0f, 0.02f},
+                    GuideRate{0.0f, -0.02f}};
+    Start(c, s);
+    ASSERT_TRUE(WaitForCycles(1));
+    ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
+    // Mid-pulse the next camera call is the stop: the link refuses it once.
+    sim::Faults refuse;
+    refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
+    sim::SetFaults(refuse);
+    ASSERT_TRUE(StopAndWait());
+    EXPECT_EQ(boxes.captions, std::vector<QString>{UsbCaption});
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    EXPECT_EQ(SlewWords().back().second, 0);
+}
+
 TEST_F(GuideThreadTest, ABusyLinkIsReportedOnceAndGuidingGoesOn)
 {
     UsbBoxAnswerer boxes;
