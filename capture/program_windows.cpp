@@ -5,6 +5,7 @@
 #include "drive_controller_window.h"
 #include "focus_enable_window.h"
 #include "focus_monitor.h"
+#include "guiding/track_window.h"
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
@@ -44,7 +45,7 @@ void CreateProgramWindows(TMainF *main)
     // TStackMultipleF
     // TFourierF
     // TCompositeF
-    // TTrackF
+    Create(main, TrackF, "TTrackF");
     // TFilterF
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
