@@ -8,6 +8,7 @@
 #include "image_window.h"
 #include "opengl_panel.h"
 #include "settings.h"
+#include "statistics_window.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -379,6 +380,10 @@ void TMainF::FastTrimClick()
 
 void TMainF::StatsFormShowExecute()
 {
+    if (StatsForm) {
+        TChild *window = FirstImageWindow();
+        StatsForm->SetSource(window ? &window->ConstImage() : nullptr, window);
+    }
     ShowProgramWindow("TStatsForm");
 }
 

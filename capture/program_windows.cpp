@@ -3,6 +3,7 @@
 #include "main_window.h"
 #include "progress_window.h"
 #include "sensor_window.h"
+#include "statistics_window.h"
 
 namespace
 {
@@ -22,7 +23,7 @@ void CreateProgramWindows(TMainF *main)
     // its line stays a comment and the commands that show it are disabled.
     // THInfo
     Create(main, CCDSetF, "TCCDSetF");
-    // TStatsForm
+    Create(main, StatsForm, "TStatsForm");
     // TTestClockF
     // TGuiderF
     // TScriptF
