@@ -9,6 +9,7 @@
 
 #include <fftw3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 
@@ -78,6 +79,7 @@ void BM_FftwComplexPair(benchmark::State &state)
     fftw_complex *data = fftw_alloc_complex(static_cast<std::size_t>(n) * n);
     fftw_plan forward = fftw_plan_dft_2d(n, n, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
     fftw_plan inverse = fftw_plan_dft_2d(n, n, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+    std::fill(&data[0][0], &data[0][0] + 2 * static_cast<std::size_t>(n) * n, 0.0);
     for (auto _ : state) {
         state.PauseTiming();
         for (std::size_t i = 0; i < static_cast<std::size_t>(n) * n; ++i) {
