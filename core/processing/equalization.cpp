@@ -230,16 +230,6 @@ void BuildModelTable(const EqualizationCurve &curve, float *table)
     }
 }
 
-void ApplyHistogramEqualization(ImageData &image, const float *table)
-{
-    if (image.Empty)
-        return;
-    const std::vector<std::uint16_t> lookup = TruncatedTable(table);
-    std::uint16_t *pixels = image.Rows.Data();
-    for (std::size_t i = 0, n = image.PixelCount(); i < n; ++i)
-        pixels[i] = lookup[pixels[i]];
-}
-
 HistogramSummary EqualizedHistogram(const ImageData &image, const float *table, std::uint32_t *histogram)
 {
     HistogramSummary summary;

@@ -1,7 +1,8 @@
 #pragma once
 // Histogram equalization: the 65536-entry tables that remap intensities, the transfer curve the
 // equalization window edits (a chain of cubic Bezier segments in the coordinates of its picture)
-// and the mapping of an image through a table.
+// and the histogram an image would have once mapped. The mapping itself is
+// ApplyHistogramEqualization of the pixel filters ("processing/filters.h").
 #include <array>
 #include <cstdint>
 
@@ -86,10 +87,8 @@ void BuildEqualizationTable(const std::uint32_t *histogram, float *table);
 // Segments whose x span is not positive are skipped.
 void BuildModelTable(const EqualizationCurve &curve, float *table);
 
-// Every pixel of every frame becomes trunc(table[pixel]) (kept to 16 bits).
-void ApplyHistogramEqualization(ImageData &image, const float *table);
-
-// The histogram of frame 0 as it would be after mapping through table, over the region the
+// The histogram of frame 0 as it would be after mapping through table (each value truncated and
+// kept to 0..65535, as ApplyHistogramEqualization maps it), over the region the
 // equalization window examines (columns 0 .. width - 2, rows 0 .. height - 2), without changing the
 // image. Minimum/maximum are those of the mapped region (1000000 / -1000000 when it is empty) and
 // topCount the largest bin.

