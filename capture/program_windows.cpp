@@ -1,5 +1,7 @@
 #include "program_windows.h"
 
+#include "equalization_window.h"
+#include "fourier_window.h"
 #include "main_window.h"
 #include "progress_window.h"
 #include "sensor_window.h"
@@ -27,12 +29,12 @@ void CreateProgramWindows(TMainF *main)
     // TTestClockF
     // TGuiderF
     // TScriptF
-    // TEqualizeF
+    Create(main, EqualizeF, "TEqualizeF");
     // TXferConstF
     Create(main, ProgressF, "TProgressF");
     // TMultiProcessF
     // TStackMultipleF
-    // TFourierF
+    Create(main, FourierF, "TFourierF");
     // TCompositeF
     // TTrackF
     // TFilterF
