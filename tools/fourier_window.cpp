@@ -42,6 +42,16 @@ QPushButton *Button(QWidget *parent, const char *name, const QString &caption)
     return button;
 }
 
+// FNV-1a over the pixels of frame 0: tells whether an image still holds the pixels it held.
+std::uint64_t PixelChecksum(const ImageData &image)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    const std::uint16_t *pixels = image.FramePixels(0);
+    for (std::size_t i = 0, n = static_cast<std::size_t>(image.Width) * image.Height; i < n; ++i)
+        hash = (hash ^ pixels[i]) * 1099511628211ull;
+    return hash;
+}
+
 // The Fourier window works on the active image window or the current composite layer only.
 ProcessingTarget ResolveFourierTarget(ImageData *targetImage)
 {
@@ -150,6 +160,7 @@ bool TFourierF::TransformTarget(const ProcessingTarget &target)
         return false;
     spectrumImage_ = &target.Image();
     spectrumTag_ = target.Window() ? target.Window()->Tag() : -1;
+    transformedPixels_ = filteredPixels_ = PixelChecksum(target.Image());
     return true;
 }
 
@@ -159,7 +170,12 @@ bool TFourierF::SpectrumBelongsTo(const ProcessingTarget &target) const
         return false;
     if (target.Window() && target.Window()->Tag() != spectrumTag_)
         return false;
-    return target.Image().Width == filter_.SourceWidth() && target.Image().Height == filter_.SourceHeight();
+    if (target.Image().Width != filter_.SourceWidth() || target.Image().Height != filter_.SourceHeight())
+        return false;
+    // The pixels taken at show (again after an Undo or a Preview), or the last result filtered
+    // from them; anything else was changed by another operation and is transformed afresh.
+    const std::uint64_t now = PixelChecksum(target.Image());
+    return now == transformedPixels_ || now == filteredPixels_;
 }
 
 void TFourierF::FormShow()
@@ -285,8 +301,8 @@ void TFourierF::ApplyBtnClick()
     const ProcessingTarget target = ResolveFourierTarget(TargetImage);
     if (!target)
         return;
-    // The kept spectrum is filtered only into the image it was taken from; any other target (or
-    // one whose size has changed) is transformed first.
+    // The kept spectrum is filtered only into the image it was taken from; any other target, or
+    // one changed since by another operation, is transformed first.
     if (!SpectrumBelongsTo(target)) {
         if (!TransformTarget(target))
             return;
@@ -294,6 +310,7 @@ void TFourierF::ApplyBtnClick()
     }
     target.Snapshot(100);
     filter_.Filter(target.Image(), f_cut->value(), HighPass->isChecked(), Apod->value());
+    filteredPixels_ = PixelChecksum(target.Image());
     target.Refresh({});
 }
 

@@ -65,6 +65,9 @@ private:
     FourierFilter filter_;
     const ImageData *spectrumImage_ = nullptr; // compared only, never read through
     std::int64_t spectrumTag_ = -1;
+    // Checksums of the pixels the spectrum was taken from and of the last result filtered from it:
+    // pixels that match neither were changed by something else since.
+    std::uint64_t transformedPixels_ = 0, filteredPixels_ = 0;
     QImage spectrumPicture_, displayed_;
     int radius_ = 0;
     bool dragging_ = false, firstMove_ = false, circleShown_ = false;

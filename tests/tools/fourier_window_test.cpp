@@ -103,6 +103,15 @@ TEST_F(FourierWindowTest, LowPassApplyRemovesStripesAndUndoBringsThemBack)
 
     QTest::mouseClick(FourierF->UndoBtn, Qt::LeftButton);
     EXPECT_LE(Worst(window, [](int, int) { return 1000; }), 1); // back to the result before
+
+    // Pixels changed by another operation are transformed afresh before filtering.
+    ImageData &image = window->Image();
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            image.FrameRow(0, y)[x] = static_cast<std::uint16_t>(Stripes(x, y) + 300);
+    QTest::mouseClick(FourierF->LowPass, Qt::LeftButton);
+    QTest::mouseClick(FourierF->ApplyBtn, Qt::LeftButton);
+    EXPECT_LE(Worst(window, [](int, int) { return 1300; }), 1);
 }
 
 TEST_F(FourierWindowTest, PreviewLeavesThePixels)
