@@ -69,10 +69,14 @@ private:
 // Runs row(y, local) for y = 0 .. height - 1, each thread over one contiguous run of rows with its
 // own working storage (makeLocal()). The calling thread reports progress through its own run,
 // which advances at the pace of the others.
+// Below this many pixels a frame is filtered on the calling thread alone: waking the others
+// costs more than it saves.
+constexpr long long ParallelPixels = 32768;
+
 template <typename MakeLocal, typename Row>
-void ForEachRow(int height, FilterProgress &progress, MakeLocal makeLocal, Row row)
+void ForEachRow(int height, long long pixels, FilterProgress &progress, MakeLocal makeLocal, Row row)
 {
-#pragma omp parallel
+#pragma omp parallel if (pixels >= ParallelPixels)
     {
         int thread = 0, threads = 1;
 #ifdef _OPENMP
@@ -271,7 +275,7 @@ void ApplyConvolution(ImageData &image, bool fiveByFive, const ConvolutionKernel
         std::vector<float> rows, sumA, sumB;
     };
     ForEachRow(
-        height, progress,
+        height, static_cast<long long>(width) * height, progress,
         [&] {
             return Local{std::vector<float>(static_cast<std::size_t>(size) * padded),
                          std::vector<float>(static_cast<std::size_t>(width)),
@@ -381,7 +385,7 @@ void ApplyGaussianConvolution(ImageData &image, int sigma)
             AccumulateTapDouble(h, local.row.data() + r + i, g[i + 15], width);
     };
     ForEachRow(
-        height, progress,
+        height, static_cast<long long>(width) * height, progress,
         [&] {
             return Local{std::vector<double>(static_cast<std::size_t>(window) * width),
                          std::vector<double>(static_cast<std::size_t>(padded)),
@@ -422,11 +426,12 @@ void ApplyHistogramEqualization(ImageData &image, const float *table)
         return;
     FilterProgress progress("Applying histogram equalization...");
     const int width = image.Width;
-    ForEachRow(image.Height, progress, MakeNoLocal, [&](int y, NoLocal &) {
-        std::uint16_t *row = image.FrameRow(0, y);
-        for (int x = 0; x < width; ++x)
-            row[x] = PixelFromFloat(table[row[x]]);
-    });
+    ForEachRow(image.Height, static_cast<long long>(width) * image.Height, progress, MakeNoLocal,
+               [&](int y, NoLocal &) {
+                   std::uint16_t *row = image.FrameRow(0, y);
+                   for (int x = 0; x < width; ++x)
+                       row[x] = PixelFromFloat(table[row[x]]);
+               });
 }
 
 void ClipImage(ImageData &image, int high, int low)
@@ -435,17 +440,18 @@ void ClipImage(ImageData &image, int high, int low)
         return;
     FilterProgress progress("Thresholding...");
     const int width = image.Width;
-    ForEachRow(image.Height, progress, MakeNoLocal, [&](int y, NoLocal &) {
-        std::uint16_t *row = image.FrameRow(0, y);
-        for (int x = 0; x < width; ++x) {
-            int v = row[x];
-            if (v > high)
-                v = high;
-            if (v < low)
-                v = low;
-            row[x] = static_cast<std::uint16_t>(std::clamp(v, 0, 65535));
-        }
-    });
+    ForEachRow(image.Height, static_cast<long long>(width) * image.Height, progress, MakeNoLocal,
+               [&](int y, NoLocal &) {
+                   std::uint16_t *row = image.FrameRow(0, y);
+                   for (int x = 0; x < width; ++x) {
+                       int v = row[x];
+                       if (v > high)
+                           v = high;
+                       if (v < low)
+                           v = low;
+                       row[x] = static_cast<std::uint16_t>(std::clamp(v, 0, 65535));
+                   }
+               });
 }
 
 void SubtractThreshold(ImageData &image, int t)
@@ -454,11 +460,13 @@ void SubtractThreshold(ImageData &image, int t)
         return;
     FilterProgress progress("Thresholding...");
     const int width = image.Width;
-    ForEachRow(image.Height, progress, MakeNoLocal, [&](int y, NoLocal &) {
-        std::uint16_t *row = image.FrameRow(0, y);
-        for (int x = 0; x < width; ++x)
-            row[x] = static_cast<std::uint16_t>(std::clamp(static_cast<int>(row[x]) - t, 0, 65535));
-    });
+    ForEachRow(image.Height, static_cast<long long>(width) * image.Height, progress, MakeNoLocal,
+               [&](int y, NoLocal &) {
+                   std::uint16_t *row = image.FrameRow(0, y);
+                   for (int x = 0; x < width; ++x)
+                       row[x] =
+                           static_cast<std::uint16_t>(std::clamp(static_cast<int>(row[x]) - t, 0, 65535));
+               });
 }
 
 void FindRegionMinMax(const ImageData &image, int &minimum, int &maximum, int x0, int y0, int x1, int y1)
@@ -499,7 +507,7 @@ void ApplyLocalAverage(ImageData &image, int radius)
     }
     // Running sums along each row (modulo 2^32: a chord's sum is far below it).
     UIntMatrix prefix(height, width + 1);
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (static_cast <long long>(width) * height >= ParallelPixels)
     for (int y = 0; y < height; ++y) {
         const std::uint16_t *row = SourceRow(image, y);
         std::uint32_t *p = prefix[y];
@@ -512,7 +520,7 @@ void ApplyLocalAverage(ImageData &image, int radius)
         std::vector<std::uint32_t> sum, count;
     };
     ForEachRow(
-        height, progress,
+        height, static_cast<long long>(width) * height, progress,
         [&] {
             return Local{std::vector<std::uint32_t>(static_cast<std::size_t>(width)),
                          std::vector<std::uint32_t>(static_cast<std::size_t>(width))};
@@ -568,7 +576,7 @@ void ApplyMedianFilter(ImageData &image, int n, float factor)
         std::vector<std::uint16_t> values; // count x chunk window values
     };
     ForEachRow(
-        height, progress,
+        height, static_cast<long long>(width) * height, progress,
         [&] {
             return Local{std::vector<std::uint16_t>(static_cast<std::size_t>(n) * padded),
                          std::vector<std::uint16_t>(static_cast<std::size_t>(count) * chunk)};
@@ -623,7 +631,8 @@ void ApplyMinMaxFilter(int element, bool minimum, ImageData &image)
                 cells.push_back({column, row});
     UShortMatrix out(height, width);
     ForEachRow(
-        height, progress, [&] { return std::vector<std::uint16_t>(static_cast<std::size_t>(5) * padded); },
+        height, static_cast<long long>(width) * height, progress,
+        [&] { return std::vector<std::uint16_t>(static_cast<std::size_t>(5) * padded); },
         [&](int y, std::vector<std::uint16_t> &rows) {
             for (int v = 0; v < 5; ++v)
                 PadRow(SourceRow(image, std::clamp(y + v - 2, 0, height - 1)), width, 2,
@@ -658,7 +667,7 @@ void ApplyUnsharpMask(ImageData &image, int sigma, int radius, int offset, int a
     else
         ApplyLocalAverage(image, radius);
     FilterProgress progress("Applying unsharp mask...");
-    ForEachRow(height, progress, MakeNoLocal, [&](int y, NoLocal &) {
+    ForEachRow(height, static_cast<long long>(width) * height, progress, MakeNoLocal, [&](int y, NoLocal &) {
         std::uint16_t *row = image.FrameRow(0, y);
         const std::uint16_t *o = original[y];
         for (int x = 0; x < width; ++x) {
@@ -691,7 +700,7 @@ bool ResizeImage(double fx, double fy, ImageData &image)
     std::vector<int> column(static_cast<std::size_t>(width));
     for (int i = 0; i < width; ++i) // clamped: rounding never reads past a row
         column[i] = std::min(static_cast<int>(i / fx), oldWidth - 1);
-    ForEachRow(height, progress, MakeNoLocal, [&](int j, NoLocal &) {
+    ForEachRow(height, static_cast<long long>(width) * height, progress, MakeNoLocal, [&](int j, NoLocal &) {
         const std::uint16_t *source = SourceRow(image, std::min(static_cast<int>(j / fy), oldHeight - 1));
         std::uint16_t *target = fresh[j];
         for (int i = 0; i < width; ++i)
