@@ -1,6 +1,7 @@
 #include "program_windows.h"
 
 #include "main_window.h"
+#include "processing_dialog.h"
 #include "progress_window.h"
 #include "sensor_window.h"
 
@@ -34,7 +35,7 @@ void CreateProgramWindows(TMainF *main)
     // TFourierF
     // TCompositeF
     // TTrackF
-    // TFilterF
+    Create(main, FilterF, "TFilterF");
     // TTelescopeCtrlF
     // TPaletteSet
     // TProblemPixelMapF
