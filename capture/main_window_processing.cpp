@@ -6,6 +6,7 @@
 #include "gui_runtime.h"
 #include "image_window.h"
 #include "levels.h"
+#include "processing/equalization.h"
 #include "processing/filters.h"
 #include "processing_target.h"
 
@@ -148,13 +149,8 @@ void TMainF::Quick1Click()
     ComputeRegionStatistics(image.Rows, histogram.data(), 0, 0, image.Width, image.Height, mean, median,
                             deviation, minimum, maximum, mode, 65535);
     // Cumulative counts from level 1 up (level 0 is not counted), scaled to 0..65535.
-    std::vector<double> cumulative(65536, 0.0);
-    for (int j = 0; j < 65535; ++j)
-        cumulative[j + 1] = cumulative[j] + histogram[j + 1];
-    const double total = cumulative[65535] > 0.0 ? cumulative[65535] : 1.0;
     std::vector<float> table(65536);
-    for (int j = 0; j < 65536; ++j)
-        table[j] = static_cast<float>(cumulative[j] * 65535.0 / total);
+    BuildEqualizationTable(histogram.data(), table.data());
     target.Snapshot(3);
     ApplyHistogramEqualization(image, table.data());
     target.Refresh({.autoLevels = false, .undoCaption = QStringLiteral("&Undo equalization"), .redo = false});

@@ -3,6 +3,7 @@
 #include "equalization_window.h"
 #include "fourier_window.h"
 #include "main_window.h"
+#include "processing_dialog.h"
 #include "progress_window.h"
 #include "sensor_window.h"
 #include "statistics_window.h"
@@ -37,7 +38,7 @@ void CreateProgramWindows(TMainF *main)
     Create(main, FourierF, "TFourierF");
     // TCompositeF
     // TTrackF
-    // TFilterF
+    Create(main, FilterF, "TFilterF");
     // TTelescopeCtrlF
     // TPaletteSet
     // TProblemPixelMapF

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -66,13 +65,18 @@ private:
     int last_ = -1;
 };
 
+// Below this many pixels a frame is filtered on the calling thread alone: waking the others
+// costs more than it saves.
+constexpr long long ParallelPixels = 32768;
+
 // Runs row(y, local) for y = 0 .. height - 1, each thread over one contiguous run of rows with its
 // own working storage (makeLocal()). The calling thread reports progress through its own run,
 // which advances at the pace of the others.
+
 template <typename MakeLocal, typename Row>
-void ForEachRow(int height, FilterProgress &progress, MakeLocal makeLocal, Row row)
+void ForEachRow(int height, long long pixels, FilterProgress &progress, MakeLocal makeLocal, Row row)
 {
-#pragma omp parallel
+#pragma omp parallel if (pixels >= ParallelPixels)
     {
         int thread = 0, threads = 1;
 #ifdef _OPENMP
@@ -97,17 +101,83 @@ NoLocal MakeNoLocal()
     return {};
 }
 
-// Frame 0 as rows of the image.
-const std::uint16_t *SourceRow(const ImageData &image, int y)
+// The rows of frame 0 as they were before a filter began to write over them, for one thread that
+// writes its own run of rows y0 .. y1 - 1 in order, in place. The rows within `reach` outside the
+// run (which other threads write) are kept from the start; each row of the run is kept in a ring
+// of `reach` rows just before it is overwritten. So no frame-sized work matrix is needed.
+class OriginalRows
 {
-    return image.FrameRow(0, y);
-}
+public:
+    OriginalRows(const ImageData &image, int reach, int y0, int y1)
+        : image_(image), width_(image.Width), height_(image.Height), reach_(reach), y0_(y0), y1_(y1),
+          written_(y0), ringRows_(std::max(reach, 1))
+    {
+        const std::size_t w = static_cast<std::size_t>(width_);
+        top_.resize(static_cast<std::size_t>(reach) * w);
+        bottom_.resize(static_cast<std::size_t>(reach) * w);
+        ring_.resize(static_cast<std::size_t>(ringRows_) * w);
+        for (int i = 0; i < reach; ++i) {
+            if (const int above = y0 - reach + i; above >= 0 && above < height_)
+                std::memcpy(top_.data() + i * w, image.FrameRow(0, above), w * sizeof(std::uint16_t));
+            if (const int below = y1 + i; below < height_)
+                std::memcpy(bottom_.data() + i * w, image.FrameRow(0, below), w * sizeof(std::uint16_t));
+        }
+    }
+    // Row yy (0 .. height - 1, within reach of the rows still to be written) as it was.
+    const std::uint16_t *Row(int yy) const
+    {
+        const std::size_t w = static_cast<std::size_t>(width_);
+        if (yy < y0_)
+            return top_.data() + static_cast<std::size_t>(yy - (y0_ - reach_)) * w;
+        if (yy >= y1_)
+            return bottom_.data() + static_cast<std::size_t>(yy - y1_) * w;
+        if (yy < written_)
+            return ring_.data() + static_cast<std::size_t>(yy % ringRows_) * w;
+        return image_.FrameRow(0, yy);
+    }
+    // Writes the next row of the run.
+    void Write(ImageData &image, int y, const std::uint16_t *row)
+    {
+        const std::size_t bytes = static_cast<std::size_t>(width_) * sizeof(std::uint16_t);
+        std::memcpy(ring_.data() + static_cast<std::size_t>(y % ringRows_) * width_, image.FrameRow(0, y),
+                    bytes);
+        std::memcpy(image.FrameRow(0, y), row, bytes);
+        written_ = y + 1;
+    }
 
-// Copies the output matrix over frame 0.
-void StoreFrame(ImageData &image, const UShortMatrix &out)
+private:
+    const ImageData &image_;
+    int width_, height_, reach_, y0_, y1_, written_, ringRows_;
+    std::vector<std::uint16_t> top_, bottom_, ring_;
+};
+
+// Like ForEachRow for a neighbourhood filter of the given reach (rows above and below): row(y,
+// local, original, out) computes output row y into `out` from `original`; it is then written over
+// frame 0.
+template <typename MakeLocal, typename Row>
+void ForEachRowInPlace(ImageData &image, int reach, FilterProgress &progress, MakeLocal makeLocal, Row row)
 {
-    std::memcpy(image.FramePixels(0), out.Data(),
-                static_cast<std::size_t>(image.Width) * image.Height * sizeof(std::uint16_t));
+    const int width = image.Width, height = image.Height;
+#pragma omp parallel if (static_cast <long long>(width) * height >= ParallelPixels)
+    {
+        int thread = 0, threads = 1;
+#ifdef _OPENMP
+        thread = omp_get_thread_num();
+        threads = omp_get_num_threads();
+#endif
+        const int y0 = static_cast<int>(static_cast<long long>(height) * thread / threads);
+        const int y1 = static_cast<int>(static_cast<long long>(height) * (thread + 1) / threads);
+        OriginalRows original(image, reach, y0, y1);
+        auto local = makeLocal();
+        std::vector<std::uint16_t> out(static_cast<std::size_t>(width));
+#pragma omp barrier
+        for (int y = y0; y < y1; ++y) {
+            row(y, local, original, out.data());
+            original.Write(image, y, out.data());
+            if (thread == 0)
+                progress.Step(y - y0 + 1, y1 - y0);
+        }
+    }
 }
 
 // Row `source` with `pad` copies of its end values on each side, converted to T.
@@ -265,21 +335,20 @@ void ApplyConvolution(ImageData &image, bool fiveByFive, const ConvolutionKernel
     if (!(normB > 0.0f))
         normB = 1.0f;
 
-    UShortMatrix out(height, width);
     const int padded = width + 2 * c;
     struct Local {
         std::vector<float> rows, sumA, sumB;
     };
-    ForEachRow(
-        height, progress,
+    ForEachRowInPlace(
+        image, c, progress,
         [&] {
             return Local{std::vector<float>(static_cast<std::size_t>(size) * padded),
                          std::vector<float>(static_cast<std::size_t>(width)),
                          std::vector<float>(static_cast<std::size_t>(width))};
         },
-        [&](int y, Local &local) {
+        [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
             for (int n = 0; n < size; ++n)
-                PadRow(SourceRow(image, std::clamp(y + n - c, 0, height - 1)), width, c,
+                PadRow(original.Row(std::clamp(y + n - c, 0, height - 1)), width, c,
                        local.rows.data() + static_cast<std::size_t>(n) * padded);
             auto sum = [&](const std::vector<Tap> &taps, float *acc) {
                 std::fill_n(acc, width, 0.0f);
@@ -288,7 +357,6 @@ void ApplyConvolution(ImageData &image, bool fiveByFive, const ConvolutionKernel
                                   tap.weight, width);
             };
             sum(tapsA, local.sumA.data());
-            std::uint16_t *target = out[y];
             if (single) {
                 for (int x = 0; x < width; ++x)
                     target[x] = PixelFromFloat(local.sumA[x] / normA);
@@ -300,7 +368,6 @@ void ApplyConvolution(ImageData &image, bool fiveByFive, const ConvolutionKernel
                 }
             }
         });
-    StoreFrame(image, out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -320,12 +387,28 @@ void GaussianWeightTable(int sigma, double (&weights)[31][31])
             w /= total;
 }
 
-void ApplyGaussianConvolution(ImageData &image, int sigma)
+namespace
 {
-    if (image.Empty)
-        return;
+
+// The last step of the unsharp mask, applied to each blurred row in place of storing it.
+struct UnsharpStep {
+    int offset, amount;
+    float weight;
+    // pixel = trunc(amount x (O + offset - blurred) + weight x O): the product in integers, the
+    // sum in floating point.
+    void Apply(const std::uint16_t *original, std::uint16_t *blurred, int width) const
+    {
+        for (int x = 0; x < width; ++x) {
+            const int sharp = amount * (original[x] + offset - blurred[x]);
+            blurred[x] = PixelFromFloat(static_cast<float>(sharp) + weight * static_cast<float>(original[x]));
+        }
+    }
+};
+
+void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpStep *unsharp)
+{
     sigma = std::max(sigma, 1);
-    FilterProgress progress("Applying gaussian convolution...");
+    FilterProgress progress(text);
     const int width = image.Width, height = image.Height;
     const int r = std::min(3 * sigma, 15);
     double table[31][31];
@@ -343,55 +426,34 @@ void ApplyGaussianConvolution(ImageData &image, int sigma)
         g[i] = std::exp(-((i - 15) * (i - 15)) / twoSigmaSquared) / std::sqrt(total);
     constexpr double Margin = 1e-6;
 
-    auto direct = [&](int x, int y) {
-        double sum = 0.0;
-        for (int i = -r; i <= r; ++i) {
-            const int xx = x + i;
-            if (xx < 1 || xx > width - 2)
-                continue;
-            for (int j = -r; j <= r; ++j) {
-                const int yy = y + j;
-                if (yy < 1 || yy > height - 2)
-                    continue;
-                sum += table[i + 15][j + 15] * SourceRow(image, yy)[xx];
-            }
-        }
-        return sum;
-    };
-
-    UShortMatrix out(height, width);
     const int window = 2 * r + 1, padded = width + 2 * r;
     struct Local {
-        std::vector<double> ring; // window rows of horizontal sums, row yy in slot yy % window
-        std::vector<double> row;  // one padded source row
-        std::vector<double> sum;  // the vertical sum of one output row
-        int next = std::numeric_limits<int>::min(); // first horizontal row not yet in the ring
+        std::vector<double> ring;                   // horizontal sums, row yy in slot yy % window
+        std::vector<double> row;                    // one padded source row
+        std::vector<double> sum;                    // the vertical sum of one output row
+        int next = std::numeric_limits<int>::min(); // first row whose horizontal sum is not made
     };
-    auto horizontal = [&](int yy, Local &local) {
-        if (yy < 1 || yy > height - 2)
-            return; // a first or last row (or one outside) contributes nothing
-        double *h = local.ring.data() + static_cast<std::size_t>(yy % window) * width;
-        std::fill_n(h, width, 0.0);
-        // Padded with zeros: the first and last column and everything outside contribute nothing.
-        std::fill(local.row.begin(), local.row.end(), 0.0);
-        const std::uint16_t *source = SourceRow(image, yy);
-        for (int x = 1; x <= width - 2; ++x)
-            local.row[static_cast<std::size_t>(x + r)] = source[x];
-        for (int i = -r; i <= r; ++i)
-            AccumulateTapDouble(h, local.row.data() + r + i, g[i + 15], width);
-    };
-    ForEachRow(
-        height, progress,
+    ForEachRowInPlace(
+        image, r, progress,
         [&] {
             return Local{std::vector<double>(static_cast<std::size_t>(window) * width),
                          std::vector<double>(static_cast<std::size_t>(padded)),
                          std::vector<double>(static_cast<std::size_t>(width))};
         },
-        [&](int y, Local &local) {
-            const int first = y - r, last = y + r;
-            for (int yy = std::max(local.next, first); yy <= last; ++yy)
-                horizontal(yy, local);
-            local.next = last + 1;
+        [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
+            // Only rows 1 .. height - 2 and columns 1 .. width - 2 contribute; the row is padded
+            // with zeros, which add nothing.
+            for (int yy = std::max({local.next, y - r, 1}); yy <= std::min(y + r, height - 2); ++yy) {
+                double *h = local.ring.data() + static_cast<std::size_t>(yy % window) * width;
+                std::fill_n(h, width, 0.0);
+                std::fill(local.row.begin(), local.row.end(), 0.0);
+                const std::uint16_t *source = original.Row(yy);
+                for (int x = 1; x <= width - 2; ++x)
+                    local.row[static_cast<std::size_t>(x + r)] = source[x];
+                for (int i = -r; i <= r; ++i)
+                    AccumulateTapDouble(h, local.row.data() + r + i, g[i + 15], width);
+            }
+            local.next = std::max(local.next, y + r + 1);
             std::fill(local.sum.begin(), local.sum.end(), 0.0);
             for (int j = -r; j <= r; ++j) {
                 const int yy = y + j;
@@ -401,93 +463,32 @@ void ApplyGaussianConvolution(ImageData &image, int sigma)
                                     local.ring.data() + static_cast<std::size_t>(yy % window) * width,
                                     g[j + 15], width);
             }
-            std::uint16_t *target = out[y];
             for (int x = 0; x < width; ++x) {
                 double value = local.sum[x];
                 const double fraction = value - std::floor(value);
-                if (fraction < Margin || fraction > 1.0 - Margin)
-                    value = direct(x, y);
+                if (fraction < Margin || fraction > 1.0 - Margin) {
+                    value = 0.0;
+                    for (int i = -r; i <= r; ++i) {
+                        const int xx = x + i;
+                        if (xx < 1 || xx > width - 2)
+                            continue;
+                        for (int j = -r; j <= r; ++j) {
+                            const int yy = y + j;
+                            if (yy >= 1 && yy <= height - 2)
+                                value += table[i + 15][j + 15] * original.Row(yy)[xx];
+                        }
+                    }
+                }
                 target[x] = PixelFromFloat(std::min(value, 65535.0));
             }
+            if (unsharp)
+                unsharp->Apply(original.Row(y), target, width);
         });
-    StoreFrame(image, out);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Point operations
-
-void ApplyHistogramEqualization(ImageData &image, const float *table)
+void LocalAverage(ImageData &image, int radius, const char *text, const UnsharpStep *unsharp)
 {
-    if (image.Empty)
-        return;
-    FilterProgress progress("Applying histogram equalization...");
-    const int width = image.Width;
-    ForEachRow(image.Height, progress, MakeNoLocal, [&](int y, NoLocal &) {
-        std::uint16_t *row = image.FrameRow(0, y);
-        for (int x = 0; x < width; ++x)
-            row[x] = PixelFromFloat(table[row[x]]);
-    });
-}
-
-void ClipImage(ImageData &image, int high, int low)
-{
-    if (image.Empty)
-        return;
-    FilterProgress progress("Thresholding...");
-    const int width = image.Width;
-    ForEachRow(image.Height, progress, MakeNoLocal, [&](int y, NoLocal &) {
-        std::uint16_t *row = image.FrameRow(0, y);
-        for (int x = 0; x < width; ++x) {
-            int v = row[x];
-            if (v > high)
-                v = high;
-            if (v < low)
-                v = low;
-            row[x] = static_cast<std::uint16_t>(std::clamp(v, 0, 65535));
-        }
-    });
-}
-
-void SubtractThreshold(ImageData &image, int t)
-{
-    if (image.Empty)
-        return;
-    FilterProgress progress("Thresholding...");
-    const int width = image.Width;
-    ForEachRow(image.Height, progress, MakeNoLocal, [&](int y, NoLocal &) {
-        std::uint16_t *row = image.FrameRow(0, y);
-        for (int x = 0; x < width; ++x)
-            row[x] = static_cast<std::uint16_t>(std::clamp(static_cast<int>(row[x]) - t, 0, 65535));
-    });
-}
-
-void FindRegionMinMax(const ImageData &image, int &minimum, int &maximum, int x0, int y0, int x1, int y1)
-{
-    minimum = 65535;
-    maximum = 0;
-    if (image.Empty)
-        return;
-    x0 = std::max(x0, 0);
-    y0 = std::max(y0, 0);
-    x1 = std::min(x1, image.Width - 1);
-    y1 = std::min(y1, image.Height - 1);
-    for (int y = y0; y <= y1; ++y) {
-        const std::uint16_t *row = SourceRow(image, y);
-        for (int x = x0; x <= x1; ++x) {
-            minimum = std::min<int>(minimum, row[x]);
-            maximum = std::max<int>(maximum, row[x]);
-        }
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Local average
-
-void ApplyLocalAverage(ImageData &image, int radius)
-{
-    if (image.Empty || radius <= 0)
-        return;
-    FilterProgress progress("Applying local average...");
+    FilterProgress progress(text);
     const int width = image.Width, height = image.Height;
     // Half-length of the disc's chord at each row offset.
     std::vector<int> half(static_cast<std::size_t>(radius) + 1);
@@ -497,27 +498,30 @@ void ApplyLocalAverage(ImageData &image, int radius)
             ++h;
         half[dy] = h;
     }
-    // Running sums along each row (modulo 2^32: a chord's sum is far below it).
-    UIntMatrix prefix(height, width + 1);
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < height; ++y) {
-        const std::uint16_t *row = SourceRow(image, y);
-        std::uint32_t *p = prefix[y];
-        p[0] = 0;
-        for (int x = 0; x < width; ++x)
-            p[x + 1] = p[x] + row[x];
-    }
-    UShortMatrix out(height, width);
+    const int window = 2 * radius + 1;
     struct Local {
+        std::vector<std::uint32_t> prefix; // running sums of rows, row yy in slot yy % window
         std::vector<std::uint32_t> sum, count;
+        int next = std::numeric_limits<int>::min();
     };
-    ForEachRow(
-        height, progress,
+    ForEachRowInPlace(
+        image, radius, progress,
         [&] {
-            return Local{std::vector<std::uint32_t>(static_cast<std::size_t>(width)),
+            return Local{std::vector<std::uint32_t>(static_cast<std::size_t>(window) * (width + 1)),
+                         std::vector<std::uint32_t>(static_cast<std::size_t>(width)),
                          std::vector<std::uint32_t>(static_cast<std::size_t>(width))};
         },
-        [&](int y, Local &local) {
+        [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
+            // Running sums along each row (modulo 2^32: a chord's sum is far below it).
+            for (int yy = std::max({local.next, y - radius, 0}); yy <= std::min(y + radius, height - 1);
+                 ++yy) {
+                std::uint32_t *p = local.prefix.data() + static_cast<std::size_t>(yy % window) * (width + 1);
+                const std::uint16_t *row = original.Row(yy);
+                p[0] = 0;
+                for (int x = 0; x < width; ++x)
+                    p[x + 1] = p[x] + row[x];
+            }
+            local.next = std::max(local.next, y + radius + 1);
             std::fill(local.sum.begin(), local.sum.end(), 0u);
             std::fill(local.count.begin(), local.count.end(), 0u);
             for (int dy = -radius; dy <= radius; ++dy) {
@@ -525,7 +529,8 @@ void ApplyLocalAverage(ImageData &image, int radius)
                 if (yy < 0 || yy >= height)
                     continue;
                 const int h = half[std::abs(dy)];
-                const std::uint32_t *p = prefix[yy];
+                const std::uint32_t *p =
+                    local.prefix.data() + static_cast<std::size_t>(yy % window) * (width + 1);
                 const int inFrom = std::min(h, width), inTo = std::max(inFrom, width - h);
                 for (int x = 0; x < inFrom; ++x) {
                     const int lo = std::max(0, x - h), hi = std::min(width - 1, x + h);
@@ -541,12 +546,100 @@ void ApplyLocalAverage(ImageData &image, int radius)
                     local.count[x] += static_cast<std::uint32_t>(hi - lo + 1);
                 }
             }
-            std::uint16_t *target = out[y];
             for (int x = 0; x < width; ++x) // exact: the quotient is far from rounding up
                 target[x] = static_cast<std::uint16_t>(static_cast<double>(local.sum[x]) /
                                                        static_cast<double>(local.count[x]));
+            if (unsharp)
+                unsharp->Apply(original.Row(y), target, width);
         });
-    StoreFrame(image, out);
+}
+
+} // namespace
+
+void ApplyGaussianConvolution(ImageData &image, int sigma)
+{
+    if (!image.Empty)
+        GaussianBlur(image, sigma, "Applying gaussian convolution...", nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Point operations
+
+void ApplyHistogramEqualization(ImageData &image, const float *table)
+{
+    if (image.Empty)
+        return;
+    FilterProgress progress("Applying histogram equalization...");
+    const int width = image.Width;
+    ForEachRow(image.Height, static_cast<long long>(width) * image.Height, progress, MakeNoLocal,
+               [&](int y, NoLocal &) {
+                   std::uint16_t *row = image.FrameRow(0, y);
+                   for (int x = 0; x < width; ++x)
+                       row[x] = PixelFromFloat(table[row[x]]);
+               });
+}
+
+void ClipImage(ImageData &image, int high, int low)
+{
+    if (image.Empty)
+        return;
+    FilterProgress progress("Thresholding...");
+    const int width = image.Width;
+    ForEachRow(image.Height, static_cast<long long>(width) * image.Height, progress, MakeNoLocal,
+               [&](int y, NoLocal &) {
+                   std::uint16_t *row = image.FrameRow(0, y);
+                   for (int x = 0; x < width; ++x) {
+                       int v = row[x];
+                       if (v > high)
+                           v = high;
+                       if (v < low)
+                           v = low;
+                       row[x] = static_cast<std::uint16_t>(std::clamp(v, 0, 65535));
+                   }
+               });
+}
+
+void SubtractThreshold(ImageData &image, int t)
+{
+    if (image.Empty)
+        return;
+    FilterProgress progress("Thresholding...");
+    const int width = image.Width;
+    ForEachRow(image.Height, static_cast<long long>(width) * image.Height, progress, MakeNoLocal,
+               [&](int y, NoLocal &) {
+                   std::uint16_t *row = image.FrameRow(0, y);
+                   for (int x = 0; x < width; ++x)
+                       row[x] =
+                           static_cast<std::uint16_t>(std::clamp(static_cast<int>(row[x]) - t, 0, 65535));
+               });
+}
+
+void FindRegionMinMax(const ImageData &image, int &minimum, int &maximum, int x0, int y0, int x1, int y1)
+{
+    minimum = 65535;
+    maximum = 0;
+    if (image.Empty)
+        return;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, image.Width - 1);
+    y1 = std::min(y1, image.Height - 1);
+    for (int y = y0; y <= y1; ++y) {
+        const std::uint16_t *row = image.FrameRow(0, y);
+        for (int x = x0; x <= x1; ++x) {
+            minimum = std::min<int>(minimum, row[x]);
+            maximum = std::max<int>(maximum, row[x]);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Local average
+
+void ApplyLocalAverage(ImageData &image, int radius)
+{
+    if (!image.Empty && radius > 0)
+        LocalAverage(image, radius, "Applying local average...", nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -562,23 +655,21 @@ void ApplyMedianFilter(ImageData &image, int n, float factor)
     const std::vector<Exchange> network = SelectionNetwork(count);
     // Columns handled together: the window's values for them stay in the first-level cache.
     const int chunk = std::max(16, (8192 / count) & ~15);
-    UShortMatrix out(height, width);
     struct Local {
         std::vector<std::uint16_t> rows;   // n padded source rows
         std::vector<std::uint16_t> values; // count x chunk window values
     };
-    ForEachRow(
-        height, progress,
+    ForEachRowInPlace(
+        image, half, progress,
         [&] {
             return Local{std::vector<std::uint16_t>(static_cast<std::size_t>(n) * padded),
                          std::vector<std::uint16_t>(static_cast<std::size_t>(count) * chunk)};
         },
-        [&](int y, Local &local) {
+        [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
             for (int v = 0; v < n; ++v)
-                PadRow(SourceRow(image, std::clamp(y + v - half, 0, height - 1)), width, half,
+                PadRow(original.Row(std::clamp(y + v - half, 0, height - 1)), width, half,
                        local.rows.data() + static_cast<std::size_t>(v) * padded);
-            const std::uint16_t *source = SourceRow(image, y);
-            std::uint16_t *target = out[y];
+            const std::uint16_t *source = original.Row(y);
             for (int x0 = 0; x0 < width; x0 += chunk) {
                 const int span = std::min(chunk, width - x0);
                 for (int u = 0; u < n; ++u)
@@ -604,7 +695,6 @@ void ApplyMedianFilter(ImageData &image, int n, float factor)
                 }
             }
         });
-    StoreFrame(image, out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -621,14 +711,12 @@ void ApplyMinMaxFilter(int element, bool minimum, ImageData &image)
         for (int column = 0; column < 5; ++column)
             if (StructuringElementRows[element][row][column] == '1')
                 cells.push_back({column, row});
-    UShortMatrix out(height, width);
-    ForEachRow(
-        height, progress, [&] { return std::vector<std::uint16_t>(static_cast<std::size_t>(5) * padded); },
-        [&](int y, std::vector<std::uint16_t> &rows) {
+    ForEachRowInPlace(
+        image, 2, progress, [&] { return std::vector<std::uint16_t>(static_cast<std::size_t>(5) * padded); },
+        [&](int y, std::vector<std::uint16_t> &rows, const OriginalRows &original, std::uint16_t *target) {
             for (int v = 0; v < 5; ++v)
-                PadRow(SourceRow(image, std::clamp(y + v - 2, 0, height - 1)), width, 2,
+                PadRow(original.Row(std::clamp(y + v - 2, 0, height - 1)), width, 2,
                        rows.data() + static_cast<std::size_t>(v) * padded);
-            std::uint16_t *target = out[y];
             std::fill_n(target, width, minimum ? std::uint16_t{65535} : std::uint16_t{0});
             for (const auto &[column, row] : cells) {
                 const std::uint16_t *source = rows.data() + static_cast<std::size_t>(row) * padded + column;
@@ -638,7 +726,6 @@ void ApplyMinMaxFilter(int element, bool minimum, ImageData &image)
                     MaxInto(target, source, width);
             }
         });
-    StoreFrame(image, out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -649,24 +736,12 @@ void ApplyUnsharpMask(ImageData &image, int sigma, int radius, int offset, int a
 {
     if (image.Empty)
         return;
-    const int width = image.Width, height = image.Height;
-    UShortMatrix original(height, width);
-    std::memcpy(original.Data(), image.FramePixels(0),
-                static_cast<std::size_t>(width) * height * sizeof(std::uint16_t));
+    // One pass: each blurred row is turned into its output row at once.
+    const UnsharpStep step{offset, amount, weight};
     if (useGaussian)
-        ApplyGaussianConvolution(image, sigma);
+        GaussianBlur(image, sigma, "Applying unsharp mask...", &step);
     else
-        ApplyLocalAverage(image, radius);
-    FilterProgress progress("Applying unsharp mask...");
-    ForEachRow(height, progress, MakeNoLocal, [&](int y, NoLocal &) {
-        std::uint16_t *row = image.FrameRow(0, y);
-        const std::uint16_t *o = original[y];
-        for (int x = 0; x < width; ++x) {
-            const int sharp = amount * (o[x] + offset - row[x]);
-            const float value = static_cast<float>(sharp) + weight * static_cast<float>(o[x]);
-            row[x] = PixelFromFloat(value);
-        }
-    });
+        LocalAverage(image, std::max(radius, 0), "Applying unsharp mask...", &step);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -682,24 +757,29 @@ bool ResizeImage(double fx, double fy, ImageData &image)
     const int width = static_cast<int>(newWidth), height = static_cast<int>(newHeight);
     const int oldWidth = image.Width, oldHeight = image.Height;
     FilterProgress progress("Resizing image...");
-    UShortMatrix fresh;
-    try {
-        fresh.Allocate(height, width);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
     std::vector<int> column(static_cast<std::size_t>(width));
     for (int i = 0; i < width; ++i) // clamped: rounding never reads past a row
         column[i] = std::min(static_cast<int>(i / fx), oldWidth - 1);
-    ForEachRow(height, progress, MakeNoLocal, [&](int j, NoLocal &) {
-        const std::uint16_t *source = SourceRow(image, std::min(static_cast<int>(j / fy), oldHeight - 1));
-        std::uint16_t *target = fresh[j];
+    // The old pixels are kept aside while the image gets its new storage.
+    UShortMatrix old = std::move(image.Rows);
+    const int oldFrames = image.Frames;
+    image.Empty = true;
+    if (!image.Allocate(width, height, 1)) {
+        // Put back as it was (the display buffer is rebuilt by the next render).
+        image.Rows = std::move(old);
+        image.Width = oldWidth;
+        image.Height = oldHeight;
+        image.Frames = oldFrames;
+        image.Rgba.assign(image.Rows.Size() * 4, 255);
+        image.Empty = false;
+        return false;
+    }
+    ForEachRow(height, static_cast<long long>(width) * height, progress, MakeNoLocal, [&](int j, NoLocal &) {
+        const std::uint16_t *source = old[std::min(static_cast<int>(j / fy), oldHeight - 1)];
+        std::uint16_t *target = image.FrameRow(0, j);
         for (int i = 0; i < width; ++i)
             target[i] = source[column[i]];
     });
-    if (!image.Allocate(width, height, 1))
-        return false;
-    StoreFrame(image, fresh);
     image.XBin = image.YBin = 1;
     return true;
 }
