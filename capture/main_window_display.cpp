@@ -9,6 +9,7 @@
 #include "image_window.h"
 #include "opengl_panel.h"
 #include "settings.h"
+#include "statistics_window.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -329,20 +330,7 @@ void TMainF::OpenGLPanel2Paint()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Undo, trim and commands that show other windows
-
-void TMainF::UndoActionExecute()
-{
-    if (EditTarget != EditActiveImage)
-        return; // the composite editor undoes its own layers
-    TChild *window = FindImageWindow(UndoWindowTag);
-    if (!window || UndoImage.Empty)
-        return;
-    window->Image().Assign(UndoImage);
-    window->RenderImage();
-    Undo1->setEnabled(true);
-    Undo1->setText(QStringLiteral("&Undo filter"));
-}
+// Trim and commands that show other windows
 
 void TMainF::FastTrimClick()
 {
@@ -380,6 +368,10 @@ void TMainF::FastTrimClick()
 
 void TMainF::StatsFormShowExecute()
 {
+    if (StatsForm) {
+        TChild *window = FirstImageWindow();
+        StatsForm->SetSource(window ? &window->ConstImage() : nullptr, window);
+    }
     ShowProgramWindow("TStatsForm");
 }
 

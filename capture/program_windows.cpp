@@ -3,15 +3,19 @@
 #include "about_window.h"
 #include "clock_test.h"
 #include "drive_controller_window.h"
+#include "equalization_window.h"
 #include "focus_enable_window.h"
 #include "focus_monitor.h"
+#include "fourier_window.h"
 #include "guiding/track_window.h"
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
+#include "processing_dialog.h"
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
+#include "statistics_window.h"
 #include "subframe_table.h"
 #include "testing_window.h"
 #include "transfer_constant.h"
@@ -34,19 +38,19 @@ void CreateProgramWindows(TMainF *main)
     // its line stays a comment and the commands that show it are disabled.
     Create(main, HInfo, "THInfo");
     Create(main, CCDSetF, "TCCDSetF");
-    // TStatsForm
+    Create(main, StatsForm, "TStatsForm");
     Create(main, TestClockF, "TTestClockF");
     // TGuiderF
     Create(main, ScriptF, "TScriptF");
-    // TEqualizeF
+    Create(main, EqualizeF, "TEqualizeF");
     Create(main, XferConstF, "TXferConstF");
     Create(main, ProgressF, "TProgressF");
     // TMultiProcessF
     // TStackMultipleF
-    // TFourierF
+    Create(main, FourierF, "TFourierF");
     // TCompositeF
     Create(main, TrackF, "TTrackF");
-    // TFilterF
+    Create(main, FilterF, "TFilterF");
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
     // TProblemPixelMapF

@@ -1,0 +1,105 @@
+// The Fourier filter of a square frame (padding, forward transform, radial mask, inverse
+// transform, scaling back into the image) next to the floor: FFTW's own forward and inverse
+// transforms of the same size, planned the same way, in the same run. A real frame needs only the
+// real-to-complex pair; the complex pair of the same size is shown as well for reference.
+#include "image_data.h"
+#include "processing/fourier.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+
+namespace
+{
+
+ImageData Frame(int side)
+{
+    ImageData image;
+    image.Allocate(side, side, 1);
+    std::mt19937 random(2026);
+    std::normal_distribution<float> noise(0.0f, 12.0f);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            image.Rows[y][x] =
+                static_cast<std::uint16_t>(1100.0f + 0.05f * static_cast<float>(x + y) + noise(random));
+    return image;
+}
+
+void BM_FourierFilter(benchmark::State &state)
+{
+    const int side = static_cast<int>(state.range(0));
+    ImageData image = Frame(side);
+    FourierFilter filter;
+    // The buffers and plans are made once for a size and reused, as the window reuses them.
+    if (!filter.Transform(image))
+        state.SkipWithError("filter refused");
+    for (auto _ : state) {
+        if (!filter.Transform(image) || !filter.Filter(image, side / 8, false, 20))
+            state.SkipWithError("filter refused");
+        benchmark::DoNotOptimize(image.Rows.Data());
+    }
+}
+
+// Forward real-to-complex and inverse complex-to-real transforms of side x side, with the
+// filter's own buffer layout (real input -> spectrum, inverse in place): the transforms alone.
+void BM_FftwRealPairFloor(benchmark::State &state)
+{
+    const int n = static_cast<int>(state.range(0));
+    const std::size_t half = static_cast<std::size_t>(n) * (n / 2 + 1);
+    fftw_complex *input = fftw_alloc_complex(half);
+    fftw_complex *spectrum = fftw_alloc_complex(half);
+    double *real = reinterpret_cast<double *>(input);
+    fftw_plan forward = fftw_plan_dft_r2c_2d(n, n, real, spectrum, FFTW_ESTIMATE);
+    fftw_plan inverse =
+        fftw_plan_dft_c2r_2d(n, n, spectrum, reinterpret_cast<double *>(spectrum), FFTW_ESTIMATE);
+    for (auto _ : state) {
+        // The forward transform may overwrite its input: a fresh frame for every pass.
+        state.PauseTiming();
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n) * n; ++i)
+            real[i] = static_cast<double>(i % 4093);
+        state.ResumeTiming();
+        fftw_execute(forward);
+        fftw_execute(inverse);
+        benchmark::DoNotOptimize(spectrum);
+    }
+    fftw_destroy_plan(forward);
+    fftw_destroy_plan(inverse);
+    fftw_free(input);
+    fftw_free(spectrum);
+}
+
+// Forward and inverse complex transforms of side x side in place.
+void BM_FftwComplexPair(benchmark::State &state)
+{
+    const int n = static_cast<int>(state.range(0));
+    fftw_complex *data = fftw_alloc_complex(static_cast<std::size_t>(n) * n);
+    fftw_plan forward = fftw_plan_dft_2d(n, n, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+    fftw_plan inverse = fftw_plan_dft_2d(n, n, data, data, FFTW_BACKWARD, FFTW_ESTIMATE);
+    std::fill(&data[0][0], &data[0][0] + 2 * static_cast<std::size_t>(n) * n, 0.0);
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n) * n; ++i) {
+            data[i][0] = static_cast<double>(i % 4093);
+            data[i][1] = 0.0;
+        }
+        state.ResumeTiming();
+        fftw_execute(forward);
+        fftw_execute(inverse);
+        benchmark::DoNotOptimize(data);
+    }
+    fftw_destroy_plan(forward);
+    fftw_destroy_plan(inverse);
+    fftw_free(data);
+}
+
+} // namespace
+
+BENCHMARK(BM_FourierFilter)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FftwRealPairFloor)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FftwComplexPair)->Arg(2048)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,3 @@
+korvi_add_test(equalization_window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/equalization_window_test.cpp
+               LIBS korvi_capture_test_support GUI OWN_MAIN)
+target_include_directories(equalization_window_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/capture)

@@ -1,0 +1,328 @@
+#include "fourier_window.h"
+
+#include "edit_target.h"
+#include "gui_runtime.h"
+#include "image_data.h"
+#include "image_window.h"
+#include "main_window.h"
+#include "processing_target.h"
+
+#include <QEvent>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+TFourierF *FourierF = nullptr;
+
+namespace
+{
+
+QSpinBox *Spin(QWidget *parent, const char *name, int minimum, int maximum, int value)
+{
+    auto *spin = new QSpinBox(parent);
+    spin->setObjectName(QString::fromLatin1(name));
+    spin->setRange(minimum, maximum);
+    spin->setValue(value);
+    return spin;
+}
+
+QPushButton *Button(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    return button;
+}
+
+// FNV-1a over the pixels of frame 0: tells whether an image still holds the pixels it held.
+std::uint64_t PixelChecksum(const ImageData &image)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    const std::uint16_t *pixels = image.FramePixels(0);
+    for (std::size_t i = 0, n = static_cast<std::size_t>(image.Width) * image.Height; i < n; ++i)
+        hash = (hash ^ pixels[i]) * 1099511628211ull;
+    return hash;
+}
+
+// The Fourier window works on the active image window or the current composite layer only.
+ProcessingTarget ResolveFourierTarget(ImageData *targetImage)
+{
+    if (EditTarget != EditActiveImage && EditTarget != EditCompositeLayer)
+        return {};
+    return ProcessingTarget::Resolve(targetImage);
+}
+
+} // namespace
+
+TFourierF::TFourierF(QWidget *parent) : QWidget(parent, Qt::Window | Qt::Dialog | Qt::WindowStaysOnTopHint)
+{
+    setObjectName(QStringLiteral("FourierF"));
+    setWindowTitle(QStringLiteral("Fourier transform filter"));
+
+    Image = new QLabel(this);
+    Image->setObjectName(QStringLiteral("Image"));
+    Image->setFixedSize(PictureSize, PictureSize);
+    Image->setToolTip(QStringLiteral("Click and drag to select spatial frequency cutoff"));
+    Image->installEventFilter(this);
+    spectrumPicture_ = QImage(PictureSize, PictureSize, QImage::Format_RGB32);
+    spectrumPicture_.fill(Qt::black);
+    displayed_ = spectrumPicture_;
+    Image->setPixmap(QPixmap::fromImage(displayed_));
+
+    f_cut = Spin(this, "f_cut", 1, 16000, 1);
+    HighPass = new QRadioButton(QStringLiteral("Pass all frequencies above cutoff (high pass)"), this);
+    HighPass->setObjectName(QStringLiteral("HighPass"));
+    HighPass->setChecked(true);
+    LowPass = new QRadioButton(QStringLiteral("Pass all frequencies below cutoff (low pass)"), this);
+    LowPass->setObjectName(QStringLiteral("LowPass"));
+    Apod = Spin(this, "Apod", 1, 100000, 60);
+    MaxExp_ = Spin(this, "MaxExp_", 3, 16, 10);
+    RedrawBtn = Button(this, "RedrawBtn", QStringLiteral("Redraw power spectrum"));
+    PreviewBtn = Button(this, "PreviewBtn", QStringLiteral("Preview"));
+    ApplyBtn = Button(this, "ApplyBtn", QStringLiteral("Apply"));
+    UndoBtn = Button(this, "UndoBtn", QStringLiteral("Undo"));
+    CloseBtn = Button(this, "CloseBtn", QStringLiteral("Close"));
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Spatial frequency cutoff:"), f_cut);
+    form->addRow(HighPass);
+    form->addRow(LowPass);
+    form->addRow(QStringLiteral("Apodization width:"), Apod);
+    form->addRow(QStringLiteral("Minimum exponent in base 10 log scale for display:"), MaxExp_);
+    auto *buttons = new QVBoxLayout;
+    for (QPushButton *button : {RedrawBtn, PreviewBtn, ApplyBtn, UndoBtn, CloseBtn})
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    auto *side = new QVBoxLayout;
+    side->addLayout(form);
+    side->addLayout(buttons);
+    auto *layout = new QHBoxLayout(this);
+    layout->addWidget(Image);
+    layout->addLayout(side);
+
+    using korvi::gui::Guarded;
+    connect(f_cut, &QSpinBox::valueChanged, this, Guarded([this](int value) { f_cutChange(value); }));
+    connect(RedrawBtn, &QPushButton::clicked, this, Guarded([this](bool) { DrawPowerSpectrum(); }));
+    connect(PreviewBtn, &QPushButton::clicked, this, Guarded([this](bool) { PreviewBtnClick(); }));
+    connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this](bool) { ApplyBtnClick(); }));
+    connect(UndoBtn, &QPushButton::clicked, this, Guarded([this](bool) { UndoBtnClick(); }));
+    connect(CloseBtn, &QPushButton::clicked, this, [this] { close(); });
+}
+
+TFourierF::~TFourierF()
+{
+    if (FourierF == this)
+        FourierF = nullptr;
+}
+
+double TFourierF::FrequencyScale() const
+{
+    return static_cast<double>(filter_.Size()) / PictureSize;
+}
+
+void TFourierF::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    korvi::gui::RunGuarded([this] { FormShow(); });
+}
+
+void TFourierF::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+void TFourierF::FormClose()
+{
+    radius_ = 0;
+    f_cut->setValue(1);
+    dragging_ = firstMove_ = circleShown_ = false;
+    filter_.Clear();
+    spectrumImage_ = nullptr;
+    spectrumTag_ = -1;
+    if (MainF)
+        MainF->RepaintRequest = true;
+}
+
+bool TFourierF::TransformTarget(const ProcessingTarget &target)
+{
+    spectrumImage_ = nullptr;
+    spectrumTag_ = -1;
+    if (!filter_.Transform(target.Image()))
+        return false;
+    spectrumImage_ = &target.Image();
+    spectrumTag_ = target.Window() ? target.Window()->Tag() : -1;
+    transformedPixels_ = filteredPixels_ = PixelChecksum(target.Image());
+    return true;
+}
+
+bool TFourierF::SpectrumBelongsTo(const ProcessingTarget &target) const
+{
+    if (filter_.Empty() || &target.Image() != spectrumImage_)
+        return false;
+    if (target.Window() && target.Window()->Tag() != spectrumTag_)
+        return false;
+    if (target.Image().Width != filter_.SourceWidth() || target.Image().Height != filter_.SourceHeight())
+        return false;
+    // The pixels taken at show (again after an Undo or a Preview), or the last result filtered
+    // from them; anything else was changed by another operation and is transformed afresh.
+    const std::uint64_t now = PixelChecksum(target.Image());
+    return now == transformedPixels_ || now == filteredPixels_;
+}
+
+void TFourierF::FormShow()
+{
+    f_cut->setValue(1);
+    const ProcessingTarget target = ResolveFourierTarget(TargetImage);
+    if (!target || !TransformTarget(target)) {
+        filter_.Clear();
+        spectrumPicture_.fill(Qt::black);
+        radius_ = 0;
+        circleShown_ = false;
+        ShowPicture();
+        return;
+    }
+    DrawPowerSpectrum();
+}
+
+void TFourierF::DrawPowerSpectrum()
+{
+    spectrumPicture_.fill(Qt::black);
+    if (filter_.Empty()) {
+        ShowPicture();
+        return;
+    }
+    const int w = PictureSize, h = PictureSize / 2, n = filter_.Size();
+    const double q = FrequencyScale(), halfN = n / 2.0, peak = filter_.PeakPower();
+    const int exponent = MaxExp_->value();
+    const double floor = std::pow(10.0, -exponent);
+    const auto grey = [&](double column, double row) {
+        // Indices are kept inside the N x N spectrum whatever the rounding of odd sizes.
+        const int a = std::clamp(static_cast<int>(std::trunc(column)), 0, n - 1);
+        const int b = std::clamp(static_cast<int>(std::trunc(row)), 0, n - 1);
+        double p = peak > 0.0 ? filter_.Power(a, b) / peak : 0.0;
+        if (p == 0.0)
+            p = floor;
+        const int g = static_cast<int>(std::trunc((std::log10(p) + exponent) * 255.0 / exponent));
+        const int v = std::clamp(g, 0, 255);
+        return qRgb(v, v, v);
+    };
+    const auto set = [&](int x, int y, QRgb colour) {
+        if (x >= 0 && x < w && y >= 0 && y < w)
+            spectrumPicture_.setPixel(x, y, colour);
+    };
+    for (int i = 0; i < h; ++i)
+        for (int j = 0; j < h; ++j) {
+            set(i, w - j, grey(halfN - i * q, halfN - j * q));
+            set(i + h, h - j, grey(i * q, j * q));
+            set(i, h - j, grey(halfN - i * q, j * q));
+            set(i + h, w - j, grey(i * q, halfN - j * q));
+        }
+    ShowPicture();
+}
+
+void TFourierF::ShowPicture()
+{
+    displayed_ = spectrumPicture_;
+    if (circleShown_ && radius_ > 0) {
+        QPainter painter(&displayed_);
+        painter.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
+        painter.setPen(QPen(Qt::black, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QPoint(PictureSize / 2, PictureSize / 2), radius_, radius_);
+    }
+    Image->setPixmap(QPixmap::fromImage(displayed_));
+}
+
+void TFourierF::f_cutChange(int value)
+{
+    Apod->setMaximum(std::max(value, Apod->minimum())); // a larger width is lowered with it
+}
+
+bool TFourierF::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Image) {
+        const auto *mouse = dynamic_cast<QMouseEvent *>(event);
+        if (mouse && mouse->button() == Qt::LeftButton && event->type() == QEvent::MouseButtonPress) {
+            const QPoint p = mouse->position().toPoint();
+            korvi::gui::RunGuarded([&] { ImageMouseDown(p.x(), p.y()); });
+            return true;
+        }
+        if (mouse && event->type() == QEvent::MouseMove) {
+            const QPoint p = mouse->position().toPoint();
+            korvi::gui::RunGuarded([&] { ImageMouseMove(p.x(), p.y()); });
+            return true;
+        }
+        if (mouse && mouse->button() == Qt::LeftButton && event->type() == QEvent::MouseButtonRelease) {
+            korvi::gui::RunGuarded([&] { ImageMouseUp(); });
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFourierF::ImageMouseDown(int, int)
+{
+    Image->setCursor(Qt::CrossCursor);
+    if (!firstMove_)
+        circleShown_ = false; // the circle drawn last is erased
+    dragging_ = true;
+    firstMove_ = true;
+    ShowPicture();
+}
+
+void TFourierF::ImageMouseMove(int x, int y)
+{
+    if (!dragging_)
+        return;
+    const int cx = Image->width() / 2, cy = Image->height() / 2;
+    radius_ = static_cast<int>(std::trunc(std::sqrt(double(x - cx) * (x - cx) + double(y - cy) * (y - cy))));
+    circleShown_ = true;
+    firstMove_ = false;
+    ShowPicture();
+    f_cut->setValue(static_cast<int>(std::trunc(radius_ * FrequencyScale())));
+}
+
+void TFourierF::ImageMouseUp()
+{
+    dragging_ = false;
+}
+
+void TFourierF::ApplyBtnClick()
+{
+    const ProcessingTarget target = ResolveFourierTarget(TargetImage);
+    if (!target)
+        return;
+    // The kept spectrum is filtered only into the image it was taken from; any other target, or
+    // one changed since by another operation, is transformed first.
+    if (!SpectrumBelongsTo(target)) {
+        if (!TransformTarget(target))
+            return;
+        DrawPowerSpectrum();
+    }
+    target.Snapshot(100);
+    filter_.Filter(target.Image(), f_cut->value(), HighPass->isChecked(), Apod->value());
+    filteredPixels_ = PixelChecksum(target.Image());
+    target.Refresh({});
+}
+
+void TFourierF::PreviewBtnClick()
+{
+    if (!ResolveFourierTarget(TargetImage))
+        return;
+    PreviewOperation(TargetImage, [this] { ApplyBtnClick(); });
+}
+
+void TFourierF::UndoBtnClick()
+{
+    if (MainF)
+        MainF->UndoActionExecute();
+}
