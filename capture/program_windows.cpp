@@ -7,6 +7,7 @@
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
+#include "processing_dialog.h"
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
@@ -44,9 +45,9 @@ void CreateProgramWindows(TMainF *main)
     // TFourierF
     // TCompositeF
     // TTrackF
-    // TFilterF
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
+    Create(main, FilterF, "TFilterF");
     // TProblemPixelMapF
     // TSkyModelF
     // TAlignF
