@@ -11,6 +11,7 @@
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
+#include "sky_model_window.h"
 #include "subframe_table.h"
 #include "testing_window.h"
 #include "transfer_constant.h"
@@ -49,7 +50,7 @@ void CreateProgramWindows(TMainF *main)
     Create(main, PaletteSet, "TPaletteSet");
     Create(main, FilterF, "TFilterF");
     // TProblemPixelMapF
-    // TSkyModelF
+    Create(main, SkyModelF, "TSkyModelF");
     // TAlignF
     Create(main, SubFrameF, "TSubFrameF");
     Create(main, TestF, "TTestF");
