@@ -1,6 +1,7 @@
 #include "program_windows.h"
 
 #include "about_window.h"
+#include "bloom_removal_window.h"
 #include "clock_test.h"
 #include "drive_controller_window.h"
 #include "focus_enable_window.h"
@@ -57,6 +58,6 @@ void CreateProgramWindows(TMainF *main)
     Create(main, TestF, "TTestF");
     Create(main, FocusMonitorF, "TFocusMonitorF");
     Create(main, FocusEnableF, "TFocusEnableF");
-    // TBloomRemovalF
+    Create(main, BloomRemovalF, "TBloomRemovalF");
     Create(main, AboutF, "TAboutF");
 }

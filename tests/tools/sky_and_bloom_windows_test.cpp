@@ -1,6 +1,9 @@
 // The sky-model window picks samples on its view, fits, previews on its copy and applies with undo;
+// the bloom removal window applies, previews, undoes and redoes;
 // the processing dialog subtracts that fit and rescales logarithmically.
 #include "capture_test_support.h"
+
+#include "bloom_removal_window.h"
 
 #include "edit_target.h"
 #include "image_test_images.h"
@@ -50,6 +53,7 @@ protected:
     {
         SkyModelF->hide();
         FilterF->hide();
+        BloomRemovalF->hide();
         main->ClosingDone = true;
         main.reset();
         EditTarget = EditActiveImage;
@@ -137,6 +141,35 @@ TEST_F(SkyModelWindowTest, LogRescaleFromTheDialogMapsTheRange)
                   static_cast<int>(std::trunc(static_cast<double>(factor) * std::log10(p - 1000.0))));
     }
     EXPECT_TRUE(main->LinearScale1->isChecked());
+}
+
+TEST_F(SkyModelWindowTest, BloomRemovalPreviewsAppliesUndoesAndRedoes)
+{
+    ImageData &image = Image();
+    for (int y = 10; y <= 30; ++y) // a saturated trail in column 40
+        image.FrameRow(0, y)[40] = 65535;
+    main->FirstImageWindow()->MarkImageChanged();
+    ImageData before;
+    before.Assign(Image());
+
+    BloomRemovalF->show();
+    BloomRemovalF->NoiseLevel->setValue(2);
+    QTest::mouseClick(BloomRemovalF->PreviewBtn, Qt::LeftButton);
+    EXPECT_EQ(DifferingPixels(Image(), before), 0);
+    EXPECT_FALSE(main->Undo1->isEnabled());
+
+    QTest::mouseClick(BloomRemovalF->ApplyBtn, Qt::LeftButton);
+    EXPECT_EQ(LastOperation.load(), 17);
+    for (int y = 12; y <= 28; ++y)
+        EXPECT_LT(Image().FrameRow(0, y)[40], 2000) << y; // refilled from the sky beside it
+    ImageData applied;
+    applied.Assign(Image());
+
+    QTest::mouseClick(BloomRemovalF->UndoBtn, Qt::LeftButton);
+    EXPECT_EQ(DifferingPixels(Image(), before), 0);
+    ASSERT_TRUE(main->Redo1->isEnabled());
+    main->Redo1->trigger(); // runs the removal again through this window, with the same noise
+    EXPECT_EQ(DifferingPixels(Image(), applied), 0);
 }
 
 } // namespace
