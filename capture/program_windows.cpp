@@ -1,6 +1,7 @@
 #include "program_windows.h"
 
 #include "about_window.h"
+#include "bloom_removal_window.h"
 #include "clock_test.h"
 #include "drive_controller_window.h"
 #include "equalization_window.h"
@@ -15,6 +16,7 @@
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
+#include "sky_model_window.h"
 #include "statistics_window.h"
 #include "subframe_table.h"
 #include "testing_window.h"
@@ -54,12 +56,12 @@ void CreateProgramWindows(TMainF *main)
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
     // TProblemPixelMapF
-    // TSkyModelF
+    Create(main, SkyModelF, "TSkyModelF");
     // TAlignF
     Create(main, SubFrameF, "TSubFrameF");
     Create(main, TestF, "TTestF");
     Create(main, FocusMonitorF, "TFocusMonitorF");
     Create(main, FocusEnableF, "TFocusEnableF");
-    // TBloomRemovalF
+    Create(main, BloomRemovalF, "TBloomRemovalF");
     Create(main, AboutF, "TAboutF");
 }

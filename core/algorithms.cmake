@@ -5,6 +5,7 @@ target_sources(korvi_core PRIVATE
 )
 include(${CMAKE_CURRENT_LIST_DIR}/processing/stars.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/processing/guide_shift.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/processing/sky_model.cmake)
 # The pixel filters and the convolution filter files (included as "processing/filters.h"); their row loops use OpenMP.
 target_sources(korvi_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp
@@ -18,3 +19,4 @@ set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp PRO
 include(${CMAKE_CURRENT_LIST_DIR}/processing/statistics.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/processing/equalization.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/processing/fourier.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/processing/bloom.cmake)

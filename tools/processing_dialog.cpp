@@ -1,5 +1,8 @@
 #include "processing_dialog.h"
 
+#include "processing/sky_model.h"
+#include "sky_model_window.h"
+
 #include "edit_target.h"
 #include "gui_runtime.h"
 #include "image_data.h"
@@ -360,8 +363,10 @@ bool TFilterF::Dispatches(int code)
     case 9:
     case 10:
     case 11:
+    case 13:
     case 14:
     case 15:
+    case 16:
         return true;
     default:
         return false;
@@ -389,6 +394,8 @@ void TFilterF::ApplyBtnClick()
         return; // a cell that is not a number: reported, nothing changed
     target.Snapshot(-1);
     RunOperation(code, target.Image());
+    if (code == 16 && target.Window() && MainF)
+        MainF->SetDisplayScale(false); // a log-rescaled image is shown on the linear scale
     target.Refresh({});
 }
 
@@ -431,11 +438,23 @@ void TFilterF::RunOperation(int code, ImageData &image)
         ApplyMinMaxFilter(MinMaxCorner, true, image);
         ApplyMinMaxFilter(MinMaxCorner, false, image);
         break;
+    case 13:
+        if (ManualSkyModel->isChecked()) {
+            // The fit made in the sky-model window; without one there is nothing to subtract.
+            if (SkyModelF && !SkyModelF->FittedCoefficients().empty())
+                SubtractSkyModel(image, SkyModelF->FittedCoefficients(), SkyModelF->Order);
+        } else {
+            FitAndSubtractSkyModel(image, PolyOrder->value());
+        }
+        break;
     case 14:
         ClipImage(image, UpperThreshold->value(), LowerThreshold->value());
         break;
     case 15:
         SubtractThreshold(image, BiasLevel->value());
+        break;
+    case 16:
+        ApplyLogScale(image, BiasLevel2->value(), MaxInt->value());
         break;
     default: // no operation of this window: the snapshot and the refresh still take place
         break;

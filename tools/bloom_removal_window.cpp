@@ -1,0 +1,124 @@
+#include "bloom_removal_window.h"
+
+#include "edit_target.h"
+#include "gui_runtime.h"
+#include "main_window.h"
+#include "ui_hooks.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+TBloomRemovalF *BloomRemovalF = nullptr;
+
+TBloomRemovalF::TBloomRemovalF(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("BloomRemovalF"));
+    setWindowTitle(QStringLiteral("Remove blooming blemishes"));
+    auto spin = [this](QSpinBox *&s, const char *name, int maximum, int step, int value) {
+        s = new QSpinBox(this);
+        s->setObjectName(QString::fromLatin1(name));
+        s->setRange(0, maximum);
+        s->setSingleStep(step);
+        s->setValue(value);
+        return s;
+    };
+    auto check = [this](QCheckBox *&c, const char *name, const QString &caption, bool on) {
+        c = new QCheckBox(caption, this);
+        c->setObjectName(QString::fromLatin1(name));
+        c->setChecked(on);
+        return c;
+    };
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Threshold (ADU):"), spin(Threshold, "Threshold", 65535, 1000, 50000));
+    form->addRow(check(TopToBottom, "TopToBottom",
+                       QStringLiteral("CCD vertical readout is from top to bottom"), true));
+    form->addRow(check(RemoveXferStreaks, "RemoveXferStreaks",
+                       QStringLiteral("Remove charge transfer inefficiency streaks"), true));
+    form->addRow(QStringLiteral("Threshold for streak (N sigma) :"),
+                 spin(StreakThreshold, "StreakThreshold", 10000, 1, 3));
+    form->addRow(check(ReadoutSmearRemove, "ReadoutSmearRemove",
+                       QStringLiteral("Remove shutterless readout smear"), false));
+    form->addRow(QStringLiteral("Noise level to use in model (ADU):"),
+                 spin(NoiseLevel, "NoiseLevel", 10000, 1, 15));
+    auto *buttons = new QHBoxLayout;
+    const std::pair<QPushButton **, const char *> made[] = {
+        {&PreviewBtn, "PreviewBtn"}, {&ApplyBtn, "ApplyBtn"}, {&UndoBtn, "UndoBtn"}};
+    const QString captions[] = {QStringLiteral("Preview"), QStringLiteral("Apply"), QStringLiteral("Undo")};
+    for (int i = 0; i < 3; ++i) {
+        *made[i].first = new QPushButton(captions[i], this);
+        (*made[i].first)->setObjectName(QString::fromLatin1(made[i].second));
+        buttons->addWidget(*made[i].first);
+    }
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    using korvi::gui::Guarded;
+    connect(PreviewBtn, &QPushButton::clicked, this, Guarded([this] { PreviewBtnClick(); }));
+    connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this] { ApplyBtnClick(); }));
+    connect(UndoBtn, &QPushButton::clicked, this, Guarded([this] { UndoBtnClick(); }));
+}
+
+TBloomRemovalF::~TBloomRemovalF()
+{
+    if (BloomRemovalF == this)
+        BloomRemovalF = nullptr;
+}
+
+void TBloomRemovalF::closeEvent(QCloseEvent *event)
+{
+    korvi::gui::RunGuarded([this] { FormClose(); });
+    QWidget::closeEvent(event);
+}
+
+BloomOptions TBloomRemovalF::Options() const
+{
+    BloomOptions options;
+    options.threshold = static_cast<std::uint16_t>(Threshold->value());
+    options.flip = !TopToBottom->isChecked();
+    options.removeStreaks = RemoveXferStreaks->isChecked();
+    options.streakThreshold = static_cast<float>(StreakThreshold->value());
+    options.removeSmear = ReadoutSmearRemove->isChecked();
+    options.noise = static_cast<float>(NoiseLevel->value());
+    return options;
+}
+
+void TBloomRemovalF::ApplyBtnClick()
+{
+    const ProcessingTarget target = ProcessingTarget::Resolve();
+    if (!target)
+        return;
+    target.Snapshot(OperationCode);
+    {
+        const BusyCursor busy;
+        RemoveBlooming(target.Image(), Options());
+    }
+    target.Refresh({});
+}
+
+void TBloomRemovalF::PreviewBtnClick()
+{
+    PreviewOperation(nullptr, [this] { ApplyBtnClick(); });
+}
+
+void TBloomRemovalF::UndoBtnClick()
+{
+    if (MainF)
+        MainF->UndoActionExecute();
+}
+
+void TBloomRemovalF::RepeatOperation(int code)
+{
+    if (code == OperationCode)
+        ApplyBtnClick();
+}
+
+void TBloomRemovalF::FormClose()
+{
+    if (MainF)
+        MainF->RepaintRequest = true;
+}
