@@ -12,4 +12,4 @@ target_sources(korvi_core PRIVATE
 )
 find_package(OpenMP REQUIRED COMPONENTS CXX)
 target_link_libraries(korvi_core PUBLIC OpenMP::OpenMP_CXX)
-set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp PROPERTIES COMPILE_OPTIONS "-ffp-contract=off")
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp PROPERTIES COMPILE_OPTIONS "-O3;-ffp-contract=off")
