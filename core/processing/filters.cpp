@@ -199,7 +199,7 @@ struct Tap {
 };
 
 KORVI_VECTOR_CLONES
-void AccumulateTap(float *acc, const float *source, float weight, int width)
+void AccumulateTap(float *__restrict acc, const float *__restrict source, float weight, int width)
 {
     for (int x = 0; x < width; ++x)
         acc[x] += weight * source[x];
@@ -208,7 +208,7 @@ void AccumulateTap(float *acc, const float *source, float weight, int width)
 // ---- Gaussian
 
 KORVI_VECTOR_CLONES
-void AccumulateTapDouble(double *acc, const double *source, double weight, int width)
+void AccumulateTapDouble(double *__restrict acc, const double *__restrict source, double weight, int width)
 {
     for (int x = 0; x < width; ++x)
         acc[x] += weight * source[x];
@@ -217,14 +217,14 @@ void AccumulateTapDouble(double *acc, const double *source, double weight, int w
 // ---- minimum / maximum
 
 KORVI_VECTOR_CLONES
-void MinInto(std::uint16_t *acc, const std::uint16_t *source, int width)
+void MinInto(std::uint16_t *__restrict acc, const std::uint16_t *__restrict source, int width)
 {
     for (int x = 0; x < width; ++x)
         acc[x] = std::min(acc[x], source[x]);
 }
 
 KORVI_VECTOR_CLONES
-void MaxInto(std::uint16_t *acc, const std::uint16_t *source, int width)
+void MaxInto(std::uint16_t *__restrict acc, const std::uint16_t *__restrict source, int width)
 {
     for (int x = 0; x < width; ++x)
         acc[x] = std::max(acc[x], source[x]);
@@ -268,7 +268,8 @@ std::vector<Exchange> SelectionNetwork(int count)
 }
 
 KORVI_VECTOR_CLONES
-void ExchangeColumns(std::uint16_t *a, std::uint16_t *b, int width, bool keepLow, bool keepHigh)
+void ExchangeColumns(std::uint16_t *__restrict a, std::uint16_t *__restrict b, int width, bool keepLow,
+                     bool keepHigh)
 {
     if (keepLow && keepHigh) {
         for (int x = 0; x < width; ++x) {
@@ -288,7 +289,8 @@ void ExchangeColumns(std::uint16_t *a, std::uint16_t *b, int width, bool keepLow
 // ---- local average
 
 KORVI_VECTOR_CLONES
-void AddChords(std::uint32_t *sum, const std::uint32_t *prefix, int from, int to, int half)
+void AddChords(std::uint32_t *__restrict sum, const std::uint32_t *__restrict prefix, int from, int to,
+               int half)
 {
     // Columns whose chord lies inside the row: prefix[x + half + 1] - prefix[x - half].
     for (int x = from; x < to; ++x)
