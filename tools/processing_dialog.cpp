@@ -1,6 +1,7 @@
 #include "processing_dialog.h"
 
 #include "processing/sky_model.h"
+#include "processing/stars.h"
 #include "sky_model_window.h"
 
 #include "edit_target.h"
@@ -359,6 +360,7 @@ bool TFilterF::Dispatches(int code)
     case 4:
     case 5:
     case 6:
+    case 7:
     case 8:
     case 9:
     case 10:
@@ -438,6 +440,9 @@ void TFilterF::RunOperation(int code, ImageData &image)
         ApplyMinMaxFilter(MinMaxCorner, true, image);
         ApplyMinMaxFilter(MinMaxCorner, false, image);
         break;
+    case 7:
+        TrimToCorners(image);
+        break;
     case 13:
         if (ManualSkyModel->isChecked()) {
             // The fit made in the sky-model window; without one there is nothing to subtract.
@@ -459,6 +464,28 @@ void TFilterF::RunOperation(int code, ImageData &image)
     default: // no operation of this window: the snapshot and the refresh still take place
         break;
     }
+}
+
+void TFilterF::TrimToCorners(ImageData &image)
+{
+    // The corners are held inside the image and put in order, and the spin edits show what is used.
+    QSpinBox *const spins[] = {TrimXLO, TrimYLO, TrimXHI, TrimYHI};
+    int c[4];
+    for (int i = 0; i < 4; ++i) {
+        const int last = (i % 2 == 0 ? image.Width : image.Height) - 1;
+        c[i] = std::clamp(spins[i]->value(), 0, std::max(last, 0));
+    }
+    if (c[0] > c[2])
+        std::swap(c[0], c[2]);
+    if (c[1] > c[3])
+        std::swap(c[1], c[3]);
+    for (int i = 0; i < 4; ++i) {
+        const QSignalBlocker block(spins[i]);
+        spins[i]->setValue(c[i]);
+    }
+    if (c[2] - c[0] < 1 && c[3] - c[1] < 1)
+        return;
+    CropImage(image, c[0], c[1], c[2], c[3]);
 }
 
 void TFilterF::PreviewBtnClick()

@@ -71,6 +71,8 @@ public:
     std::array<std::string, FilterListEntries> FilterFileNames;
 
     void ApplyBtnClick();
+    // Trim (code 7): the corner spin edits, held inside the image and ordered, crop the image.
+    void TrimToCorners(ImageData &image);
     void PreviewBtnClick();
     void UndoBtnClick();
     void RedoBtnClick();

@@ -221,7 +221,7 @@ TEST_F(ProcessingDialogTest, EveryOperationAppliesUndoesRedoesAndPreviews)
     }
 }
 
-TEST_F(ProcessingDialogTest, PagesSetTheirOwnCodesAndUnbuiltOperationsAreDisabled)
+TEST_F(ProcessingDialogTest, PagesSetTheirOwnCodesAndOtherWindowsOperationsAreNotRepeated)
 {
     LastOperation = 2;
     EditTarget = EditActiveImage;
@@ -235,15 +235,29 @@ TEST_F(ProcessingDialogTest, PagesSetTheirOwnCodesAndUnbuiltOperationsAreDisable
     EXPECT_TRUE(dialog->MinimalBtn->isChecked());
     EXPECT_EQ(LastOperation.load(), 10);
     for (QWidget *page : {dialog->TrimPage, dialog->ModelSkyPage, dialog->LogRescalePage})
-        EXPECT_FALSE(dialog->PageControl->isTabEnabled(dialog->PageControl->indexOf(page)));
-    for (const char *item : {"Skymodel1", "Logarithmicrescaling1", "TrimCustom1", "Removebloom1"})
-        EXPECT_FALSE(MenuItem(item)->isEnabled()) << item;
+        EXPECT_TRUE(dialog->PageControl->isTabEnabled(dialog->PageControl->indexOf(page)));
     for (const char *item :
-         {"Convolutionfilters1", "Medianfilter1", "Threshold1", "Quick1", "Custom1", "Fourierhighlowpass1"})
+         {"Convolutionfilters1", "Medianfilter1", "Threshold1", "Quick1", "Custom1", "Fourierhighlowpass1",
+          "Skymodel1", "Logarithmicrescaling1", "TrimCustom1", "Removebloom1"})
         EXPECT_TRUE(MenuItem(item)->isEnabled()) << item;
-    QWidget bloom; // a window that registers is offered at once
-    main->RegisterWindow("TBloomRemovalF", &bloom);
-    EXPECT_TRUE(MenuItem("Removebloom1")->isEnabled());
+
+    // Trim: corners held inside the 24 x 17 image and put in order, then cropped inclusively.
+    ClickTab(dialog->TrimPage);
+    EXPECT_EQ(LastOperation.load(), 7);
+    dialog->TrimXLO->setValue(30);
+    dialog->TrimYLO->setValue(10);
+    dialog->TrimXHI->setValue(5);
+    dialog->TrimYHI->setValue(-3);
+    dialog->ApplyBtnClick();
+    EXPECT_EQ(dialog->TrimXLO->value(), 5);
+    EXPECT_EQ(dialog->TrimXHI->value(), 23);
+    EXPECT_EQ(dialog->TrimYLO->value(), 0);
+    EXPECT_EQ(dialog->TrimYHI->value(), 10);
+    EXPECT_EQ(window->ConstImage().Width, 19);
+    EXPECT_EQ(window->ConstImage().Height, 11);
+    main->Undo1->trigger();
+    ASSERT_EQ(window->ConstImage().Width, 24);
+    ClickTab(dialog->MinMaxPage);
 
     // Operations of other windows are not run again by the dialog: Redo leaves the snapshot.
     Click(dialog->ApplyBtn); // code 10: a snapshot of the original
