@@ -303,8 +303,10 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
         Calibrate(s);
     bool shown = false;
     const bool saved = saveAllowed && SaveFrame(s, shown);
-    if (saved || !saveAllowed)
+    if (saved || !saveAllowed) {
         lastAcquired_ = Q(frame_.FileName);
+        acquiredAny_ = true;
+    }
     if (calibrationMissing) {
         ReportAcquisitionProblemNow(
             QStringLiteral("The %1 frame file \"%2\" does not exist: the frame was %3not corrected and the "
@@ -440,7 +442,7 @@ void MainCCDThread::FinishRun()
     const QString failure = FailureText();
     Settings &settings = CurrentSettings();
     // Only a frame that was read (and saved, when saving) is announced.
-    main_->SetStatusText(2, lastAcquired_.isNull() ? QString() : QStringLiteral("Acquired ") + lastAcquired_);
+    main_->SetStatusText(2, acquiredAny_ ? QStringLiteral("Acquired ") + lastAcquired_ : QString());
     main_->Acquiring = false;
     main_->Continuous = false;
     main_->Stop->setEnabled(false);

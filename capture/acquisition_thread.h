@@ -72,7 +72,8 @@ private:
     bool started_ = false;   // the run's geometry was accepted
     int linkErrors_ = 0;     // link errors reported on this thread
     int transferErrors_ = 0; // of them, failed or short transfers (FT_IO_ERROR)
-    QString lastAcquired_;   // name of the last frame read (and saved, when saving); null: none
+    QString lastAcquired_;   // name of the last frame read (and saved, when saving)
+    bool acquiredAny_ = false;
     // Taken at the start of the run on the GUI thread.
     PPalette palette_;
     bool calibrate_ = false, useDark_ = false, useFlat_ = false;
