@@ -254,7 +254,12 @@ void ExpectReplayPixels(const ImageData &image, int divisor = 1)
 
 TEST_F(AcquisitionTest, CountedRunWritesTheNumberedFilesWithTheCommandsInOrder)
 {
-    sim::SetCoolerTemperature(0, -12.5); // below zero: the sign is part of the text
+    // Below zero (the sign is part of the text), and staying there however slowly the machine
+    // runs the frames: the room itself is below zero.
+    sim::Config cold;
+    cold.ambientCelsius = -30.0;
+    ResetSimulator(cold);
+    sim::SetCoolerTemperature(0, -12.5);
     const std::time_t before = std::time(nullptr);
     main->Acquire->trigger();
     EXPECT_TRUE(main->Acquiring);
