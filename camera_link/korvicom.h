@@ -42,7 +42,10 @@ KORVICOM_API void _Delay(float milliseconds);
 // _ReadCCD always stores the computed columns and rows in the header. It sends nothing and
 // leaves the block as it was for a geometry the controller cannot take as computed (binning
 // outside 1..255, an empty or reversed span, limits outside 0..65535) and for a row table whose
-// rows are not spaced by the computed width. _USBReadDiagnostic refuses counts outside 1..65535.
+// rows are not spaced by the computed width. A frame whose pixel stream ends before the frame is
+// complete is reported through the callback as FT_IO_ERROR (4) once the transfer is over; the
+// pixels past the last byte that came are then the block's old contents. _USBReadDiagnostic refuses counts
+// outside 1..65535.
 KORVICOM_API double _ReadCCD(uint16_t **rows, AcquisitionHeader *header, int camera,
                              UsbErrorCallback callback);
 KORVICOM_API double _USBReadDiagnostic(uint16_t **rows, int countA, int countB, int parameter,

@@ -62,8 +62,10 @@ std::int32_t HeaderSize(std::int64_t value)
 
 // Reads byteCount bytes into the block in chunks of at most chunkBytes. Each chunk lands where
 // the previous one ended; a read that brings nothing (the controller stopped sending) ends the
-// transfer instead of waiting out the time-out once per remaining chunk.
-void ReadBlock(FT_HANDLE handle, std::uint8_t *block, std::uint64_t byteCount, std::uint64_t chunkBytes)
+// transfer instead of waiting out the time-out once per remaining chunk. Returns the bytes that
+// did not arrive.
+std::uint64_t ReadBlock(FT_HANDLE handle, std::uint8_t *block, std::uint64_t byteCount,
+                        std::uint64_t chunkBytes)
 {
     while (byteCount > 0) {
         const DWORD ask = static_cast<DWORD>(std::min(chunkBytes, byteCount));
@@ -75,6 +77,7 @@ void ReadBlock(FT_HANDLE handle, std::uint8_t *block, std::uint64_t byteCount, s
         block += got;
         byteCount -= got;
     }
+    return byteCount;
 }
 
 // The smallest and largest pixel through the row table. Built for several instruction sets
@@ -151,8 +154,13 @@ double _ReadCCD(uint16_t **rows, AcquisitionHeader *header, int camera, UsbError
     Report(callback, FT_SetUSBParameters(handle, static_cast<ULONG>(transfer), 0));
 
     const std::uint64_t words = static_cast<std::uint64_t>(columns) * static_cast<std::uint64_t>(frameRows);
-    ReadBlock(handle, reinterpret_cast<std::uint8_t *>(rows[0]), words * 2, transfer);
+    const std::uint64_t missing =
+        ReadBlock(handle, reinterpret_cast<std::uint8_t *>(rows[0]), words * 2, transfer);
     FT_Close(handle);
+    // A frame cut short holds whatever the block held before past the last byte that came: the
+    // caller must not take it for a frame, so it is reported like any failed transfer.
+    if (missing > 0)
+        Report(callback, FT_IO_ERROR);
 
     std::uint32_t prefixSum = 0;
     for (std::uint16_t word : prefix)

@@ -1,5 +1,6 @@
 #include "acquisition_thread.h"
 
+#include "camera_lock.h"
 #include "file_names.h"
 #include "gui_runtime.h"
 #include "image_file.h"
@@ -26,6 +27,8 @@ namespace
 {
 
 constexpr int ImagingCameraIndex = 0;
+// The link status korvicom reports a failed or short pixel transfer with (FT_IO_ERROR).
+constexpr int TransferFailedStatus = 4;
 // How late the backstop ends a wait that the delay timer should have ended: one timer tick and a
 // little slack, so the timer normally ends it and a busy GUI thread cannot stretch it further.
 constexpr double BackstopSlack = 0.15;
@@ -54,6 +57,10 @@ void MainCCDThread::LinkError(int status)
     MainCCDThread *self = runningAcquisition;
     if (self) {
         ++self->linkErrors_;
+        // The readout reports a pixel stream that fell short (or a transfer that failed) as an
+        // I/O error; a refused transfer size, reported with another status, leaves the pixels whole.
+        if (status == TransferFailedStatus)
+            ++self->transferErrors_;
         if (self->StopRequested())
             return;
     }
@@ -78,13 +85,52 @@ AcquisitionSettings MainCCDThread::Snapshot()
     return settings;
 }
 
+void MainCCDThread::TakeRunSettings(const AcquisitionSettings &s)
+{
+    // GUI thread. The default palette and the calibration frames are taken once for the run: the
+    // palette buttons rewrite the palette while the run goes on, and reading image files builds
+    // images from it, so neither may happen on this thread.
+    palette_.Assign(CurrentSettings().DefaultPalettes[0]);
+    calibrate_ = s.SaveProcessed && !s.FocusMode;
+    if (!calibrate_)
+        return;
+    if (!FileExists(s.ThermalFrameFile) || !FileExists(s.FlatFrameFile)) {
+        missingDark_ = !FileExists(s.ThermalFrameFile);
+        missingCalibration_ = Q(missingDark_ ? s.ThermalFrameFile : s.FlatFrameFile);
+        calibrationMissing_ = true;
+        return;
+    }
+    useDark_ = s.ThermalFrameApply;
+    useFlat_ = s.FlatFrameApply;
+    if (useDark_ && !LoadImageFile(s.ThermalFrameFile, dark_)) {
+        ReportAcquisitionProblemNow(QString::fromLatin1(ThermalFrameUnreadable));
+        useDark_ = useFlat_ = false;
+    } else if (useFlat_ && !LoadImageFile(s.FlatFrameFile, flat_)) {
+        ReportAcquisitionProblemNow(QString::fromLatin1(FlatFrameUnreadable));
+        useDark_ = useFlat_ = false;
+    }
+}
+
+void MainCCDThread::ReportAcquisitionProblemNow(const QString &text)
+{
+    if (korvi::gui::IsGuiThread()) {
+        main_->ReportAcquisitionProblem(text);
+        return;
+    }
+    OnGuiThread([this, &text] { main_->ReportAcquisitionProblem(text); });
+}
+
 void MainCCDThread::Body()
 {
     // A Cancel in the USB error box asks this thread to stop, like a cleared run flag.
     WorkerStopRegistration registration(WorkerThreadKind::Acquisition, &StopFlag());
     runningAcquisition = this;
 
-    AcquisitionSettings settings = Snapshot();
+    AcquisitionSettings settings;
+    OnGuiThread([&] {
+        settings = TakeAcquisitionSettings(CurrentSettings(), UserDecimalSeparator());
+        TakeRunSettings(settings);
+    });
     const std::string problem = ComputeRunGeometry(settings, header_);
     counter_ = settings.InitExt;
     if (!problem.empty()) {
@@ -100,15 +146,17 @@ void MainCCDThread::Body()
         const bool more = counter_ < settings.NImage + settings.InitExt || main_->Continuous.load();
         if (!main_->Acquiring.load() || StopRequested() || !more)
             break;
-        const bool goOn = AcquireFrame(settings);
+        const FrameOutcome outcome = AcquireFrame(settings);
         SetPriority(false);
-        if (!goOn)
+        if (outcome == FrameOutcome::EndRun)
             break;
-        ++counter_;
+        // A frame that could not be read keeps its number for the frame taken in its place.
+        if (outcome == FrameOutcome::Counted)
+            ++counter_;
     }
 }
 
-bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
+MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
 {
     const UsbErrorCallback callback = &MainCCDThread::LinkError;
 
@@ -117,8 +165,6 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
         if (!frame_.Allocate(header_.Columns, header_.Rows, 1))
             throw std::runtime_error("Not enough memory for a frame of " + std::to_string(header_.Columns) +
                                      " x " + std::to_string(header_.Rows) + " pixels.");
-        // A readout that fails leaves the block as it was: never let that be uninitialised memory.
-        frame_.Rows.Fill(0);
     }
     frame_.SetHeader(header_);
     frame_.SelectionShown = false;
@@ -126,23 +172,31 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     frame_.LogDisplay = s.LogDisplayScale;
     frame_.Modified = false;
 
-    // Filter wheel supply off, clearing scans, amplifier, shutter.
-    _FiltWheelSupplyOff(callback);
+    // Filter wheel supply off, clearing scans, amplifier, shutter. Every camera call holds the
+    // camera lock, so a read-out of the GUI thread or another worker never meets it on the link.
+    using korvi::gui::WithCamera;
+    WithCamera([&] { _FiltWheelSupplyOff(callback); });
     for (int i = 1; i <= s.NClear; ++i) {
         ShowStatus(QStringLiteral("Clearing scan ") + QString::number(i) + QStringLiteral("."));
-        _ClearVCCD(ImagingCameraIndex, s.NROW, s.NCOL, callback);
+        WithCamera([&] { _ClearVCCD(ImagingCameraIndex, s.NROW, s.NCOL, callback); });
     }
     const bool amplifierLowered = LowersAmplifier(s);
     if (amplifierLowered)
-        _Vdd_Set_Low(callback);
-    if (s.EnableShutter)
-        _Shutter(1, callback);
+        WithCamera([&] { _Vdd_Set_Low(callback); });
+    // The exposure is timed from the shutter command; nothing between it and the wait waits for
+    // the GUI thread (the status texts are posted), so a busy GUI cannot lengthen the exposure.
+    const double exposureStart = WithCamera([&] {
+        const double start = korvi::ScaledNow();
+        if (s.EnableShutter)
+            _Shutter(1, callback);
+        return start;
+    });
 
     // Integration.
     ShowStatus(QStringLiteral("Integration period."));
-    TimedWait(WholeSeconds(s.IntTime));
+    TimedWait(exposureStart, WholeSeconds(s.IntTime));
     if (s.EnableShutter)
-        _Shutter(0, callback);
+        WithCamera([&] { _Shutter(0, callback); });
 
     // Name (not in continuous mode).
     const bool continuous = main_->Continuous.load();
@@ -156,7 +210,7 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     ShowStatus(status_);
 
     // Header texts.
-    OnGuiThread([this] { frame_.Palette.Assign(CurrentSettings().DefaultPalettes[0]); });
+    frame_.Palette.Assign(palette_);
     frame_.Gain = s.IntScale;
     // Date and time from one reading of the clock, so a frame taken at midnight never gets the old
     // day's date with the new day's time.
@@ -170,44 +224,65 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     frame_.DarkApplied = false;
     frame_.FlatApplied = false;
     frame_.TimeStamp = NextImageTimeStamp();
-    const double temperature = static_cast<double>(_CCD_GetTemperature(ImagingCameraIndex, callback));
+    const double temperature =
+        static_cast<double>(WithCamera([&] { return _CCD_GetTemperature(ImagingCameraIndex, callback); }));
     frame_.CCDTemperature = FormatFloat("##0.0", temperature, s.DecimalSeparator);
 
     // Coolers off for the readout, amplifier back on.
     const bool coolersSwitched = s.ReadoutCoolingDisable && !continuous;
     if (coolersSwitched) {
         if (s.CoolerPowerOn[0])
-            _CCDTESupplyOff(0, callback);
+            WithCamera([&] { _CCDTESupplyOff(0, callback); });
         if (s.CoolerPowerOn[1])
-            _CCDTESupplyOff(1, callback);
+            WithCamera([&] { _CCDTESupplyOff(1, callback); });
     }
-    if (amplifierLowered) {
-        _Vdd_Set_High(callback);
-        _Delay(200.0f);
-    }
+    if (amplifierLowered)
+        WithCamera([&] {
+            _Vdd_Set_High(callback);
+            _Delay(200.0f);
+        });
 
-    // Readout.
+    // Readout, into a block cleared first: whatever a failed readout leaves in it is never the
+    // last frame's pixels.
     ShowStatus(QStringLiteral("Reading CCD."));
+    frame_.Rows.Fill(0);
     if (s.CCD1HasPriority)
         SetPriority(true);
     AcquisitionHeader header = header_;
-    const int errorsBefore = linkErrors_;
-    const float elapsed =
-        static_cast<float>(_ReadCCD(frame_.Rows.RowTable(), &header, ImagingCameraIndex, callback));
+    const int transferErrorsBefore = transferErrors_;
+    const double seconds =
+        WithCamera([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, ImagingCameraIndex, callback); });
+    const float elapsed = static_cast<float>(seconds);
     frame_.SetHeader(header);
-    const bool readFailed = linkErrors_ != errorsBefore;
-    ++framesRead_;
+    // Nothing read (the device could not be opened) or a pixel stream that fell short.
+    const bool readFailed = !(seconds > 0.0) || transferErrors_ != transferErrorsBefore;
+    if (!readFailed)
+        ++framesRead_;
 
     // Coolers back on (only where they were switched off), filter wheel supply on.
     if (coolersSwitched && (s.CoolerPowerOn[0] || s.CoolerPowerOn[1])) {
-        _CCDSendTargetTemp(0, s.CCDTargetTemp[0], callback);
-        _CCDSendTargetTemp(1, s.CCDTargetTemp[1], callback);
+        WithCamera([&] {
+            _CCDSendTargetTemp(0, s.CCDTargetTemp[0], callback);
+            _CCDSendTargetTemp(1, s.CCDTargetTemp[1], callback);
+        });
         if (s.CoolerPowerOn[0])
-            _CCDTESupplyOn(0, callback);
+            WithCamera([&] { _CCDTESupplyOn(0, callback); });
         if (s.CoolerPowerOn[1])
-            _CCDTESupplyOn(1, callback);
+            WithCamera([&] { _CCDTESupplyOn(1, callback); });
     }
-    _FiltWheelSupplyOn(callback);
+    WithCamera([&] { _FiltWheelSupplyOn(callback); });
+
+    if (readFailed) {
+        // The frame is neither saved, shown nor counted: the next frame takes its number.
+        const QString text =
+            continuous ? QStringLiteral("A frame could not be read from the camera; the acquisition goes on.")
+                       : QStringLiteral("The frame \"%1\" could not be read from the camera and was not "
+                                        "saved; the acquisition goes on.")
+                             .arg(Q(frame_.FileName));
+        ReportAcquisitionProblemNow(text);
+        WaitOutDelay(s);
+        return FrameOutcome::NotCounted;
+    }
 
     // Display levels.
     if (s.ICAutoSet) {
@@ -219,46 +294,34 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     frame_.TimeStamp = NextImageTimeStamp();
 
     // Calibration and saving.
-    // A readout that the link failed holds the last frame's pixels (or none): saving it under this
-    // frame's name would pass old data off as new.
-    const bool saveAllowed = !continuous && s.SaveRawImage && !readFailed;
-    if (!continuous && s.SaveRawImage && readFailed)
-        OnGuiThread([this] {
-            main_->ReportAcquisitionProblem(
-                QStringLiteral("The frame \"%1\" could not be read from the camera and was "
-                               "not saved.")
-                    .arg(Q(frame_.FileName)));
-        });
-    // Processed saving corrects the frame from the two calibration files, and ends the run when
-    // one of them is missing (the frame is still saved, uncorrected). Focus mode never corrects.
-    const bool calibrate = s.SaveProcessed && !s.FocusMode;
-    const bool calibrationMissing =
-        calibrate && !(FileExists(s.ThermalFrameFile) && FileExists(s.FlatFrameFile));
-    if (calibrate && !calibrationMissing) {
-        const PhotometricResult corrected = ApplyPhotometricCorrection(
-            {&frame_, s.ThermalFrameFile, s.ThermalFrameApply, s.FlatFrameFile, s.FlatFrameApply});
-        // The correction resets the levels for the new pixel values; automatic levels are worked
-        // out again from the corrected frame, as they were from the raw one.
-        if (s.ICAutoSet && (corrected.DarkApplied || corrected.FlatApplied))
-            ComputeDisplayLevels(frame_);
-        frame_.Modified = false; // a camera frame, not an edit of the user's
-    }
+    const bool saveAllowed = !continuous && s.SaveRawImage;
+    // Processed saving corrects the frame from the two calibration frames taken at the start of
+    // the run, and ends the run when one of the files is missing (the frame is still saved,
+    // uncorrected). Focus mode never corrects.
+    const bool calibrationMissing = calibrate_ && calibrationMissing_;
+    if (calibrate_ && !calibrationMissing && (useDark_ || useFlat_))
+        Calibrate(s);
     bool shown = false;
     const bool saved = saveAllowed && SaveFrame(s, shown);
+    if (saved || !saveAllowed) {
+        lastAcquired_ = Q(frame_.FileName);
+        acquiredAny_ = true;
+    }
     if (calibrationMissing) {
-        const bool dark = !FileExists(s.ThermalFrameFile);
-        status_ =
+        ReportAcquisitionProblemNow(
             QStringLiteral("The %1 frame file \"%2\" does not exist: the frame was %3not corrected and the "
                            "acquisition has ended.")
-                .arg(dark ? QStringLiteral("dark") : QStringLiteral("flat"),
-                     Q(dark ? s.ThermalFrameFile : s.FlatFrameFile),
-                     saved ? QStringLiteral("saved but ") : QString());
-        OnGuiThread([this] { main_->ReportAcquisitionProblem(status_); });
+                .arg(missingDark_ ? QStringLiteral("dark") : QStringLiteral("flat"), missingCalibration_,
+                     saved ? QStringLiteral("saved but ") : QString()));
         // The saved frame keeps its number: the next run must not save over it.
         if (saved)
             ++counter_;
-        return false;
+        return FrameOutcome::EndRun;
     }
+    // A frame that could not be saved ends the run (every later one would fail the same way); its
+    // number stays free for the next run.
+    if (saveAllowed && !saved)
+        return FrameOutcome::EndRun;
 
     // Display (unless saving has shown the frame already), focus monitor.
     if (s.DisplayImage && !shown)
@@ -267,18 +330,39 @@ bool MainCCDThread::AcquireFrame(const AcquisitionSettings &s)
     if (s.FocusMode && !ShuttingDown())
         OnGuiThread([this] { main_->ShowFocusData(); });
 
-    // Frame delay.
-    ShowStatus(QStringLiteral("Waitiing out delay."));
-    TimedWait(WholeSeconds(s.Delay));
+    WaitOutDelay(s);
     ShowStatus(QStringLiteral("CCD read in ") + Q(FormatFloat("###0.00", elapsed, s.DecimalSeparator)) +
                QStringLiteral(" s."));
-    return true;
+    return FrameOutcome::Counted;
 }
 
-void MainCCDThread::TimedWait(int seconds)
+void MainCCDThread::Calibrate(const AcquisitionSettings &s)
+{
+    const ImageData *dark = useDark_ ? &dark_ : nullptr;
+    const ImageData *flat = useFlat_ ? &flat_ : nullptr;
+    const PhotometricResult corrected = CorrectWithFrames(frame_, dark, flat);
+    if (corrected.Failed) {
+        const bool sizes = (dark && (dark->Width != frame_.Width || dark->Height != frame_.Height)) ||
+                           (flat && (flat->Width != frame_.Width || flat->Height != frame_.Height));
+        ReportAcquisitionProblemNow(
+            QString::fromLatin1(sizes ? CalibrationSizeMismatch : FlatFrameWithoutLevel));
+    }
+    // The correction resets the levels for the new pixel values; automatic levels are worked out
+    // again from the corrected frame, as they were from the raw one.
+    if (s.ICAutoSet && (corrected.DarkApplied || corrected.FlatApplied))
+        ComputeDisplayLevels(frame_);
+    frame_.Modified = false; // a camera frame, not an edit of the user's
+}
+
+void MainCCDThread::WaitOutDelay(const AcquisitionSettings &s)
+{
+    ShowStatus(QStringLiteral("Waitiing out delay."));
+    TimedWait(korvi::ScaledNow(), WholeSeconds(s.Delay));
+}
+
+void MainCCDThread::TimedWait(double start, int seconds)
 {
     const korvi::gui::ResumeGate::Ticket ticket = OpenWait();
-    const double start = korvi::ScaledNow();
     // The delay timer runs on the GUI thread; it resumes this thread when the time is up.
     TMainF *main = main_;
     PostToGuiThread(main, [main, start, seconds, ticket] { main->StartDelayTimer(start, seconds, ticket); });
@@ -296,11 +380,14 @@ void MainCCDThread::SetPriority(bool timeCritical)
 
 void MainCCDThread::ShowStatus(const QString &status)
 {
+    // Posted, not waited for: the texts are shown when the GUI thread gets to them.
     status_ = status;
-    OnGuiThread([this] {
-        if (!main_->Continuous.load())
-            main_->SetStatusText(2, QStringLiteral("Acquiring ") + Q(frame_.FileName));
-        main_->SetStatusText(1, status_);
+    TMainF *main = main_;
+    const QString acquiring = QStringLiteral("Acquiring ") + Q(frame_.FileName);
+    PostToGuiThread(main, [main, status, acquiring] {
+        if (!main->Continuous.load())
+            main->SetStatusText(2, acquiring);
+        main->SetStatusText(1, status);
     });
 }
 
@@ -325,7 +412,7 @@ bool MainCCDThread::SaveFrame(const AcquisitionSettings &settings, bool &shown)
         if (!written)
             main_->ReportAcquisitionProblem(
                 QStringLiteral("The frame could not be saved to \"%1\"; the acquisition "
-                               "goes on.")
+                               "has ended.")
                     .arg(Q(frame_.FileName)));
     });
     return written;
@@ -344,7 +431,7 @@ bool MainCCDThread::DisplayFrame(const AcquisitionSettings &settings)
 void MainCCDThread::Finish()
 {
     if (started_)
-        _FiltWheelSupplyOn(&MainCCDThread::LinkError);
+        korvi::gui::WithCamera([] { _FiltWheelSupplyOn(&MainCCDThread::LinkError); });
     runningAcquisition = nullptr;
     OnGuiThread([this] { FinishRun(); });
 }
@@ -354,7 +441,8 @@ void MainCCDThread::FinishRun()
     // GUI thread.
     const QString failure = FailureText();
     Settings &settings = CurrentSettings();
-    main_->SetStatusText(2, QStringLiteral("Acquired ") + Q(frame_.FileName));
+    // Only a frame that was read (and saved, when saving) is announced.
+    main_->SetStatusText(2, acquiredAny_ ? QStringLiteral("Acquired ") + lastAcquired_ : QString());
     main_->Acquiring = false;
     main_->Continuous = false;
     main_->Stop->setEnabled(false);
@@ -370,6 +458,10 @@ void MainCCDThread::FinishRun()
             main_->InitExt->setMaximum(settings.InitExt[0]);
         main_->InitExt->setValue(settings.InitExt[0]);
     }
+    // The next frame number is on disk at once: after a crash the next run must not start from an
+    // older number and save over this night's frames.
+    if (started_)
+        main_->WriteDefaultSettings();
     if (!failure.isEmpty())
         main_->ReportAcquisitionProblem(QStringLiteral("The acquisition stopped: ") + failure);
 }

@@ -3,9 +3,11 @@
 // continuous series: per frame it clears the sensor, times the integration through the main
 // window's delay timer, reads the frame, handles coolers, supplies and shutter, names, corrects,
 // saves and shows the frame and waits out the frame delay. Everything that touches windows or
-// settings happens on the GUI thread through blocking calls (ShowStatus, SaveFrame,
-// DisplayFrame, FinishRun and the per-frame copy of the settings); FinishRun always ends the run,
-// also after an exception.
+// settings happens on the GUI thread: blocking calls (SaveFrame, DisplayFrame, FinishRun, the
+// per-frame copy of the settings, and at the start the default palette and calibration frames)
+// outside the exposure, and posted status texts (ShowStatus), so nothing between the shutter
+// commands waits for the GUI thread. Every camera call holds korvi::gui::CameraLock. FinishRun
+// always ends the run, also after an exception.
 #include "acquisition_frame.h"
 #include "image_data.h"
 #include "worker_thread.h"
@@ -33,12 +35,22 @@ protected:
     void Finish() override;
 
 private:
+    enum class FrameOutcome {
+        Counted,    // the frame was read (and saved when saving): the counter moves on
+        NotCounted, // the readout failed: the next frame takes this one's number
+        EndRun,     // a calibration file is missing or the frame could not be saved
+    };
     static void LinkError(int status);
-    // One frame; false when the run must end at once (a calibration file is missing).
-    bool AcquireFrame(const AcquisitionSettings &settings);
+    FrameOutcome AcquireFrame(const AcquisitionSettings &settings);
     AcquisitionSettings Snapshot();
-    // Waits the given whole seconds through the delay timer (with a deadline backstop).
-    void TimedWait(int seconds);
+    // GUI thread, at the start of the run: the palette and the calibration frames.
+    void TakeRunSettings(const AcquisitionSettings &settings);
+    void Calibrate(const AcquisitionSettings &settings);
+    void ReportAcquisitionProblemNow(const QString &text);
+    void WaitOutDelay(const AcquisitionSettings &settings);
+    // Waits until `seconds` whole seconds after start (process seconds) through the delay timer
+    // (with a deadline backstop).
+    void TimedWait(double start, int seconds);
     void SetPriority(bool timeCritical);
 
     // The synchronous calls onto the GUI thread.
@@ -57,6 +69,15 @@ private:
     AcquisitionHeader header_;
     bool incrExt_ = false;
     bool focusMode_ = false;
-    bool started_ = false; // the run's geometry was accepted
-    int linkErrors_ = 0;   // link errors reported on this thread
+    bool started_ = false;   // the run's geometry was accepted
+    int linkErrors_ = 0;     // link errors reported on this thread
+    int transferErrors_ = 0; // of them, failed or short transfers (FT_IO_ERROR)
+    QString lastAcquired_;   // name of the last frame read (and saved, when saving)
+    bool acquiredAny_ = false;
+    // Taken at the start of the run on the GUI thread.
+    PPalette palette_;
+    bool calibrate_ = false, useDark_ = false, useFlat_ = false;
+    bool calibrationMissing_ = false, missingDark_ = false;
+    QString missingCalibration_; // the calibration file that does not exist
+    ImageData dark_, flat_;
 };

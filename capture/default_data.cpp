@@ -130,7 +130,9 @@ Settings ProgramDefaultSettings()
 {
     Settings s;
     s.DefaultPaletteFile = {"Greyscale.pal", "Greyscale.pal"};
-    s.SaveFile = {"Image", "Guide"};
+    // Frames go into the folder "Frames" beside the program (a prefix without a folder would put
+    // them wherever the program happened to be started); the program makes the folder.
+    s.SaveFile = {DefaultFramesFolder + std::string("/Image"), DefaultFramesFolder + std::string("/Guide")};
     s.FilterName = {"", "Red", "Green", "Blue", "Visible Pass", "H-Beta", "O-III"};
     s.ProcessedPostFix = {"_P", "_P"};
     s.NImage = {1, 1};
@@ -168,7 +170,9 @@ Settings ProgramDefaultSettings()
     s.IncrExt211 = true;
     s.CCD1HasPriority = true;
     s.UseFiltDesc = true;
-    s.SaveProcessed = {true, false};
+    // Raw frames first: processed saving needs dark and flat frames the observer has yet to take.
+    s.SaveProcessed = {false, false};
+    s.ICAutoSet = true; // a new frame shows its stars without setting levels by hand
     s.AmpTurnoff = {true, false};
     s.UseKEDRO = true;
     s.IntTime = {0.2f, 1.0f};

@@ -28,6 +28,9 @@ inline constexpr DefaultPaletteFile DefaultPaletteFiles[] = {
     {"Palettes/Spectrum2.pal", Spectrum2Palette},     {"Palettes/Spectrum.pal", SpectrumPalette},
 };
 inline constexpr const char *FrameBitmapFile = "Bitmaps/frame.bmp";
+// The folder the shipped settings save frames into, relative to the program directory (a relative
+// save prefix is taken from there).
+inline constexpr const char *DefaultFramesFolder = "Frames";
 inline constexpr int FrameBitmapWidth = 24;
 inline constexpr int FrameBitmapHeight = 256;
 // The slew paddle's pictures, one per set of lit directions ("Bitmaps/trackbtn" + the lit

@@ -125,6 +125,15 @@ TMainF::TMainF(const std::string &programDirectory, const QStringList &arguments
         settings = ProgramDefaultSettings();
     }
     settings.ProgramDirectory = programDirectory_;
+    // A save prefix without a folder of its own path (the shipped "Frames/Image") lies in the
+    // program directory, not in whatever directory the program was started from; the folder is
+    // made when it is missing, so the first Acquire can save.
+    for (std::string &prefix : settings.SaveFile) {
+        if (prefix.empty() || std::filesystem::path(prefix).is_absolute())
+            continue;
+        prefix = programDirectory_ + prefix;
+        std::filesystem::create_directories(std::filesystem::path(prefix).parent_path(), ec);
+    }
 
     PaletteFrameBitmap.load(QString::fromStdString(programDirectory_ + FrameBitmapFile));
 
@@ -190,7 +199,7 @@ void TMainF::BuildActions()
 
     // Ctrl+Z and Ctrl+A belong to the menu items "&Undo" and "Main acquisition controls": a key
     // that two actions share would fire neither, so the zoom-in and repaint actions have none.
-    ZoomIn = make("ZoomIn", QStringLiteral("Zoom in"), QStringLiteral("Zoom in (Ctrl+Z)"));
+    ZoomIn = make("ZoomIn", QStringLiteral("Zoom in"), QStringLiteral("Zoom in"));
     connect(ZoomIn, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { ZoomInExecute(); }));
     ZoomOut = make("ZoomOut", QStringLiteral("Zoom out"), QStringLiteral("Zoom out (Ctrl+X)"));
     ZoomOut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
@@ -200,7 +209,7 @@ void TMainF::BuildActions()
     connect(Zoom1, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { Zoom1Execute(); }));
     ZoomFit = make("ZoomFit", QStringLiteral("Fit"), QStringLiteral("Fit the image to the window"));
     connect(ZoomFit, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { ZoomFitExecute(); }));
-    Refresh = make("Refresh", QStringLiteral("Repaint"), QStringLiteral("Repaint the image (Ctrl+A)"));
+    Refresh = make("Refresh", QStringLiteral("Repaint"), QStringLiteral("Repaint the image"));
     connect(Refresh, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { RefreshExecute(); }));
     PaletteEdit = make("PaletteEdit", QStringLiteral("Palette"), QStringLiteral("Edit the palette (Ctrl+P)"));
     PaletteEdit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
@@ -226,6 +235,14 @@ void TMainF::BuildActions()
     for (QAction *action : {Open, Save, ZoomIn, ZoomOut, Zoom1, ZoomFit, Refresh, PaletteEdit,
                             HeaderInfoFormShow, StatsFormShow})
         AddToolAction(action);
+    // The three that show a window (tool-bar button, menu item and shortcut alike) are enabled
+    // once their window exists, as the menu items that show one are.
+    const std::pair<QAction *, const char *> shows[] = {
+        {PaletteEdit, "TPaletteSet"}, {HeaderInfoFormShow, "THInfo"}, {StatsFormShow, "TStatsForm"}};
+    for (const auto &[action, className] : shows) {
+        action->setEnabled(false);
+        showItems_.push_back({action, className});
+    }
 }
 
 void TMainF::AddToolAction(QAction *action)
@@ -625,10 +642,10 @@ void TMainF::FormShow()
     PalBar->show();
 
     // The stored rectangle; a rectangle without size (no settings yet) keeps the default size.
-    if (settings.WindowWidth > 0 && settings.WindowHeight > 0) {
-        move(settings.WindowLeft, settings.WindowTop);
-        resize(settings.WindowWidth, settings.WindowHeight);
-    }
+    // Position and size are those of the client area, as StoreWindowRectangle keeps them: mixing
+    // in the frame's position would move the window by the title bar at every start.
+    if (settings.WindowWidth > 0 && settings.WindowHeight > 0)
+        setGeometry(settings.WindowLeft, settings.WindowTop, settings.WindowWidth, settings.WindowHeight);
     shown_ = true;
 
     if (!arguments_.isEmpty())
@@ -679,17 +696,18 @@ void TMainF::FormResize()
     if (arrangement == 0)
         MdiArea->tileSubWindows();
     else if (arrangement == 1)
-        MdiArea->cascadeSubWindows();
+        CascadeImageWindows();
     StoreWindowRectangle();
 }
 
 void TMainF::StoreWindowRectangle()
 {
     Settings &settings = CurrentSettings();
-    settings.WindowTop = y();
-    settings.WindowLeft = x();
-    settings.WindowWidth = width();
-    settings.WindowHeight = height();
+    const QRect client = geometry();
+    settings.WindowTop = client.y();
+    settings.WindowLeft = client.x();
+    settings.WindowWidth = client.width();
+    settings.WindowHeight = client.height();
 }
 
 void TMainF::SysTimerTimer()
@@ -709,7 +727,7 @@ void TMainF::ArrangeImageWindows(int arrangement)
         MdiArea->tileSubWindows();
         break;
     case 1:
-        MdiArea->cascadeSubWindows();
+        CascadeImageWindows();
         break;
     case 2:
         for (TChild *child : ImageWindows()) {
@@ -721,6 +739,34 @@ void TMainF::ArrangeImageWindows(int arrangement)
     default:
         break;
     }
+}
+
+void TMainF::CascadeImageWindows()
+{
+    // The frame's own cascade shrinks every window to its size hint, a few pixels of image. Here
+    // each window keeps a usable size (at least two thirds of the frame) and lies one title bar
+    // lower and further right than the one below it, the active one on top.
+    const std::vector<TChild *> windows = ImageWindows();
+    if (windows.empty())
+        return;
+    const QRect area = MdiArea->viewport()->rect();
+    const int step =
+        std::max(8, MdiArea->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows[0]));
+    const int count = static_cast<int>(windows.size());
+    const int width = std::max(area.width() * 2 / 3, area.width() - step * (count - 1));
+    const int height = std::max(area.height() * 2 / 3, area.height() - step * (count - 1));
+    // Offsets start again at the corner once the next window would leave the frame.
+    const int room = std::max(0, std::min(area.width() - width, area.height() - height));
+    int k = 0;
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it, ++k) {
+        TChild *child = *it;
+        if (child->isMaximized() || child->isMinimized())
+            child->showNormal();
+        const int offset = room > 0 ? (k * step) % (room + 1) : 0;
+        child->setGeometry(area.x() + offset, area.y() + offset, width, height);
+        child->raise();
+    }
+    MdiArea->setActiveSubWindow(windows[0]);
 }
 
 void TMainF::Exit1Click()

@@ -353,6 +353,7 @@ private:
     void OpenCommandLineImage(const QString &path);
     void StoreWindowRectangle();
     void ArrangeImageWindows(int arrangement);
+    void CascadeImageWindows();
     void OpenGLPanel2Init();
     void OpenGLPanel2Paint();
     QAction *AddShowItem(QMenu *menu, const QString &caption, const char *className);

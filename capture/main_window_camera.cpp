@@ -4,6 +4,7 @@
 // the callback; camera 0 is the imaging camera.
 #include "main_window.h"
 
+#include "camera_lock.h"
 #include "filter_wheel.h"
 #include "gui_runtime.h"
 #include "image_window.h"
@@ -41,7 +42,8 @@ constexpr int Camera = 0; // the imaging camera
 
 const char *const DefaultFilterNames[6] = {"Red", "Green", "Blue", "Visible Pass", "H-Beta", "O-III"};
 
-// The hourglass while a camera-link call runs on the GUI thread.
+// A command's camera-link call: it waits its turn for the camera (a worker thread may be in a
+// call) and runs under the hourglass.
 class LinkBusy
 {
 public:
@@ -49,6 +51,9 @@ public:
     ~LinkBusy() { korvi::gui::EndBusyCursor(); }
     LinkBusy(const LinkBusy &) = delete;
     LinkBusy &operator=(const LinkBusy &) = delete;
+
+private:
+    korvi::gui::CameraLock lock_;
 };
 
 // The tool-bar pictures of the shutter action: image 11 open, image 13 closed.
@@ -280,9 +285,11 @@ void TMainF::CCDReadTempBtnClick()
 void TMainF::TempUDTimerTimer()
 {
     // The timer rests while the read-out runs: a link error box left open cannot have further
-    // read-outs (and boxes) queue up behind it.
+    // read-outs (and boxes) queue up behind it. A tick that finds the camera in use by another
+    // thread is skipped rather than waited out.
     TempUDTimer->stop();
-    CCDReadTempBtnClick();
+    if (const korvi::gui::CameraLock tick(korvi::gui::CameraLock::TryOnly); tick)
+        CCDReadTempBtnClick();
     if (TempUpdate->isChecked())
         TempUDTimer->start();
 }

@@ -474,6 +474,23 @@ bool TMainF::ReadControlsIntoSettings()
             QStringLiteral("Korvi"), MessageButtons::Ok, MessageIcon::Error);
         return false;
     }
+    // Times in seconds: a text that is no number, or a negative or absurd length, is refused with
+    // the field's name rather than taken as 0 (or as a negative wait).
+    constexpr float LongestSeconds = 1.0e6f;
+    const auto seconds = [](QLineEdit *edit, const QString &field, float &value) {
+        if (ParseFloatText(TrimText(Text(edit)), value) && value >= 0.0f && value <= LongestSeconds)
+            return true;
+        korvi::gui::ShowMessage(QStringLiteral("%1: '%2' is not a number of seconds from 0 to %3.")
+                                    .arg(field, edit->text(), QString::number(LongestSeconds, 'f', 0)),
+                                QStringLiteral("Korvi"), MessageButtons::Ok, MessageIcon::Error);
+        edit->setFocus();
+        return false;
+    };
+    float integration = 0.0f;
+    float delay = 0.0f;
+    if (!seconds(IntTime, QStringLiteral("Integration time (s)"), integration) ||
+        !seconds(Delay, QStringLiteral("Frame delay (s)"), delay))
+        return false;
     SubframeValues frame;
     frame.xLow = XLO->value();
     frame.xHigh = XHI->value();
@@ -489,8 +506,8 @@ bool TMainF::ReadControlsIntoSettings()
         return false;
     }
 
-    s.IntTime[0] = static_cast<float>(ParseNumber(Text(IntTime)));
-    s.Delay[0] = static_cast<float>(ParseNumber(Text(Delay)));
+    s.IntTime[0] = integration;
+    s.Delay[0] = delay;
     s.NImage[0] = NImage->value();
     s.NClear[0] = NClear->value();
     s.DisplayImage = DisplayImage_->isChecked();
@@ -610,7 +627,10 @@ void TMainF::IntTrackBarChange(int position)
 
 void TMainF::IntScaleChange()
 {
-    const float gain = static_cast<float>(ParseNumber(Text(IntScale)));
+    // A text that is not (yet) a positive number changes nothing; Acquire reports it.
+    float gain = 0.0f;
+    if (!ParseFloatText(TrimText(Text(IntScale)), gain) || !(gain > 0.0f))
+        return;
     CurrentSettings().IntScale[0] = gain;
     if (TChild *window = FirstImageWindow()) {
         window->Image().Gain = gain;
@@ -619,8 +639,7 @@ void TMainF::IntScaleChange()
     if (IntScale->hasFocus()) {
         const QSignalBlocker block(IntTrackBar);
         IntTrackBar->setValue(
-            gain > 0.0f ? static_cast<int>(std::trunc(std::log10(gain) * TrackBarSteps * 0.30293850348379275))
-                        : 1);
+            static_cast<int>(std::trunc(std::log10(gain) * TrackBarSteps * 0.30293850348379275)));
     }
 }
 

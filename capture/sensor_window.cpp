@@ -107,11 +107,14 @@ void TCCDSetF::OKBtnClick()
     settings.CCDType = CCDType->currentIndex();
     settings.NCOL[0] = NCOL->value();
     settings.NROW[0] = NROW->value();
-    // The capture window becomes the whole sensor.
+    // The capture window becomes the whole sensor, up to its last column and row. The settings
+    // hold exactly what the page shows: Continuous takes the settings as they stand, and an index
+    // one beyond the sensor (which the page's spin edits clamp away for Acquire alone) would make
+    // it refuse the new sensor.
     settings.XLO[0] = 0;
-    settings.XHI[0] = settings.NCOL[0];
+    settings.XHI[0] = settings.NCOL[0] - 1;
     settings.YLO[0] = 0;
-    settings.YHI[0] = settings.NROW[0];
+    settings.YHI[0] = settings.NROW[0] - 1;
     if (MainF)
         MainF->ApplySettingsToControls();
     close();

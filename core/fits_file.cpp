@@ -625,6 +625,16 @@ bool WriteFitsImage(const std::string &path, const ImageData &image)
         return false;
     }
     ReplacingFile target(path);
+    // CFITSIO blames an existing file for every file it cannot create: a folder that is missing or
+    // cannot be written is found first and reported as the other writers report it.
+    if (std::FILE *probe = std::fopen(target.TemporaryPath().c_str(), "wb")) {
+        std::fclose(probe);
+        std::error_code ignored;
+        std::filesystem::remove(target.TemporaryPath(), ignored);
+    } else {
+        Ui().ShowMessage(KorviCaption, CannotOpenForWriting, MessageButtons::Ok, MessageIcon::Error);
+        return false;
+    }
     FitsHandle handle;
     handle.deleteOnClose = true;
     int status = 0;

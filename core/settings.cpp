@@ -243,23 +243,50 @@ bool Settings::LoadFromFile(const std::string &path)
         Report("The settings file " + path + " " + file.Problem() + ". The settings are unchanged.");
         return false;
     }
+    // Read into a copy: a line that is there but does not hold its field's type shows that the
+    // file is not a settings file, and then no value of it is taken.
+    Settings loaded = *this;
+    bool wrongType = false;
     for (const SettingsLine &line : SettingsLayout) {
-        void *field = line.field(*this);
+        void *field = line.field(loaded);
+        const bool present = !file.AtEnd();
+        bool read = false;
         switch (line.kind) {
         case SettingsLine::Text:
-            ReadTextLine(file, *static_cast<std::string *>(field));
+            read = ReadTextLine(file, *static_cast<std::string *>(field));
             break;
         case SettingsLine::Int:
-            ReadIntLine(file, *static_cast<std::int32_t *>(field));
+            read = ReadIntLine(file, *static_cast<std::int32_t *>(field));
             break;
-        case SettingsLine::Flag:
-            ReadBoolLine(file, *static_cast<bool *>(field));
+        case SettingsLine::Flag: {
+            std::string text;
+            read = ReadTextLine(file, text);
+            if (read && (text == "true" || text == "1"))
+                *static_cast<bool *>(field) = true;
+            else if (read && (text == "false" || text == "0"))
+                *static_cast<bool *>(field) = false;
+            else if (read) {
+                file.NoteProblem("line " + std::to_string(file.LineNumber()) + " holds \"" + text +
+                                 "\", not true or false");
+                read = false;
+            }
             break;
+        }
         case SettingsLine::Float:
-            ReadFloatLine(file, *static_cast<float *>(field));
+            read = ReadFloatLine(file, *static_cast<float *>(field));
+            break;
+        }
+        if (present && !read) {
+            wrongType = true;
             break;
         }
     }
+    if (wrongType) {
+        Report("The file " + path + " is not a settings file: " + file.Problem() +
+               ". The settings are unchanged.");
+        return false;
+    }
+    *this = std::move(loaded);
     if (file.HadProblem()) {
         Report("The settings file " + path + " could not be read whole: " + file.Problem() +
                ". The values it does not hold keep their previous values.");

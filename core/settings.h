@@ -121,9 +121,10 @@ struct Settings {
     // Writes the 139 lines to a temporary file and renames it over path, so a failed write leaves
     // the old file whole. False, reported once through the message hooks, on failure.
     bool SaveToFile(const std::string &path) const;
-    // Reads the 139 lines into the record. Values the file does not hold, or holds malformed, keep
-    // their values; a missing, short or malformed file is reported once. False when anything was
-    // wrong (the readable values are taken all the same).
+    // Reads the 139 lines into the record. A line that does not hold its field's type (a number
+    // line that is no number, a flag line that is not true or false) shows the file is not a
+    // settings file: it is reported and nothing is taken. A file that ends early gives the values
+    // it holds; the others keep theirs. False, reported once, when anything was wrong.
     bool LoadFromFile(const std::string &path);
 };
 

@@ -296,7 +296,7 @@ TEST_F(KorvicomReadout, ShortPrefixCountsMissingWordsAsZeroAndStopsAtTheFirstEmp
     // The extremes are those of the old block contents.
     EXPECT_EQ(header.Minimum, 1000);
     EXPECT_EQ(header.Maximum, 1049);
-    EXPECT_TRUE(ReportedStatuses().empty());
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR}); // no frame came
 }
 
 struct PrefixCase {
@@ -385,6 +385,8 @@ TEST_F(KorvicomReadout, ShortFrameEndsTheReadsInsteadOfWaitingPerChunk)
         std::all_of(frame.pixels.begin() + 501, frame.pixels.end(), [](std::uint16_t p) { return p == 7; }));
     EXPECT_EQ(header.Minimum,
               std::min<int>(7, *std::min_element(frame.pixels.begin(), frame.pixels.begin() + 501)));
+    // The caller learns that the block is not a whole frame.
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
 }
 
 TEST_F(KorvicomReadout, RefusedTransferSizeIsReportedOnceAndTheFrameStillArrives)
@@ -408,7 +410,8 @@ TEST_F(KorvicomReadout, FailedCommandWriteIsReportedAndTheReadoutEnds)
     Frame frame(30, 20, 9);
     AcquisitionHeader header = Geometry(0, 29, 0, 19, 1, 1);
     _ReadCCD(frame.table.data(), &header, 0, RecordStatus);
-    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    // The write's failure, then the frame that never came.
+    EXPECT_EQ(ReportedStatuses(), (std::vector<int>{FT_IO_ERROR, FT_IO_ERROR}));
     EXPECT_EQ(ReadRequests(), (std::vector<long long>{200, 1200}));
     EXPECT_EQ(header.Minimum, 9);
     EXPECT_EQ(header.Maximum, 9);
@@ -431,9 +434,10 @@ TEST_F(KorvicomReadout, DeviceGoneMidReadoutLeavesTheBlockAndStopsReading)
     Frame frame(1565, 1032, 0x2222);
     AcquisitionHeader header = Geometry(0, 1564, 0, 1031, 1, 1);
     _ReadCCD(frame.table.data(), &header, 0, RecordStatus);
-    // The prefix read fails silently, the transfer size is reported, the first pixel read ends it.
+    // The prefix read fails silently, the transfer size is reported, the first pixel read ends it
+    // and the missing frame is reported.
     EXPECT_EQ(ReadRequests(), (std::vector<long long>{200, 256660}));
-    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    EXPECT_EQ(ReportedStatuses(), (std::vector<int>{FT_IO_ERROR, FT_IO_ERROR}));
     EXPECT_EQ(header.OffsetLevel, 0.0f);
     EXPECT_EQ(header.Minimum, 0x2222);
     EXPECT_EQ(header.Maximum, 0x2222);

@@ -8,6 +8,7 @@
 #include "image_window.h"
 #include "main_window.h"
 #include "program_windows.h"
+#include "sensor_window.h"
 #include "settings.h"
 #include "simulator/sim_control.h"
 #include "text_format.h"
@@ -20,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
@@ -28,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -150,12 +153,7 @@ class AcquisitionTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        sim::Reset(sim::Config{});
-        auto words = std::make_shared<std::vector<std::uint16_t>>();
-        for (int y = 0; y < Height; ++y)
-            for (int x = 0; x < Width; ++x)
-                words->push_back(static_cast<std::uint16_t>(ReplayPixel(x, y)));
-        sim::SetReplayFrame(0, words);
+        ResetSimulator(sim::Config{});
 
         main = std::make_unique<TMainF>(folder.Dir(), QStringList());
         CreateProgramWindows(main.get());
@@ -210,6 +208,16 @@ protected:
         }
         sim::ClearFaults();
     }
+    // A fresh simulated controller whose imaging readouts send the replay frame.
+    static void ResetSimulator(const sim::Config &config)
+    {
+        sim::Reset(config);
+        auto words = std::make_shared<std::vector<std::uint16_t>>();
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x)
+                words->push_back(static_cast<std::uint16_t>(ReplayPixel(x, y)));
+        sim::SetReplayFrame(0, words);
+    }
     // Waits until the run has ended and its thread is gone.
     bool WaitForEnd(int ms = 20000)
     {
@@ -246,7 +254,12 @@ void ExpectReplayPixels(const ImageData &image, int divisor = 1)
 
 TEST_F(AcquisitionTest, CountedRunWritesTheNumberedFilesWithTheCommandsInOrder)
 {
-    sim::SetCoolerTemperature(0, -12.5); // below zero: the sign is part of the text
+    // Below zero (the sign is part of the text), and staying there however slowly the machine
+    // runs the frames: the room itself is below zero.
+    sim::Config cold;
+    cold.ambientCelsius = -30.0;
+    ResetSimulator(cold);
+    sim::SetCoolerTemperature(0, -12.5);
     const std::time_t before = std::time(nullptr);
     main->Acquire->trigger();
     EXPECT_TRUE(main->Acquiring);
@@ -308,6 +321,10 @@ TEST_F(AcquisitionTest, CountedRunWritesTheNumberedFilesWithTheCommandsInOrder)
 
     EXPECT_EQ(CurrentSettings().InitExt[0], 8);
     EXPECT_EQ(main->InitExt->value(), 8);
+    // The next number is on disk when the run ends, so a crash cannot send the next run back.
+    Settings onDisk;
+    ASSERT_TRUE(onDisk.LoadFromFile(folder.File(DefaultSettingsFile)));
+    EXPECT_EQ(onDisk.InitExt[0], 8);
     EXPECT_FALSE(main->Continuous);
     EXPECT_TRUE(main->Acquire->isEnabled());
     EXPECT_TRUE(main->AcquireCont->isEnabled());
@@ -432,6 +449,41 @@ TEST_F(AcquisitionTest, ABusyGuiThreadDoesNotStretchTheExposure)
     EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
 }
 
+// The GUI thread turns busy for 1.5 s of real time (150 s of process time) at the first call the
+// acquisition thread makes onto it after the shutter opened. The exposure still lasts its 20 s.
+TEST_F(AcquisitionTest, ABusyGuiThreadRightAfterTheShutterOpensDoesNotStretchTheExposure)
+{
+    class BusyAfterShutter : public QObject
+    {
+    public:
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (!done && event->type() == QEvent::MetaCall && sim::GetSnapshot().shutterOpen) {
+                done = true;
+                QThread::msleep(1500);
+            }
+            return false;
+        }
+        bool done = false;
+    } busy;
+    main->IntTime->setText(QStringLiteral("20"));
+    main->NImage->setValue(1);
+    qApp->installEventFilter(&busy);
+    main->Acquire->trigger();
+    const bool ended = WaitForEnd();
+    qApp->removeEventFilter(&busy);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(busy.done);
+    const std::vector<double> open = CommandTimes(50), close = CommandTimes(51);
+    ASSERT_EQ(open.size(), 1u);
+    ASSERT_EQ(close.size(), 1u);
+    EXPECT_GE(close[0] - open[0], 20.0);
+    EXPECT_LT(close[0] - open[0], 20.0 + 80.0);
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_5.fit"), saved));
+    EXPECT_EQ(saved.IntegrationTime, "2.000e+01");
+}
+
 TEST_F(AcquisitionTest, AfterStopTheFrameDelayIsStillTimedUntilASecondStop)
 {
     main->IntTime->setText(QStringLiteral("3000")); // 30 s of real time
@@ -459,10 +511,10 @@ TEST_F(AcquisitionTest, AfterStopTheFrameDelayIsStillTimedUntilASecondStop)
 
 TEST_F(AcquisitionTest, AnOverlongIntegrationWaitsUntilStop)
 {
-    // A length beyond any int must not wrap round into a wait that is already over.
-    main->IntTime->setText(QStringLiteral("1000000000000"));
-    main->NImage->setValue(1);
-    main->Acquire->trigger();
+    // A length beyond any int must not wrap round into a wait that is already over. (The page
+    // refuses such a length; a continuous run takes the settings as they stand.)
+    CurrentSettings().IntTime[0] = 1.0e12f;
+    main->AcquireCont->trigger();
     ASSERT_TRUE(
         WaitFor([this] { return main->StatusText(1).startsWith(QStringLiteral("Elapsed: ")); }, 5000));
     QTest::qWait(200);
@@ -471,7 +523,7 @@ TEST_F(AcquisitionTest, AnOverlongIntegrationWaitsUntilStop)
     main->Stop->trigger();
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(ReadoutBlocks().size(), 1u);
-    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    EXPECT_EQ(main->AcquisitionThread->FramesRead(), 1);
 }
 
 TEST_F(AcquisitionTest, FocusModeSavesRawFramesAndKeepsTheStartNumber)
@@ -700,12 +752,83 @@ TEST_F(AcquisitionTest, UsbFaultAnsweredWithCancelEndsTheRunWithOneBox)
     main->Acquire->trigger();
     ASSERT_TRUE(WaitForEnd(20000));
     EXPECT_EQ(boxes.Count(QStringLiteral("Korvi USB device error")), 1);
-    // The frame that could not be read is not saved as if it were one.
+    // The frame that could not be read is neither saved, shown, announced nor counted.
     EXPECT_TRUE(SavedFiles().empty());
-    EXPECT_TRUE(main->StatusText(2).startsWith(QStringLiteral("Acquired ")));
+    EXPECT_TRUE(Windows().empty());
+    EXPECT_FALSE(main->StatusText(2).startsWith(QStringLiteral("Acquired ")));
     EXPECT_TRUE(main->Acquire->isEnabled());
     EXPECT_FALSE(main->Stop->isEnabled());
+    EXPECT_EQ(main->AcquisitionThread->FramesRead(), 0);
+    EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+}
+
+// The controller stops sending halfway through the second frame: that frame is not saved with the
+// first one's pixels in its lower half, and its number stays free.
+TEST_F(AcquisitionTest, AReadoutCutShortIsNeitherSavedNorCounted)
+{
+    main->NImage->setValue(2);
+    main->Delay->setText(QStringLiteral("100")); // 1 s of real time to inject the fault
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitFor([this] { return SavedFiles().size() == 1; }, 10000));
+    sim::Faults faults;
+    faults.frameBytes = Width * Height; // half the frame
+    sim::SetFaults(faults);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(ReadoutBlocks().size(), 2u);
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    EXPECT_EQ(boxes.Count(QStringLiteral("Korvi USB device error")), 1);
     EXPECT_EQ(main->AcquisitionThread->FramesRead(), 1);
+    EXPECT_EQ(CurrentSettings().InitExt[0], 6);
+    ASSERT_EQ(Windows().size(), 1u);
+    EXPECT_EQ(Windows()[0]->ConstImage().FileName, folder.File("m42_5.fit"));
+    EXPECT_EQ(main->StatusText(2),
+              QStringLiteral("Acquired ") + QString::fromStdString(folder.File("m42_5.fit")));
+}
+
+// A transfer size the driver refuses is reported, but the pixels all arrive: the frame is kept.
+TEST_F(AcquisitionTest, ARefusedTransferSizeKeepsTheCompleteFrame)
+{
+    sim::Faults faults;
+    faults.refuseTransferSize = true;
+    sim::SetFaults(faults);
+    main->NImage->setValue(1);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(boxes.Count(QStringLiteral("Korvi USB device error")), 1);
+    EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_5.fit"), saved));
+    ExpectReplayPixels(saved);
+    EXPECT_EQ(main->AcquisitionThread->FramesRead(), 1);
+}
+
+// The temperature read-out every second of process time (10 ms of real time) runs on the GUI
+// thread beside the acquisition thread's commands: they take turns at the camera, so no command
+// fails as busy and every frame is saved.
+TEST_F(AcquisitionTest, PeriodicTemperatureReadoutsNeverCollideWithARun)
+{
+    main->IntTime->setText(QStringLiteral("0"));
+    main->Delay->setText(QStringLiteral("0"));
+    main->NClear->setValue(1);
+    main->NImage->setValue(300);
+    main->InitExt->setValue(1);
+    main->TempUDPeriod->setValue(1);
+    sim::Config config;
+    config.callLogLimit = 1000000; // the whole run
+    config.callLogReadBytes = 2;
+    ResetSimulator(config);
+    main->TempUpdate->click();
+    ASSERT_TRUE(main->TempUDTimer->isActive());
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd(300000));
+    main->TempUpdate->click();
+    EXPECT_EQ(boxes.Count(QStringLiteral("Korvi USB device error")), 0);
+    EXPECT_EQ(SavedFiles().size(), 300u);
+    EXPECT_EQ(main->AcquisitionThread->FramesRead(), 300);
+    int temperatureReads = 0;
+    for (const Command &c : Commands())
+        temperatureReads += c.opcode == 31 ? 1 : 0;
+    EXPECT_GT(temperatureReads, 300); // the timer's read-outs did run between the frames
 }
 
 TEST_F(AcquisitionTest, InvalidGeometryEndsTheRunBeforeAnythingIsSent)
@@ -722,16 +845,22 @@ TEST_F(AcquisitionTest, InvalidGeometryEndsTheRunBeforeAnythingIsSent)
     EXPECT_TRUE(Windows().empty());
 }
 
-TEST_F(AcquisitionTest, AFailedSaveIsReportedAndTheRunGoesOn)
+// A FITS frame aimed at a missing folder: the folder is named as the problem, and nothing claims
+// the frame was acquired; the run ends and the number stays free.
+TEST_F(AcquisitionTest, AFailedSaveIsReportedAndNeverAnnouncedAsAcquired)
 {
     main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
     main->NImage->setValue(2);
     main->Acquire->trigger();
     ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(ReadoutBlocks().size(), 2u);
+    EXPECT_EQ(ReadoutBlocks().size(), 1u);
+    ASSERT_EQ(boxes.seen.size(), 1u);
+    EXPECT_EQ(boxes.seen[0].second, QStringLiteral("Could not open file to write (check that path exists)."));
     ASSERT_NE(main->AcquisitionMessage, nullptr);
     EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("could not be saved")));
-    EXPECT_EQ(CurrentSettings().InitExt[0], 7);
+    EXPECT_FALSE(main->StatusText(2).startsWith(QStringLiteral("Acquired")));
+    EXPECT_TRUE(Windows().empty());
+    EXPECT_EQ(CurrentSettings().InitExt[0], 5);
 }
 
 TEST_F(AcquisitionTest, AnImageWithUnsavedChangesIsNotReplaced)
@@ -805,4 +934,77 @@ TEST_F(AcquisitionTest, ShutDownDuringAnIntegrationDoesNotHang)
 int main(int argc, char **argv)
 {
     return korvi::test::RunQtTests(argc, argv);
+}
+
+// After another sensor is chosen, Continuous (which takes the settings as they stand) reads the
+// whole new sensor, as Acquire does.
+TEST_F(AcquisitionTest, ASensorChoiceGivesContinuousTheWholeNewSensor)
+{
+    CCDSetF->show();
+    CCDSetF->CCDType->setCurrentIndex(2); // another sensor
+    CCDSetF->NCOL->setValue(300);
+    CCDSetF->NROW->setValue(200);
+    QTest::mouseClick(CCDSetF->OKBtn, Qt::LeftButton);
+    main->AcquireCont->trigger();
+    ASSERT_TRUE(WaitFor([this] { return main->AcquisitionThread->FramesRead() >= 1; }, 10000));
+    main->StopExecute();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(main->AcquisitionMessage, nullptr);
+    const std::vector<std::vector<std::uint8_t>> blocks = ReadoutBlocks();
+    ASSERT_FALSE(blocks.empty());
+    const std::vector<std::uint8_t> &block = blocks[0];
+    auto word = [&](int i) { return block[2 * i] | (block[2 * i + 1] << 8); };
+    EXPECT_EQ((std::vector<int>{word(1), word(2), word(3), word(4), word(6), word(7)}),
+              (std::vector<int>{0, 299, 0, 199, 300, 200}));
+}
+
+// Times typed into the acquisition page are checked when Acquire takes them: a text that is no
+// number or a length out of range is named in a message and nothing starts.
+TEST_F(AcquisitionTest, TimesThatAreNoNumberOrOutOfRangeAreRefusedByName)
+{
+    const struct {
+        const char *integration, *delay, *field;
+    } cases[] = {{"abc", "0", "Integration time (s)"},
+                 {"0.2", "-1", "Frame delay (s)"},
+                 {"2e6", "0", "Integration time (s)"},
+                 {"0.2", "", "Frame delay (s)"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.integration + std::string("/") + c.delay);
+        boxes.seen.clear();
+        main->IntTime->setText(QString::fromLatin1(c.integration));
+        main->Delay->setText(QString::fromLatin1(c.delay));
+        main->Acquire->trigger();
+        EXPECT_FALSE(main->Acquiring);
+        ASSERT_TRUE(WaitFor([this] { return !boxes.seen.empty(); }, 3000));
+        EXPECT_TRUE(boxes.seen[0].second.startsWith(QString::fromLatin1(c.field) + QStringLiteral(": '")));
+    }
+    EXPECT_TRUE(sim::WrittenBlocks().empty());
+}
+
+// The shipped settings: the first Acquire saves a raw frame into the program's "Frames" folder
+// and shows it with levels set for it, without a single message.
+TEST(FirstNight, AcquireWithTheShippedSettingsSavesAndShowsAFrame)
+{
+    sim::Reset(sim::Config{});
+    ProgramFolder folder;
+    BoxAnswerer boxes;
+    auto main = std::make_unique<TMainF>(folder.Dir(), QStringList());
+    CreateProgramWindows(main.get());
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    EXPECT_EQ(main->SaveFile->text(), QString::fromStdString(folder.File("Frames/Image")));
+    EXPECT_TRUE(main->ICAutoSet->isChecked());
+    EXPECT_FALSE(main->SaveProcessed->isChecked());
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, 20000));
+    EXPECT_TRUE(boxes.seen.empty());
+    EXPECT_EQ(main->AcquisitionMessage, nullptr);
+    EXPECT_TRUE(fs::is_regular_file(folder.File("Frames/Image_1.kvr")));
+    ASSERT_EQ(main->ImageWindows().size(), 1u);
+    const ImageData &frame = main->ImageWindows()[0]->ConstImage();
+    EXPECT_GT(frame.DisplayOffset, 0.0f); // levels worked out from the frame, not the page's 0
+    const std::uint16_t *pixels = frame.FramePixels(0);
+    const auto [lowest, highest] = std::minmax_element(pixels, pixels + frame.PixelCount());
+    EXPECT_GT(*highest, *lowest + 1000); // stars above the sky
+    main->ClosingDone = true;
 }

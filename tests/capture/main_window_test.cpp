@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -38,6 +39,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -580,6 +582,11 @@ TEST_P(TimerArrangementTest, ArrangesEveryWindowByTheLayout)
         break;
     case 1: { // a staircase: each corner lower and further right than the one before
         ASSERT_EQ(corners.size(), 3u);
+        // ... of windows that stay usable: at least two thirds of the frame each way.
+        for (TChild *w : windows) {
+            EXPECT_GE(w->width(), main->MdiArea->viewport()->width() * 2 / 3);
+            EXPECT_GE(w->height(), main->MdiArea->viewport()->height() * 2 / 3);
+        }
         std::pair<int, int> previous{-1, -1};
         for (const auto &corner : corners) {
             EXPECT_GT(corner.first, previous.first);
@@ -763,6 +770,32 @@ TEST_F(MainWindowTest, CtrlHShowsTheImageInformationOnlyWithAnImage)
     HInfo->hide();
 }
 
+// Tool-bar buttons and shortcuts that show a window are enabled exactly when the window exists,
+// like their menu items; no tooltip names a shortcut its action does not have.
+TEST_F(MainWindowTest, WindowCommandsWaitForTheirWindowsAndTooltipsNameTheirOwnShortcuts)
+{
+    Start();
+    const std::pair<QAction *, const char *> shows[] = {{main->PaletteEdit, "TPaletteSet"},
+                                                        {main->HeaderInfoFormShow, "THInfo"},
+                                                        {main->StatsFormShow, "TStatsForm"}};
+    std::vector<std::unique_ptr<QWidget>> windows;
+    for (const auto &[action, className] : shows) {
+        SCOPED_TRACE(className);
+        EXPECT_EQ(action->isEnabled(), main->ProgramWindow(className) != nullptr);
+        if (!main->ProgramWindow(className)) {
+            windows.push_back(std::make_unique<QWidget>(nullptr, Qt::Window));
+            main->RegisterWindow(className, windows.back().get());
+        }
+        EXPECT_TRUE(action->isEnabled());
+    }
+    const QRegularExpression named(QStringLiteral("\\((Ctrl\\+.)\\)"));
+    for (QAction *action : main->findChildren<QAction *>()) {
+        const QRegularExpressionMatch match = named.match(action->toolTip());
+        if (match.hasMatch())
+            EXPECT_EQ(action->shortcut(), QKeySequence(match.captured(1))) << action->toolTip().toStdString();
+    }
+}
+
 TEST_F(MainWindowTest, CtrlAShowsAndHidesTheAcquisitionControlsInsteadOfRepainting)
 {
     Start();
@@ -889,6 +922,9 @@ TEST_F(MainWindowTest, DefaultPalettesComeFromTheSettingsAfterTheQuickPalettes)
 TEST_F(MainWindowTest, PaletteCommandsChooseWhatTheEditorEdits)
 {
     Start();
+    QWidget editor(nullptr, Qt::Window);
+    if (!main->ProgramWindow("TPaletteSet"))
+        main->RegisterWindow("TPaletteSet", &editor);
     main->PaletteEdit->trigger();
     EXPECT_EQ(EditTarget.load(), EditDefaultPalette);
     ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
@@ -928,6 +964,28 @@ TEST_F(MainWindowTest, SettingsCommandsWriteAndReadTheChosenFiles)
     EXPECT_EQ(CurrentSettings().ProgramDirectory, folder.Dir());
     EXPECT_TRUE(script.Done());
     EXPECT_EQ(script.unexpected, 0);
+}
+
+// A text file that is not a settings file is refused whole: no value of it is taken.
+TEST_F(MainWindowTest, LoadSettingsRefusesAFileThatIsNotASettingsFile)
+{
+    Start();
+    const Settings before = CurrentSettings();
+    {
+        std::ofstream notes(folder.File("Settings/notes.txt"));
+        for (int i = 0; i < 200; ++i)
+            notes << "observing notes, line " << i << "\n";
+    }
+    script.ChooseFiles({QString::fromStdString(folder.File("Settings/notes.txt"))});
+    script.PressBox(QMessageBox::Ok);
+    main->LoadSettings->trigger();
+    ASSERT_TRUE(script.Done());
+    ASSERT_EQ(script.boxTexts.size(), 1u);
+    EXPECT_TRUE(script.boxTexts[0].contains(QStringLiteral("is not a settings file")))
+        << script.boxTexts[0].toStdString();
+    EXPECT_EQ(CurrentSettings().DefaultPaletteFile, before.DefaultPaletteFile);
+    EXPECT_EQ(CurrentSettings().SaveFile, before.SaveFile);
+    EXPECT_EQ(CurrentSettings().NCOL, before.NCOL);
 }
 
 TEST_F(MainWindowTest, LoadedSettingsReachTheControlsSoAcquireKeepsThem)

@@ -279,12 +279,12 @@ TEST_F(SettingsPagesTest, TheImageWindowsSelectionReachesTheSpinEdits)
     EXPECT_EQ(CurrentSettings().YHI[0], 444);
 }
 
-TEST_F(SettingsPagesTest, TypedNumbersAreReadLeniently)
+TEST_F(SettingsPagesTest, TypedTimesAreTakenAsNumbers)
 {
-    window->IntTime->setText(QStringLiteral("12 s"));
-    window->Delay->setText(QString());
+    window->IntTime->setText(QStringLiteral(" 12.5 "));
+    window->Delay->setText(QStringLiteral("0"));
     ASSERT_TRUE(window->ReadControlsIntoSettings());
-    EXPECT_FLOAT_EQ(CurrentSettings().IntTime[0], 1200.0f);
+    EXPECT_FLOAT_EQ(CurrentSettings().IntTime[0], 12.5f);
     EXPECT_FLOAT_EQ(CurrentSettings().Delay[0], 0.0f);
 }
 
@@ -487,11 +487,13 @@ TEST_F(SettingsPagesTest, GainAndBiasReachTheFirstImageWindow)
     QTest::keyClicks(window->IntScale, QStringLiteral("10"));
     EXPECT_FLOAT_EQ(child->ConstImage().Gain, 10.0f);
     EXPECT_FLOAT_EQ(CurrentSettings().IntScale[0], 10.0f);
-    // Typing is read leniently: a text that is no number is a gain of 0, not an error.
-    window->IntScale->setText(QString());
-    QTest::keyClicks(window->IntScale, QStringLiteral("x"));
-    EXPECT_FLOAT_EQ(child->ConstImage().Gain, 0.0f);
-    EXPECT_FLOAT_EQ(CurrentSettings().IntScale[0], 0.0f);
+    // A text that is no positive number (yet) changes nothing: never a gain of 0.
+    for (const char *typed : {"x", "0"}) {
+        window->IntScale->setText(QString());
+        QTest::keyClicks(window->IntScale, QString::fromLatin1(typed));
+        EXPECT_FLOAT_EQ(child->ConstImage().Gain, 10.0f);
+        EXPECT_FLOAT_EQ(CurrentSettings().IntScale[0], 10.0f);
+    }
 
     // The track bar spans 10^0 .. 10^3.301 over 0..480: position 240 is 10^1.6505.
     window->IntTrackBar->setValue(240);
@@ -521,8 +523,8 @@ TEST_F(SettingsPagesTest, TrackBarsFollowWhatIsTypedIntoTheirEdits)
     QTest::keyClicks(window->IntScale, QStringLiteral("100"));
     EXPECT_EQ(window->IntTrackBar->value(), 290); // trunc(2 x 480 x 0.30293850348379275)
     window->IntScale->selectAll();
-    QTest::keyClicks(window->IntScale, QStringLiteral("0"));
-    EXPECT_EQ(window->IntTrackBar->value(), 1);
+    QTest::keyClicks(window->IntScale, QStringLiteral("1"));
+    EXPECT_EQ(window->IntTrackBar->value(), 0);
 
     window->BiasRange->setValue(20000);
     ASSERT_TRUE(focus(window->BiasLevel));

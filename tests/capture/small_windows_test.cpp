@@ -106,10 +106,11 @@ TEST_F(SmallWindowsTest, OkStoresTheSensorAndMakesTheCaptureAreaTheWholeSensor)
     EXPECT_EQ(s.CCDType, 2);
     EXPECT_EQ(s.NCOL[0], 3000);
     EXPECT_EQ(s.NROW[0], 2000);
+    // The whole sensor, up to its last column and row (Continuous takes these as they stand).
     EXPECT_EQ(s.XLO[0], 0);
-    EXPECT_EQ(s.XHI[0], 3000);
+    EXPECT_EQ(s.XHI[0], 2999);
     EXPECT_EQ(s.YLO[0], 0);
-    EXPECT_EQ(s.YHI[0], 2000);
+    EXPECT_EQ(s.YHI[0], 1999);
     EXPECT_FALSE(CCDSetF->isVisible());
     EXPECT_TRUE(main->RepaintRequest);
     // The main window's controls were refreshed from the settings.

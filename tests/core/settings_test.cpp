@@ -492,29 +492,36 @@ TEST(SettingsFile, ShortFileTakesWhatItHolds)
     EXPECT_TRUE(s.UseKEDRO); // line 112 not reached: the constructed value stays
 }
 
-TEST(SettingsFile, MalformedLineKeepsItsValueAndTheRestIsRead)
+// A line that does not hold its field's type shows the file is not a settings file (any text
+// file would otherwise be applied line by line): nothing of it is taken.
+TEST(SettingsFile, ALineOfTheWrongTypeRefusesTheWholeFile)
 {
-    TempDir dir;
-    RecordingUiHooks hooks;
-    ASSERT_TRUE(Distinct().SaveToFile(dir.file("m.txt")));
-    std::vector<std::string> lines = ReadLines(dir.file("m.txt"));
-    lines[61] = "PNG";         // line 62, SaveFormat (imaging)
-    lines[119] = "half a sec"; // line 120, IntTime (guiding)
-    std::string text;
-    for (const std::string &line : lines)
-        text += line + "\n";
-    WriteFileBytes(dir.file("bad.txt"), text);
-    Settings s;
-    s.SaveFormat[0] = 2;
-    s.IntTime[1] = 9.0f;
-    EXPECT_FALSE(s.LoadFromFile(dir.file("bad.txt")));
-    EXPECT_EQ(s.SaveFormat[0], 2);
-    EXPECT_EQ(s.SaveFormat[1], 1); // the line after is still in its place
-    EXPECT_EQ(s.IntTime[1], 9.0f);
-    EXPECT_EQ(s.Delay[0], 1.5f);
-    EXPECT_EQ(s.GuideRates[GuideSouth].y, -2.0f);
-    ASSERT_EQ(hooks.Messages().size(), 1u);
-    EXPECT_NE(hooks.Messages()[0].text.find("line 62"), std::string::npos) << hooks.Messages()[0].text;
+    const struct {
+        int line; // 0-based
+        const char *text, *named;
+    } cases[] = {{61, "PNG", "line 62"}, {119, "half a sec", "line 120"}, {106, "maybe", "line 107"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        TempDir dir;
+        RecordingUiHooks hooks;
+        ASSERT_TRUE(Distinct().SaveToFile(dir.file("m.txt")));
+        std::vector<std::string> lines = ReadLines(dir.file("m.txt"));
+        lines[c.line] = c.text;
+        std::string text;
+        for (const std::string &line : lines)
+            text += line + "\n";
+        WriteFileBytes(dir.file("bad.txt"), text);
+        const Settings before;
+        Settings s;
+        EXPECT_FALSE(s.LoadFromFile(dir.file("bad.txt")));
+        EXPECT_EQ(s.SaveFile, before.SaveFile); // line 8, before the bad one
+        EXPECT_EQ(s.SaveFormat, before.SaveFormat);
+        EXPECT_EQ(s.Delay, before.Delay);
+        EXPECT_EQ(s.GuideRates[GuideSouth].y, before.GuideRates[GuideSouth].y);
+        ASSERT_EQ(hooks.Messages().size(), 1u);
+        EXPECT_NE(hooks.Messages()[0].text.find("is not a settings file"), std::string::npos);
+        EXPECT_NE(hooks.Messages()[0].text.find(c.named), std::string::npos) << hooks.Messages()[0].text;
+    }
 }
 
 TEST(SettingsFile, FailedSaveKeepsTheOldFile)
