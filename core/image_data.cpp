@@ -120,7 +120,7 @@ bool ImageData::Allocate(int width, int height, int frames)
 void ImageData::Free()
 {
     Rows.Free();
-    std::vector<std::uint8_t>().swap(Rgba);
+    PixelVector<std::uint8_t>().swap(Rgba);
     Empty = true;
     Width = 0;
     Height = 0;

@@ -6,6 +6,7 @@ target_sources(korvi_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/image_data_files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/line_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/palette.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pixel_memory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_hooks.cpp
