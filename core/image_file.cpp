@@ -42,26 +42,6 @@ void MeasureExtremes(const std::uint16_t *pixels, std::size_t count, std::int32_
     brightest = static_cast<std::uint16_t>(high) ^ 0x8000u;
 }
 
-bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> &bytes)
-{
-    bytes.clear();
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    bool ok = true;
-    std::uint8_t chunk[65536];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < sizeof chunk) {
-            ok = !std::ferror(file);
-            break;
-        }
-    }
-    std::fclose(file);
-    return ok;
-}
-
 namespace
 {
 

@@ -1,7 +1,12 @@
 #include "pixel_memory.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <sys/mman.h>
 
@@ -12,6 +17,11 @@ std::size_t RoundUpToHugePage(std::size_t bytes)
 {
     return (bytes + HugePageBytes - 1) & ~(HugePageBytes - 1);
 }
+
+// A fill is shared out only in parts of at least this size (a thread costs about as much to start
+// as clearing a few pages), among at most this many threads.
+constexpr std::size_t FillPartBytes = 8 * HugePageBytes;
+constexpr unsigned MaxFillThreads = 4;
 
 } // namespace
 
@@ -50,4 +60,31 @@ void FreePixelBlock(void *block, std::size_t bytes) noexcept
         return;
     }
     ::munmap(block, RoundUpToHugePage(bytes));
+}
+
+void FillPixelBlock(void *block, unsigned char value, std::size_t bytes)
+{
+    auto *start = static_cast<unsigned char *>(block);
+    const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t parts = std::min<std::size_t>({bytes / FillPartBytes, hardware, MaxFillThreads});
+    if (parts <= 1) {
+        std::memset(start, value, bytes);
+        return;
+    }
+    // Parts of whole huge pages, so that no page is cleared by two threads; the caller's thread
+    // fills the last one.
+    const std::size_t part = RoundUpToHugePage(bytes / parts);
+    std::vector<std::thread> helpers;
+    helpers.reserve(parts - 1);
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i + 1 < parts && offset + part < bytes; ++i, offset += part) {
+        try {
+            helpers.emplace_back([=] { std::memset(start + offset, value, part); });
+        } catch (const std::system_error &) {
+            std::memset(start + offset, value, part); // no thread to be had: fill it here
+        }
+    }
+    std::memset(start + offset, value, bytes - offset);
+    for (std::thread &helper : helpers)
+        helper.join();
 }

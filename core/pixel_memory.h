@@ -10,6 +10,7 @@
 // simply stays in small pages.
 #include <cstddef>
 #include <new>
+#include <utility>
 #include <vector>
 
 constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
@@ -20,6 +21,10 @@ constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
 void *AllocatePixelBlock(std::size_t bytes);
 // Releases a block of AllocatePixelBlock; `bytes` is the size it was allocated with.
 void FreePixelBlock(void *block, std::size_t bytes) noexcept;
+// Sets `bytes` bytes from block on to value. This is where a fresh block's pages are first touched,
+// and most of the time goes to the kernel clearing each new page; on a large block that work is
+// shared among a few threads, each filling whole 2 MiB pages of its own.
+void FillPixelBlock(void *block, unsigned char value, std::size_t bytes);
 // True when a block of this many bytes takes the huge-page path.
 constexpr bool IsLargePixelBlock(std::size_t bytes)
 {
@@ -40,6 +45,13 @@ template <typename T> struct PixelAllocator {
         return static_cast<T *>(AllocatePixelBlock(n * sizeof(T)));
     }
     void deallocate(T *p, std::size_t n) noexcept { FreePixelBlock(p, n * sizeof(T)); }
+    // Elements made without a value stay uninitialised (as in a matrix): resize() does not touch
+    // the pages, so the owner can fill them with FillPixelBlock.
+    template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <typename U, typename... Args> void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
 
     template <typename U> bool operator==(const PixelAllocator<U> &) const noexcept { return true; }
 };
