@@ -273,7 +273,7 @@ public:
     void SCWBtnClick();
     void SCCWBtnClick();
     void FiltPosChange();
-    void FiltBtnClick(int k);  // Filt1BtnClick .. Filt6BtnClick, k = 1..6
+    void FiltBtnClick(int k);   // Filt1BtnClick .. Filt6BtnClick, k = 1..6
     void FiltNameChange(int k); // Filt1NameChange .. Filt6NameChange, k = 1..6
     // Turns the wheel the shorter way round to target (1..6) and shows the new position on the
     // page. Callable from the script thread. False when the wheel did not acknowledge (reported)
@@ -284,10 +284,10 @@ public:
 
     // ---- acquisition (main_window_acquire.cpp)
     QAction *Acquire = nullptr, *AcquireCont = nullptr, *Stop = nullptr;
-    QTimer *DelayTimer = nullptr;           // times the acquisition thread's waits
-    std::uint64_t DelayTicket = 0;          // the thread's wait that DelayTimer is timing
+    QTimer *DelayTimer = nullptr;                    // times the acquisition thread's waits
+    std::uint64_t DelayTicket = 0;                   // the thread's wait that DelayTimer is timing
     class QMessageBox *AcquisitionMessage = nullptr; // problems of a run, shown without blocking it
-    void BuildAcquisitionControls();        // the three actions and the delay timer (constructor)
+    void BuildAcquisitionControls();                 // the three actions and the delay timer (constructor)
     void AcquireExecute();
     void AcquireContExecute();
     void StopExecute();
