@@ -1,6 +1,8 @@
 // Loading and saving a 16-bit 4096 x 4096 frame in every image format, in MB/s of pixel data
-// (32 MB per frame), next to CFITSIO reading the same FITS file into a plain buffer: the floor
-// below which no FITS load can go.
+// (32 MB per frame), next to CFITSIO reading the same FITS file into a freshly allocated block: the
+// floor below which no load can go (a load allocates its image too). And ImageData::Allocate of the
+// frame (pixels and display buffer) next to a plain std::vector of as many pixels.
+// Before the benchmarks it prints the peak memory that one FITS load adds to the process.
 #include "bmp_file.h"
 #include "fits_file.h"
 #include "image_data.h"
@@ -9,7 +11,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -134,28 +138,93 @@ void BM_LoadBmp(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * FrameBytes);
 }
 
-// The floor: CFITSIO alone reading the same FITS file into a plain buffer (open, read, close).
-void BM_CfitsioRawRead(benchmark::State &state)
+// The floor: CFITSIO alone opening the same FITS file, reading its pixels into a freshly
+// allocated block (the fastest block there is: huge-page advised) and closing it.
+void BM_CfitsioReadFreshBlock(benchmark::State &state)
 {
     const std::string path = FileFor("fits");
     if (!SaveImageFile(path, FormatFits, Frame())) {
         state.SkipWithError("could not write the file to read");
         return;
     }
-    std::vector<unsigned short> pixels(static_cast<std::size_t>(Side) * Side);
     for (auto _ : state) {
+        UShortMatrix pixels(Side, Side);
         int status = 0, anyNull = 0;
         fitsfile *file = nullptr;
         unsigned short blank = 0;
         fits_open_diskfile(&file, path.c_str(), READONLY, &status);
-        fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(pixels.size()), &blank, pixels.data(), &anyNull,
+        fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(pixels.Size()), &blank, pixels.Data(), &anyNull,
                       &status);
         fits_close_file(file, &status);
         if (status)
             state.SkipWithError("CFITSIO read failed");
-        benchmark::DoNotOptimize(pixels.data());
+        benchmark::DoNotOptimize(pixels.Data());
     }
     state.SetBytesProcessed(state.iterations() * FrameBytes);
+}
+
+// A fresh image of the frame's size: pixel rows and the display buffer (filled, alpha 255).
+void BM_ImageDataAllocate(benchmark::State &state)
+{
+    for (auto _ : state) {
+        ImageData image;
+        image.Allocate(Side, Side, 1);
+        benchmark::DoNotOptimize(image.Rows.Data());
+    }
+}
+
+// The same, with every pixel written once, as a load does.
+void BM_ImageDataAllocateAndWrite(benchmark::State &state)
+{
+    for (auto _ : state) {
+        ImageData image;
+        image.Allocate(Side, Side, 1);
+        image.Rows.Fill(1);
+        benchmark::DoNotOptimize(image.Rows.Data());
+    }
+}
+
+// The peer: a plain vector of as many 16-bit pixels (zeroed, so every page is touched).
+void BM_PlainVector(benchmark::State &state)
+{
+    for (auto _ : state) {
+        std::vector<std::uint16_t> pixels(static_cast<std::size_t>(Side) * Side);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+}
+
+// A /proc/self/status figure in KiB (VmRSS, VmHWM), or -1.
+long StatusKib(const std::string &key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with(key + ":"))
+            return std::stol(line.substr(key.size() + 1));
+    return -1;
+}
+
+// The memory one load of the FITS frame adds at its peak: the high-water mark is reset to the
+// present resident size, the frame is loaded into an empty image, and the new mark is read.
+void PrintLoadPeak()
+{
+    const std::string path = FileFor("fits");
+    if (!SaveImageFile(path, FormatFits, Frame()))
+        return;
+    {
+        std::ofstream reset("/proc/self/clear_refs");
+        reset << "5";
+    }
+    const long before = StatusKib("VmRSS");
+    ImageData image;
+    const bool loaded = LoadImageFile(path, image);
+    const long peak = StatusKib("VmHWM");
+    if (!loaded || before < 0 || peak < 0)
+        return;
+    const double imageMib = static_cast<double>(image.Rows.Size() * 2 + image.Rgba.size()) / (1 << 20);
+    std::printf("Peak memory added by one %d x %d FITS load: %.1f MiB (the image itself: pixels and "
+                "display buffer, %.1f MiB)\n",
+                Side, Side, static_cast<double>(peak - before) / 1024.0, imageMib);
 }
 
 } // namespace
@@ -164,9 +233,21 @@ BENCHMARK(BM_SaveOwnFormat)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadOwnFormat)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveFits)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFits)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CfitsioRawRead)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CfitsioReadFreshBlock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SavePng)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadPng)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadBmp)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImageDataAllocate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImageDataAllocateAndWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainVector)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    PrintLoadPeak();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 
 namespace
@@ -55,6 +56,13 @@ unsigned MaskedComponent(std::uint32_t pixel, std::uint32_t mask)
 
 bool ParseBmpLayout(const std::uint8_t *data, std::size_t size, BmpLayout &layout, std::string &error)
 {
+    return ParseBmpLayout(data, size, size, layout, error);
+}
+
+bool ParseBmpLayout(const std::uint8_t *data, std::size_t available, std::uint64_t fileSize,
+                    BmpLayout &layout, std::string &error)
+{
+    const std::size_t size = available;
     layout = BmpLayout{};
     if (size < FileHeaderSize + 12 || data[0] != 'B' || data[1] != 'M') {
         error = "The file is not a Windows bitmap.";
@@ -138,86 +146,156 @@ bool ParseBmpLayout(const std::uint8_t *data, std::size_t size, BmpLayout &layou
     }
     layout.PixelOffset = pixelOffset;
     layout.RowStride = ((static_cast<std::size_t>(width) * bitCount + 31) / 32) * 4;
-    const std::size_t lastRowBytes = (static_cast<std::size_t>(width) * bitCount + 7) / 8;
-    if (pixelOffset < FileHeaderSize + 12 || pixelOffset > size || size - pixelOffset < lastRowBytes ||
-        (size - pixelOffset - lastRowBytes) / layout.RowStride < static_cast<std::size_t>(height - 1)) {
+    const std::uint64_t lastRowBytes = (static_cast<std::uint64_t>(width) * bitCount + 7) / 8;
+    if (pixelOffset < FileHeaderSize + 12 || pixelOffset > fileSize ||
+        fileSize - pixelOffset < lastRowBytes ||
+        (fileSize - pixelOffset - lastRowBytes) / layout.RowStride < static_cast<std::uint64_t>(height - 1)) {
         error = "The bitmap file is shorter than its header says.";
         return false;
     }
     return true;
 }
 
-void DecodeBmpGrey(const std::uint8_t *data, const BmpLayout &layout, std::uint16_t *const *rows)
+void DecodeBmpRow(const std::uint8_t *in, const BmpLayout &layout, std::uint16_t *out)
 {
     const int width = layout.Width;
-    for (int stored = 0; stored < layout.Height; ++stored) {
-        const std::uint8_t *in =
-            data + layout.PixelOffset + static_cast<std::size_t>(stored) * layout.RowStride;
-        std::uint16_t *out = rows[layout.TopDown ? layout.Height - 1 - stored : stored];
-        switch (layout.BitCount) {
-        case 8:
-            for (int x = 0; x < width; ++x) {
-                const std::uint8_t *c = &layout.Colours[3 * in[x]];
-                out[x] = BmpGrey(c[0], c[1], c[2]);
-            }
-            break;
-        case 24:
-            for (int x = 0; x < width; ++x, in += 3)
-                out[x] = BmpGrey(in[2], in[1], in[0]);
-            break;
-        default:
-            for (int x = 0; x < width; ++x, in += 4) {
-                const std::uint32_t pixel = U32(in);
-                out[x] =
-                    BmpGrey(MaskedComponent(pixel, layout.Masks[0]), MaskedComponent(pixel, layout.Masks[1]),
-                            MaskedComponent(pixel, layout.Masks[2]));
-            }
-            break;
+    switch (layout.BitCount) {
+    case 8:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t *c = &layout.Colours[3 * in[x]];
+            out[x] = BmpGrey(c[0], c[1], c[2]);
         }
+        break;
+    case 24:
+        for (int x = 0; x < width; ++x, in += 3)
+            out[x] = BmpGrey(in[2], in[1], in[0]);
+        break;
+    default:
+        for (int x = 0; x < width; ++x, in += 4) {
+            const std::uint32_t pixel = U32(in);
+            out[x] = BmpGrey(MaskedComponent(pixel, layout.Masks[0]), MaskedComponent(pixel, layout.Masks[1]),
+                             MaskedComponent(pixel, layout.Masks[2]));
+        }
+        break;
     }
+}
+
+void DecodeBmpGrey(const std::uint8_t *data, const BmpLayout &layout, std::uint16_t *const *rows)
+{
+    for (int stored = 0; stored < layout.Height; ++stored)
+        DecodeBmpRow(data + layout.PixelOffset + static_cast<std::size_t>(stored) * layout.RowStride, layout,
+                     rows[layout.TopDown ? layout.Height - 1 - stored : stored]);
 }
 
 namespace
 {
 
-bool LoadBmpBytes(const std::string &path, std::vector<std::uint8_t> &bytes, BmpLayout &layout)
+// The headers and the colour table lie in the first bytes; the pixels are read after them.
+constexpr std::size_t HeaderReadLimit = 64 * 1024;
+// Stored rows read per block while decoding.
+constexpr std::size_t PixelReadBytes = 1 << 20;
+
+// An open bitmap file with its checked layout, closed in every case.
+class BmpFile
 {
-    std::string error;
-    if (!ReadWholeFile(path, bytes)) {
-        error = "The file could not be read.";
-    } else if (ParseBmpLayout(bytes.data(), bytes.size(), layout, error)) {
+public:
+    BmpFile(const std::string &path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {}
+    ~BmpFile()
+    {
+        if (file_)
+            std::fclose(file_);
+    }
+    BmpFile(const BmpFile &) = delete;
+    BmpFile &operator=(const BmpFile &) = delete;
+
+    // Reads and checks the headers; shows a message and returns false when the file is not a
+    // bitmap this decoder reads.
+    bool ReadLayout()
+    {
+        std::string error;
+        if (!ReadHead(error) || !ParseBmpLayout(head_.data(), head_.size(), fileSize_, layout_, error)) {
+            Ui().ShowMessage(KorviErrorCaption, "Could not read the bitmap " + path_ + ": " + error,
+                             MessageButtons::Ok, MessageIcon::Error);
+            return false;
+        }
         return true;
     }
-    Ui().ShowMessage(KorviErrorCaption, "Could not read the bitmap " + path + ": " + error,
-                     MessageButtons::Ok, MessageIcon::Error);
-    return false;
-}
+    const BmpLayout &Layout() const { return layout_; }
+
+    // Decodes the stored rows a block at a time into rows[y] (y counted from the bottom).
+    bool ReadPixels(std::uint16_t *const *rows)
+    {
+        const std::size_t stride = layout_.RowStride;
+        const std::size_t rowBytes = (static_cast<std::size_t>(layout_.Width) * layout_.BitCount + 7) / 8;
+        const int height = layout_.Height;
+        const int blockRows = static_cast<int>(std::clamp<std::size_t>(PixelReadBytes / stride, 1, height));
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(blockRows) * stride);
+        if (std::fseek(file_, static_cast<long>(layout_.PixelOffset), SEEK_SET) != 0)
+            return false;
+        for (int stored = 0; stored < height; stored += blockRows) {
+            const int count = std::min(blockRows, height - stored);
+            // The last stored row may end without its padding.
+            const std::size_t needed = static_cast<std::size_t>(count - 1) * stride + rowBytes;
+            if (std::fread(block.data(), 1, static_cast<std::size_t>(count) * stride, file_) < needed)
+                return false;
+            for (int i = 0; i < count; ++i) {
+                const int y = layout_.TopDown ? height - 1 - (stored + i) : stored + i;
+                DecodeBmpRow(block.data() + static_cast<std::size_t>(i) * stride, layout_, rows[y]);
+            }
+        }
+        return true;
+    }
+
+private:
+    bool ReadHead(std::string &error)
+    {
+        error = "The file could not be read.";
+        if (!file_ || std::fseek(file_, 0, SEEK_END) != 0)
+            return false;
+        const long size = std::ftell(file_);
+        if (size < 0 || std::fseek(file_, 0, SEEK_SET) != 0)
+            return false;
+        fileSize_ = static_cast<std::uint64_t>(size);
+        head_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize_, HeaderReadLimit)));
+        return std::fread(head_.data(), 1, head_.size(), file_) == head_.size();
+    }
+
+    std::string path_;
+    std::FILE *file_;
+    std::uint64_t fileSize_ = 0;
+    std::vector<std::uint8_t> head_;
+    BmpLayout layout_;
+};
 
 } // namespace
 
 bool ProbeBmpImage(const std::string &path, int &width, int &height)
 {
-    std::vector<std::uint8_t> bytes;
-    BmpLayout layout;
-    if (!LoadBmpBytes(path, bytes, layout))
+    BmpFile file(path);
+    if (!file.ReadLayout())
         return false;
-    width = layout.Width;
-    height = layout.Height;
+    width = file.Layout().Width;
+    height = file.Layout().Height;
     return true;
 }
 
 bool ReadBmpImage(const std::string &path, ImageData &image)
 {
-    std::vector<std::uint8_t> bytes;
-    BmpLayout layout;
-    if (!LoadBmpBytes(path, bytes, layout))
+    BmpFile file(path);
+    if (!file.ReadLayout())
         return false;
+    const BmpLayout &layout = file.Layout();
     if (image.Empty || image.Width != layout.Width || image.Height != layout.Height) {
         Ui().ShowMessage(KorviErrorCaption, "The bitmap " + path + " changed while it was read.",
                          MessageButtons::Ok, MessageIcon::Error);
         return false;
     }
-    DecodeBmpGrey(bytes.data(), layout, image.Rows.RowTable());
+    if (!file.ReadPixels(image.Rows.RowTable())) {
+        Ui().ShowMessage(KorviErrorCaption,
+                         "Could not read the bitmap " + path + ": The file could not be read.",
+                         MessageButtons::Ok, MessageIcon::Error);
+        return false;
+    }
 
     image.HeaderFileName = path;
     image.FileName = path;

@@ -24,6 +24,10 @@ struct BmpLayout {
 // Checks the file and information headers and that every row lies inside the data. On failure
 // returns false with a sentence for the user in error.
 bool ParseBmpLayout(const std::uint8_t *data, std::size_t size, BmpLayout &layout, std::string &error);
+// The same for a file read in part: the headers and the colour table must lie in the first
+// `available` bytes at data; the rows are checked against the whole file's size.
+bool ParseBmpLayout(const std::uint8_t *data, std::size_t available, std::uint64_t fileSize,
+                    BmpLayout &layout, std::string &error);
 
 // The grey value of a colour: the sum of the three components scaled so that white is 65535.
 inline std::uint16_t BmpGrey(unsigned red, unsigned green, unsigned blue)
@@ -34,6 +38,8 @@ inline std::uint16_t BmpGrey(unsigned red, unsigned green, unsigned blue)
 // Converts the pixels into grey rows: image row y (counted from the bottom of the picture) goes to
 // rows[y], Width values each. The layout must come from ParseBmpLayout on the same bytes.
 void DecodeBmpGrey(const std::uint8_t *data, const BmpLayout &layout, std::uint16_t *const *rows);
+// Converts one stored row (its bytes at in) into Width grey values.
+void DecodeBmpRow(const std::uint8_t *in, const BmpLayout &layout, std::uint16_t *out);
 
 // Reads the bitmap's size; shows a message and returns false when the file is not a bitmap this
 // decoder reads.

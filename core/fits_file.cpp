@@ -21,6 +21,9 @@
 namespace
 {
 
+// Pixels read per CFITSIO call (whole rows, at least one).
+constexpr long long FitsChunkPixels = 1 << 19;
+
 // The program's wording of CFITSIO statuses.
 const std::map<int, const char *> &FitsMessages()
 {
@@ -782,32 +785,44 @@ bool ReadFitsImage(const std::string &path, ImageData &image)
     int status = 0;
     int equivalent = 0;
     fits_get_img_equivtype(file, &equivalent, &status);
-    const LONGLONG pixels = static_cast<LONGLONG>(image.PixelCount());
-    std::uint16_t *out = image.Rows.Data();
+    // The pixels go in chunks of whole rows of about a megabyte, so each chunk's extremes are
+    // measured while it is still in the cache, and other types need only a chunk-sized buffer.
+    const LONGLONG width = image.Width;
+    const LONGLONG rows = static_cast<LONGLONG>(image.Height) * image.Frames;
+    const LONGLONG chunkRows = std::max<LONGLONG>(1, FitsChunkPixels / width);
+    // Every value of these types fits 16 bits unsigned: read straight into the pixel rows.
+    const bool direct = equivalent == USHORT_IMG || equivalent == BYTE_IMG;
+    std::vector<int> wide;
+    if (status == 0 && !direct)
+        wide.resize(static_cast<std::size_t>(std::min(rows, chunkRows) * width));
+    std::uint16_t low = 65535, high = 0;
     int anyNull = 0;
-    if (status == 0 && (equivalent == USHORT_IMG || equivalent == BYTE_IMG)) {
-        // Every value fits 16 bits unsigned: read straight into the pixel rows.
-        unsigned short blank = 0;
-        fits_read_img(file, TUSHORT, 1, pixels, &blank, out, &anyNull, &status);
-    } else if (status == 0) {
-        // Other types are read as 32-bit integers and keep their low 16 bits, a block at a time.
-        std::vector<int> chunk(static_cast<std::size_t>(std::min<LONGLONG>(pixels, 1 << 20)));
-        int blank = 0;
-        for (LONGLONG first = 0; first < pixels && status == 0;) {
-            const LONGLONG count = std::min<LONGLONG>(pixels - first, static_cast<LONGLONG>(chunk.size()));
-            fits_read_img(file, TINT, first + 1, count, &blank, chunk.data(), &anyNull, &status);
+    for (LONGLONG row = 0; row < rows && status == 0; row += chunkRows) {
+        const LONGLONG count = std::min(chunkRows, rows - row) * width;
+        std::uint16_t *out = image.Rows[static_cast<int>(row)];
+        if (direct) {
+            unsigned short blank = 0;
+            fits_read_img(file, TUSHORT, row * width + 1, count, &blank, out, &anyNull, &status);
+        } else {
+            // Read as 32-bit integers; each value keeps its low 16 bits.
+            int blank = 0;
+            fits_read_img(file, TINT, row * width + 1, count, &blank, wide.data(), &anyNull, &status);
             if (status == NUM_OVERFLOW) // values beyond the 32-bit range arrive clipped; keep them
                 status = 0;
             for (LONGLONG i = 0; i < count; ++i)
-                out[first + i] = static_cast<std::uint16_t>(chunk[static_cast<std::size_t>(i)]);
-            first += count;
+                out[i] = static_cast<std::uint16_t>(wide[static_cast<std::size_t>(i)]);
         }
+        std::int32_t chunkLow = 0, chunkHigh = 0;
+        MeasureExtremes(out, static_cast<std::size_t>(count), chunkLow, chunkHigh);
+        low = std::min<std::uint16_t>(low, static_cast<std::uint16_t>(chunkLow));
+        high = std::max<std::uint16_t>(high, static_cast<std::uint16_t>(chunkHigh));
     }
     if (status != 0) {
         ReportFitsError(status);
         return false;
     }
-    MeasureExtremes(out, static_cast<std::size_t>(pixels), image.Dimmest, image.Brightest);
+    image.Dimmest = low;
+    image.Brightest = high;
     image.Palette.Assign(CurrentSettings().DefaultPalettes[0]);
     return true;
 }

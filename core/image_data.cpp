@@ -105,7 +105,8 @@ bool ImageData::Allocate(int width, int height, int frames)
         Rows.Allocate(static_cast<int>(rowCount), width);
         const std::size_t pixels = static_cast<std::size_t>(rowCount) * static_cast<std::size_t>(width);
         // Every byte 255: alpha must be 255, the colours are rendered before they are shown.
-        Rgba.assign(pixels * 4, 255);
+        Rgba.resize(pixels * 4);
+        FillPixelBlock(Rgba.data(), 255, Rgba.size());
     } catch (const std::bad_alloc &) {
         Free();
         return false;
@@ -120,7 +121,7 @@ bool ImageData::Allocate(int width, int height, int frames)
 void ImageData::Free()
 {
     Rows.Free();
-    std::vector<std::uint8_t>().swap(Rgba);
+    PixelVector<std::uint8_t>().swap(Rgba);
     Empty = true;
     Width = 0;
     Height = 0;

@@ -79,9 +79,9 @@ public:
 
     UShortMatrix Rows; // Height*Frames rows of Width columns; frame f is rows f*Height ..
     PPalette Palette;  // the image's own palette
-    // Width*Height*Frames pixels of 4 bytes (R, G, B, A) in the order of Rows, one flat block;
-    // A is 255 for every pixel.
-    std::vector<std::uint8_t> Rgba;
+    // Width*Height*Frames pixels of 4 bytes (R, G, B, A) in the order of Rows, one flat block from
+    // the pixel-block path; A is 255 for every pixel.
+    PixelVector<std::uint8_t> Rgba;
 
     // Storage for width x height x frames. Nothing happens when the image is not empty and the size
     // is unchanged (the pixels stay); otherwise the old storage is freed and new storage allocated

@@ -54,9 +54,6 @@ std::uint32_t NextImageTimeStamp();
 void MeasureExtremes(const std::uint16_t *pixels, std::size_t count, std::int32_t &dimmest,
                      std::int32_t &brightest);
 
-// Reads a whole file; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string &path, std::vector<std::uint8_t> &bytes);
-
 // A file written under a temporary name beside its target and renamed onto the target by
 // Commit(), so a failed or abandoned write never damages an existing file and never leaves a
 // partial one behind.

@@ -1,6 +1,7 @@
 #include "levels.h"
 
 #include "image_data.h"
+#include "image_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,24 +53,34 @@ void ComputeRegionStatistics(const UShortMatrix &rows, std::uint32_t *histogram,
 
     int low = 1000000;
     int high = -1000000;
-    std::uint64_t count = 0;
-    double sum = 0.0;
-    for (int y = yStart; y < yEnd; ++y) {
-        const std::uint16_t *row = rows[y];
-        for (int x = xStart; x < xEnd; ++x) {
-            const int v = row[x];
-            low = std::min(low, v);
-            high = std::max(high, v);
-            if (v <= ceiling) {
-                ++histogram[v];
-                ++count;
-                sum += v;
-            }
+    // Each row's extremes in one vectorised pass; the pixel loop only counts. The count and the
+    // sum come from the histogram afterwards, as exact integers (so the mean equals that of a
+    // running sum in double: every partial sum of 16-bit values over an image is far below 2^53).
+    for (int y = yStart; y < yEnd && xStart < xEnd; ++y) {
+        const std::uint16_t *row = rows[y] + xStart;
+        const std::size_t n = static_cast<std::size_t>(xEnd - xStart);
+        std::int32_t rowLow = 0, rowHigh = 0;
+        MeasureExtremes(row, n, rowLow, rowHigh);
+        low = std::min(low, rowLow);
+        high = std::max(high, rowHigh);
+        if (ceiling >= 65535) {
+            for (std::size_t x = 0; x < n; ++x)
+                ++histogram[row[x]];
+        } else {
+            for (std::size_t x = 0; x < n; ++x)
+                if (row[x] <= ceiling)
+                    ++histogram[row[x]];
         }
+    }
+    std::uint64_t count = 0;
+    std::uint64_t sum = 0;
+    for (int v = 0; v < 65536; ++v) {
+        count += histogram[v];
+        sum += static_cast<std::uint64_t>(histogram[v]) * static_cast<std::uint64_t>(v);
     }
     minimum = low;
     maximum = high;
-    const double average = count > 0 ? sum / static_cast<double>(count) : sum;
+    const double average = count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : 0.0;
     mean = static_cast<float>(average);
     if (low > high) { // nothing in the rectangle: no histogram entry to read
         median = 0.0f;

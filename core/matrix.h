@@ -5,7 +5,10 @@
 // through it and the display hands it to OpenGL in one call. Every matrix keeps this contiguity.
 //
 // Matrices own their storage, move but do not copy implicitly (CopyFrom copies). New elements are
-// left uninitialised: they are about to be overwritten by a readout, a file or a filter.
+// left uninitialised: they are about to be overwritten by a readout, a file or a filter. The element
+// block comes from the pixel-block path (pixel_memory.h): large blocks are huge-page advised.
+#include "pixel_memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -39,19 +42,22 @@ public:
         if (rows <= 0 || columns <= 0)
             return;
         const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
-        block_ = std::make_unique_for_overwrite<T[]>(count);
         table_ = std::make_unique<T *[]>(static_cast<std::size_t>(rows) + 1); // last slot stays null
+        block_ = PixelAllocator<T>().allocate(count);
         for (int r = 0; r < rows; ++r)
-            table_[r] = block_.get() + static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
+            table_[r] = block_ + static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
         rows_ = rows;
         columns_ = columns;
     }
     void Free()
     {
         table_.reset();
-        block_.reset();
+        if (block_)
+            PixelAllocator<T>().deallocate(block_, Size());
+        block_ = nullptr;
         rows_ = columns_ = 0;
     }
+    ~Matrix() { Free(); }
     // Sets every element to value.
     void Fill(T value)
     {
@@ -66,14 +72,14 @@ public:
         if (rows_ != other.rows_ || columns_ != other.columns_)
             Allocate(other.rows_, other.columns_);
         if (other.Size() != 0)
-            std::memcpy(block_.get(), other.block_.get(), other.Size() * sizeof(T));
+            std::memcpy(block_, other.block_, other.Size() * sizeof(T));
     }
 
     T *operator[](int row) { return table_[row]; }
     const T *operator[](int row) const { return table_[row]; }
     // Row 0: the whole matrix in row order (nullptr when empty).
-    T *Data() { return block_.get(); }
-    const T *Data() const { return block_.get(); }
+    T *Data() { return block_; }
+    const T *Data() const { return block_; }
     // The row-pointer table: Rows() + 1 slots, the last one null.
     T **RowTable() { return table_.get(); }
     T *const *RowTable() const { return table_.get(); }
@@ -85,14 +91,14 @@ public:
 
     void swap(Matrix &other) noexcept
     {
-        block_.swap(other.block_);
+        std::swap(block_, other.block_);
         table_.swap(other.table_);
         std::swap(rows_, other.rows_);
         std::swap(columns_, other.columns_);
     }
 
 private:
-    std::unique_ptr<T[]> block_;
+    T *block_ = nullptr; // rows_ * columns_ elements from PixelAllocator
     std::unique_ptr<T *[]> table_;
     int rows_ = 0;
     int columns_ = 0;

@@ -13,6 +13,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 
@@ -115,6 +119,55 @@ float ParseFloatOrZero(const std::string &header, NativeKey key)
 std::int64_t BinnedSize(std::int64_t span, std::int32_t bin)
 {
     return bin > 1 ? (span + bin - 1) / bin : span;
+}
+
+#if defined(__SSE2__)
+// Transposes 8 x 8 values: in[c * inStride + r] goes to out[r * outStride + c], for r, c in 0..7.
+void Transpose8x8(const std::uint16_t *in, std::size_t inStride, std::uint16_t *out, std::size_t outStride)
+{
+    __m128i a[8], b[8], c[8];
+    for (int k = 0; k < 8; ++k)
+        a[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + k * inStride));
+    for (int k = 0; k < 4; ++k) {
+        b[2 * k] = _mm_unpacklo_epi16(a[2 * k], a[2 * k + 1]);
+        b[2 * k + 1] = _mm_unpackhi_epi16(a[2 * k], a[2 * k + 1]);
+    }
+    for (int k = 0; k < 2; ++k) {
+        c[4 * k] = _mm_unpacklo_epi32(b[4 * k], b[4 * k + 2]);
+        c[4 * k + 1] = _mm_unpackhi_epi32(b[4 * k], b[4 * k + 2]);
+        c[4 * k + 2] = _mm_unpacklo_epi32(b[4 * k + 1], b[4 * k + 3]);
+        c[4 * k + 3] = _mm_unpackhi_epi32(b[4 * k + 1], b[4 * k + 3]);
+    }
+    for (int k = 0; k < 4; ++k) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * k * outStride),
+                         _mm_unpacklo_epi64(c[k], c[k + 4]));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + (2 * k + 1) * outStride),
+                         _mm_unpackhi_epi64(c[k], c[k + 4]));
+    }
+}
+#endif
+
+// Moves `count` columns of `rows` stored values each (column b starts at in + b * stride) into
+// tile[row][column], in the machine's byte order.
+void ColumnsToTile(const std::uint16_t *in, std::size_t stride, int count, int rows,
+                   std::uint16_t (&tile)[ColumnBlock][ColumnBlock])
+{
+    int done = 0; // columns moved by whole 8 x 8 blocks, for the rows of whole blocks
+    int doneRows = 0;
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        done = count / 8 * 8;
+        doneRows = rows / 8 * 8;
+        for (int b = 0; b < done; b += 8)
+            for (int j = 0; j < doneRows; j += 8)
+                Transpose8x8(in + static_cast<std::size_t>(b) * stride + j, stride, &tile[j][b], ColumnBlock);
+    }
+#endif
+    for (int b = 0; b < count; ++b) {
+        const std::uint16_t *column = in + static_cast<std::size_t>(b) * stride;
+        for (int j = b < done ? doneRows : 0; j < rows; ++j)
+            tile[j][b] = LittleEndian16(column[j]);
+    }
 }
 
 // The next line of data from pos: [begin, end) without its "\n"; pos moves past the "\n".
@@ -531,10 +584,17 @@ bool ReadNativeImage(const std::string &path, ImageData &image)
             ShowReadError(path, "the file is shorter than its header says.");
             return false;
         }
-        for (int y = 0; y < height; ++y) {
-            std::uint16_t *row = image.Rows[y] + x0;
-            for (int b = 0; b < count; ++b)
-                row[b] = LittleEndian16(columns[static_cast<std::size_t>(b) * height + y]);
+        // Turned into rows a square tile at a time: each column's part of the tile is one cache
+        // line, and the tile stays in the first-level cache while it is written out row by row.
+        // (Going down all the columns of the block at once reads lines one column apart, which
+        // map onto the same few cache sets and evict each other.)
+        std::uint16_t tile[ColumnBlock][ColumnBlock];
+        for (int y0 = 0; y0 < height; y0 += ColumnBlock) {
+            const int rowsInTile = std::min(ColumnBlock, height - y0);
+            ColumnsToTile(columns.data() + y0, static_cast<std::size_t>(height), count, rowsInTile, tile);
+            for (int j = 0; j < rowsInTile; ++j)
+                std::memcpy(image.Rows[y0 + j] + x0, tile[j],
+                            static_cast<std::size_t>(count) * sizeof(std::uint16_t));
         }
     }
     // Frame 0's rows are one contiguous run.

@@ -222,32 +222,26 @@ bool ReadPngImage(const std::string &path, ImageData &image)
     png_infop info = reader.Info();
     const bool sixteen = reader.BitDepth() == 16;
 
-    // File row i is image row height - 1 - i. 16-bit rows go straight into the image (their bytes
-    // are the stored low-byte-first samples); 8-bit rows go through a buffer and are widened.
+    // File row i is image row height - 1 - i, read straight into the image: 16-bit rows as they
+    // are (their bytes are the stored low-byte-first samples); an 8-bit row into the first half of
+    // its image row, widened in place afterwards (from the end, so no byte is overwritten before
+    // it is read). Interlaced files build up in the same rows pass by pass.
     std::vector<png_bytep> rowPointers(static_cast<std::size_t>(height));
-    std::vector<std::uint8_t> narrow;
-    if (sixteen) {
-        for (int i = 0; i < height; ++i)
-            rowPointers[i] = reinterpret_cast<png_bytep>(image.Rows[height - 1 - i]);
-    } else {
-        narrow.resize(static_cast<std::size_t>(width) * height);
-        for (int i = 0; i < height; ++i)
-            rowPointers[i] = narrow.data() + static_cast<std::size_t>(height - 1 - i) * width;
-    }
+    for (int i = 0; i < height; ++i)
+        rowPointers[i] = reinterpret_cast<png_bytep>(image.Rows[height - 1 - i]);
     if (!ReadRows(png, rowPointers.data()) || !ReadEnd(png, info)) {
         ShowPngError(path, reader.Error());
         return false;
     }
-    if (sixteen) {
-        if constexpr (std::endian::native == std::endian::big)
-            for (int y = 0; y < height; ++y)
-                for (int x = 0; x < width; ++x)
-                    image.Rows[y][x] =
-                        static_cast<std::uint16_t>((image.Rows[y][x] >> 8) | (image.Rows[y][x] << 8));
-    } else {
-        for (int y = 0; y < height; ++y) {
-            const std::uint8_t *in = narrow.data() + static_cast<std::size_t>(y) * width;
-            std::copy(in, in + width, image.Rows[y]);
+    for (int y = 0; y < height; ++y) {
+        std::uint16_t *row = image.Rows[y];
+        if (!sixteen) {
+            const auto *narrow = reinterpret_cast<const std::uint8_t *>(row);
+            for (int x = width - 1; x >= 0; --x)
+                row[x] = narrow[x];
+        } else if constexpr (std::endian::native == std::endian::big) {
+            for (int x = 0; x < width; ++x)
+                row[x] = static_cast<std::uint16_t>((row[x] >> 8) | (row[x] << 8));
         }
     }
 

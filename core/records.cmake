@@ -8,6 +8,7 @@ target_sources(korvi_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/palette.cpp
   ${CMAKE_CURRENT_LIST_DIR}/palette_curves.cpp
   ${CMAKE_CURRENT_LIST_DIR}/palette_curves.h
+  ${CMAKE_CURRENT_LIST_DIR}/pixel_memory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_hooks.cpp

@@ -12,7 +12,7 @@ korvi_packages=(
   libcfitsio-dev libfftw3-dev libpng-dev zlib1g-dev libtnt-dev libjama-dev libftdi1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xfonts-base x11-utils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   fitsverify python3 python3-astropy python3-pil python3-numpy
 )
 

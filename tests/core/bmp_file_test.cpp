@@ -109,6 +109,32 @@ TEST(BmpFile, TopDownRowsAreTurned)
     EXPECT_EQ(image.Rows[0][0], 6 * 257 / 3);
 }
 
+// A bitmap larger than one block of rows is read block by block; its last row may end without
+// its padding.
+TEST(BmpFile, LargeBitmapReadsWholeAndItsLastRowMayLackPadding)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    constexpr int Width = 701, Height = 600; // rows of 2103 bytes padded to 2104: two blocks
+    std::vector<std::string> rows;
+    for (int y = 0; y < Height; ++y) {
+        std::string row;
+        for (int x = 0; x < Width; ++x)
+            row += std::string(3, static_cast<char>((x + y) % 256));
+        rows.push_back(row + '\0');
+    }
+    std::string bytes = MakeBmp(Width, Height, 24, rows);
+    bytes.pop_back();
+    WriteFileBytes(dir.file("large.bmp"), bytes);
+    const ImageData image = Load(dir.file("large.bmp"), ui);
+    ASSERT_EQ(image.Height, Height);
+    int wrong = 0;
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x)
+            wrong += image.Rows[y][x] != (x + y) % 256 * 257;
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST(BmpFile, EightBitPaletteAndThirtyTwoBitPixels)
 {
     RecordingUiHooks ui;

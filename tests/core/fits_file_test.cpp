@@ -242,6 +242,38 @@ TEST(FitsFile, ValuesAbove65535KeepTheirLow16Bits)
     EXPECT_EQ(image.Dimmest, 0);
 }
 
+// Images larger than one read: unsigned 16-bit pixels go straight into the rows, 32-bit ones
+// through a bounded buffer; every chunk lands in place and the extremes span all chunks.
+TEST(FitsFile, ImagesOfSeveralReadChunksLoadWhole)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    constexpr long Width = 1100, Height = 1000; // three chunks, the last one short
+    const auto value = [](long i) { return 1000 + (i * 7919) % 50000; };
+    std::vector<unsigned short> narrow(Width * Height);
+    std::vector<int> wide(Width * Height);
+    for (long i = 0; i < Width * Height; ++i) {
+        narrow[i] = static_cast<unsigned short>(value(i));
+        wide[i] = static_cast<int>(value(i) + 65536 * (i % 3));
+    }
+    narrow.front() = 65535; // the brightest in the first chunk, the dimmest in the last
+    narrow.back() = 3;
+    wide.front() = 65535 + 65536;
+    wide.back() = 3 - 65536;
+    WriteForeign<unsigned short>(dir.file("u16.fits"), USHORT_IMG, TUSHORT, {Width, Height}, narrow);
+    WriteForeign<int>(dir.file("i32.fits"), LONG_IMG, TINT, {Width, Height}, wide);
+    for (const char *name : {"u16.fits", "i32.fits"}) {
+        ImageData image;
+        ASSERT_TRUE(LoadImageFile(dir.file(name), image)) << name;
+        long wrong = 0;
+        for (long i = 0; i < Width * Height; ++i)
+            wrong += image.Rows.Data()[i] != narrow[i];
+        EXPECT_EQ(wrong, 0) << name;
+        EXPECT_EQ(image.Brightest, 65535) << name;
+        EXPECT_EQ(image.Dimmest, 3) << name;
+    }
+}
+
 TEST(FitsFile, ForeignFloatCubeOfFourFrames)
 {
     RecordingUiHooks ui;

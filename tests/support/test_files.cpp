@@ -8,7 +8,8 @@
 #include <sstream>
 #include <unistd.h>
 
-namespace korvi::test {
+namespace korvi::test
+{
 
 TempDir::TempDir()
 {

@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
-namespace korvi::test {
+namespace korvi::test
+{
 
 // A folder under the build tree's test-tmp (or the system temp folder), removed when the
 // object goes out of scope; named after the running test so failures leave readable traces.
-class TempDir {
+class TempDir
+{
 public:
     TempDir();
     ~TempDir();
