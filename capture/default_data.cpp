@@ -3,6 +3,7 @@
 #include "bmp_file.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <initializer_list>
 #include <vector>
 
@@ -45,6 +46,52 @@ PPalette Build(std::initializer_list<Knot> red, std::initializer_list<Knot> gree
     SetChannel(palette, 2, blue);
     palette.BuildTables(true, true, true);
     return palette;
+}
+
+// One paddle picture: four triangles split by the diagonals around a round centre, the lit ones
+// green, each with a light arrowhead pointing outwards.
+bool WritePaddleBitmap(const std::string &path, const std::string &lit)
+{
+    const int w = PaddleBitmapSize;
+    std::vector<std::uint8_t> rgba(std::size_t(w) * w * 4, 0);
+    auto isLit = [&](char direction) { return lit.find(direction) != std::string::npos; };
+    for (int y = 0; y < w; ++y)
+        for (int x = 0; x < w; ++x) {
+            // The triangle of the pixel, as a click there would choose it.
+            char direction;
+            if (y < w - x && y < x)
+                direction = 'N';
+            else if (y > w - x && y > x)
+                direction = 'S';
+            else if (y < w - x && y > x)
+                direction = 'E';
+            else
+                direction = 'W';
+            // Distance from the edge the triangle points to, and from its middle line.
+            const int depth = direction == 'N'   ? y
+                              : direction == 'S' ? w - 1 - y
+                              : direction == 'E' ? x
+                                                 : w - 1 - x;
+            const int across =
+                direction == 'N' || direction == 'S' ? std::abs(x - w / 2) : std::abs(y - w / 2);
+            const int cx = x - w / 2, cy = y - w / 2;
+            std::uint8_t r, g, b;
+            if (std::abs(x - y) <= 1 || std::abs(x + y - (w - 1)) <= 1 || x == 0 || y == 0 || x == w - 1 ||
+                y == w - 1) {
+                r = g = b = 40; // the diagonals and the border
+            } else if (cx * cx + cy * cy <= 14 * 14) {
+                r = g = b = 120; // the centre knob
+            } else if (depth >= 10 && depth <= 26 && across <= depth - 10) {
+                r = g = b = 235; // the arrowhead
+            } else if (isLit(direction)) {
+                r = 0, g = 190, b = 60;
+            } else {
+                r = g = b = 150;
+            }
+            std::uint8_t *p = &rgba[(std::size_t(y) * w + x) * 4];
+            p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
+        }
+    return WriteBmpImage(path, w, w, rgba.data(), false);
 }
 
 } // namespace
@@ -149,5 +196,15 @@ bool WriteDefaultData(const std::string &directory)
             p[0] = p[1] = p[2] = level;
             p[3] = 255;
         }
-    return WriteBmpImage(dir + FrameBitmapFile, FrameBitmapWidth, FrameBitmapHeight, rgba.data(), false);
+    if (!WriteBmpImage(dir + FrameBitmapFile, FrameBitmapWidth, FrameBitmapHeight, rgba.data(), false))
+        return false;
+    for (const char *lit : PaddleBitmapNames)
+        if (!WritePaddleBitmap(dir + PaddleBitmapFile(lit), lit))
+            return false;
+    return true;
+}
+
+std::string PaddleBitmapFile(const std::string &lit)
+{
+    return "Bitmaps/trackbtn" + lit + ".bmp";
 }

@@ -30,7 +30,13 @@ inline constexpr DefaultPaletteFile DefaultPaletteFiles[] = {
 inline constexpr const char *FrameBitmapFile = "Bitmaps/frame.bmp";
 inline constexpr int FrameBitmapWidth = 24;
 inline constexpr int FrameBitmapHeight = 256;
+// The slew paddle's pictures, one per set of lit directions ("Bitmaps/trackbtn" + the lit
+// directions + ".bmp": "0" for none, else N, S, E, W, NE, NW, SE, SW). The paddle is square: north
+// the top triangle, south the bottom, east the left, west the right.
+inline constexpr const char *PaddleBitmapNames[] = {"0", "N", "S", "E", "W", "NE", "NW", "SE", "SW"};
+inline constexpr int PaddleBitmapSize = 115;
+std::string PaddleBitmapFile(const std::string &lit); // "Bitmaps/trackbtn" + lit + ".bmp"
 
-// Writes the settings file, the palettes and the palette-bar frame under `directory` (which must
-// hold the Settings, Palettes and Bitmaps folders). False at the first file that failed.
+// Writes the settings file, the palettes, the palette-bar frame and the paddle pictures under `directory`
+// (which must hold the Settings, Palettes and Bitmaps folders). False at the first file that failed.
 bool WriteDefaultData(const std::string &directory);

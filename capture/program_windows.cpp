@@ -4,6 +4,7 @@
 #include "clock_test.h"
 #include "drive_controller_window.h"
 #include "focus_enable_window.h"
+#include "guiding/track_window.h"
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
@@ -43,7 +44,7 @@ void CreateProgramWindows(TMainF *main)
     // TStackMultipleF
     // TFourierF
     // TCompositeF
-    // TTrackF
+    Create(main, TrackF, "TTrackF");
     // TFilterF
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");

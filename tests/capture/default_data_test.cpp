@@ -29,6 +29,8 @@ TEST(DefaultData, ShippedFilesAreExactlyWhatTheCoreWritersProduce)
     std::vector<std::string> files = {DefaultSettingsFile, FrameBitmapFile};
     for (const DefaultPaletteFile &p : DefaultPaletteFiles)
         files.push_back(p.name);
+    for (const char *lit : PaddleBitmapNames)
+        files.push_back(PaddleBitmapFile(lit));
     for (const std::string &f : files) {
         const std::string shipped = ReadFileBytes(Resource(f));
         ASSERT_FALSE(shipped.empty()) << f;

@@ -1,0 +1,207 @@
+#include "guiding/guide_arithmetic.h"
+
+#include "acquisition_frame.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+// The slowest rate a calibration accepts: half a pixel over its 10 s slews, well above the
+// tenth of a pixel the shift measurement resolves.
+constexpr double MinimumRate = 0.05;
+// East and north must be at least this far from one line (sine of the angle between them).
+constexpr double MinimumAxisSine = 0.25;
+
+double Length(GuideRate v)
+{
+    return std::hypot(static_cast<double>(v.x), static_cast<double>(v.y));
+}
+
+bool Finite(GuideRate v)
+{
+    return std::isfinite(v.x) && std::isfinite(v.y);
+}
+
+// Cross product a x b: the determinant of the two rates as columns.
+double Cross(GuideRate a, GuideRate b)
+{
+    return static_cast<double>(a.x) * b.y - static_cast<double>(a.y) * b.x;
+}
+
+double PulseTime(double t)
+{
+    return std::isfinite(t) && t > 0.0 ? t : 0.0;
+}
+
+} // namespace
+
+GuideSettings TakeGuideSettings(const Settings &s, char decimalSeparator)
+{
+    constexpr int G = GuidingCamera;
+    GuideSettings g;
+    g.GuideMode = s.GuideMode;
+    g.XHI = s.XHI[G];
+    g.XLO = s.XLO[G];
+    g.YHI = s.YHI[G];
+    g.YLO = s.YLO[G];
+    g.XBIN = s.XBIN[G];
+    g.YBIN = s.YBIN[G];
+    g.NCOL = s.NCOL[G];
+    g.NROW = s.NROW[G];
+    g.NClear = s.NClear[G];
+    g.IntTime = s.IntTime[G];
+    g.Delay = s.Delay[G];
+    g.InitExt = s.InitExt[G];
+    g.NImage = s.NImage[G];
+    g.Save = s.Save211;
+    g.Display = s.DisplayTC;
+    g.IncrExt = s.IncrExt211;
+    g.SaveFormat = s.SaveFormat[G];
+    g.SaveFile = s.SaveFile[G];
+    g.ReadoutCoolingDisable = s.ReadoutCoolingDisable[G];
+    g.CoolerPowerOn = s.CoolerPowerOn[G];
+    g.CCDTargetTemp = s.CCDTargetTemp[G];
+    g.GuideDetent = s.GuideDetent;
+    g.GuideMaxExcursion = s.GuideMaxExcursion;
+    g.GuideRates = s.GuideRates;
+    g.UseKEDRO = s.UseKEDRO;
+    g.InvertEastWest = s.InvertEastWest;
+    g.InvertNorthSouth = s.InvertNorthSouth;
+    g.Palette.Assign(s.DefaultPalettes[G]);
+    g.DecimalSeparator = decimalSeparator;
+    return g;
+}
+
+std::string GuideFrameGeometry(const GuideSettings &g, AcquisitionHeader &header)
+{
+    AcquisitionSettings a;
+    a.NCOL = g.NCOL;
+    a.NROW = g.NROW;
+    a.XHI = g.XHI;
+    a.XLO = g.XLO;
+    a.YHI = g.YHI;
+    a.YLO = g.YLO;
+    a.XBIN = g.XBIN;
+    a.YBIN = g.YBIN;
+    return ComputeRunGeometry(a, header);
+}
+
+GuidePulse ComputeGuidePulse(float dx, float dy, const std::array<GuideRate, 4> &rates)
+{
+    // The correction moves the star back.
+    const double x = -static_cast<double>(dx), y = -static_cast<double>(dy);
+    const GuideRate north = rates[GuideNorth];
+    GuideRate e = rates[GuideEast];
+    GuidePulse pulse;
+    pulse.directions[GuideEast] = true;
+    pulse.directions[GuideNorth] = true;
+    double tE = (y * north.x - x * north.y) /
+                (static_cast<double>(north.x) * e.y - static_cast<double>(north.y) * e.x);
+    if (tE < 0.0) {
+        pulse.directions[GuideEast] = false;
+        pulse.directions[GuideWest] = true;
+        e = rates[GuideWest];
+        tE = (y * north.x - x * north.y) /
+             (static_cast<double>(north.x) * e.y - static_cast<double>(north.y) * e.x);
+    }
+    double tN =
+        (x * e.y - y * e.x) / (static_cast<double>(e.y) * north.x - static_cast<double>(e.x) * north.y);
+    if (tN < 0.0) {
+        pulse.directions[GuideNorth] = false;
+        pulse.directions[GuideSouth] = true;
+        tN = -tN;
+    }
+    pulse.eastWestSeconds = PulseTime(tE);
+    pulse.northSouthSeconds = PulseTime(tN);
+    return pulse;
+}
+
+std::string GuideRatesProblem(const std::array<GuideRate, 4> &rates)
+{
+    for (const GuideRate &rate : rates)
+        if (!Finite(rate))
+            return "The guide rates are not numbers; calibrate first.";
+    const GuideRate east = rates[GuideEast], west = rates[GuideWest], north = rates[GuideNorth];
+    const double tiny = 1e-6;
+    if (!(std::abs(Cross(north, east)) > tiny) || !(std::abs(Cross(north, west)) > tiny))
+        return "The guide rates give no usable east-west and north-south axes; calibrate first.";
+    return {};
+}
+
+void GuidePulseLimiter::Limit(GuidePulse &pulse)
+{
+    if (cycles_ > 40) {
+        const double eastMean = eastSum_ / cycles_, northMean = northSum_ / cycles_;
+        if (pulse.eastWestSeconds > excursion_ * eastMean)
+            pulse.eastWestSeconds = eastMean;
+        if (pulse.northSouthSeconds > excursion_ * northMean)
+            pulse.northSouthSeconds = northMean;
+    }
+    const double cap = std::max(0, detent_);
+    pulse.eastWestSeconds = std::min(pulse.eastWestSeconds, cap);
+    pulse.northSouthSeconds = std::min(pulse.northSouthSeconds, cap);
+    eastSum_ += pulse.eastWestSeconds;
+    northSum_ += pulse.northSouthSeconds;
+    ++cycles_;
+}
+
+CalibrationResult ComputeCalibration(const CalibrationShifts &shifts)
+{
+    CalibrationResult result;
+    auto scaled = [](GuideRate v, float factor, GuideRate less) {
+        return GuideRate{v.x * factor - less.x, v.y * factor - less.y};
+    };
+    const GuideRate drift{shifts.drift.x * 0.05f, shifts.drift.y * 0.05f};
+    GuideRate east = scaled(shifts.east, 0.1f, drift);
+    GuideRate west = scaled(shifts.west, 0.1f, drift);
+    GuideRate north = scaled(shifts.north, 0.1f, drift);
+    const float r = (north.x - drift.x) * 10.0f - shifts.check.x;
+    const float s = (north.y - drift.y) * 10.0f - shifts.check.y;
+
+    for (GuideRate v : {drift, east, west, north, shifts.check})
+        if (!Finite(v)) {
+            result.problem = "the measured motion is not a number";
+            return result;
+        }
+    const char *names[] = {"east", "west", "north"};
+    const GuideRate measured[] = {east, west, north};
+    for (int i = 0; i < 3; ++i)
+        if (Length(measured[i]) < MinimumRate) {
+            result.problem = std::string("no measurable motion ") + names[i];
+            return result;
+        }
+    const double eastLength = Length(east), westLength = Length(west);
+    if (std::abs(Cross(east, north)) < MinimumAxisSine * eastLength * Length(north)) {
+        result.problem = "east and north move the star along one line";
+        return result;
+    }
+    result.checkRatio = static_cast<float>(std::hypot(r, s) / Length(north));
+
+    // North perpendicular to east: keep the component along east's smaller coordinate and solve
+    // for the other, so the division is never by a near-zero coordinate.
+    if (std::abs(east.x) >= std::abs(east.y))
+        north.x = -east.y * north.y / east.x;
+    else
+        north.y = -east.x * north.x / east.y;
+    // West against east, at the speed west was measured to move.
+    const float w = static_cast<float>(westLength / eastLength);
+    west = {-w * east.x, -w * east.y};
+    result.rates[GuideEast] = east;
+    result.rates[GuideWest] = west;
+    result.rates[GuideNorth] = north;
+    result.rates[GuideSouth] = {-north.x, -north.y};
+    result.ok = true;
+    return result;
+}
+
+std::string ApplyCalibration(Settings &settings, const CalibrationResult &result)
+{
+    settings.GuideMode = 1;
+    if (!result.ok)
+        return "Status: Calibration failed (" + result.problem + "); the previous guide rates were kept.";
+    settings.GuideRates = result.rates;
+    settings.GuideCalibrationRatio = result.checkRatio;
+    return "Status: Calibration done.";
+}

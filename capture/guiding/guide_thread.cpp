@@ -1,0 +1,534 @@
+#include "guiding/guide_thread.h"
+
+#include "camera_lock.h"
+#include "image_file.h"
+#include "korvicom.h"
+#include "levels.h"
+#include "processing/guide_shift.h"
+#include "text_format.h"
+#include "time_scale.h"
+#include "usb_error_handler.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <stdexcept>
+#include <utility>
+
+namespace
+{
+
+constexpr int GuideCameraIndex = 1;
+// How often a wait shows its elapsed and remaining time (process seconds).
+constexpr double DisplayInterval = 0.1;
+// Search ranges of the shift measurement (pixels): guiding looks for small corrections, a
+// calibration for the long slews between its frames.
+constexpr int GuideSearchRange = 10;
+constexpr int CalibrationSearchRange = 40;
+// A refused slew is sent again this many times in all, this far apart (process seconds).
+constexpr int SlewAttempts = 20;
+constexpr double SlewRetryInterval = 0.05;
+
+// The guide thread running on this thread, for the link error callback (a plain function).
+thread_local TGuiderThread *runningGuide = nullptr;
+
+QString Q(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+double WholeSecondsOf(float seconds)
+{
+    return std::isfinite(seconds) && seconds > 0.0f ? std::trunc(std::min(seconds, 1.0e9f)) : 0.0;
+}
+
+} // namespace
+
+// Link errors of the guide thread are counted, and reported through the program's USB error box
+// once per fault: the calls that fail one after the other (a link held elsewhere for a while)
+// raise one box, and the next call that goes through ends the fault. After a Cancel no more boxes
+// are shown for this run.
+void TGuiderThread::LinkError(int status)
+{
+    TGuiderThread *self = runningGuide;
+    if (self) {
+        ++self->linkErrors_;
+        if (self->inLinkFault_ || self->StopRequested())
+            return;
+        self->inLinkFault_ = true;
+        ++self->linkErrorsReported_;
+    }
+    UsbErrorHandler(status);
+}
+
+// Every camera call holds the camera lock for the call alone.
+template <typename Fn> auto TGuiderThread::Camera(Fn &&fn) -> decltype(fn())
+{
+    struct FaultEnd {
+        TGuiderThread *thread;
+        int errorsBefore;
+        ~FaultEnd()
+        {
+            if (thread->linkErrors_.load() == errorsBefore)
+                thread->inLinkFault_ = false;
+        }
+    } end{this, linkErrors_.load()};
+    korvi::gui::CameraLock lock;
+    return fn();
+}
+
+TGuiderThread::TGuiderThread(GuideThreadOwner *owner, GuideSettings settings, QObject *parent)
+    : WorkerThread(parent), owner_(owner), settings_(std::move(settings))
+{
+}
+
+TGuiderThread::~TGuiderThread()
+{
+    if (isRunning()) {
+        RequestShutdown();
+        wait();
+    }
+    AfterThreadEnd();
+}
+
+bool TGuiderThread::Running() const
+{
+    return owner_->GuideAcquiring().load() && !StopRequested() && !ShuttingDown();
+}
+
+void TGuiderThread::Body()
+{
+    // A Cancel in the USB error box asks this thread to stop, like a cleared acquiring flag.
+    WorkerStopRegistration registration(WorkerThreadKind::Guide, &StopFlag());
+    runningGuide = this;
+
+    const std::string problem = GuideFrameGeometry(settings_, header_);
+    if (!problem.empty()) {
+        ShowStatus(Q(problem));
+        return;
+    }
+    if (!frame_.Allocate(header_.Columns, header_.Rows, 1))
+        throw std::runtime_error("Not enough memory for a guider frame.");
+    // A readout that fails leaves the block as it was: never let that be uninitialised memory.
+    frame_.Rows.Fill(0);
+    frame_.Palette.Assign(settings_.Palette);
+
+    switch (settings_.GuideMode) {
+    case 0:
+        AcquireFrames();
+        break;
+    case 1:
+        Guide();
+        break;
+    case 2:
+        Calibrate();
+        break;
+    default:
+        ShowStatus(QStringLiteral("Status: Unknown guide mode."));
+        return;
+    }
+    ShowStatus(QStringLiteral("Status: Ready."));
+}
+
+void TGuiderThread::Finish()
+{
+    // Whatever ended the run, the mount must not keep moving.
+    if (settings_.GuideMode == 1 || settings_.GuideMode == 2 || slewSent_) {
+        directions_ = {};
+        SendSlew();
+        const std::array<bool, 4> none{};
+        GuideThreadOwner *owner = owner_;
+        PostToGuiThread(QCoreApplication::instance(), [owner, none] { owner->ShowGuideDirections(none); });
+    }
+    runningGuide = nullptr;
+    const QString failure = FailureText();
+    OnGuiThread([this, failure] { owner_->GuideRunFinished(failure); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frames
+
+void TGuiderThread::PrepareFrame()
+{
+    const GuideSettings &s = settings_;
+    frame_.SetHeader(header_);
+    frame_.Description = "TC211 guider image";
+    frame_.IntegrationTime = FormatFloat("0.000e+00", s.IntTime, s.DecimalSeparator);
+    const std::time_t now = std::time(nullptr);
+    frame_.Date = GmtDateTimeText(false, now);
+    frame_.Time = GmtDateTimeText(true, now);
+    frame_.OriginFormat = s.SaveFormat;
+    frame_.Modified = false;
+}
+
+void TGuiderThread::ClearSensor(bool showStatus)
+{
+    for (int n = 1; n <= settings_.NClear; ++n) {
+        Camera([&] { return _ClearVCCD(GuideCameraIndex, settings_.NROW, settings_.NCOL, &LinkError); });
+        if (showStatus)
+            ShowStatus(QStringLiteral("Status: Clearing (") + QString::number(n) + QStringLiteral(")"));
+    }
+}
+
+bool TGuiderThread::ReadFrame(bool switchCooler)
+{
+    const GuideSettings &s = settings_;
+    const bool cooler = switchCooler && s.ReadoutCoolingDisable && s.CoolerPowerOn;
+    if (cooler)
+        Camera([&] { return _CCDTESupplyOff(GuideCameraIndex, &LinkError); });
+    const int errorsBefore = linkErrors_.load();
+    AcquisitionHeader header = header_;
+    Camera([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, GuideCameraIndex, &LinkError); });
+    const bool read = linkErrors_.load() == errorsBefore && frame_.SetHeader(header);
+    ++framesRead_;
+    if (cooler) {
+        Camera([&] { return _CCDSendTargetTemp(GuideCameraIndex, s.CCDTargetTemp, &LinkError); });
+        Camera([&] { return _CCDTESupplyOn(GuideCameraIndex, &LinkError); });
+    }
+    frame_.TimeStamp = NextImageTimeStamp();
+    return read;
+}
+
+void TGuiderThread::AcquireFrames()
+{
+    const GuideSettings &s = settings_;
+    for (int i = s.InitExt;; ++i) {
+        const bool continuous = owner_->GuideContinuous().load();
+        if ((i >= s.InitExt + s.NImage && !continuous) || !Running())
+            break;
+        PrepareFrame();
+        if (!continuous) {
+            frame_.FileName = s.SaveFile + "_" + std::to_string(s.IncrExt ? i : s.InitExt);
+            QString name = Q(frame_.FileName);
+            if (name.size() > 30)
+                name = name.left(30) + QStringLiteral("... ");
+            OnGuiThread(
+                [this, name] { owner_->ShowGuideImageName(QStringLiteral("GUIDER IMAGE: ") + name); });
+        }
+        ClearSensor(true);
+        ShowStatus(QStringLiteral("Status: Integrating."));
+        if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
+            break;
+        ShowStatus(QStringLiteral("Status: Reading CCD."));
+        const bool read = ReadFrame(true);
+        const double temperature =
+            static_cast<double>(Camera([] { return _CCD_GetTemperature(GuideCameraIndex, &LinkError); }));
+        frame_.CCDTemperature = FormatFloat("##0.0", temperature, s.DecimalSeparator);
+        ComputeDisplayLevels(frame_);
+        // A frame the link failed to read holds the last frame's pixels: it is not saved as new.
+        if (s.Save && !continuous && read) {
+            const int format = s.SaveFormat;
+            OnGuiThread([this, format] { owner_->SaveGuideFrame(frame_, format); });
+        }
+        if (s.Display)
+            ShowFrame(true);
+        ShowStatus(QStringLiteral("Status: Waiting out delay."));
+        if (!WaitSeconds(WholeSecondsOf(s.Delay), true))
+            break;
+    }
+}
+
+void TGuiderThread::ShowFrame(bool fitAndShowLevels)
+{
+    if (ShuttingDown())
+        return;
+    OnGuiThread([this, fitAndShowLevels] { owner_->ShowGuideFrame(frame_, fitAndShowLevels); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Guiding
+
+void TGuiderThread::TakeReference()
+{
+    const int rows = frame_.Height, columns = frame_.Width;
+    const double background = RegionMean(frame_.Rows, rows, 0, columns, 0);
+    BuildProjectionProfile(referenceRows_, frame_.Rows, rows, 0, columns, 0, background, true);
+    BuildProjectionProfile(referenceColumns_, frame_.Rows, rows, 0, columns, 0, background, false);
+}
+
+bool TGuiderThread::Measure(float &dx, float &dy, int range)
+{
+    return MeasureProfileShift(referenceRows_, referenceColumns_, frame_.Rows, dy, dx, frame_.Height, 0,
+                               frame_.Width, 0, range, range);
+}
+
+void TGuiderThread::Guide()
+{
+    const GuideSettings &s = settings_;
+    const std::string problem = GuideRatesProblem(s.GuideRates);
+    if (!problem.empty()) {
+        ShowStatus(QStringLiteral("Status: ") + Q(problem));
+        return;
+    }
+
+    // The reference frame.
+    PrepareFrame();
+    ClearSensor(true);
+    ShowStatus(QStringLiteral("Status: Integrating."));
+    if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
+        return;
+    if (!ReadFrame(false)) {
+        ShowStatus(QStringLiteral("Status: The reference frame could not be read."));
+        return;
+    }
+    if (s.Display)
+        ShowFrame(false);
+    TakeReference();
+
+    GuidePulseLimiter limiter(s.GuideDetent, s.GuideMaxExcursion);
+    while (Running()) {
+        PrepareFrame();
+        ClearSensor(true);
+        ShowStatus(QStringLiteral("Status: Integrating."));
+        if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
+            break;
+        ShowStatus(QStringLiteral("Status: Processing."));
+        const bool read = ReadFrame(false);
+        if (s.Display)
+            ShowFrame(false);
+        float dx = 0.0f, dy = 0.0f;
+        GuidePulse pulse;
+        if (read && Measure(dx, dy, GuideSearchRange)) {
+            GuideThreadOwner *owner = owner_;
+            PostToGuiThread(QCoreApplication::instance(),
+                            [owner, dx, dy] { owner->ShowGuideOffset(dx, dy); });
+            pulse = ComputeGuidePulse(dx, dy, s.GuideRates);
+            limiter.Limit(pulse);
+        } else {
+            // No correction from a frame the link did not deliver; the cycle still takes its time.
+            ShowStatus(QStringLiteral("Status: Frame not read; no correction this cycle."));
+        }
+        if (!Pulse(pulse))
+            break;
+        ++guideCycles_;
+    }
+}
+
+bool TGuiderThread::Pulse(GuidePulse pulse)
+{
+    const GuideSettings &s = settings_;
+    // A direction whose time is 0 is not pulsed at all.
+    if (!(pulse.eastWestSeconds > 0.0))
+        pulse.directions[GuideEast] = pulse.directions[GuideWest] = false;
+    if (!(pulse.northSouthSeconds > 0.0))
+        pulse.directions[GuideNorth] = pulse.directions[GuideSouth] = false;
+    directions_ = pulse.directions;
+    const double start = korvi::ScaledNow();
+    SendSlew();
+    ShowStatus(QStringLiteral("Status: Ready."));
+    GuideThreadOwner *owner = owner_;
+    const int interval = std::max(0, s.GuideDetent) * 1000 + 1;
+    PostToGuiThread(QCoreApplication::instance(), [owner, interval] { owner->StartGuideTimer(interval); });
+
+    // Each axis stops when its time is up; the cycle ends after the detent.
+    const double eastWestEnd = start + pulse.eastWestSeconds;
+    const double northSouthEnd = start + pulse.northSouthSeconds;
+    const double cycleEnd = start + interval * 0.001;
+    for (;;) {
+        const double now = korvi::ScaledNow();
+        bool changed = false;
+        if ((directions_[GuideEast] || directions_[GuideWest]) && now >= eastWestEnd) {
+            directions_[GuideEast] = directions_[GuideWest] = false;
+            changed = true;
+        }
+        if ((directions_[GuideNorth] || directions_[GuideSouth]) && now >= northSouthEnd) {
+            directions_[GuideNorth] = directions_[GuideSouth] = false;
+            changed = true;
+        }
+        if (changed)
+            SendSlew();
+        if (now >= cycleEnd)
+            return true;
+        if (!Running())
+            return false;
+        double next = cycleEnd;
+        if (directions_[GuideEast] || directions_[GuideWest])
+            next = std::min(next, eastWestEnd);
+        if (directions_[GuideNorth] || directions_[GuideSouth])
+            next = std::min(next, northSouthEnd);
+        // Short slices, so a stop is noticed soon.
+        Suspend(OpenWait(), std::min(next, now + DisplayInterval));
+    }
+}
+
+void TGuiderThread::SendSlew()
+{
+    const GuideSettings &s = settings_;
+    const std::array<bool, 4> d = directions_;
+    // A slew the link refused leaves the mount doing what it did before, which may be moving:
+    // it is sent again until it goes through (the fault is reported once), for a short while.
+    for (int attempt = 0; attempt < SlewAttempts; ++attempt) {
+        const int errorsBefore = linkErrors_.load();
+        Camera([&] {
+            return _Slew(d[GuideEast], d[GuideWest], d[GuideNorth], d[GuideSouth], s.UseKEDRO,
+                         s.InvertEastWest, s.InvertNorthSouth, &LinkError);
+        });
+        slewSent_ = true;
+        if (linkErrors_.load() == errorsBefore)
+            break;
+        korvi::ScaledSleep(SlewRetryInterval);
+    }
+    GuideThreadOwner *owner = owner_;
+    PostToGuiThread(QCoreApplication::instance(), [owner, d] { owner->ShowGuideDirections(d); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Calibration
+
+bool TGuiderThread::CalibrationFrame(int number)
+{
+    const GuideSettings &s = settings_;
+    PrepareFrame();
+    ClearSensor(false);
+    ShowStatus(QStringLiteral("Status: Integrating (") + QString::number(number) + QStringLiteral(")."));
+    if (!WaitSeconds(WholeSecondsOf(s.IntTime), false) || !WaitSeconds(WholeSecondsOf(s.IntTime), true))
+        return false;
+    ReadFrame(false);
+    ShowFrame(false); // a calibration always shows its frames
+    return WaitSeconds(WholeSecondsOf(s.Delay), true);
+}
+
+bool TGuiderThread::SlewFor(int direction, double seconds)
+{
+    directions_ = {};
+    directions_[direction] = true;
+    SendSlew();
+    const bool waited = WaitSeconds(seconds, true);
+    directions_ = {};
+    SendSlew();
+    return waited;
+}
+
+void TGuiderThread::Calibrate()
+{
+    CalibrationShifts shifts;
+    auto processing = [this](int a, int b) {
+        ShowStatus(QStringLiteral("Status: Processing (%1,%2).").arg(a).arg(b));
+    };
+    auto measure = [this](GuideRate &shift) {
+        float dx = 0.0f, dy = 0.0f;
+        const bool ok = Measure(dx, dy, CalibrationSearchRange);
+        shift = {dx, dy};
+        GuideThreadOwner *owner = owner_;
+        PostToGuiThread(QCoreApplication::instance(), [owner, dx, dy] { owner->ShowGuideOffset(dx, dy); });
+        return ok;
+    };
+    // Every step must run to its end for the rates to mean anything; a stopped calibration
+    // keeps the previous rates.
+    bool done = false;
+    do {
+        if (!CalibrationFrame(1))
+            break;
+        TakeReference();
+
+        ShowStatus(QStringLiteral("Status: Determining drift rate."));
+        if (!WaitSeconds(20.0, true) || !CalibrationFrame(2))
+            break;
+        processing(1, 2);
+        measure(shifts.drift);
+        TakeReference();
+
+        ShowStatus(QStringLiteral("Status: Slewing GuiderF->East."));
+        if (!SlewFor(GuideEast, 10.0) || !CalibrationFrame(3))
+            break;
+        processing(2, 3);
+        measure(shifts.east);
+        TakeReference();
+
+        ShowStatus(QStringLiteral("Status: Slewing GuiderF->West."));
+        if (!SlewFor(GuideWest, 10.0) || !CalibrationFrame(4))
+            break;
+        processing(3, 4);
+        measure(shifts.west);
+
+        ShowStatus(QStringLiteral("Status: Slewing GuiderF->North."));
+        if (!SlewFor(GuideNorth, 10.0) || !CalibrationFrame(5))
+            break;
+        TakeReference();
+
+        ShowStatus(QStringLiteral("Status: Slewing GuiderF->North."));
+        if (!SlewFor(GuideNorth, 10.0) || !CalibrationFrame(6))
+            break;
+        processing(5, 6);
+        measure(shifts.north);
+        TakeReference();
+
+        ShowStatus(QStringLiteral("Status: Slewing north."));
+        if (!SlewFor(GuideNorth, 20.0) || !CalibrationFrame(7))
+            break;
+        processing(6, 7);
+        measure(shifts.check);
+        done = true;
+    } while (false);
+
+    CalibrationResult result;
+    if (done)
+        result = ComputeCalibration(shifts);
+    else
+        result.problem = "the calibration was stopped";
+    OnGuiThread([this, &result] { owner_->StoreCalibration(result); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waits and status
+
+bool TGuiderThread::WaitSeconds(double seconds, bool showTimes)
+{
+    const double start = korvi::ScaledNow();
+    const double end = start + seconds;
+    double lastShown = -1.0;
+    for (;;) {
+        const double now = korvi::ScaledNow();
+        if (showTimes && (lastShown < 0.0 || now - lastShown >= DisplayInterval || now >= end)) {
+            lastShown = now;
+            const double elapsed = now - start;
+            const double remaining = std::max(0.0, end - now);
+            const char separator = settings_.DecimalSeparator;
+            ShowStatus(QStringLiteral("Elapsed: ") + Q(FormatFloat("######0.0", elapsed, separator)) +
+                       QStringLiteral(" s, Remaining: ") + Q(FormatFloat("######0.0", remaining, separator)));
+        }
+        if (now >= end)
+            return true;
+        if (!Running())
+            return false;
+        Suspend(OpenWait(), std::min(end, now + DisplayInterval));
+    }
+}
+
+void TGuiderThread::ShowStatus(const QString &text)
+{
+    GuideThreadOwner *owner = owner_;
+    PostToGuiThread(QCoreApplication::instance(), [owner, text] { owner->ShowGuideStatus(text); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// GuideRunner
+
+GuideRunner::~GuideRunner()
+{
+    Shutdown();
+}
+
+bool GuideRunner::Running() const
+{
+    return thread_ && !thread_->isFinished() && (thread_->isRunning() || !thread_->isFinished());
+}
+
+bool GuideRunner::Start(const GuideSettings &settings)
+{
+    if (thread_ && !thread_->isFinished())
+        return false;
+    thread_.reset(); // the earlier run has ended
+    owner_->GuideAcquiring().store(true);
+    thread_ = std::make_unique<TGuiderThread>(owner_, settings);
+    thread_->start();
+    return true;
+}
+
+void GuideRunner::Shutdown()
+{
+    if (thread_ && !thread_->isFinished())
+        thread_->ShutdownAndWait(-1);
+}

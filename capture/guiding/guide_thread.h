@@ -1,0 +1,143 @@
+#pragma once
+// TGuiderThread: all camera work of the autoguider with the guiding camera, in one of three modes
+// chosen when the run starts: acquire guider frames (a counted or continuous series), guide (hold
+// the star at its place in a reference frame by pulsing the mount), calibrate (measure the image
+// motion of each slew direction). One object runs one mode to its end.
+//
+// The thread reads frames into an image of its own and waits on its own clock, so neither the
+// GUI nor the imaging camera's delay timer waits for it. It talks to its owner (the guider
+// window, or a test) only through GuideThreadOwner: every call of that interface runs on the GUI
+// thread, the displayed frame is handed over as a copy, and status texts, offsets, directions and
+// the cycle timer are posted without waiting, so nothing on a guide pulse's timing path waits for
+// the GUI thread.
+#include "guiding/guide_arithmetic.h"
+
+#include "image_data.h"
+#include "worker_thread.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+// What the thread needs from the window that runs it.
+class GuideThreadOwner
+{
+public:
+    virtual ~GuideThreadOwner() = default;
+
+    // Flags shared with the thread, read at every loop test: the run goes on while acquiring is
+    // set; continuous makes acquisition mode run until stopped. The owner clears them to stop.
+    virtual std::atomic<bool> &GuideAcquiring() = 0;
+    virtual std::atomic<bool> &GuideContinuous() = 0;
+
+    // All of the following run on the GUI thread.
+    // Status panel 1: "Status: ..." texts and the "Elapsed: ..." read-out of waits.
+    virtual void ShowGuideStatus(const QString &text) = 0;
+    // The frame's name ("GUIDER IMAGE: ..."), only outside continuous series.
+    virtual void ShowGuideImageName(const QString &text) = 0;
+    // A frame to show: the owner copies it. fitAndShowLevels: zoom to fit and show the frame's
+    // levels in the display controls (frames of an acquisition series); else only redraw.
+    virtual void ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels) = 0;
+    // The star's measured shift against the reference (pixels).
+    virtual void ShowGuideOffset(float dx, float dy) = 0;
+    // The directions now pulsed (east, west, north, south); the owner keeps them and redraws the
+    // slew paddle.
+    virtual void ShowGuideDirections(const std::array<bool, 4> &directions) = 0;
+    // Saves the frame under its FileName in the given format; false when it was not written.
+    virtual bool SaveGuideFrame(ImageData &frame, int format) = 0;
+    // The end of a calibration: store the rates and check ratio when result.ok (and say so),
+    // else keep the previous rates and show result.problem; the guide mode becomes 1 either way.
+    virtual void StoreCalibration(const CalibrationResult &result) = 0;
+    // A guide cycle of the given length has started (the window's cycle timer).
+    virtual void StartGuideTimer(int intervalMs) = 0;
+    // The run has ended: clear the acquiring and continuous flags, enable the guide button, and
+    // report failure when it is not empty.
+    virtual void GuideRunFinished(const QString &failure) = 0;
+};
+
+class TGuiderThread : public korvi::gui::WorkerThread
+{
+public:
+    // The settings are the snapshot the run uses from start to end.
+    TGuiderThread(GuideThreadOwner *owner, GuideSettings settings, QObject *parent = nullptr);
+    ~TGuiderThread() override;
+
+    // Frames read in this run, guide cycles completed, link errors seen and reported.
+    int FramesRead() const { return framesRead_.load(); }
+    int GuideCycles() const { return guideCycles_.load(); }
+    int LinkErrors() const { return linkErrors_.load(); }
+    int LinkErrorsReported() const { return linkErrorsReported_.load(); }
+
+protected:
+    void Body() override;
+    void Finish() override;
+
+private:
+    static void LinkError(int status);
+    template <typename Fn> auto Camera(Fn &&fn) -> decltype(fn());
+
+    void AcquireFrames();
+    void Guide();
+    void Calibrate();
+
+    // True while the run should go on: the owner's flag is set and no stop was asked for.
+    bool Running() const;
+    // Waits the given process seconds on this thread, showing the elapsed and remaining time when
+    // asked; false when the run was stopped during the wait.
+    bool WaitSeconds(double seconds, bool showTimes);
+    // Sizes the frame for the sub-frame and fills its header texts.
+    void PrepareFrame();
+    void ClearSensor(bool showStatus);
+    // Reads one frame (with the cooler handling of acquisition mode when asked); false when the
+    // link reported an error during the readout, so its pixels are not this frame's.
+    bool ReadFrame(bool switchCooler);
+    // A calibration frame: clear, integrate, read, show, wait out the delay.
+    bool CalibrationFrame(int number);
+    void TakeReference();
+    bool Measure(float &dx, float &dy, int range);
+    // Pulses the directions for their times, ending each on time and the cycle after the detent;
+    // false when the run was stopped meanwhile.
+    bool Pulse(GuidePulse pulse);
+    // Moves in one direction for the given seconds, then stops.
+    bool SlewFor(int direction, double seconds);
+    void SendSlew();
+
+    void ShowStatus(const QString &text);
+    void ShowFrame(bool fitAndShowLevels);
+
+    GuideThreadOwner *owner_;
+    GuideSettings settings_;
+    ImageData frame_;
+    AcquisitionHeader header_;
+    std::vector<float> referenceRows_, referenceColumns_;
+    std::array<bool, 4> directions_{};
+    bool slewSent_ = false;
+    bool inLinkFault_ = false; // the last camera call failed and was reported
+    std::atomic<int> framesRead_{0};
+    std::atomic<int> guideCycles_{0};
+    std::atomic<int> linkErrors_{0};
+    std::atomic<int> linkErrorsReported_{0};
+};
+
+// Starts and keeps the guide thread of one owner: a new run starts only when no earlier thread of
+// this runner is still running (also after its flags were cleared, while it finishes).
+class GuideRunner
+{
+public:
+    explicit GuideRunner(GuideThreadOwner *owner) : owner_(owner) {}
+    ~GuideRunner();
+
+    // Starts a run with the snapshot; false, doing nothing, while the previous thread still runs.
+    bool Start(const GuideSettings &settings);
+    bool Running() const;
+    TGuiderThread *Thread() const { return thread_.get(); }
+    // Program end: stops the run and waits for the thread (serving its GUI calls meanwhile).
+    void Shutdown();
+
+private:
+    GuideThreadOwner *owner_;
+    std::unique_ptr<TGuiderThread> thread_;
+};

@@ -1,0 +1,9 @@
+# Guiding: the guide arithmetic, the guide thread and the slew paddle.
+target_sources(korvi_capture PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/guide_arithmetic.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/guide_arithmetic.h
+  ${CMAKE_CURRENT_LIST_DIR}/guide_thread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/guide_thread.h
+  ${CMAKE_CURRENT_LIST_DIR}/track_window.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/track_window.h
+)

@@ -1,0 +1,128 @@
+#include "guiding/track_window.h"
+
+#include "camera_lock.h"
+#include "gui_runtime.h"
+#include "korvicom.h"
+#include "main_window.h"
+#include "settings.h"
+#include "usb_error_handler.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+
+TTrackF *TrackF = nullptr;
+
+namespace
+{
+
+constexpr int ClientSize = 115;
+
+} // namespace
+
+void PaddleClick(std::array<bool, 4> &flags, int x, int y, int w)
+{
+    auto toggle = [&flags](int direction, int opposite) {
+        flags[direction] = !flags[direction];
+        flags[opposite] = false;
+    };
+    if (y < w - x && y < x)
+        toggle(GuideNorth, GuideSouth);
+    else if (y > w - x && y > x)
+        toggle(GuideSouth, GuideNorth);
+    else if (y < w - x && y > x)
+        toggle(GuideEast, GuideWest);
+    else if (y > w - x && y < x)
+        toggle(GuideWest, GuideEast);
+}
+
+std::string PaddlePictureName(const std::array<bool, 4> &f)
+{
+    const std::string ns = f[GuideNorth] ? "N" : f[GuideSouth] ? "S" : "";
+    if (f[GuideEast])
+        return "trackbtn" + ns + "E";
+    if (f[GuideWest])
+        return "trackbtn" + ns + "W";
+    if (!ns.empty())
+        return "trackbtn" + ns;
+    return "trackbtn0";
+}
+
+TTrackF::TTrackF(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("TrackF"));
+    setWindowTitle(QStringLiteral("Track control"));
+    setFixedSize(ClientSize, ClientSize);
+    Image = new QLabel(this);
+    Image->setObjectName(QStringLiteral("Image"));
+    Image->setGeometry(0, 0, ClientSize, ClientSize);
+    Image->setScaledContents(true);
+    Image->setCursor(Qt::PointingHandCursor);
+    Image->installEventFilter(this);
+}
+
+TTrackF::~TTrackF()
+{
+    if (TrackF == this)
+        TrackF = nullptr;
+}
+
+bool TTrackF::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Image && event->type() == QEvent::MouseButtonPress) {
+        const QPoint p = static_cast<QMouseEvent *>(event)->position().toPoint();
+        korvi::gui::RunGuarded([&] { ImageMouseDown(p.x(), p.y()); });
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TTrackF::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    FormShow();
+}
+
+void TTrackF::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+void TTrackF::FormShow()
+{
+    if (const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    UpdatePaddleBitmap();
+}
+
+void TTrackF::FormClose()
+{
+    if (MainF)
+        MainF->RepaintRequest = true;
+}
+
+void TTrackF::UpdatePaddleBitmap()
+{
+    const Settings &s = CurrentSettings();
+    pictureName_ = PaddlePictureName(s.ManualSlewFlags);
+    // A missing picture leaves the paddle blank; clicks still work.
+    Image->setPixmap(
+        QPixmap(QString::fromStdString(s.ProgramDirectory + "Bitmaps/" + pictureName_ + ".bmp")));
+}
+
+void TTrackF::ImageMouseDown(int x, int y)
+{
+    Settings &s = CurrentSettings();
+    PaddleClick(s.ManualSlewFlags, x, y, Image->width());
+    UpdatePaddleBitmap();
+    const std::array<bool, 4> f = s.ManualSlewFlags;
+    korvi::gui::CameraLock lock;
+    _Slew(f[GuideEast], f[GuideWest], f[GuideNorth], f[GuideSouth], s.UseKEDRO, s.InvertEastWest,
+          s.InvertNorthSouth, UsbErrorHandler);
+}

@@ -1,0 +1,181 @@
+// The guide arithmetic: pulses, their limits, calibration and what a calibration leaves behind.
+#include "guiding/guide_arithmetic.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace
+{
+
+using Rates = std::array<GuideRate, 4>;
+
+Rates Square(float east = 1.0f, float west = 1.0f, float north = 1.0f)
+{
+    return {GuideRate{east, 0.0f}, GuideRate{-west, 0.0f}, GuideRate{0.0f, north}, GuideRate{0.0f, -north}};
+}
+
+TEST(GuidePulse, SolvesForTheDirectionsAndTimesThatMoveTheStarBack)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        float dx, dy;
+        Rates rates;
+        bool east, west, north, south;
+        double eastWest, northSouth;
+    } cases[] = {
+        // A star gone west and north is pulsed east and south.
+        {-2.0f, 3.0f, Square(), true, false, false, true, 2.0, 3.0},
+        {2.0f, -1.0f, Square(), false, true, true, false, 2.0, 1.0},
+        // West solved with its own, faster rate.
+        {3.0f, 0.0f, Square(1.0f, 2.0f), false, true, false, false, 1.5, 0.0},
+        {0.0f, -4.0f, Square(1.0f, 1.0f, 0.5f), false, false, true, false, 0.0, 8.0},
+        // A shift that is not a number gives no pulse.
+        {nan, 1.0f, Square(), false, false, false, false, 0.0, 0.0},
+    };
+    for (const auto &c : cases) {
+        const GuidePulse p = ComputeGuidePulse(c.dx, c.dy, c.rates);
+        EXPECT_NEAR(p.eastWestSeconds, c.eastWest, 1e-6) << c.dx << "," << c.dy;
+        EXPECT_NEAR(p.northSouthSeconds, c.northSouth, 1e-6) << c.dx << "," << c.dy;
+        if (p.eastWestSeconds > 0.0) {
+            EXPECT_EQ(p.directions[GuideEast], c.east);
+            EXPECT_EQ(p.directions[GuideWest], c.west);
+        }
+        if (p.northSouthSeconds > 0.0) {
+            EXPECT_EQ(p.directions[GuideNorth], c.north);
+            EXPECT_EQ(p.directions[GuideSouth], c.south);
+        }
+    }
+    // Rotated axes: the pulse's motion is the shift reversed.
+    const Rates rotated = {GuideRate{1.4f, 0.3f}, GuideRate{-1.4f, -0.3f}, GuideRate{-0.3f, 1.4f},
+                           GuideRate{0.3f, -1.4f}};
+    const GuidePulse p = ComputeGuidePulse(1.7f, -2.2f, rotated);
+    const GuideRate e = rotated[p.directions[GuideEast] ? GuideEast : GuideWest];
+    const double sign = p.directions[GuideSouth] ? -1.0 : 1.0;
+    EXPECT_NEAR(p.eastWestSeconds * e.x + sign * p.northSouthSeconds * -0.3, -1.7, 1e-5);
+    EXPECT_NEAR(p.eastWestSeconds * e.y + sign * p.northSouthSeconds * 1.4, 2.2, 1e-5);
+}
+
+TEST(GuidePulse, RatesThatCannotGuideAreRefused)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(GuideRatesProblem(Square()), "");
+    EXPECT_NE(GuideRatesProblem(Rates{}), "");
+    Rates infinite = Square();
+    infinite[GuideWest].x = inf;
+    EXPECT_NE(GuideRatesProblem(infinite), "");
+    Rates parallel = Square();
+    parallel[GuideNorth] = {2.0f, 0.0f};
+    EXPECT_NE(GuideRatesProblem(parallel), "");
+}
+
+TEST(GuidePulse, EveryPulseEndsWithinItsCycleAndLateOutliersBecomeTheMean)
+{
+    GuidePulseLimiter limiter(5, 2);
+    GuidePulse p;
+    p.eastWestSeconds = 7.0; // longer than the cycle
+    p.northSouthSeconds = 1.0;
+    limiter.Limit(p);
+    EXPECT_EQ(p.eastWestSeconds, 5.0);
+    EXPECT_EQ(p.northSouthSeconds, 1.0);
+    for (int i = 1; i < 41; ++i) {
+        GuidePulse q;
+        q.eastWestSeconds = 5.0;
+        q.northSouthSeconds = 1.0;
+        limiter.Limit(q);
+    }
+    ASSERT_EQ(limiter.Cycles(), 41);
+    // Cycle 42: above twice the mean is replaced by the mean; within it stays.
+    GuidePulse late;
+    late.eastWestSeconds = 4.0;
+    late.northSouthSeconds = 2.5;
+    limiter.Limit(late);
+    EXPECT_EQ(late.eastWestSeconds, 4.0);
+    EXPECT_DOUBLE_EQ(late.northSouthSeconds, 1.0);
+}
+
+TEST(GuideCalibration, RecoversRatesFromTheShiftsOfItsSlews)
+{
+    const GuideRate east{1.4f, 0.3f}, north{-0.3f, 1.4f}, drift{0.05f, -0.02f};
+    CalibrationShifts s;
+    s.drift = {drift.x * 20, drift.y * 20};
+    s.east = {east.x * 10 + drift.x * 10, east.y * 10 + drift.y * 10};
+    s.west = {-0.8f * east.x * 10 + drift.x * 10, -0.8f * east.y * 10 + drift.y * 10}; // a slower west
+    s.north = {north.x * 10 + drift.x * 10, north.y * 10 + drift.y * 10};
+    s.check = {north.x * 20 + drift.x * 20, north.y * 20 + drift.y * 20};
+    const CalibrationResult r = ComputeCalibration(s);
+    ASSERT_TRUE(r.ok) << r.problem;
+    const GuideRate expected[4] = {east, {-0.8f * east.x, -0.8f * east.y}, north, {-north.x, -north.y}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(r.rates[i].x, expected[i].x, 1e-4) << i;
+        EXPECT_NEAR(r.rates[i].y, expected[i].y, 1e-4) << i;
+    }
+    const double R = (north.x - drift.x) * 10 - s.check.x, S = (north.y - drift.y) * 10 - s.check.y;
+    EXPECT_NEAR(r.checkRatio, std::hypot(R, S) / std::hypot(north.x, north.y), 1e-4);
+
+    // North measured off the perpendicular is turned onto it.
+    CalibrationShifts skew = s;
+    skew.north = {(north.x + 0.2f) * 10 + drift.x * 10, north.y * 10 + drift.y * 10};
+    const CalibrationResult k = ComputeCalibration(skew);
+    ASSERT_TRUE(k.ok);
+    EXPECT_NEAR(k.rates[GuideNorth].x * east.x + k.rates[GuideNorth].y * east.y, 0.0, 1e-5);
+}
+
+TEST(GuideCalibration, RefusesCalibrationsThatMeasuredNothingUsableAndKeepsThePreviousRates)
+{
+    CalibrationShifts good;
+    good.east = {14.0f, 3.0f};
+    good.west = {-14.0f, -3.0f};
+    good.north = {-3.0f, 14.0f};
+    const struct {
+        const char *name;
+        CalibrationShifts shifts;
+        const char *problem;
+    } cases[] = {
+        {"still", CalibrationShifts{}, "no measurable motion east"},
+        {"no west",
+         [&] {
+             auto s = good;
+             s.west = {0.2f, 0.0f};
+             return s;
+         }(),
+         "no measurable motion west"},
+        {"along east",
+         [&] {
+             auto s = good;
+             s.north = {28.0f, 6.0f};
+             return s;
+         }(),
+         "east and north move the star along one line"},
+        {"nan",
+         [&] {
+             auto s = good;
+             s.drift.x = std::numeric_limits<float>::quiet_NaN();
+             return s;
+         }(),
+         "the measured motion is not a number"},
+    };
+    for (const auto &c : cases) {
+        const CalibrationResult r = ComputeCalibration(c.shifts);
+        EXPECT_FALSE(r.ok) << c.name;
+        EXPECT_EQ(r.problem, c.problem) << c.name;
+        Settings settings;
+        settings.GuideMode = 2;
+        settings.GuideRates = Square(1.5f);
+        settings.GuideCalibrationRatio = 3.0f;
+        const std::string status = ApplyCalibration(settings, r);
+        EXPECT_EQ(status, std::string("Status: Calibration failed (") + c.problem +
+                              "); the previous guide rates were kept.");
+        EXPECT_EQ(settings.GuideMode, 1);
+        EXPECT_EQ(settings.GuideRates[GuideEast].x, 1.5f);
+        EXPECT_EQ(settings.GuideCalibrationRatio, 3.0f);
+    }
+    Settings settings;
+    const CalibrationResult r = ComputeCalibration(good);
+    EXPECT_EQ(ApplyCalibration(settings, r), "Status: Calibration done.");
+    EXPECT_EQ(settings.GuideRates[GuideEast].x, r.rates[GuideEast].x);
+    EXPECT_EQ(settings.GuideMode, 1);
+}
+
+} // namespace

@@ -1,0 +1,471 @@
+// The guide thread against the simulated camera and mount, with the process time running twenty
+// times faster: a calibration recovers the mount's rates and axis angle, guiding holds the star
+// against a drift, pulses end within their cycle and a stopped run always stops the mount, a busy
+// link is reported once, guider frames are named and saved, a start waits for the last run to
+// end, and guiding runs beside an imaging acquisition.
+#include "capture_test_support.h"
+#include "guiding/guide_thread.h"
+#include "main_window.h"
+#include "program_windows.h"
+#include "simulator/sim_control.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+
+using namespace korvi::test;
+namespace sim = korvi::sim;
+
+namespace
+{
+
+const QString UsbCaption = QStringLiteral("Korvi USB device error");
+
+// The window's part, recorded. Every call comes on the GUI thread.
+class TestOwner : public GuideThreadOwner
+{
+public:
+    struct Position {
+        double x, y, time; // mount offset (arcseconds) and simulator time when a frame was shown
+    };
+    std::atomic<bool> acquiring{false}, continuous{false};
+    std::atomic<bool> &GuideAcquiring() override { return acquiring; }
+    std::atomic<bool> &GuideContinuous() override { return continuous; }
+    void ShowGuideStatus(const QString &text) override { statuses.push_back(text); }
+    void ShowGuideImageName(const QString &text) override { names.push_back(text); }
+    void ShowGuideFrame(const ImageData &frame, bool) override
+    {
+        const sim::Snapshot s = sim::GetSnapshot();
+        positions.push_back({s.mountX, s.mountY, s.time});
+        image.Assign(frame);
+    }
+    void ShowGuideOffset(float dx, float dy) override { offsets.push_back({dx, dy}); }
+    void ShowGuideDirections(const std::array<bool, 4> &) override {}
+    bool SaveGuideFrame(ImageData &frame, int format) override
+    {
+        saved.push_back(frame.FileName + "/" + std::to_string(format));
+        return true;
+    }
+    void StoreCalibration(const CalibrationResult &result) override
+    {
+        calibration = result;
+        calibrated = true;
+    }
+    void StartGuideTimer(int ms) override { timerIntervals.push_back(ms); }
+    void GuideRunFinished(const QString &failureText) override
+    {
+        acquiring = false;
+        continuous = false;
+        failure = failureText;
+        ++finished;
+    }
+    bool Saw(const QString &status) const
+    {
+        return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+    }
+
+    std::vector<QString> statuses, names;
+    std::vector<Position> positions;
+    std::vector<std::pair<float, float>> offsets;
+    std::vector<std::string> saved;
+    std::vector<int> timerIntervals;
+    ImageData image;
+    CalibrationResult calibration;
+    bool calibrated = false;
+    int finished = 0;
+    QString failure;
+};
+
+// Answers the USB error box with OK (after ending the injected fault) and records every box.
+class UsbBoxAnswerer
+{
+public:
+    UsbBoxAnswerer()
+    {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            captions.push_back(box->windowTitle());
+            sim::ClearFaults();
+            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->reject();
+        });
+        timer_.start();
+    }
+    std::vector<QString> captions;
+
+private:
+    QTimer timer_;
+};
+
+// The mount's image motion on the guiding sensor, pixels per second, for one direction.
+GuideRate SimulatorRate(const sim::Config &c, int direction)
+{
+    const double a = c.mountRotationDegrees * std::numbers::pi / 180.0;
+    const double k = c.guideRate / c.guiding.pixelScale;
+    const double east[2] = {std::cos(a), std::sin(a)}, north[2] = {-std::sin(a), std::cos(a)};
+    const double *axis = direction == GuideEast || direction == GuideWest ? east : north;
+    const double sign = direction == GuideWest || direction == GuideSouth ? -1.0 : 1.0;
+    return {static_cast<float>(sign * k * axis[0]), static_cast<float>(sign * k * axis[1])};
+}
+
+GuideSettings Settings211(int mode)
+{
+    GuideSettings s;
+    s.GuideMode = mode;
+    s.NCOL = 211;
+    s.NROW = 165;
+    s.XLO = 0;
+    s.XHI = 210;
+    s.YLO = 0;
+    s.YHI = 164;
+    s.NClear = 2;
+    s.IntTime = 1.0f;
+    s.Delay = 0.0f;
+    s.InitExt = 1;
+    s.NImage = 3;
+    s.Display = true;
+    s.GuideDetent = 5;
+    s.GuideMaxExcursion = 5;
+    s.UseKEDRO = false; // four-wire: the slew word is on the wire as it is
+    s.SaveFile = "Guide";
+    return s;
+}
+
+// Simulator times and direction bits of every four-wire slew word written.
+std::vector<std::pair<double, int>> SlewWords()
+{
+    std::vector<std::pair<double, int>> words;
+    for (const sim::CallRecord &call : sim::CallLog())
+        if (call.function == "FT_Write" && call.written.size() == 2 && call.written[0] == 20)
+            words.push_back({call.time, call.written[1]});
+    return words;
+}
+
+class GuideThreadTest : public ::testing::Test
+{
+protected:
+    void Start(const sim::Config &config, const GuideSettings &settings)
+    {
+        this->config = config;
+        sim::Reset(config);
+        ASSERT_TRUE(runner.Start(settings));
+    }
+    bool WaitForCycles(int cycles, int ms = 60000)
+    {
+        return WaitFor([&] { return runner.Thread()->GuideCycles() >= cycles || owner.finished; }, ms);
+    }
+    bool StopAndWait()
+    {
+        owner.acquiring = false;
+        return WaitFor([&] { return owner.finished && !runner.Running(); }, 20000);
+    }
+    void TearDown() override
+    {
+        runner.Shutdown();
+        sim::ClearFaults();
+    }
+
+    sim::Config config;
+    TestOwner owner;
+    GuideRunner runner{&owner};
+};
+
+TEST_F(GuideThreadTest, CalibrationRecoversTheMountsRatesAndAxisAngle)
+{
+    sim::Config c;
+    c.driftX = 0.1; // arcseconds per second: a slow drift the calibration takes off
+    c.driftY = -0.1;
+    Start(c, Settings211(2));
+    ASSERT_TRUE(WaitFor([&] { return owner.finished > 0; }, 60000));
+    ASSERT_TRUE(owner.calibrated);
+    ASSERT_TRUE(owner.calibration.ok) << owner.calibration.problem;
+    for (int d : {GuideEast, GuideWest, GuideNorth, GuideSouth}) {
+        const GuideRate want = SimulatorRate(c, d), got = owner.calibration.rates[d];
+        EXPECT_LT(std::hypot(got.x - want.x, got.y - want.y), 0.1 * std::hypot(want.x, want.y))
+            << d << ": " << got.x << "," << got.y << " against " << want.x << "," << want.y;
+    }
+    const GuideRate east = owner.calibration.rates[GuideEast];
+    const double angle = std::atan2(east.y, east.x) * 180.0 / std::numbers::pi;
+    EXPECT_NEAR(angle, c.mountRotationDegrees, 0.1 * c.mountRotationDegrees);
+    // Seven frames, the steps in order, and the mount left still.
+    EXPECT_EQ(sim::GetSnapshot().cameras[1].readouts, 7u);
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    std::vector<QString> steps;
+    for (const QString &s : owner.statuses)
+        if (!s.startsWith(QStringLiteral("Elapsed")) && (steps.empty() || steps.back() != s))
+            steps.push_back(s);
+    const std::vector<QString> expected = {"Status: Integrating (1).",
+                                           "Status: Determining drift rate.",
+                                           "Status: Integrating (2).",
+                                           "Status: Processing (1,2).",
+                                           "Status: Slewing GuiderF->East.",
+                                           "Status: Integrating (3).",
+                                           "Status: Processing (2,3).",
+                                           "Status: Slewing GuiderF->West.",
+                                           "Status: Integrating (4).",
+                                           "Status: Processing (3,4).",
+                                           "Status: Slewing GuiderF->North.",
+                                           "Status: Integrating (5).",
+                                           "Status: Slewing GuiderF->North.",
+                                           "Status: Integrating (6).",
+                                           "Status: Processing (5,6).",
+                                           "Status: Slewing north.",
+                                           "Status: Integrating (7).",
+                                           "Status: Processing (6,7).",
+                                           "Status: Ready."};
+    EXPECT_EQ(steps, expected);
+}
+
+TEST_F(GuideThreadTest, CalibrationWithoutMotionIsRefused)
+{
+    sim::Config c;
+    c.guideRate = 0.0; // the mount does not answer the slews
+    Start(c, Settings211(2));
+    ASSERT_TRUE(WaitFor([&] { return owner.finished > 0; }, 60000));
+    ASSERT_TRUE(owner.calibrated);
+    EXPECT_FALSE(owner.calibration.ok);
+    EXPECT_EQ(owner.calibration.problem, "no measurable motion east");
+}
+
+TEST_F(GuideThreadTest, GuidingHoldsTheStarWhileTheDriftWouldCarryItAway)
+{
+    sim::Config c;
+    c.driftX = 0.15; // 0.03 and 0.02 pixels per second on the guiding sensor
+    c.driftY = 0.1;
+    GuideSettings s = Settings211(1);
+    for (int d = 0; d < 4; ++d)
+        s.GuideRates[d] = SimulatorRate(c, d);
+    Start(c, s);
+    ASSERT_TRUE(WaitForCycles(28));
+    ASSERT_TRUE(StopAndWait());
+    ASSERT_GE(owner.positions.size(), 29u);
+    // Star position at each frame against the reference frame, pixels.
+    const TestOwner::Position first = owner.positions.front();
+    double sum = 0.0;
+    for (std::size_t i = 1; i < owner.positions.size(); ++i) {
+        const double dx = (owner.positions[i].x - first.x) / c.guiding.pixelScale;
+        const double dy = (owner.positions[i].y - first.y) / c.guiding.pixelScale;
+        sum += dx * dx + dy * dy;
+    }
+    const double rms = std::sqrt(sum / static_cast<double>(owner.positions.size() - 1));
+    const double unguided =
+        std::hypot(c.driftX, c.driftY) / c.guiding.pixelScale * (owner.positions.back().time - first.time);
+    EXPECT_LT(rms, 0.5);
+    EXPECT_GT(unguided, 5.0);
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    EXPECT_EQ(owner.timerIntervals.front(), 5001);
+    EXPECT_TRUE(owner.failure.isEmpty()) << owner.failure.toStdString();
+}
+
+TEST_F(GuideThreadTest, PulsesEndWithinTheirCycleAndAStopMidPulseStopsTheMount)
+{
+    sim::Config c;
+    c.driftX = 2.0; // far more than these slow rates can take back: every pulse hits the cap
+    c.driftY = 0.0;
+    GuideSettings s = Settings211(1);
+    s.GuideRates = {GuideRate{0.02f, 0.0f}, GuideRate{-0.02f, 0.0f}, GuideRate{0.0f, 0.02f},
+                    GuideRate{0.0f, -0.02f}};
+    Start(c, s);
+    ASSERT_TRUE(WaitForCycles(2));
+    // In the third cycle's pulse, stop.
+    ASSERT_TRUE(WaitFor([&] {
+        const auto words = SlewWords();
+        return words.size() >= 5 && words.back().second != 0;
+    }));
+    const double stopAt = sim::Now();
+    ASSERT_TRUE(StopAndWait());
+    const auto words = SlewWords();
+    // Each pulse of a full cycle lasted the detent, not the minute its rate asked for: from the
+    // word that starts it to the word that stops every direction.
+    std::vector<double> pulses;
+    double start = -1.0;
+    for (const auto &[time, bits] : words) {
+        if (bits != 0 && start < 0.0)
+            start = time;
+        else if (bits == 0 && start >= 0.0) {
+            pulses.push_back(time - start);
+            start = -1.0;
+        }
+    }
+    ASSERT_GE(pulses.size(), 3u);
+    for (std::size_t i = 0; i + 1 < pulses.size(); ++i) {
+        EXPECT_GE(pulses[i], 5.0 - 0.05) << i;
+        EXPECT_LT(pulses[i], 5.5) << i;
+    }
+    EXPECT_LT(pulses.back(), 5.0);
+    // The stop went out at once after the run was stopped.
+    EXPECT_EQ(words.back().second, 0);
+    EXPECT_LT(words.back().first - stopAt, 1.0);
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+}
+
+TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentAgain)
+{
+    UsbBoxAnswerer boxes;
+    sim::Config c;
+    c.driftX = 2.0; // east-west only: a long east-west pulse and no north-south one
+    c.driftY = 0.0;
+    GuideSettings s = Settings211(1);
+    s.GuideRates = {GuideRate{0.02f, 0.0f}, GuideRate{-0.02f, 0.0f}, GuideRate{0.0f, 0.02f},
+                    GuideRate{0.0f, -0.02f}};
+    Start(c, s);
+    ASSERT_TRUE(WaitForCycles(1));
+    ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
+    // Mid-pulse the next camera call is the stop: the link refuses it once.
+    sim::Faults refuse;
+    refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
+    sim::SetFaults(refuse);
+    ASSERT_TRUE(StopAndWait());
+    EXPECT_EQ(boxes.captions, std::vector<QString>{UsbCaption});
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    EXPECT_EQ(SlewWords().back().second, 0);
+}
+
+TEST_F(GuideThreadTest, ABusyLinkIsReportedOnceAndGuidingGoesOn)
+{
+    UsbBoxAnswerer boxes;
+    sim::Config c;
+    GuideSettings s = Settings211(1);
+    for (int d = 0; d < 4; ++d)
+        s.GuideRates[d] = SimulatorRate(c, d);
+    Start(c, s);
+    ASSERT_TRUE(WaitForCycles(2));
+    sim::Faults busy;
+    busy.busy = true; // held elsewhere until the box is answered
+    sim::SetFaults(busy);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.captions.empty(); }, 20000));
+    const int cycles = runner.Thread()->GuideCycles();
+    ASSERT_TRUE(WaitForCycles(cycles + 3));
+    EXPECT_FALSE(owner.finished);
+    ASSERT_TRUE(StopAndWait());
+    EXPECT_EQ(boxes.captions, std::vector<QString>{UsbCaption});
+    EXPECT_EQ(runner.Thread()->LinkErrorsReported(), 1);
+    EXPECT_GE(runner.Thread()->LinkErrors(), 1);
+}
+
+TEST_F(GuideThreadTest, GuiderFramesAreNamedSavedAndCounted)
+{
+    const struct {
+        bool increment, continuous;
+        std::vector<std::string> saved;
+    } cases[] = {
+        {true, false, {"Guide_4/1", "Guide_5/1", "Guide_6/1"}},
+        {false, false, {"Guide_4/1", "Guide_4/1", "Guide_4/1"}},
+        {true, true, {}},
+    };
+    for (const auto &c : cases) {
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(sim::Config{});
+        GuideSettings s = Settings211(0);
+        s.InitExt = 4;
+        s.IncrExt = c.increment;
+        s.Save = true;
+        s.SaveFormat = 1;
+        owner.continuous = c.continuous;
+        ASSERT_TRUE(runner.Start(s));
+        if (c.continuous) {
+            ASSERT_TRUE(WaitFor([&] { return runner.Thread()->FramesRead() >= 5; }, 20000));
+            owner.acquiring = false;
+        }
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
+        EXPECT_EQ(owner.saved, c.saved);
+        const sim::CameraState camera = sim::GetSnapshot().cameras[1];
+        EXPECT_EQ(camera.clears, camera.readouts * 2u);
+        if (!c.continuous) {
+            EXPECT_EQ(camera.readouts, 3u);
+            EXPECT_EQ(owner.names.front(), QStringLiteral("GUIDER IMAGE: Guide_4"));
+        } else {
+            EXPECT_TRUE(owner.names.empty());
+        }
+        EXPECT_EQ(owner.image.Description, "TC211 guider image");
+        EXPECT_EQ(owner.image.Width, 211);
+        EXPECT_EQ(owner.statuses.back(), QStringLiteral("Status: Ready."));
+    }
+}
+
+TEST_F(GuideThreadTest, AStartWaitsUntilTheLastRunHasEnded)
+{
+    GuideSettings s = Settings211(0);
+    owner.continuous = true;
+    Start(sim::Config{}, s);
+    ASSERT_TRUE(WaitFor([&] { return runner.Thread()->FramesRead() >= 1; }, 20000));
+    // Stopped: the thread ends at its next test, but its last call onto this (GUI) thread cannot
+    // run before the events are served, so it is still finishing now.
+    owner.acquiring = false;
+    QThread::msleep(100);
+    TGuiderThread *finishing = runner.Thread();
+    EXPECT_FALSE(runner.Start(s));
+    EXPECT_EQ(runner.Thread(), finishing);
+    EXPECT_FALSE(owner.acquiring);
+    ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
+    owner.continuous = false;
+    s.NImage = 1;
+    EXPECT_TRUE(runner.Start(s));
+    ASSERT_TRUE(WaitFor([&] { return owner.finished == 2; }, 20000));
+}
+
+TEST_F(GuideThreadTest, GuidingRunsBesideAnImagingAcquisition)
+{
+    UsbBoxAnswerer boxes;
+    ProgramFolder folder;
+    sim::Config c;
+    sim::Reset(c);
+    auto main = std::make_unique<TMainF>(folder.Dir(), QStringList());
+    CreateProgramWindows(main.get());
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    Settings &settings = CurrentSettings();
+    settings.XLO[0] = 0;
+    settings.XHI[0] = 99;
+    settings.YLO[0] = 0;
+    settings.YHI[0] = 79;
+    settings.NImage[0] = 4;
+    settings.InitExt[0] = 1;
+    settings.IncrExt = true;
+    settings.IntTime[0] = 2.0f;
+    settings.Delay[0] = 0.0f;
+    settings.SaveFile[0] = folder.File("m42");
+    settings.SaveFormat[0] = 0;
+    settings.SaveRawImage = true;
+    settings.SaveProcessed[0] = false;
+    settings.DisplayImage = true;
+    main->ApplySettingsToControls();
+
+    GuideSettings s = Settings211(1);
+    for (int d = 0; d < 4; ++d)
+        s.GuideRates[d] = SimulatorRate(c, d);
+    ASSERT_TRUE(runner.Start(s));
+    ASSERT_TRUE(WaitForCycles(1));
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, 60000));
+    const int cycles = runner.Thread()->GuideCycles();
+    ASSERT_TRUE(StopAndWait());
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_TRUE(std::filesystem::exists(folder.File("m42_" + std::to_string(i) + ".kvr"))) << i;
+    EXPECT_GE(cycles, 2);
+    EXPECT_EQ(sim::GetSnapshot().cameras[1].readouts, static_cast<unsigned>(owner.positions.size()));
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    main->ClosingDone = true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return RunQtTests(argc, argv);
+}
