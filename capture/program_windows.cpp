@@ -4,6 +4,7 @@
 #include "clock_test.h"
 #include "drive_controller_window.h"
 #include "focus_enable_window.h"
+#include "guiding/guider_window.h"
 #include "guiding/track_window.h"
 #include "image_information.h"
 #include "main_window.h"
@@ -35,7 +36,7 @@ void CreateProgramWindows(TMainF *main)
     Create(main, CCDSetF, "TCCDSetF");
     // TStatsForm
     Create(main, TestClockF, "TTestClockF");
-    // TGuiderF
+    Create(main, GuiderF, "TGuiderF");
     Create(main, ScriptF, "TScriptF");
     // TEqualizeF
     Create(main, XferConstF, "TXferConstF");
