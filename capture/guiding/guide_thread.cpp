@@ -513,7 +513,7 @@ GuideRunner::~GuideRunner()
 
 bool GuideRunner::Running() const
 {
-    return thread_ && !thread_->isFinished() && (thread_->isRunning() || !thread_->isFinished());
+    return thread_ && !thread_->isFinished();
 }
 
 bool GuideRunner::Start(const GuideSettings &settings)
