@@ -308,6 +308,15 @@ TEST_F(GuiderWindowTest, ViewAndMagnifierShowTheColourMapsOfThePixels)
 TEST_F(GuiderWindowTest, ZoomAndSelectionsStayInsideTheImage)
 {
     OpenImage(40, 30, [](int x, int y) { return x + y; });
+    // An image that records no sensor size zooms to fit itself.
+    g->GuiderImage.MaxRows = g->GuiderImage.MaxColumns = 0;
+    g->ZoomToSensor();
+    const float fitted = g->GuiderImage.Zoom;
+    EXPECT_TRUE(std::isfinite(fitted));
+    g->GuiderImage.MaxRows = 30;
+    g->GuiderImage.MaxColumns = 40;
+    g->ZoomToSensor();
+    EXPECT_FLOAT_EQ(g->GuiderImage.Zoom, fitted);
     for (int i = 0; i < 40; ++i)
         g->ZoomOut->trigger();
     EXPECT_GE(g->GuiderImage.Zoom, MinimumZoom * 0.999);
@@ -438,6 +447,14 @@ TEST_F(GuiderWindowTest, PaletteEditorAndHeaderWindowTargetTheGuiderImage)
     EXPECT_TRUE(g->GuiderImage.Palette.SameCurves(PaletteSet->Palette));
     EXPECT_EQ(g->MapBuilds(), builds + 1);
     PaletteSet->close();
+
+    // A quick palette goes into the guider's default palette and the image.
+    g->BlackbodyBtn->click();
+    EXPECT_EQ(CurrentSettings().DefaultPalettes[G].Name,
+              CurrentSettings().ProgramDirectory + "Palettes/BlackBody2.pal");
+    EXPECT_TRUE(g->GuiderImage.Palette.SameCurves(CurrentSettings().DefaultPalettes[G]));
+    EXPECT_FALSE(g->GuiderImage.Palette.SameCurves(PaletteSet->Palette));
+    EXPECT_EQ(g->MapBuilds(), builds + 2);
 }
 
 TEST_F(GuiderWindowTest, ScreenshotShowsAGuiderFrame)
