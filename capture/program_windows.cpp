@@ -8,6 +8,7 @@
 #include "focus_enable_window.h"
 #include "focus_monitor.h"
 #include "fourier_window.h"
+#include "guiding/guider_window.h"
 #include "guiding/track_window.h"
 #include "image_information.h"
 #include "main_window.h"
@@ -42,7 +43,7 @@ void CreateProgramWindows(TMainF *main)
     Create(main, CCDSetF, "TCCDSetF");
     Create(main, StatsForm, "TStatsForm");
     Create(main, TestClockF, "TTestClockF");
-    // TGuiderF
+    Create(main, GuiderF, "TGuiderF");
     Create(main, ScriptF, "TScriptF");
     Create(main, EqualizeF, "TEqualizeF");
     Create(main, XferConstF, "TXferConstF");

@@ -2,6 +2,7 @@
 
 #include "edit_target.h"
 #include "gui_runtime.h"
+#include "guiding/guider_window.h"
 #include "image_window.h"
 #include "main_window.h"
 
@@ -103,8 +104,8 @@ void THInfo::closeEvent(QCloseEvent *event)
 
 ImageData *THInfo::TargetImage()
 {
-    // The guider image is a target only once the guider window exists; until then only the first
-    // image window can be shown here.
+    if (EditTarget.load() == EditGuiderImage)
+        return GuiderF && !GuiderF->GuiderImage.Empty ? &GuiderF->GuiderImage : nullptr;
     if (EditTarget.load() != EditActiveImage || !MainF)
         return nullptr;
     TChild *window = MainF->FirstImageWindow();

@@ -3,6 +3,7 @@
 #include "color_index_view.h"
 #include "edit_target.h"
 #include "gui_runtime.h"
+#include "guiding/guider_window.h"
 #include "image_window.h"
 #include "main_window.h"
 #include "opengl_panel.h"
@@ -242,9 +243,11 @@ PPalette *TPaletteSet::TargetPalette()
     }
     case EditDefaultPalette:
         return &CurrentSettings().DefaultPalettes[0];
+    case EditGuiderImage:
+        return GuiderF ? &GuiderF->GuiderImage.Palette : nullptr;
     case EditGuiderPalette:
         return &CurrentSettings().DefaultPalettes[1];
-    default: // the guider image and composite layers belong to windows not present here
+    default: // composite layers belong to a window not present here
         return nullptr;
     }
 }
@@ -433,6 +436,17 @@ void TPaletteSet::ApplyToTarget()
         break;
     case EditDefaultPalette:
         MainF->DrawDefaultPaletteBar();
+        break;
+    case EditGuiderImage:
+        if (GuiderF) {
+            GuiderF->UpdatePalBar();
+            if (!GuiderF->GuiderImage.Empty)
+                GuiderF->RefreshDisplay();
+        }
+        break;
+    case EditGuiderPalette:
+        if (GuiderF)
+            GuiderF->UpdatePalBar();
         break;
     default:
         break;
