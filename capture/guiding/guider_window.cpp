@@ -6,12 +6,16 @@
 
 #include "camera_lock.h"
 #include "color_index_view.h"
+#include "edit_target.h"
 #include "gui_runtime.h"
 #include "guiding/track_window.h"
 #include "korvicom.h"
 #include "main_window.h"
 #include "opengl_panel.h"
+#include "processing/sky_model.h"
+#include "processing_target.h"
 #include "settings.h"
+#include "statistics_window.h"
 #include "subframe_check.h"
 #include "text_format.h"
 #include "usb_error_handler.h"
@@ -172,8 +176,8 @@ TGuiderF::TGuiderF(QWidget *parent)
     Setselectiontocapturesubframe1->setObjectName(QStringLiteral("Setselectiontocapturesubframe1"));
     Showstatsforselected1 = PopupMenu->addAction(QStringLiteral("Show stats for selected"));
     Showstatsforselected1->setObjectName(QStringLiteral("Showstatsforselected1"));
-    // The statistics window is not part of this program yet; its commands stay disabled.
-    Showstatsforselected1->setEnabled(false);
+    connect(Showstatsforselected1, &QAction::triggered, this,
+            korvi::gui::Guarded([this] { StatsExecute(); }));
 
     GTimer = Named(new QTimer(this), "GTimer");
     GTimer->setInterval(1000);
@@ -231,7 +235,7 @@ void TGuiderF::BuildToolBar()
         action->setToolTip(QString::fromLatin1(item.hint));
         this->*item.member = action;
     }
-    Stats->setEnabled(false);
+    connect(Stats, &QAction::triggered, this, korvi::gui::Guarded([this] { StatsExecute(); }));
 }
 
 void TGuiderF::BuildPages()
@@ -328,10 +332,8 @@ QWidget *TGuiderF::BuildDisplayPage()
     AutoSetContrastBtn =
         Named(new QPushButton(QStringLiteral("Autoset contrast"), page), "AutoSetContrastBtn");
     SkyModelBtn = Named(new QPushButton(QStringLiteral("Subtract sky"), page), "SkyModelBtn");
-    // The sky model is not part of this program yet; its controls stay disabled.
-    SkyModelBtn->setEnabled(false);
+    connect(SkyModelBtn, &QPushButton::clicked, this, korvi::gui::Guarded([this] { SkyModelBtnClick(); }));
     PolyOrder = Spin(page, "PolyOrder", 1, 9, 1);
-    PolyOrder->setEnabled(false);
     grid->addWidget(AutoSetContrastBtn, 3, 0);
     grid->addWidget(SkyModelBtn, 3, 1);
     auto *order = new QHBoxLayout;
@@ -821,4 +823,26 @@ void TGuiderF::FormKeyUp(int key, Qt::KeyboardModifiers modifiers)
     korvi::gui::CameraLock lock;
     _Slew(f[GuideEast], f[GuideWest], f[GuideNorth], f[GuideSouth], s.UseKEDRO, s.InvertEastWest,
           s.InvertNorthSouth, UsbErrorHandler);
+}
+
+void TGuiderF::StatsExecute()
+{
+    if (GuiderImage.Empty || !StatsForm || !MainF)
+        return;
+    StatsForm->SetSource(&GuiderImage, this);
+    MainF->ShowProgramWindow("TStatsForm");
+}
+
+void TGuiderF::SkyModelBtnClick()
+{
+    if (GuiderImage.Empty)
+        return;
+    EditTarget = EditGuiderImage;
+    SettingsBackup() = CurrentSettings();
+    // The snapshot belongs to no image window: borrowing the buffer keeps Undo from pasting the
+    // guider frame into one.
+    BorrowUndoBuffer().Assign(GuiderImage);
+    LastOperation = 13;
+    FitAndSubtractSkyModel(GuiderImage, PolyOrder->value());
+    AutoSetContrastBtnClick();
 }

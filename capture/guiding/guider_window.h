@@ -128,6 +128,9 @@ public:
     void ZoomToSensor();
     void RepaintExecute();
     void AutoSetContrastBtnClick();
+    void StatsExecute();     // "Show image statistics", "Show stats for selected"
+    void SkyModelBtnClick(); // "Subtract sky"
+
     void LoadQuickPalette(const std::string &path);
     void RefreshDisplay();
     void UpdatePalBar();

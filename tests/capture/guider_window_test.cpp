@@ -8,9 +8,12 @@
 #include "guiding/guider_window.h"
 #include "image_information.h"
 #include "image_render.h"
+#include "main_window.h"
 #include "opengl_panel.h"
 #include "palette_editor.h"
+#include "processing/sky_model.h"
 #include "program_windows.h"
+#include "statistics_window.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -455,6 +458,23 @@ TEST_F(GuiderWindowTest, PaletteEditorAndHeaderWindowTargetTheGuiderImage)
     EXPECT_TRUE(g->GuiderImage.Palette.SameCurves(CurrentSettings().DefaultPalettes[G]));
     EXPECT_FALSE(g->GuiderImage.Palette.SameCurves(PaletteSet->Palette));
     EXPECT_EQ(g->MapBuilds(), builds + 2);
+}
+
+TEST_F(GuiderWindowTest, StatisticsAndSubtractSkyActOnTheGuiderImage)
+{
+    OpenImage(64, 48, [](int x, int y) { return 2000 + 10 * x + 5 * y; });
+    g->Stats->trigger();
+    ASSERT_TRUE(StatsForm->isVisible());
+    EXPECT_EQ(StatsForm->SourceImage(), &g->GuiderImage);
+    StatsForm->close();
+
+    g->PolyOrder->setValue(1);
+    g->SkyModelBtn->click();
+    EXPECT_EQ(EditTarget.load(), EditGuiderImage);
+    EXPECT_EQ(LastOperation.load(), 13);
+    EXPECT_EQ(MainF->UndoImage.Rows[10][20], 2000 + 10 * 20 + 5 * 10); // the snapshot
+    EXPECT_NEAR(g->GuiderImage.Rows[24][32], SkyPedestal, 10);         // a plane is taken off whole
+    EXPECT_EQ(MainF->UndoWindowTag, -1); // the snapshot belongs to no image window
 }
 
 TEST_F(GuiderWindowTest, ScreenshotShowsAGuiderFrame)
