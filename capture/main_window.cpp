@@ -441,7 +441,10 @@ void TMainF::BuildMenus()
     AddShowItem(ToolsMenu, QStringLiteral("Tracking control..."), "TTrackF");
     AddShowItem(ToolsMenu, QStringLiteral("Telescope control..."), "TTelescopeCtrlF");
     AddShowItem(ToolsMenu, QStringLiteral("S&cripts..."), "TScriptF");
-    AddShowItem(ToolsMenu, QStringLiteral("Focus monitor..."), "TFocusMonitorF");
+    // "Focus monitor..." shows the monitor and has it measure the active image at once.
+    QAction *focus = AddShowItem(ToolsMenu, QStringLiteral("Focus monitor..."), "TFocusMonitorF");
+    disconnect(focus, &QAction::triggered, this, nullptr);
+    connect(focus, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { ShowFocusData(); }));
     ToolsMenu->addSeparator();
     AddShowItem(ToolsMenu, QStringLiteral("&Composite editor..."), "TCompositeF");
     AddShowItem(ToolsMenu, QStringLiteral("&Transfer constant..."), "TXferConstF");

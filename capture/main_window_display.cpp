@@ -4,6 +4,7 @@
 
 #include "edit_target.h"
 #include "file_names.h"
+#include "focus_monitor.h"
 #include "gui_runtime.h"
 #include "image_window.h"
 #include "opengl_panel.h"
@@ -385,6 +386,8 @@ void TMainF::StatsFormShowExecute()
 void TMainF::ShowFocusData()
 {
     ShowProgramWindow("TFocusMonitorF");
+    if (auto *monitor = qobject_cast<TFocusMonitorF *>(ProgramWindow("TFocusMonitorF")))
+        monitor->MeasureFocus();
 }
 
 void TMainF::MainAcquisitionControlsClick()

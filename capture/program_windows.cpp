@@ -4,6 +4,7 @@
 #include "clock_test.h"
 #include "drive_controller_window.h"
 #include "focus_enable_window.h"
+#include "focus_monitor.h"
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
@@ -52,7 +53,7 @@ void CreateProgramWindows(TMainF *main)
     // TAlignF
     Create(main, SubFrameF, "TSubFrameF");
     Create(main, TestF, "TTestF");
-    // TFocusMonitorF
+    Create(main, FocusMonitorF, "TFocusMonitorF");
     Create(main, FocusEnableF, "TFocusEnableF");
     // TBloomRemovalF
     Create(main, AboutF, "TAboutF");

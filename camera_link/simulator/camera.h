@@ -52,6 +52,8 @@ public:
     Camera(const CameraConfig &config, const Config &shared, int index);
 
     const CameraConfig &config() const { return config_; }
+    // Star image width from now on (a focuser moving): gaussian sigma in pixels.
+    void SetPsfSigma(double sigma) { config_.psfSigma = sigma; }
     Cooler &cooler() { return cooler_; }
     const Cooler &cooler() const { return cooler_; }
 

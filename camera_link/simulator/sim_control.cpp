@@ -78,6 +78,14 @@ void SetBatteryVolts(double volts)
         [&](Controller &controller, double) { controller.SetBatteryVolts(volts); });
 }
 
+void SetStarWidth(int camera, double psfSigma)
+{
+    if (camera != 0 && camera != 1)
+        return;
+    Device::Instance().WithController(
+        [&](Controller &controller, double) { controller.camera(camera).SetPsfSigma(psfSigma); });
+}
+
 void SetReplayFrame(int camera, std::shared_ptr<const std::vector<std::uint16_t>> words)
 {
     if (camera != 0 && camera != 1)

@@ -228,6 +228,9 @@ KORVI_SIM_API void AdvanceClock(double seconds);
 KORVI_SIM_API void SetMountOffset(double x, double y);
 KORVI_SIM_API void SetCoolerTemperature(int camera, double celsius);
 KORVI_SIM_API void SetBatteryVolts(double volts);
+// Star images of this camera from the next readout on have this gaussian sigma in pixels (the
+// focuser has moved); the stars keep their fluxes.
+KORVI_SIM_API void SetStarWidth(int camera, double psfSigma);
 
 // Replay: readouts of this camera send these words (row by row) in place of a synthesised frame,
 // straight from this buffer without a copy; a readout larger than the buffer gets zeros after it.
