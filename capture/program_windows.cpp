@@ -8,9 +8,11 @@
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
+#include "problem_pixels.h"
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
+#include "stacking.h"
 #include "subframe_table.h"
 #include "testing_window.h"
 #include "transfer_constant.h"
@@ -41,14 +43,14 @@ void CreateProgramWindows(TMainF *main)
     Create(main, XferConstF, "TXferConstF");
     Create(main, ProgressF, "TProgressF");
     // TMultiProcessF
-    // TStackMultipleF
+    Create(main, StackMultipleF, "TStackMultipleF");
     // TFourierF
     // TCompositeF
     // TTrackF
     // TFilterF
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
-    // TProblemPixelMapF
+    Create(main, ProblemPixelMapF, "TProblemPixelMapF");
     // TSkyModelF
     // TAlignF
     Create(main, SubFrameF, "TSubFrameF");
