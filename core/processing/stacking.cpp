@@ -159,6 +159,7 @@ bool StackSeries(const ImageData &reference, int n, const StackOptions &options,
     std::vector<UShortMatrix> bands; // median: band b holds rows b*MedianBandRows.. of every frame
     int t = 0, u = 0;
     double level1 = 1.0;
+    std::vector<std::uint16_t> stored(median ? 65536 : 0); // median: sample value -> stored value
     try {
         for (int k = 1; k <= n; ++k) {
             status("Loading file: " + std::to_string(k));
@@ -221,15 +222,21 @@ bool StackSeries(const ImageData &reference, int n, const StackOptions &options,
                     const int rows = band.Rows() / n;
                     return band[(k - 1) * rows + row % MedianBandRows];
                 };
-                if (offset == 0.0 && factor == 1.0)
+                if (offset == 0.0 && factor == 1.0) {
                     SampleCrop(frame, reg, cx, cy, crop, slot,
                                [](std::uint16_t &s, std::uint16_t v) { s = v; });
-                else
+                } else {
+                    // The stored value of every sample value, worked out once per frame.
+                    for (int v = 0; v < 65536; ++v) {
+                        const double d = std::trunc((v - offset) / factor);
+                        stored[static_cast<std::size_t>(v)] = d <= 0.0       ? 0
+                                                              : d >= 65535.0 ? 65535
+                                                                             : static_cast<std::uint16_t>(d);
+                    }
+                    const std::uint16_t *table = stored.data();
                     SampleCrop(frame, reg, cx, cy, crop, slot,
-                               [offset, factor](std::uint16_t &s, std::uint16_t v) {
-                                   const double d = std::trunc((v - offset) / factor);
-                                   s = d <= 0.0 ? 0 : d >= 65535.0 ? 65535 : static_cast<std::uint16_t>(d);
-                               });
+                               [table](std::uint16_t &s, std::uint16_t v) { s = table[v]; });
+                }
             }
             measured.Registrations.push_back(reg);
             measured.Biases.push_back(bias);
