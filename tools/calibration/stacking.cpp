@@ -246,13 +246,14 @@ void TStackMultipleF::SetStatus(const std::string &text)
 void TStackMultipleF::BrowseBtnClick()
 {
     Settings &settings = CurrentSettings();
-    const QString chosen =
-        RunFileDialog(this, FileDialogKind::Open, QStringLiteral("Select file name prefix"),
-                      "Korvi image file (*.kvr)|*.kvr|FITS image file (*.fit)|*.fit|FITS image file "
-                      "(*.fits)|*.fits|Windows "
-                      "bitmap (*.bmp)|*.bmp|Portable Network Graphics (*.png)|*.png|All files (*.*)|*.*",
-                      QString::fromStdString(settings.LastOpenDirectory[0]));
-    if (chosen.isEmpty())
+    const QString chosen = RunFileDialog(
+        this, FileDialogKind::Open, QStringLiteral("Select file name prefix"),
+        "Korvi image file (*.kvr)|*.kvr|FITS image file (*.fit, *.fts, *.fiz)|*.fit;*.fts;*.fiz|"
+        "Windows bitmap (*.bmp)|*.bmp|Portable Network Graphics (*.png)|*.png|All image formats "
+        "(*.kvr, *fit, *.fts, *.fiz, *.bmp, *.png)|*.kvr;*.fit;*.fts;*.fiz;*.bmp;*.png|All files "
+        "(*.*)|*.*",
+        QString::fromStdString(settings.LastOpenDirectory[0]));
+    if (chosen.isEmpty() || !QFileInfo(chosen).isFile())
         return;
     const std::string path = chosen.toStdString();
     const std::string directory = ExtractDirectoryPart(path), file = ExtractFileNamePart(path);
