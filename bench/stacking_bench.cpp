@@ -174,18 +174,21 @@ void BM_RegisterAndMean(benchmark::State &state)
     RunChild(state, {SelfPath(), "--child=mean", Folder()});
 }
 
-// Siril: register on the stars (global star alignment) and stack by median and by mean.
+// Siril: register and stack by median (argument 0) and by mean (1).
 void BM_SirilRegisterAndStack(benchmark::State &state)
 {
     if (!SirilInstalled()) {
         state.SkipWithError("siril-cli is not installed: no peer figure in this run");
         return;
     }
+    // Siril converts the files into a sequence of its own (in a fresh folder each run), registers
+    // it on its stars (global star alignment) and stacks it without normalisation.
     const std::string script = Folder() + "/stack.ssf";
-    std::ofstream(script) << "requires 1.2.0\ncd " << Folder() << "\nconvert frame -fitseq=false\n"
-                          << "register frame\nstack r_frame " << (state.range(0) == 0 ? "med" : "mean")
+    std::ofstream(script) << "requires 1.0.0\ncd " << Folder() << "\nconvert frame -out=siril\ncd siril\n"
+                          << "register frame\nstack r_frame " << (state.range(0) == 0 ? "med" : "mean n")
                           << " -nonorm\n";
-    RunChild(state, {"/bin/sh", "-c", "siril-cli -s " + script + " >/dev/null 2>&1"});
+    RunChild(state, {"/bin/sh", "-c",
+                     "rm -rf " + Folder() + "/siril && siril-cli -s " + script + " >/dev/null 2>&1"});
 }
 
 } // namespace
