@@ -13,11 +13,13 @@
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
+#include "problem_pixels.h"
 #include "processing_dialog.h"
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
 #include "sky_model_window.h"
+#include "stacking.h"
 #include "statistics_window.h"
 #include "subframe_table.h"
 #include "testing_window.h"
@@ -49,14 +51,14 @@ void CreateProgramWindows(TMainF *main)
     Create(main, XferConstF, "TXferConstF");
     Create(main, ProgressF, "TProgressF");
     // TMultiProcessF
-    // TStackMultipleF
+    Create(main, StackMultipleF, "TStackMultipleF");
     Create(main, FourierF, "TFourierF");
     // TCompositeF
     Create(main, TrackF, "TTrackF");
     Create(main, FilterF, "TFilterF");
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
-    // TProblemPixelMapF
+    Create(main, ProblemPixelMapF, "TProblemPixelMapF");
     Create(main, SkyModelF, "TSkyModelF");
     // TAlignF
     Create(main, SubFrameF, "TSubFrameF");
