@@ -1,9 +1,11 @@
 #include "default_data.h"
 
 #include "bmp_file.h"
+#include "processing/filter_file.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <initializer_list>
 #include <vector>
 
@@ -207,4 +209,10 @@ bool WriteDefaultData(const std::string &directory)
 std::string PaddleBitmapFile(const std::string &lit)
 {
     return "Bitmaps/trackbtn" + lit + ".bmp";
+
+    // The convolution filters of the processing dialog's list.
+    std::error_code ec;
+    std::filesystem::create_directories(dir + "Filters", ec);
+    for (int entry = 0; entry < FilterListEntries; ++entry)
+        if (!WriteConvolutionFilterFile(dir + ShippedFilterFileNames[entry], ShippedFilter(entry)))
 }

@@ -39,4 +39,7 @@ std::string PaddleBitmapFile(const std::string &lit); // "Bitmaps/trackbtn" + li
 
 // Writes the settings file, the palettes, the palette-bar frame and the paddle pictures under `directory`
 // (which must hold the Settings, Palettes and Bitmaps folders). False at the first file that failed.
+// Writes the settings file, the palettes, the palette-bar frame and the convolution filter files
+// under `directory` (which must hold the Settings, Palettes and Bitmaps folders; Filters is made
+// when missing). False at the first file that failed.
 bool WriteDefaultData(const std::string &directory);

@@ -9,6 +9,7 @@
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
+#include "processing_dialog.h"
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
@@ -46,7 +47,7 @@ void CreateProgramWindows(TMainF *main)
     // TFourierF
     // TCompositeF
     Create(main, TrackF, "TTrackF");
-    // TFilterF
+    Create(main, FilterF, "TFilterF");
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
     // TProblemPixelMapF
