@@ -203,16 +203,17 @@ bool WriteDefaultData(const std::string &directory)
     for (const char *lit : PaddleBitmapNames)
         if (!WritePaddleBitmap(dir + PaddleBitmapFile(lit), lit))
             return false;
-    return true;
-}
-
-std::string PaddleBitmapFile(const std::string &lit)
-{
-    return "Bitmaps/trackbtn" + lit + ".bmp";
 
     // The convolution filters of the processing dialog's list.
     std::error_code ec;
     std::filesystem::create_directories(dir + "Filters", ec);
     for (int entry = 0; entry < FilterListEntries; ++entry)
         if (!WriteConvolutionFilterFile(dir + ShippedFilterFileNames[entry], ShippedFilter(entry)))
+            return false;
+    return true;
+}
+
+std::string PaddleBitmapFile(const std::string &lit)
+{
+    return "Bitmaps/trackbtn" + lit + ".bmp";
 }

@@ -37,9 +37,7 @@ inline constexpr const char *PaddleBitmapNames[] = {"0", "N", "S", "E", "W", "NE
 inline constexpr int PaddleBitmapSize = 115;
 std::string PaddleBitmapFile(const std::string &lit); // "Bitmaps/trackbtn" + lit + ".bmp"
 
-// Writes the settings file, the palettes, the palette-bar frame and the paddle pictures under `directory`
-// (which must hold the Settings, Palettes and Bitmaps folders). False at the first file that failed.
-// Writes the settings file, the palettes, the palette-bar frame and the convolution filter files
-// under `directory` (which must hold the Settings, Palettes and Bitmaps folders; Filters is made
-// when missing). False at the first file that failed.
+// Writes the settings file, the palettes, the palette-bar frame, the paddle pictures and the
+// convolution filter files under `directory` (which must hold the Settings, Palettes and Bitmaps
+// folders; Filters is made when missing). False at the first file that failed.
 bool WriteDefaultData(const std::string &directory);
