@@ -8,4 +8,6 @@ target_sources(korvi_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/compositor.h
   ${CMAKE_CURRENT_LIST_DIR}/palette_block.cpp
   ${CMAKE_CURRENT_LIST_DIR}/palette_block.h
+  ${CMAKE_CURRENT_LIST_DIR}/quick_equalization.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/quick_equalization.h
 )
