@@ -8,6 +8,7 @@
 #include "processing/problem_pixels.h"
 #include "program_file_dialog.h"
 #include "settings.h"
+#include "statistics_window.h"
 #include "text_format.h"
 
 #include <QCheckBox>
@@ -282,6 +283,14 @@ bool TProblemPixelMapF::LoadFrame(const QString &name)
     return true;
 }
 
+void TProblemPixelMapF::ShowStatistics(const ImageData &frame)
+{
+    // The statistics window examines the frame just loaded (the main window holds it).
+    if (StatsForm)
+        StatsForm->SetSource(&frame, MainF);
+    MainF->ShowProgramWindow("TStatsForm");
+}
+
 void TProblemPixelMapF::OpenDarkCountFileClick()
 {
     if (!FileExists(DarkCountFile->text()) || !LoadFrame(DarkCountFile->text()))
@@ -291,7 +300,7 @@ void TProblemPixelMapF::OpenDarkCountFileClick()
     image.SelX1 = 3 * image.Width / 4;
     image.SelY0 = image.Height / 4;
     image.SelY1 = 3 * image.Height / 4;
-    MainF->ShowProgramWindow("TStatsForm");
+    ShowStatistics(image);
 }
 
 void TProblemPixelMapF::OpenFlatFrameFileClick()
@@ -300,7 +309,7 @@ void TProblemPixelMapF::OpenFlatFrameFileClick()
         return;
     ImageData &image = MainF->UndoImage;
     image.SelX0 = image.SelX1 = image.SelY0 = image.SelY1 = 0;
-    MainF->ShowProgramWindow("TStatsForm");
+    ShowStatistics(image);
 }
 
 void TProblemPixelMapF::CreatePixelListBtnClick()

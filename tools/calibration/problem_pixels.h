@@ -5,6 +5,7 @@
 // image; and edits, loads and saves the bad-column list in a grid of 128 entries.
 #include <QWidget>
 
+class ImageData;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -38,6 +39,7 @@ public:
     void BrowseBtn2Click();
     void BrowseBtn3Click();
     void BrowseBtn4Click();
+    void ShowStatistics(const ImageData &frame);
     void OpenDarkCountFileClick();
     void OpenFlatFrameFileClick();
     void CreatePixelListBtnClick();
