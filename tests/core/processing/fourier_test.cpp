@@ -124,8 +124,8 @@ if n == w:
     o = (n - h) // 2; a[o:o + h, :] = img
 else:
     o = (n - w) // 2; a[:, o:o + w] = img
-spec = np.fft.fft2(a)
-spec.astype('<c16').tofile(sys.argv[7] + '.spectrum')
+spectrum_values = np.fft.fft2(a)
+spectrum_values.astype('<c16').tofile(sys.argv[7] + '.spectrum')
 f = np.fft.fftfreq(n) * n
 d = np.trunc(np.sqrt(f[:, None] ** 2 + f[None, :] ** 2)).astype(int)
 inv = np.float32(1.0) / np.float32(ew * ew) if ew > 0 else 0.0
@@ -135,7 +135,7 @@ if high:
     m = np.where(d >= r, 1.0, np.where((ew > 0) & (d >= g), edgef, 0.0))
 else:
     m = np.where(d <= r, 1.0, np.where((ew > 0) & (d <= g), edgef, 0.0))
-out = np.trunc(np.clip(np.fft.ifft2(spec * m).real, 0, 65535))
+out = np.trunc(np.clip(np.fft.ifft2(spectrum_values * m).real, 0, 65535))
 out = out[o:o + h, :] if n == w else out[:, o:o + w]
 out.astype('<u2').tofile(sys.argv[7])
 )";
