@@ -4,7 +4,8 @@ add_library(korvi_capture STATIC
   edit_target.h
   file_dialogs.cpp file_dialogs.h
   korvi_application.cpp korvi_application.h
-  main_window.cpp main_window_files.cpp main_window_display.cpp main_window.h
+  main_window.cpp main_window_files.cpp main_window_display.cpp main_window_processing.cpp
+  main_window.h
   program_windows.cpp program_windows.h
   progress_window.cpp progress_window.h
   sensor_window.cpp sensor_window.h

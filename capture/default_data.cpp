@@ -1,8 +1,10 @@
 #include "default_data.h"
 
 #include "bmp_file.h"
+#include "processing/filter_file.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <vector>
 
@@ -149,5 +151,14 @@ bool WriteDefaultData(const std::string &directory)
             p[0] = p[1] = p[2] = level;
             p[3] = 255;
         }
-    return WriteBmpImage(dir + FrameBitmapFile, FrameBitmapWidth, FrameBitmapHeight, rgba.data(), false);
+    if (!WriteBmpImage(dir + FrameBitmapFile, FrameBitmapWidth, FrameBitmapHeight, rgba.data(), false))
+        return false;
+
+    // The convolution filters of the processing dialog's list.
+    std::error_code ec;
+    std::filesystem::create_directories(dir + "Filters", ec);
+    for (int entry = 0; entry < FilterListEntries; ++entry)
+        if (!WriteConvolutionFilterFile(dir + ShippedFilterFileNames[entry], ShippedFilter(entry)))
+            return false;
+    return true;
 }

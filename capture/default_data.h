@@ -31,6 +31,7 @@ inline constexpr const char *FrameBitmapFile = "Bitmaps/frame.bmp";
 inline constexpr int FrameBitmapWidth = 24;
 inline constexpr int FrameBitmapHeight = 256;
 
-// Writes the settings file, the palettes and the palette-bar frame under `directory` (which must
-// hold the Settings, Palettes and Bitmaps folders). False at the first file that failed.
+// Writes the settings file, the palettes, the palette-bar frame and the convolution filter files
+// under `directory` (which must hold the Settings, Palettes and Bitmaps folders; Filters is made
+// when missing). False at the first file that failed.
 bool WriteDefaultData(const std::string &directory);

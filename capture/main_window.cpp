@@ -423,17 +423,7 @@ void TMainF::BuildMenus()
     ViewMenu->addAction(ZoomFit);
     ViewMenu->addAction(Refresh);
 
-    FiltersMenu = bar->addMenu(QStringLiteral("F&ilters"));
-    FiltersMenu->setObjectName(QStringLiteral("Filters1"));
-    Undo1 = item(FiltersMenu, "Undo1", QStringLiteral("&Undo"));
-    Undo1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    connect(Undo1, &QAction::triggered, this, korvi::gui::Guarded([this](bool) {
-                EditTarget = EditActiveImage;
-                UndoActionExecute();
-            }));
-    FiltersMenu->addSeparator();
-    QAction *trim = item(FiltersMenu, "FastTrim1", QStringLiteral("&Trim to selected region"));
-    connect(trim, &QAction::triggered, this, korvi::gui::Guarded([this](bool) { FastTrimClick(); }));
+    BuildProcessingMenu();
 
     ToolsMenu = bar->addMenu(QStringLiteral("&Tools"));
     ToolsMenu->setObjectName(QStringLiteral("Tools1"));
@@ -528,6 +518,7 @@ void TMainF::RegisterWindow(const char *className, QWidget *window)
     for (auto &[action, name] : showItems_)
         if (name == className)
             action->setEnabled(true);
+    UpdateProcessingItems();
 }
 
 QWidget *TMainF::ProgramWindow(const char *className) const

@@ -183,8 +183,17 @@ public:
     void UpdateImageControls(TChild *window);
     void HandbookClick();
     void ShowProgramWindow(const char *className);
-    void UndoActionExecute();
     void MainAcquisitionControlsClick();
+
+    // ---- processing menu, undo and redo (main_window_processing.cpp)
+    // Undo copies the snapshot back into the window it was taken from (or has the target's owner
+    // restore its backups); Redo runs the last operation again through the window that owns it.
+    void UndoActionExecute();
+    void RedoActionExecute();
+    // "Quick" histogram equalization of the first image window.
+    void Quick1Click();
+    // Enables each processing item whose window is built and whose operation is available.
+    void UpdateProcessingItems();
     // The profile last drawn in the cross-section pane (tests read it back).
     const std::vector<int> &CrossSectionSamples() const { return crossSection_; }
 
@@ -273,7 +282,7 @@ public:
     void SCWBtnClick();
     void SCCWBtnClick();
     void FiltPosChange();
-    void FiltBtnClick(int k);  // Filt1BtnClick .. Filt6BtnClick, k = 1..6
+    void FiltBtnClick(int k);   // Filt1BtnClick .. Filt6BtnClick, k = 1..6
     void FiltNameChange(int k); // Filt1NameChange .. Filt6NameChange, k = 1..6
     // Turns the wheel the shorter way round to target (1..6) and shows the new position on the
     // page. Callable from the script thread. False when the wheel did not acknowledge (reported)
@@ -284,10 +293,10 @@ public:
 
     // ---- acquisition (main_window_acquire.cpp)
     QAction *Acquire = nullptr, *AcquireCont = nullptr, *Stop = nullptr;
-    QTimer *DelayTimer = nullptr;           // times the acquisition thread's waits
-    std::uint64_t DelayTicket = 0;          // the thread's wait that DelayTimer is timing
+    QTimer *DelayTimer = nullptr;                    // times the acquisition thread's waits
+    std::uint64_t DelayTicket = 0;                   // the thread's wait that DelayTimer is timing
     class QMessageBox *AcquisitionMessage = nullptr; // problems of a run, shown without blocking it
-    void BuildAcquisitionControls();        // the three actions and the delay timer (constructor)
+    void BuildAcquisitionControls();                 // the three actions and the delay timer (constructor)
     void AcquireExecute();
     void AcquireContExecute();
     void StopExecute();
@@ -347,6 +356,10 @@ private:
     void OpenGLPanel2Init();
     void OpenGLPanel2Paint();
     QAction *AddShowItem(QMenu *menu, const QString &caption, const char *className);
+    void BuildProcessingMenu();
+    // Shows the window that owns `code` after setting EditTarget 0 and LastOperation := code.
+    QAction *AddProcessingItem(QMenu *menu, const char *name, const QString &caption, int code,
+                               const char *className = nullptr);
     QImage PaletteBarImage(const PPalette &palette, bool defaultBar) const;
     bool CloseImageWindow(TChild *window);
     int EffectiveMaximumWindows() const;
@@ -356,6 +369,12 @@ private:
     bool shown_ = false;
     std::vector<std::pair<std::string, QWidget *>> windows_;
     std::vector<std::pair<QAction *, std::string>> showItems_;
+    struct ProcessingItem {
+        QAction *action;
+        int code;              // operation code set before showing, -1 for none
+        std::string className; // the window shown
+    };
+    std::vector<ProcessingItem> processingItems_;
     QActionGroup *arrangementGroup_ = nullptr;
     QActionGroup *maximumFilesGroup_ = nullptr;
     QActionGroup *scaleGroup_ = nullptr;

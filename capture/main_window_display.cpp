@@ -329,20 +329,7 @@ void TMainF::OpenGLPanel2Paint()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Undo, trim and commands that show other windows
-
-void TMainF::UndoActionExecute()
-{
-    if (EditTarget != EditActiveImage)
-        return; // the composite editor undoes its own layers
-    TChild *window = FindImageWindow(UndoWindowTag);
-    if (!window || UndoImage.Empty)
-        return;
-    window->Image().Assign(UndoImage);
-    window->RenderImage();
-    Undo1->setEnabled(true);
-    Undo1->setText(QStringLiteral("&Undo filter"));
-}
+// Trim and commands that show other windows
 
 void TMainF::FastTrimClick()
 {

@@ -8,6 +8,7 @@
 #include "image_information.h"
 #include "main_window.h"
 #include "palette_editor.h"
+#include "processing_dialog.h"
 #include "progress_window.h"
 #include "script_window.h"
 #include "sensor_window.h"
@@ -45,7 +46,7 @@ void CreateProgramWindows(TMainF *main)
     // TFourierF
     // TCompositeF
     // TTrackF
-    // TFilterF
+    Create(main, FilterF, "TFilterF");
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");
     Create(main, PaletteSet, "TPaletteSet");
     // TProblemPixelMapF

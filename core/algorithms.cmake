@@ -4,3 +4,13 @@ target_sources(korvi_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/photometric.h
 )
 include(${CMAKE_CURRENT_LIST_DIR}/processing/stars.cmake)
+# The pixel filters and the convolution filter files (included as "processing/filters.h"); their row loops use OpenMP.
+target_sources(korvi_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/processing/filters.h
+  ${CMAKE_CURRENT_LIST_DIR}/processing/filter_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/processing/filter_file.h
+)
+find_package(OpenMP REQUIRED COMPONENTS CXX)
+target_link_libraries(korvi_core PUBLIC OpenMP::OpenMP_CXX)
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp PROPERTIES COMPILE_OPTIONS "-O3;-ffp-contract=off")

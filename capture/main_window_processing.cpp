@@ -1,0 +1,161 @@
+// The main window's "F&ilters" menu: the items that open the processing windows, the direct
+// operations, and the one-level Undo and Redo that every processing window shares.
+#include "main_window.h"
+
+#include "edit_target.h"
+#include "gui_runtime.h"
+#include "image_window.h"
+#include "levels.h"
+#include "processing/filters.h"
+#include "processing_target.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <vector>
+
+void TMainF::BuildProcessingMenu()
+{
+    using korvi::gui::Guarded;
+    FiltersMenu = menuBar()->addMenu(QStringLiteral("F&ilters"));
+    FiltersMenu->setObjectName(QStringLiteral("Filters1"));
+    Undo1 = FiltersMenu->addAction(QStringLiteral("&Undo"));
+    Undo1->setObjectName(QStringLiteral("Undo1"));
+    Undo1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    Undo1->setToolTip(QStringLiteral("Undo last processing"));
+    connect(Undo1, &QAction::triggered, this, Guarded([this](bool) {
+                EditTarget = EditActiveImage;
+                UndoActionExecute();
+            }));
+    Redo1 = FiltersMenu->addAction(QStringLiteral("&Redo"));
+    Redo1->setObjectName(QStringLiteral("Redo1"));
+    Redo1->setShortcut(QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_Z));
+    Redo1->setEnabled(false);
+    connect(Redo1, &QAction::triggered, this, Guarded([this](bool) {
+                EditTarget = EditActiveImage;
+                RedoActionExecute();
+            }));
+    FiltersMenu->addSeparator();
+    AddProcessingItem(FiltersMenu, "Convolutionfilters1", QStringLiteral("Convolution filters..."), 1);
+    AddProcessingItem(FiltersMenu, "Gaussiancrossconvolution1",
+                      QStringLiteral("Gaussian cross-convolution..."), 2);
+    AddProcessingItem(FiltersMenu, "Localaverage1", QStringLiteral("Local average..."), 4);
+    AddProcessingItem(FiltersMenu, "Medianfilter1", QStringLiteral("Median filter..."), 5);
+    AddProcessingItem(FiltersMenu, "Unsharpmask1", QStringLiteral("Unsharp mask..."), 6);
+    AddProcessingItem(FiltersMenu, "Minimalmaximalfilter1", QStringLiteral("Minimal/maximal filter..."), 10);
+    AddProcessingItem(FiltersMenu, "Threshold1", QStringLiteral("Threshold..."), 14);
+    FiltersMenu->addSeparator();
+    QMenu *equalization = FiltersMenu->addMenu(QStringLiteral("Histogram equalization"));
+    equalization->setObjectName(QStringLiteral("Histogramequalization1"));
+    QAction *quick = equalization->addAction(QStringLiteral("Quick"));
+    quick->setObjectName(QStringLiteral("Quick1"));
+    connect(quick, &QAction::triggered, this, Guarded([this](bool) { Quick1Click(); }));
+    AddProcessingItem(equalization, "Custom1", QStringLiteral("Custom"), -1, "TEqualizeF");
+    AddProcessingItem(FiltersMenu, "Fourierhighlowpass1", QStringLiteral("Fourier high/low pass..."), -1,
+                      "TFourierF");
+    AddProcessingItem(FiltersMenu, "Skymodel1", QStringLiteral("Sky model..."), 13);
+    AddProcessingItem(FiltersMenu, "Logarithmicrescaling1", QStringLiteral("Logarithmic rescaling..."), 16);
+    AddProcessingItem(FiltersMenu, "Removebloom1", QStringLiteral("Remove bloom..."), 17, "TBloomRemovalF");
+    FiltersMenu->addSeparator();
+    QAction *trim = FiltersMenu->addAction(QStringLiteral("&Trim to selected region"));
+    trim->setObjectName(QStringLiteral("FastTrim1"));
+    connect(trim, &QAction::triggered, this, Guarded([this](bool) { FastTrimClick(); }));
+    AddProcessingItem(FiltersMenu, "TrimCustom1", QStringLiteral("Trim &custom..."), 7);
+    connect(FiltersMenu, &QMenu::aboutToShow, this, [this] { UpdateProcessingItems(); });
+    UpdateProcessingItems();
+}
+
+QAction *TMainF::AddProcessingItem(QMenu *menu, const char *name, const QString &caption, int code,
+                                   const char *className)
+{
+    QAction *action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    const std::string owner = className ? className : OperationOwnerClass(code);
+    connect(action, &QAction::triggered, this, korvi::gui::Guarded([this, code, owner](bool) {
+                EditTarget = EditActiveImage;
+                if (code >= 0)
+                    LastOperation = code;
+                ShowProgramWindow(owner.c_str());
+            }));
+    processingItems_.push_back({action, code, owner});
+    return action;
+}
+
+void TMainF::UpdateProcessingItems()
+{
+    for (const ProcessingItem &item : processingItems_) {
+        bool available = ProgramWindow(item.className.c_str()) != nullptr;
+        // A page of the processing dialog is offered once its operation runs.
+        if (available && item.className == OperationOwnerClass(item.code))
+            available = CanRepeatOperation(item.code);
+        item.action->setEnabled(available);
+    }
+}
+
+void TMainF::UndoActionExecute()
+{
+    const int target = EditTarget;
+    if (target != EditActiveImage) {
+        if (ProcessingTargetOwner *owner = FindTargetOwner(target))
+            owner->UndoProcessing(target);
+        return;
+    }
+    TChild *window = FindImageWindow(UndoWindowTag);
+    if (!window || UndoImage.Empty)
+        return;
+    window->Image().Assign(UndoImage);
+    window->RenderImage();
+    Undo1->setEnabled(true);
+    Undo1->setText(QStringLiteral("&Undo filter"));
+    Redo1->setEnabled(CanRepeatOperation(LastOperation));
+    Redo1->setText(QStringLiteral("&Redo filter"));
+}
+
+void TMainF::RedoActionExecute()
+{
+    const int target = EditTarget;
+    if (target == EditCompositeLayer) {
+        ProcessingTargetOwner *owner = FindTargetOwner(target);
+        if (owner && CanRepeatOperation(LastOperation) && owner->UndoProcessing(target))
+            RepeatLastOperation();
+        return;
+    }
+    if (target != EditActiveImage || !FirstImageWindow())
+        return;
+    // An operation no window can repeat changes nothing here: in particular no new snapshot is
+    // taken of the processed image, so Undo still brings back the original.
+    if (!RepeatLastOperation())
+        return;
+    if (TChild *window = FirstImageWindow())
+        window->RenderImage();
+    Undo1->setEnabled(true);
+    Undo1->setText(QStringLiteral("&Undo filter"));
+    Redo1->setEnabled(true);
+    Redo1->setText(QStringLiteral("&Redo filter"));
+}
+
+void TMainF::Quick1Click()
+{
+    EditTarget = EditActiveImage;
+    const ProcessingTarget target = ProcessingTarget::Resolve();
+    if (!target)
+        return;
+    ImageData &image = target.Image();
+    std::vector<std::uint32_t> histogram(65536);
+    float mean = 0.0f, median = 0.0f, deviation = 0.0f;
+    int minimum = 0, maximum = 0, mode = 0;
+    ComputeRegionStatistics(image.Rows, histogram.data(), 0, 0, image.Width, image.Height, mean, median,
+                            deviation, minimum, maximum, mode, 65535);
+    // Cumulative counts from level 1 up (level 0 is not counted), scaled to 0..65535.
+    std::vector<double> cumulative(65536, 0.0);
+    for (int j = 0; j < 65535; ++j)
+        cumulative[j + 1] = cumulative[j] + histogram[j + 1];
+    const double total = cumulative[65535] > 0.0 ? cumulative[65535] : 1.0;
+    std::vector<float> table(65536);
+    for (int j = 0; j < 65536; ++j)
+        table[j] = static_cast<float>(cumulative[j] * 65535.0 / total);
+    target.Snapshot(3);
+    ApplyHistogramEqualization(image, table.data());
+    target.Refresh({.autoLevels = false, .undoCaption = QStringLiteral("&Undo equalization"), .redo = false});
+}

@@ -1,0 +1,347 @@
+// The processing dialog and the Filters menu driven through their widgets: every operation code
+// the dialog runs, with undo, redo and preview; the codes its pages set; the kernel editor and its
+// filter files; quick equalization.
+#include "capture_test_support.h"
+
+#include "edit_target.h"
+#include "image_window.h"
+#include "main_window.h"
+#include "processing/filter_file.h"
+#include "processing/filters.h"
+#include "processing_dialog.h"
+#include "program_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace korvi::test;
+
+namespace
+{
+
+using Pixels = std::vector<std::uint16_t>;
+
+int Noise(int x, int y)
+{
+    return (x * 7919 + y * 104729 + x * y * 31) % 3000 + (x == 5 && y == 4 ? 60000 : 0);
+}
+
+class ProcessingDialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        main = std::make_unique<TMainF>(folder.Dir(), QStringList{});
+        CreateProgramWindows(main.get());
+        main->show();
+        dialog = FilterF;
+        ASSERT_NE(dialog, nullptr);
+        const std::string path = folder.File("noise.kvr");
+        WriteTestImage(path, 24, 17, Noise);
+        ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(path)}), 1);
+        window = main->FirstImageWindow();
+    }
+    void TearDown() override
+    {
+        dialog->close();
+        main->ClosingDone = true;
+        main.reset();
+        EditTarget = EditActiveImage;
+        LastOperation = 0;
+        EXPECT_EQ(script.unexpected, 0);
+    }
+    Pixels Frame() const
+    {
+        const ImageData &image = window->ConstImage();
+        return Pixels(image.FramePixels(0), image.FramePixels(0) + image.Width * image.Height);
+    }
+    // What a core filter makes of the window's current image.
+    Pixels Expected(const std::function<void(ImageData &)> &filter) const
+    {
+        ImageData copy;
+        copy.Assign(window->ConstImage());
+        filter(copy);
+        return Pixels(copy.FramePixels(0), copy.FramePixels(0) + copy.Width * copy.Height);
+    }
+    // Near the left edge: a radio button takes clicks on its indicator and its text only.
+    void Click(QAbstractButton *button)
+    {
+        QTest::mouseClick(button, Qt::LeftButton, Qt::KeyboardModifiers(), QPoint(8, button->height() / 2));
+    }
+    void ClickTab(QWidget *page)
+    {
+        QTabBar *bar = dialog->PageControl->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::KeyboardModifiers(),
+                          bar->tabRect(dialog->PageControl->indexOf(page)).center());
+    }
+    QAction *MenuItem(const char *name) const
+    {
+        return main->findChild<QAction *>(QString::fromLatin1(name));
+    }
+    void OpenFromMenu(const char *name)
+    {
+        MenuItem(name)->trigger();
+        ASSERT_TRUE(WaitFor([this] { return dialog->isVisible(); }));
+    }
+
+    ProgramFolder folder;
+    ModalScript script;
+    std::unique_ptr<TMainF> main;
+    TFilterF *dialog = nullptr;
+    TChild *window = nullptr;
+};
+
+TEST_F(ProcessingDialogTest, EveryOperationAppliesUndoesRedoesAndPreviews)
+{
+    OpenFromMenu("Convolutionfilters1");
+    ASSERT_EQ(dialog->PageControl->currentWidget(), dialog->ConvolutionPage);
+    ASSERT_EQ(dialog->FilterBox->currentIndex(), 0); // the low-pass file is loaded on first use
+    ConvolutionKernels lowPass;
+    const ConvolutionFilterFile shipped = ShippedFilter(0);
+    for (int m = 0; m < 5; ++m)
+        for (int n = 0; n < 5; ++n)
+            for (int k = 0; k < 2; ++k)
+                lowPass.Cell[m][n][k] = shipped.Kernels[m][n][0][0][k];
+
+    struct Case {
+        const char *what;
+        std::function<void()> choose; // brings the operation up through the dialog's widgets
+        int code;
+        std::function<void(ImageData &)> filter;
+    };
+    const Case cases[] = {
+        {"convolution", [] {}, 1, [&](ImageData &i) { ApplyConvolution(i, false, lowPass); }},
+        {"gaussian",
+         [&] {
+             ClickTab(dialog->GaussPage);
+             dialog->Sigma->setValue(2);
+         },
+         2, [](ImageData &i) { ApplyGaussianConvolution(i, 2); }},
+        {"local average",
+         [&] {
+             ClickTab(dialog->AveragePage);
+             dialog->AvgRadius->setValue(3);
+         },
+         4, [](ImageData &i) { ApplyLocalAverage(i, 3); }},
+        {"median, sensitivity 100 is factor 0",
+         [&] {
+             ClickTab(dialog->MedianPage);
+             dialog->SSize->setValue(3);
+         },
+         5, [](ImageData &i) { ApplyMedianFilter(i, 3, 0.0f); }},
+        {"median, sensitivity 50 is factor 0.5", [&] { dialog->Sensitivity->setValue(50); }, 5,
+         [](ImageData &i) { ApplyMedianFilter(i, 3, 0.5f); }},
+        {"unsharp mask",
+         [&] {
+             ClickTab(dialog->UnsharpPage);
+             Click(dialog->LocalAvgBtn);
+             dialog->ShiftVal->setValue(100);
+             dialog->LFWeight->setText(QStringLiteral("0.5"));
+         },
+         6, [](ImageData &i) { ApplyUnsharpMask(i, 2, 3, 100, 10, 0.5f, false); }},
+        {"closing, the page's own code", [&] { ClickTab(dialog->MinMaxPage); }, 10,
+         [](ImageData &i) {
+             ApplyMinMaxFilter(0, false, i);
+             ApplyMinMaxFilter(0, true, i);
+         }},
+        {"minimal filter with the disc",
+         [&] {
+             QTest::mouseClick(dialog->MMImage, Qt::LeftButton, Qt::KeyboardModifiers(),
+                               QPoint(150, 10)); // upper right
+             Click(dialog->MinimalBtn);
+         },
+         8, [](ImageData &i) { ApplyMinMaxFilter(3, true, i); }},
+        {"maximal filter", [&] { Click(dialog->MaximalBtn); }, 9,
+         [](ImageData &i) { ApplyMinMaxFilter(3, false, i); }},
+        {"opening", [&] { Click(dialog->OpeningBtn); }, 11,
+         [](ImageData &i) {
+             ApplyMinMaxFilter(3, true, i);
+             ApplyMinMaxFilter(3, false, i);
+         }},
+        {"threshold",
+         [&] {
+             ClickTab(dialog->ThresholdPage);
+             dialog->UpperThreshold->setValue(2000);
+             dialog->LowerThreshold->setValue(300);
+         },
+         14, [](ImageData &i) { ClipImage(i, 2000, 300); }},
+        {"subtract bias",
+         [&] {
+             ClickTab(dialog->SubtractBiasPage);
+             dialog->BiasLevel->setValue(700);
+         },
+         15, [](ImageData &i) { SubtractThreshold(i, 700); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.choose();
+        ASSERT_EQ(LastOperation.load(), c.code);
+        const Pixels before = Frame();
+        const Pixels once = Expected(c.filter);
+        ASSERT_NE(once, before); // the case shows something
+
+        Click(dialog->PreviewBtn); // rendered, then the pixels put back
+        EXPECT_EQ(Frame(), before);
+        EXPECT_FALSE(main->Undo1->isEnabled());
+        EXPECT_FALSE(main->Redo1->isEnabled());
+
+        Click(dialog->ApplyBtn);
+        EXPECT_EQ(Frame(), once);
+        EXPECT_EQ(main->Undo1->text(), "&Undo filter");
+        EXPECT_TRUE(main->Redo1->isEnabled());
+        const Pixels twice = Expected(c.filter);
+        main->Redo1->trigger();
+        EXPECT_EQ(Frame(), twice);
+        main->Undo1->trigger(); // the snapshot Redo took: after one application
+        EXPECT_EQ(Frame(), once);
+        Click(dialog->UndoBtn); // undoing twice restores the same state twice
+        EXPECT_EQ(Frame(), once);
+
+        UShortMatrix original(17, 24); // the next case starts from the original again
+        std::copy(before.begin(), before.end(), original.Data());
+        window->Image().CopyPixelsFrom(original);
+    }
+}
+
+TEST_F(ProcessingDialogTest, PagesSetTheirOwnCodesAndUnbuiltOperationsAreDisabled)
+{
+    LastOperation = 2;
+    EditTarget = EditActiveImage;
+    main->ShowProgramWindow("TFilterF");
+    ASSERT_TRUE(WaitFor([this] { return dialog->isVisible(); }));
+    EXPECT_EQ(dialog->PageControl->currentWidget(), dialog->GaussPage);
+    EXPECT_EQ(LastOperation.load(), 2);
+    ClickTab(dialog->SubtractBiasPage); // a page without a menu item sets its code too
+    EXPECT_EQ(LastOperation.load(), 15);
+    ClickTab(dialog->MinMaxPage);
+    EXPECT_TRUE(dialog->MinimalBtn->isChecked());
+    EXPECT_EQ(LastOperation.load(), 10);
+    for (QWidget *page : {dialog->TrimPage, dialog->ModelSkyPage, dialog->LogRescalePage})
+        EXPECT_FALSE(dialog->PageControl->isTabEnabled(dialog->PageControl->indexOf(page)));
+    for (const char *item : {"Skymodel1", "Logarithmicrescaling1", "TrimCustom1", "Custom1", "Removebloom1"})
+        EXPECT_FALSE(MenuItem(item)->isEnabled()) << item;
+    for (const char *item : {"Convolutionfilters1", "Medianfilter1", "Threshold1", "Quick1"})
+        EXPECT_TRUE(MenuItem(item)->isEnabled()) << item;
+
+    // Operations of other windows are not run again by the dialog: Redo leaves the snapshot.
+    Click(dialog->ApplyBtn); // code 10: a snapshot of the original
+    const Pixels closed = Frame();
+    LastOperation = 100;
+    Click(dialog->RedoBtn);
+    main->RedoActionExecute();
+    EXPECT_EQ(Frame(), closed);
+    main->Undo1->trigger();
+    EXPECT_EQ(Frame()[5 + 4 * 24], Noise(5, 4));
+    // Asked to run one itself, the dispatcher changes nothing but still snapshots and refreshes.
+    Click(dialog->ApplyBtn);
+    EXPECT_EQ(Frame()[5 + 4 * 24], Noise(5, 4));
+    EXPECT_EQ(main->UndoWindowTag, window->Tag());
+    EXPECT_TRUE(main->Undo1->isEnabled());
+}
+
+TEST_F(ProcessingDialogTest, KernelEditorAndFilterFiles)
+{
+    OpenFromMenu("Convolutionfilters1");
+    QTableWidget *grid = dialog->Matrix1;
+    EXPECT_EQ(grid->item(0, 3)->text(), "3");
+    EXPECT_EQ(grid->item(2, 2)->text(), "8"); // low pass, power 1: centre 8
+    dialog->FiltPower->setValue(3);
+    EXPECT_EQ(grid->item(2, 2)->text(), "2");
+    dialog->FiltPower->setValue(1);
+
+    // Sobel from the list: the secondary matrix holds the vertical gradient.
+    dialog->FilterBox->setFocus();
+    QTest::keyClick(dialog->FilterBox, Qt::Key_Down);
+    QTest::keyClick(dialog->FilterBox, Qt::Key_Down);
+    QTest::keyClick(dialog->FilterBox, Qt::Key_Down);
+    ASSERT_EQ(dialog->FilterBox->currentIndex(), 3);
+    EXPECT_EQ(dialog->Matrix2->item(1, 2)->text(), "-2");
+
+    // A cell that is not a number is reported and nothing is applied.
+    grid->item(2, 2)->setText(QStringLiteral("abc"));
+    script.PressBox(QMessageBox::Ok);
+    const Pixels before = Frame();
+    main->UndoWindowTag = -7;
+    Click(dialog->ApplyBtn);
+    EXPECT_EQ(Frame(), before);
+    EXPECT_EQ(main->UndoWindowTag, -7);
+    ASSERT_FALSE(script.boxTexts.empty());
+    EXPECT_EQ(script.boxTexts.back(), "'abc' is not a valid floating point value");
+    grid->item(2, 2)->setText(QStringLiteral("0.125"));
+
+    // Save under an upper-case extension: ".qzk" is appended once more.
+    const std::string saved = folder.File("Filters/Mine.QZK");
+    script.ChooseFiles({QString::fromStdString(saved)});
+    Click(dialog->SaveFilterBtn);
+    ConvolutionFilterFile read;
+    ASSERT_EQ(ReadConvolutionFilterFile(saved + ".qzk", read), FilterFileResult::Ok);
+    EXPECT_EQ(read.Entry, 3);
+    EXPECT_EQ(read.Name, "Sobel filter");
+    EXPECT_EQ(read.Kernels[1][1][0][0][0], 0.125f);
+
+    // A damaged file is refused with a message and the editor stays; a good one is loaded.
+    const std::string damaged = folder.File("Filters/Damaged.qzk");
+    std::filesystem::copy_file(saved + ".qzk", damaged);
+    std::filesystem::resize_file(damaged, 100);
+    dialog->FilterBox->setCurrentIndex(0);
+    script.ChooseFiles({QString::fromStdString(damaged)});
+    script.PressBox(QMessageBox::Ok);
+    const QString centre = grid->item(2, 2)->text();
+    Click(dialog->LoadFilterBtn);
+    EXPECT_TRUE(script.boxTexts.back().contains("damaged"));
+    EXPECT_EQ(dialog->FilterBox->currentIndex(), 0);
+    EXPECT_EQ(grid->item(2, 2)->text(), centre);
+    script.ChooseFiles({QString::fromStdString(saved + ".qzk")});
+    Click(dialog->LoadFilterBtn);
+    EXPECT_EQ(dialog->FilterBox->currentIndex(), 3);
+    EXPECT_EQ(grid->item(2, 2)->text(), "0.125");
+    EXPECT_EQ(dialog->FilterFileNames[3], saved + ".qzk");
+    EXPECT_TRUE(script.Done());
+}
+
+TEST_F(ProcessingDialogTest, QuickEqualization)
+{
+    // Levels 0, 10, 10, 20 in a 2 x 2 image: level 0 is not counted, so 10 -> 2/3 and 20 -> all.
+    const std::string path = folder.File("four.kvr");
+    WriteTestImage(path, 2, 2, [](int x, int y) { return std::vector{0, 10, 10, 20}[x + 2 * y]; });
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(path)}), 1);
+    window = main->FirstImageWindow();
+    MenuItem("Quick1")->trigger();
+    EXPECT_EQ(Frame(), (Pixels{0, 43690, 43690, 65535}));
+    EXPECT_EQ(LastOperation.load(), 3);
+    EXPECT_EQ(main->Undo1->text(), "&Undo equalization");
+    EXPECT_FALSE(main->Redo1->isEnabled());
+    main->Undo1->trigger();
+    EXPECT_EQ(Frame(), (Pixels{0, 10, 10, 20}));
+
+    WriteTestImage(path, 2, 2, [](int, int) { return 0; });
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(path)}), 1);
+    window = main->FirstImageWindow();
+    MenuItem("Quick1")->trigger();
+    EXPECT_EQ(Frame(), (Pixels{0, 0, 0, 0}));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return korvi::test::RunQtTests(argc, argv);
+}
