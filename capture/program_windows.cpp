@@ -7,6 +7,7 @@
 #include "focus_monitor.h"
 #include "image_information.h"
 #include "main_window.h"
+#include "multi_process.h"
 #include "palette_editor.h"
 #include "processing_dialog.h"
 #include "progress_window.h"
@@ -41,7 +42,7 @@ void CreateProgramWindows(TMainF *main)
     // TEqualizeF
     Create(main, XferConstF, "TXferConstF");
     Create(main, ProgressF, "TProgressF");
-    // TMultiProcessF
+    Create(main, MultiProcessF, "TMultiProcessF");
     // TStackMultipleF
     // TFourierF
     // TCompositeF

@@ -14,3 +14,4 @@ target_sources(korvi_core PRIVATE
 find_package(OpenMP REQUIRED COMPONENTS CXX)
 target_link_libraries(korvi_core PUBLIC OpenMP::OpenMP_CXX)
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp PROPERTIES COMPILE_OPTIONS "-O3;-ffp-contract=off")
+include(${CMAKE_CURRENT_LIST_DIR}/processing/calibration.cmake)
