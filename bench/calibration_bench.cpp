@@ -2,7 +2,7 @@
 // floor of merely reading the 50 files, and next to Siril's command-line stack of the same files
 // when siril-cli is installed. Each figure also reports the peak memory of one run, measured in a
 // child process (peak resident size less that of an idle child), so the streamed accumulation can
-// be compared with holding the frames.
+// be compared with holding the frames. Each peak comes from a fresh run of this program.
 #include "image_data.h"
 #include "image_file.h"
 #include "processing/calibration.h"
@@ -10,10 +10,9 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,24 +67,43 @@ const std::vector<std::string> &Files()
     return files;
 }
 
-// Peak resident size (kB) of a child process that runs `work` once.
-long ChildPeakKb(const std::function<void()> &work)
+// The peak resident size (VmHWM, kB) of this process so far.
+long PeakKb()
 {
-    const pid_t child = fork();
-    if (child == 0) {
-        work();
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    return usage.ru_maxrss;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
 }
 
-void ReportPeak(benchmark::State &state, const std::function<void()> &work)
+// Runs this program afresh with "--peak-run=<what>" and reads the peak it reports, so each figure
+// starts from a clean process, less the peak of an idle run.
+long FreshPeakKb(const std::string &what)
 {
-    const long idle = ChildPeakKb([] {});
-    state.counters["peak_extra_MB"] = static_cast<double>(ChildPeakKb(work) - idle) / 1024.0;
+    const std::string command =
+        std::filesystem::read_symlink("/proc/self/exe").string() + " --peak-run=" + what + " 2>/dev/null";
+    FILE *pipe = popen(command.c_str(), "r");
+    long kb = 0;
+    if (pipe) {
+        if (std::fscanf(pipe, "%ld", &kb) != 1)
+            kb = 0;
+        pclose(pipe);
+    }
+    return kb;
+}
+
+void ReportPeak(benchmark::State &state, const std::string &what)
+{
+    state.counters["peak_extra_MB"] = static_cast<double>(FreshPeakKb(what) - FreshPeakKb("idle")) / 1024.0;
+}
+
+void Build(CalibrationFrameKind kind)
+{
+    ImageData frame;
+    BuildCalibrationFrame(Files(), kind, frame);
+    benchmark::DoNotOptimize(frame.Rows.Data());
 }
 
 void ReadAll()
@@ -104,22 +122,17 @@ void BM_ReadFiftyFrames(benchmark::State &state)
     Files();
     for (auto _ : state)
         ReadAll();
-    ReportPeak(state, ReadAll);
+    ReportPeak(state, "read");
 }
 BENCHMARK(BM_ReadFiftyFrames)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_MasterFrame(benchmark::State &state)
 {
     const auto kind = state.range(0) == 0 ? CalibrationFrameKind::Dark : CalibrationFrameKind::Flat;
-    const auto build = [kind] {
-        ImageData frame;
-        BuildCalibrationFrame(Files(), kind, frame);
-        benchmark::DoNotOptimize(frame.Rows.Data());
-    };
     Files();
     for (auto _ : state)
-        build();
-    ReportPeak(state, build);
+        Build(kind);
+    ReportPeak(state, kind == CalibrationFrameKind::Dark ? "dark" : "flat");
     state.SetLabel(kind == CalibrationFrameKind::Dark ? "master dark" : "master flat");
 }
 BENCHMARK(BM_MasterFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -142,10 +155,35 @@ void BM_SirilStack(benchmark::State &state)
     const std::string command = "siril-cli -s " + script.string() + " > /dev/null 2>&1";
     for (auto _ : state)
         benchmark::DoNotOptimize(std::system(command.c_str()));
-    ReportPeak(state, [&] { std::system(command.c_str()); });
+    ReportPeak(state, "siril");
 }
 BENCHMARK(BM_SirilStack)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    if (argc == 2 && std::string(argv[1]).rfind("--peak-run=", 0) == 0) {
+        const std::string what = argv[1] + 11;
+        if (what == "read")
+            ReadAll();
+        else if (what == "dark")
+            Build(CalibrationFrameKind::Dark);
+        else if (what == "flat")
+            Build(CalibrationFrameKind::Flat);
+        else if (what == "siril") {
+            // Siril runs in a child: its peak (the largest reaped child's) is the figure.
+            std::system(("siril-cli -s " + (Folder() / "stack.ssf").string() + " > /dev/null 2>&1").c_str());
+            rusage usage{};
+            getrusage(RUSAGE_CHILDREN, &usage);
+            std::printf("%ld\n", usage.ru_maxrss);
+            return 0;
+        }
+        std::printf("%ld\n", PeakKb());
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
