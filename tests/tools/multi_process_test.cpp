@@ -9,6 +9,7 @@
 #include "image_file.h"
 #include "multi_process.h"
 #include "processing/calibration.h"
+#include "processing_dialog.h"
 #include "program_windows.h"
 #include "settings.h"
 
@@ -18,6 +19,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTabWidget>
 
@@ -242,4 +244,47 @@ TEST_F(MultiProcessTest, DarkFrameThenDarkBadColumnAndHotPixelCorrections)
         MultiProcessF->ApplyCorrBtn->click();
     }
     EXPECT_FALSE(std::filesystem::exists(folder.file("l1_p.kvr")));
+}
+
+TEST_F(MultiProcessTest, FilterSumAndScalePagesNumberTheirOutputs)
+{
+    const std::string a = Write("a.kvr", 3, 2, [](int x, int y) { return 100 * x + y; });
+    const std::string b = Write("b.kvr", 3, 2, [](int x, int) { return 40 + x; });
+    List({a, folder.file("missing.kvr"), b});
+    MultiProcessF->PreserveFileName->setChecked(false);
+    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("run")));
+
+    // "Subtract bias" with the processing dialog's level, on each file; the skipped file leaves
+    // no gap in the numbering.
+    FilterF->BiasLevel->setValue(50);
+    MultiProcessF->OperationSelect->setCurrentIndex(15);
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi",
+                             "Could not open file: " + QString::fromStdString(folder.file("missing.kvr")) +
+                                 ". Skip file and proceed?",
+                             QMessageBox::Yes);
+        MultiProcessF->ProcessBtn->click();
+    }
+    const ImageData first = Load(folder.file("run_1.kvr")), second = Load(folder.file("run_2.kvr"));
+    EXPECT_EQ(first.FrameRow(0, 1)[2], 201 - 50);
+    EXPECT_EQ(first.FrameRow(0, 0)[0], 0);
+    EXPECT_EQ(second.FrameRow(0, 0)[2], 0);
+    EXPECT_EQ(EditTarget, EditActiveImage);
+
+    // Sum (averaged) of the two readable files, saved as the prefix itself.
+    List({a, b});
+    MultiProcessF->SumBtn->click();
+    const ImageData sum = Load(folder.file("run.kvr"));
+    EXPECT_EQ(sum.FrameRow(0, 1)[2], (201 + 42) / 2);
+
+    // Scale size: 2 x horizontally, 1 x vertically.
+    MultiProcessF->VertHorzScaleCheckbox->click();
+    EXPECT_TRUE(MultiProcessF->VScale->isEnabled());
+    MultiProcessF->HScale->setText(QStringLiteral("2"));
+    MultiProcessF->ApplyScalingBtn->click();
+    const ImageData scaled = Load(folder.file("run_1.kvr"));
+    EXPECT_EQ(scaled.Width, 6);
+    EXPECT_EQ(scaled.Height, 2);
+    EXPECT_EQ(scaled.FrameRow(0, 1)[5], 201);
 }

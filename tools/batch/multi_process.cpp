@@ -118,6 +118,7 @@ TMultiProcessF::TMultiProcessF(QWidget *parent) : QWidget(parent, Qt::Window | Q
     fileModel_ = new QFileSystemModel(this);
     fileModel_->setFilter(QDir::Files);
     fileModel_->setNameFilterDisables(false);
+    fileModel_->sort(0, Qt::AscendingOrder); // by name, as the list shows them and adds them
     DirectoryListBox = Named(new QTreeView(this), "DirectoryListBox");
     DirectoryListBox->setModel(folderModel_);
     for (int c = 1; c < folderModel_->columnCount(); ++c)
