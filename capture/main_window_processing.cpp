@@ -86,8 +86,9 @@ void TMainF::UpdateProcessingItems()
 {
     for (const ProcessingItem &item : processingItems_) {
         bool available = ProgramWindow(item.className.c_str()) != nullptr;
-        // A page of the processing dialog is offered once its operation runs.
-        if (available && item.className == OperationOwnerClass(item.code))
+        // A page of the processing dialog is offered once the dialog runs its operation; other
+        // windows are offered as soon as they are built.
+        if (available && item.className == "TFilterF")
             available = CanRepeatOperation(item.code);
         item.action->setEnabled(available);
     }

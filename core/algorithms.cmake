@@ -11,7 +11,10 @@ target_sources(korvi_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/processing/filter_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/processing/filter_file.h
 )
-find_package(OpenMP REQUIRED COMPONENTS CXX)
-target_link_libraries(korvi_core PUBLIC OpenMP::OpenMP_CXX)
+# Without OpenMP (a compiler that lacks it) the same loops run on one thread.
+find_package(OpenMP COMPONENTS CXX)
+if(OpenMP_CXX_FOUND)
+  target_link_libraries(korvi_core PUBLIC OpenMP::OpenMP_CXX)
+endif()
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/processing/filters.cpp PROPERTIES COMPILE_OPTIONS "-O3;-ffp-contract=off")
 include(${CMAKE_CURRENT_LIST_DIR}/processing/calibration.cmake)

@@ -240,6 +240,9 @@ TEST_F(ProcessingDialogTest, PagesSetTheirOwnCodesAndUnbuiltOperationsAreDisable
         EXPECT_FALSE(MenuItem(item)->isEnabled()) << item;
     for (const char *item : {"Convolutionfilters1", "Medianfilter1", "Threshold1", "Quick1"})
         EXPECT_TRUE(MenuItem(item)->isEnabled()) << item;
+    QWidget bloom; // a window that registers is offered at once
+    main->RegisterWindow("TBloomRemovalF", &bloom);
+    EXPECT_TRUE(MenuItem("Removebloom1")->isEnabled());
 
     // Operations of other windows are not run again by the dialog: Redo leaves the snapshot.
     Click(dialog->ApplyBtn); // code 10: a snapshot of the original
