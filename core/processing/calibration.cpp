@@ -314,7 +314,7 @@ bool ReadBadColumnList(const std::string &path, std::vector<BadColumn> &columns,
 {
     columns.clear();
     return ForEachLine(path, CannotOpenBadColumnList, error, [&](std::string_view line) {
-        if (columns.size() == MaxBadColumns) {
+        if (columns.size() == BadColumnTableSize) {
             error = TooManyBadColumns;
             return false;
         }

@@ -104,7 +104,7 @@ void SetResultHeader(ImageData &image, int width, int height, int maximum, int o
 struct BadColumn {
     std::uint16_t Column = 0, StartRow = 0, EndRow = 0;
 };
-inline constexpr int MaxBadColumns = 128;
+inline constexpr int BadColumnTableSize = 128;
 struct HotPixel {
     std::uint16_t Column = 0, Row = 0;
 };
