@@ -12,6 +12,7 @@
 #include "guiding/track_window.h"
 #include "image_information.h"
 #include "main_window.h"
+#include "multi_process.h"
 #include "palette_editor.h"
 #include "problem_pixels.h"
 #include "processing_dialog.h"
@@ -50,7 +51,7 @@ void CreateProgramWindows(TMainF *main)
     Create(main, EqualizeF, "TEqualizeF");
     Create(main, XferConstF, "TXferConstF");
     Create(main, ProgressF, "TProgressF");
-    // TMultiProcessF
+    Create(main, MultiProcessF, "TMultiProcessF");
     Create(main, StackMultipleF, "TStackMultipleF");
     Create(main, FourierF, "TFourierF");
     // TCompositeF

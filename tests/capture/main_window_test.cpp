@@ -1209,33 +1209,30 @@ TEST_F(MainWindowTest, PaletteBarShowsEachRowsLevelInsideTheFrame)
 TEST_F(MainWindowTest, BatchCommandsOpenTheBatchWindowOnTheirPage)
 {
     Start();
-    QAction *sum = main->findChild<QAction *>("SumImages1");
-    ASSERT_NE(sum, nullptr);
-    EXPECT_FALSE(sum->isEnabled()); // no batch window yet
-    // A batch window with the pages the commands name.
-    QWidget batch(nullptr, Qt::Window);
-    auto *pages = new QTabWidget(&batch);
-    for (const char *title :
-         {"&Sum", "Subtract", "Filters/misc.", "Photometric frames", "Scale size", "Stack"})
-        pages->addTab(new QWidget, QString::fromLatin1(title));
-    pages->setCurrentIndex(5);
-    main->RegisterWindow("TMultiProcessF", &batch);
+    QWidget *batch = main->ProgramWindow("TMultiProcessF");
+    ASSERT_NE(batch, nullptr);
+    auto *pages = batch->findChild<QTabWidget *>();
+    ASSERT_NE(pages, nullptr);
     const struct {
         const char *item;
-        int page;
-    } cases[] = {{"SumImages1", 0},           {"SubtractImages1", 1},         {"ProcessMultipleImages1", 2},
-                 {"CreateDarkFlatFrame1", 3}, {"PhotometricCorrections1", 3}, {"RescaleImages1", 4}};
+        const char *page;
+    } cases[] = {{"SumImages1", "Sum"},
+                 {"SubtractImages1", "Subtract"},
+                 {"ProcessMultipleImages1", "Filters/misc."},
+                 {"CreateDarkFlatFrame1", "Photometric frames"},
+                 {"PhotometricCorrections1", "Photometric frames"},
+                 {"RescaleImages1", "Scale size"}};
     for (const auto &c : cases) {
-        pages->setCurrentIndex(5);
-        batch.hide();
+        pages->setCurrentIndex(0);
+        batch->hide();
         QAction *item = main->findChild<QAction *>(c.item);
         ASSERT_NE(item, nullptr) << c.item;
         EXPECT_TRUE(item->isEnabled()) << c.item;
         item->trigger();
-        EXPECT_TRUE(batch.isVisible()) << c.item;
-        EXPECT_EQ(pages->currentIndex(), c.page) << c.item;
+        EXPECT_TRUE(batch->isVisible()) << c.item;
+        EXPECT_EQ(pages->tabText(pages->currentIndex()), c.page) << c.item;
     }
-    batch.hide();
+    batch->hide();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,0 +1,61 @@
+// Output names of batch processing: the three rules, a dotted folder, the numbering, and the
+// clashes that are refused before any file is written.
+#include "batch_naming.h"
+
+#include <gtest/gtest.h>
+
+TEST(BatchNaming, Rules)
+{
+    struct Case {
+        bool preserve, useOutputPath;
+        std::string outputPrefix, suffix, listed;
+        int saved;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {true, true, "/out.d/run", " _p ", "/data/night.2.1/m31.001.fit", 0, "/out.d/m31_p.kvr"},
+        {true, true, "", "_p", "/data/m31.fit", 5, "/save/m31_p.kvr"}, // no folder: LastSaveDirectory
+        {true, false, "/out/run", "_c", "/data/night.2.1/m31.001.fit", 0, "/data/night.2.1/m31_c.kvr"},
+        {true, false, "", "", "/data/night.2/m31", 0, "/data/night.2/m31.kvr"},
+        {false, true, " /out/run ", "_p", "/data/m31.fit", 0, "/out/run_1.kvr"},
+        {false, false, "/out/run", "_p", "/data/m32.fit", 2, "/out/run_3.kvr"},
+    };
+    for (const Case &c : cases) {
+        BatchNaming naming;
+        naming.PreserveFileName = c.preserve;
+        naming.UseOutputPath = c.useOutputPath;
+        naming.OutputPrefix = c.outputPrefix;
+        naming.Suffix = c.suffix;
+        naming.Extension = ".kvr";
+        naming.LastSaveDirectory = "/save/";
+        EXPECT_EQ(BatchOutputName(naming, c.listed, c.saved), c.expected) << c.listed;
+    }
+    EXPECT_EQ(BatchSaveFormatCode(2), 3);
+    EXPECT_STREQ(BatchSaveExtensionFor(2), ".png");
+    EXPECT_EQ(BatchSaveFormatCode(1), 1);
+    EXPECT_STREQ(BatchSaveExtensionFor(0), ".kvr");
+}
+
+TEST(BatchNaming, ClashesAreFoundBeforeTheRun)
+{
+    BatchNaming naming;
+    naming.OutputPrefix = "/out/x";
+    naming.Suffix = "_p";
+    naming.Extension = ".fit";
+    EXPECT_EQ(
+        BatchNameClash(naming, {"/a/m.1.fit", "/b/m.2.fit"}),
+        "The files /a/m.1.fit and /b/m.2.fit would both be saved as /out/m_p.fit. Change the suffix or the "
+        "list; nothing was processed.");
+    EXPECT_EQ(BatchNameClash(naming, {"/a/m.1.fit", "/a/n.fit"}), "");
+    naming.UseOutputPath = false;
+    naming.Suffix = "";
+    // Outputs replace their own inputs: allowed, each file is read before it is written...
+    EXPECT_EQ(BatchNameClash(naming, {"/a/m.fit", "/a/n.fit"}), "");
+    // ...but not a listed file the run has still to read.
+    EXPECT_EQ(
+        BatchNameClash(naming, {"/a/n.raw", "/a/n.fit"}),
+        "The result of /a/n.raw would be saved over /a/n.fit, which is still to be processed. Change the "
+        "suffix or the list; nothing was processed.");
+    naming.PreserveFileName = false; // numbered names never clash
+    EXPECT_EQ(BatchNameClash(naming, {"/a/m.1.fit", "/a/m.2.fit"}), "");
+}

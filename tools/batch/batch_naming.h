@@ -1,0 +1,31 @@
+#pragma once
+// Output names of batch processing: one output file per listed file, named after it (in the
+// output folder or beside it) with a suffix, or numbered after the output prefix. Qt-free.
+#include <string>
+#include <vector>
+
+struct BatchNaming {
+    bool PreserveFileName = true; // name after the listed file + Suffix
+    bool UseOutputPath = true;    // ... in the output folder (else beside the listed file)
+    std::string OutputPrefix;     // as typed
+    std::string Suffix;           // as typed (trimmed when used)
+    std::string Extension;        // with its dot: BatchSaveExtension
+    std::string LastSaveDirectory;
+};
+
+// The folder of OutputPrefix (up to and including its last '/'); LastSaveDirectory when empty.
+std::string BatchOutputFolder(const BatchNaming &naming);
+
+// The output name of `listed` when `savedCount` files were saved before it in this run. The
+// listed name is cut at the first '.' of its file-name part only, so dotted folders stay whole.
+std::string BatchOutputName(const BatchNaming &naming, const std::string &listed, int savedCount);
+
+// When the naming keeps file names, two listed files can map to one output name ("a.1.fit" and
+// "a.2.fit" both give "a_p.kvr"), and an output can be a listed file itself. Returns the message
+// naming the first such pair, or an empty text when every output name is distinct and no output
+// replaces a listed file the run has not read yet.
+std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::string> &listed);
+
+// The save-format code and extension of the "Save format:" list index (0 own, 1 FITS, 2 PNG).
+int BatchSaveFormatCode(int index);
+const char *BatchSaveExtensionFor(int index);
