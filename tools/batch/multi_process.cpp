@@ -552,48 +552,35 @@ void TMultiProcessF::UseFixedBiasClick()
     FixedBias->setEnabled(UseFixedBias->isChecked());
 }
 
-void TMultiProcessF::BrowseBtn4Click()
+void TMultiProcessF::BrowseIntoEdit(QLineEdit *edit, const QString &title, const char *filter)
 {
+    // The calibration page's file choosers all start in, and remember, the save folder.
     const QString chosen =
-        RunFileDialog(this, FileDialogKind::Open, QStringLiteral("Select thermal correction image "),
-                      ImageFilter5, QString::fromStdString(SaveDirectory()));
+        RunFileDialog(this, FileDialogKind::Open, title, filter, QString::fromStdString(SaveDirectory()));
     if (!chosen.isEmpty()) {
-        ThermalFrame->setText(chosen);
+        edit->setText(chosen);
         SaveDirectory() = ExtractDirectoryPart(chosen.toStdString());
     }
+}
+
+void TMultiProcessF::BrowseBtn4Click()
+{
+    BrowseIntoEdit(ThermalFrame, QStringLiteral("Select thermal correction image "), ImageFilter5);
 }
 
 void TMultiProcessF::BrowseBtn5Click()
 {
-    const QString chosen =
-        RunFileDialog(this, FileDialogKind::Open, QStringLiteral("Select flat field image "), ImageFilter5,
-                      QString::fromStdString(SaveDirectory()));
-    if (!chosen.isEmpty()) {
-        FlatFrame->setText(chosen);
-        SaveDirectory() = ExtractDirectoryPart(chosen.toStdString());
-    }
+    BrowseIntoEdit(FlatFrame, QStringLiteral("Select flat field image "), ImageFilter5);
 }
 
 void TMultiProcessF::BrowseBtn6Click()
 {
-    const QString chosen =
-        RunFileDialog(this, FileDialogKind::Open, QStringLiteral("Select hot-pixel list file"), CsvFilter,
-                      QString::fromStdString(SaveDirectory()));
-    if (!chosen.isEmpty()) {
-        HotPixelMapFile->setText(chosen);
-        SaveDirectory() = ExtractDirectoryPart(chosen.toStdString());
-    }
+    BrowseIntoEdit(HotPixelMapFile, QStringLiteral("Select hot-pixel list file"), CsvFilter);
 }
 
 void TMultiProcessF::BrowseBtn7Click()
 {
-    const QString chosen =
-        RunFileDialog(this, FileDialogKind::Open, QStringLiteral("Select bad-column list file"), CsvFilter,
-                      QString::fromStdString(SaveDirectory()));
-    if (!chosen.isEmpty()) {
-        BadColumnMapFile->setText(chosen);
-        SaveDirectory() = ExtractDirectoryPart(chosen.toStdString());
-    }
+    BrowseIntoEdit(BadColumnMapFile, QStringLiteral("Select bad-column list file"), CsvFilter);
 }
 
 // ---------------------------------------------------------------------------------------------

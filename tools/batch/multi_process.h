@@ -118,6 +118,7 @@ protected:
 
 private:
     BatchNaming Naming() const;
+    void BrowseIntoEdit(QLineEdit *edit, const QString &title, const char *filter);
     void BuildFrame(bool dark);
     // Around a run: disables the window but Stop, and enables it again afterwards.
     void BeginRun();
