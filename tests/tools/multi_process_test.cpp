@@ -5,6 +5,7 @@
 #include "camera_test_support.h"
 
 #include "edit_target.h"
+#include "equalization_window.h"
 #include "gui_runtime.h"
 #include "image_file.h"
 #include "multi_process.h"
@@ -19,8 +20,8 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
-#include <QStandardItemModel>
 #include <QTabWidget>
 
 #include <cmath>
@@ -83,11 +84,6 @@ TEST_F(MultiProcessTest, BrowserListAndFormatConversionBesideTheInputs)
 {
     MultiProcessF->PageControl->setCurrentIndex(2);
     EXPECT_EQ(MultiProcessF->PageControl->tabText(2), "Filters/misc.");
-    // Entries the dispatcher cannot run yet are not offered.
-    auto *model = qobject_cast<QStandardItemModel *>(MultiProcessF->OperationSelect->model());
-    EXPECT_FALSE(model->item(3)->isEnabled()); // Equalize
-    EXPECT_TRUE(model->item(5)->isEnabled());
-
     {
         ModalScript modals; // an empty list leaves EditTarget as it was
         modals.ExpectMessage("Korvi", NoFilesSelected, QMessageBox::Ok);
@@ -287,4 +283,44 @@ TEST_F(MultiProcessTest, FilterSumAndScalePagesNumberTheirOutputs)
     EXPECT_EQ(scaled.Width, 6);
     EXPECT_EQ(scaled.Height, 2);
     EXPECT_EQ(scaled.FrameRow(0, 1)[5], 201);
+}
+
+TEST_F(MultiProcessTest, EqualizeMapsEveryFileThroughTheEqualizationWindowsCurve)
+{
+    ASSERT_NE(EqualizeF, nullptr);
+    const std::string a = Write("a.kvr", 4, 3, [](int x, int y) { return 5000 * x + 700 * y + 3; });
+    const std::string b = Write("b.kvr", 4, 3, [](int x, int y) { return 60000 - 4000 * x - 900 * y; });
+    List({a, b});
+    MultiProcessF->PreserveFileName->setChecked(false);
+    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("eq")));
+
+    // "Filter settings..." opens the curve the run will use, applying nothing.
+    MultiProcessF->OperationSelect->setCurrentIndex(3);
+    EqualizeF->UseImageHistogram->setChecked(true);
+    MultiProcessF->FilterSettings->click();
+    EXPECT_TRUE(EqualizeF->isVisible());
+    EXPECT_TRUE(EqualizeF->UseModelHistogram->isChecked());
+
+    // Bend the curve: its top end pulled down to half height, so levels are roughly halved.
+    EqualizationCurve &curve = EqualizeF->Curve();
+    curve.MouseDown(true, curve.Width(), 0);
+    curve.Drag(curve.Width(), curve.Height() / 2);
+    curve.MouseUp();
+    EqualizeF->UseImageHistogram->setChecked(true); // the run chooses the curve again
+    MultiProcessF->ProcessBtn->click();
+
+    const FloatVector &table = EqualizeF->ModelTable();
+    for (const auto &[input, output] :
+         {std::pair{a, folder.file("eq_1.kvr")}, std::pair{b, folder.file("eq_2.kvr")}}) {
+        const ImageData in = Load(input), out = Load(output);
+        ASSERT_EQ(out.Width, 4);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 4; ++x) {
+                const int v = in.FrameRow(0, y)[x];
+                EXPECT_EQ(out.FrameRow(0, y)[x], static_cast<int>(table[v])) << x << "," << y;
+                if (v > 20000)
+                    EXPECT_LT(out.FrameRow(0, y)[x], v * 0.75) << "the bent curve was not used";
+            }
+    }
+    EXPECT_EQ(EditTarget, EditActiveImage);
 }

@@ -1,6 +1,7 @@
 #include "multi_process.h"
 
 #include "edit_target.h"
+#include "equalization_window.h"
 #include "file_names.h"
 #include "gui_runtime.h"
 #include "image_file.h"
@@ -29,9 +30,9 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QShowEvent>
 #include <QSpinBox>
-#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -54,6 +55,9 @@ constexpr const char *ImageFilter5 =
     "Korvi image file (*.kvr)|*.kvr|FITS image file (*.fit)|*.fit|Windows bitmap "
     "(*.bmp)|*.bmp|Portable Network Graphics (*.png)|*.png|All files (*.*)|*.*";
 constexpr const char *CsvFilter = "Comma delimited text file (*.csv)|*.csv|All files (*.*)|*.*";
+
+// "Equalize": run by the equalization window with its transfer curve, not by the processing dialog.
+constexpr int EqualizeOperation = 3;
 
 void Message(const std::string &text)
 {
@@ -273,12 +277,6 @@ TMultiProcessF::TMultiProcessF(QWidget *parent) : QWidget(parent, Qt::Window | Q
                                           "Logarithmic rescaling"};
         for (const char *item : operations)
             OperationSelect->addItem(QString::fromLatin1(item));
-        // Entries the processing dialog cannot run yet (equalization, trim, the sky model, the
-        // logarithmic rescale) are offered once their windows are built; 0 and 12 save unchanged.
-        if (auto *model = qobject_cast<QStandardItemModel *>(OperationSelect->model()))
-            for (int code = 1; code < OperationSelect->count(); ++code)
-                if (code != 12 && !TFilterF::Dispatches(code))
-                    model->item(code)->setEnabled(false);
         ProcessBtn = button("ProcessBtn", "Process images");
         FilterSettings = button("FilterSettings", "Filter settings...");
         form->addRow(QStringLiteral("Filter or process:"), OperationSelect);
@@ -658,7 +656,13 @@ void TMultiProcessF::ProcessBtnClick()
     options.Cancelled = [this] { return Cancelled(); };
     ForEachListedImage(files, image, options, [&](ImageData &loaded, int index) {
         LastOperation = code;
-        if (FilterF && TFilterF::Dispatches(code)) {
+        if (code == EqualizeOperation && EqualizeF) {
+            // The equalization window's transfer curve, as it stands, maps every file.
+            EqualizeF->UseModelHistogram->setChecked(true);
+            EqualizeF->TargetImage = &loaded;
+            EqualizeF->ApplyBtnClick();
+            EqualizeF->TargetImage = nullptr;
+        } else if (FilterF && TFilterF::Dispatches(code)) {
             FilterF->TargetImage = &loaded;
             FilterF->ApplyBtnClick();
             FilterF->TargetImage = nullptr;
@@ -674,6 +678,17 @@ void TMultiProcessF::FilterSettingsClick()
 {
     EditTarget = EditActiveImage;
     LastOperation = OperationSelect->currentIndex();
+    if (LastOperation == EqualizeOperation) {
+        // The setting of "Equalize" is the equalization window's transfer curve: the window opens
+        // on the active image with "Use model histogram" chosen, and the curve left there maps
+        // every file of the run. Nothing is applied until the user asks.
+        if (EqualizeF) {
+            EqualizeF->show();
+            EqualizeF->raise();
+            EqualizeF->UseModelHistogram->setChecked(true);
+        }
+        return;
+    }
     if (!FilterF || !TFilterF::Dispatches(LastOperation))
         return; // nothing to set for "No action" and "Rescale image"
     for (QPushButton *b : {FilterF->ApplyBtn, FilterF->PreviewBtn, FilterF->UndoBtn, FilterF->RedoBtn})
