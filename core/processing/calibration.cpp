@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <memory>
 
 bool AskSkipUnreadable(const std::string &name)
@@ -259,90 +258,6 @@ void SetResultHeader(ImageData &image, int width, int height, int maximum, int o
 }
 
 // ---------------------------------------------------------------------------------------------
-// Problem-pixel lists
-
-namespace
-{
-
-bool ReadField(std::string_view text, std::uint16_t &value, std::string &error)
-{
-    const std::string_view trimmed = TrimText(text);
-    std::int32_t v = 0;
-    if (!ParseIntText(trimmed, v)) {
-        error = "'" + std::string(trimmed) + "' is not a valid integer value";
-        return false;
-    }
-    if (v < 0 || v > 65535) {
-        error = "'" + std::string(trimmed) + "' is not a pixel coordinate (0 to 65535)";
-        return false;
-    }
-    value = static_cast<std::uint16_t>(v);
-    return true;
-}
-
-// Calls `line` for each non-blank line of the file; false when it cannot be opened or `line` fails.
-bool ForEachLine(const std::string &path, const char *cannotOpen, std::string &error,
-                 const std::function<bool(std::string_view)> &line)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = cannotOpen;
-        return false;
-    }
-    std::string text;
-    while (std::getline(in, text)) {
-        if (TrimText(text).empty())
-            continue;
-        if (!line(text))
-            return false;
-    }
-    return true;
-}
-
-// Splits at the last ','; no ',' leaves an empty head.
-std::pair<std::string_view, std::string_view> SplitLast(std::string_view text)
-{
-    const std::size_t comma = text.rfind(',');
-    if (comma == std::string_view::npos)
-        return {std::string_view(), text};
-    return {text.substr(0, comma), text.substr(comma + 1)};
-}
-
-} // namespace
-
-bool ReadBadColumnList(const std::string &path, std::vector<BadColumn> &columns, std::string &error)
-{
-    columns.clear();
-    return ForEachLine(path, CannotOpenBadColumnList, error, [&](std::string_view line) {
-        if (columns.size() == BadColumnTableSize) {
-            error = TooManyBadColumns;
-            return false;
-        }
-        BadColumn entry;
-        const auto [rest, end] = SplitLast(line);
-        const auto [column, start] = SplitLast(rest);
-        if (!ReadField(end, entry.EndRow, error) || !ReadField(start, entry.StartRow, error) ||
-            !ReadField(column, entry.Column, error))
-            return false;
-        columns.push_back(entry);
-        return true;
-    });
-}
-
-bool ReadHotPixelList(const std::string &path, std::vector<HotPixel> &pixels, std::string &error)
-{
-    pixels.clear();
-    return ForEachLine(path, CannotOpenHotPixelList, error, [&](std::string_view line) {
-        HotPixel entry;
-        const auto [column, row] = SplitLast(line);
-        if (!ReadField(row, entry.Row, error) || !ReadField(column, entry.Column, error))
-            return false;
-        pixels.push_back(entry);
-        return true;
-    });
-}
-
-// ---------------------------------------------------------------------------------------------
 // Corrections
 
 bool FlatNormalisationUsable(const ImageData &flat)
@@ -386,14 +301,14 @@ int CorrectDarkFlat(ImageData &image, const ImageData *dark, const ImageData *fl
     return largest == 0 ? 1 : largest;
 }
 
-int FixBadColumns(ImageData &image, const std::vector<BadColumn> &columns)
+int FixBadColumns(ImageData &image, const std::vector<BadColumnEntry> &columns)
 {
     const int w = image.Width, h = image.Height;
     int clipped = 0;
-    for (const BadColumn &entry : columns) {
+    for (const BadColumnEntry &entry : columns) {
         const int x = entry.Column;
-        const int y0 = entry.StartRow, y1 = std::min<int>(entry.EndRow, h - 1);
-        const bool outside = x >= w || w < 2;
+        const int y0 = std::max(entry.StartRow, 0), y1 = std::min(entry.EndRow, h - 1);
+        const bool outside = x < 0 || x >= w || w < 2;
         if (outside || entry.EndRow >= h)
             ++clipped;
         if (outside)
@@ -411,12 +326,12 @@ int FixBadColumns(ImageData &image, const std::vector<BadColumn> &columns)
     return clipped;
 }
 
-void FixHotPixels(ImageData &image, const std::vector<HotPixel> &pixels)
+void FixHotPixels(ImageData &image, const std::vector<PixelPosition> &pixels)
 {
     const int w = image.Width, h = image.Height;
-    for (const HotPixel &entry : pixels) {
+    for (const PixelPosition &entry : pixels) {
         const int x = entry.Column, y = entry.Row;
-        if (x > w - 1 || y > h - 1)
+        if (x < 0 || y < 0 || x > w - 1 || y > h - 1)
             return;
         int sum = 0, count = 0;
         const auto take = [&](int cx, int cy) {

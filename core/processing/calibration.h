@@ -8,6 +8,7 @@
 // a time, never the whole list.
 #include "image_data.h"
 #include "matrix.h"
+#include "processing/problem_pixels.h"
 
 #include <array>
 #include <cstdint>
@@ -25,6 +26,7 @@ inline constexpr const char *CannotOpenBadColumnList = "Could not open bad-colum
 inline constexpr const char *CannotOpenHotPixelList = "Could not open hot-pixel map file.";
 inline constexpr const char *TooManyBadColumns =
     "The bad-column list holds more than 128 lines; at most 128 columns can be fixed. Nothing was processed.";
+static_assert(MaxBadColumns == 128, "TooManyBadColumns names the table size");
 
 // "Could not open file: <name>. Skip file and proceed?" (Yes/No); true for Yes.
 bool AskSkipUnreadable(const std::string &name);
@@ -100,20 +102,6 @@ int SubtractWeighted(ImageData &image, const ImageData &reference, double weight
 // origin format.
 void SetResultHeader(ImageData &image, int width, int height, int maximum, int originFormat);
 
-// The lists of the problem-pixel window.
-struct BadColumn {
-    std::uint16_t Column = 0, StartRow = 0, EndRow = 0;
-};
-inline constexpr int BadColumnTableSize = 128;
-struct HotPixel {
-    std::uint16_t Column = 0, Row = 0;
-};
-// Read the list files (lines split at the last ","; blank lines ignored). False with `error` set to
-// the message to show when the file cannot be opened, a field is not an integer, a value does not
-// fit 0..65535 or a bad-column list has more than 128 lines.
-bool ReadBadColumnList(const std::string &path, std::vector<BadColumn> &columns, std::string &error);
-bool ReadHotPixelList(const std::string &path, std::vector<HotPixel> &pixels, std::string &error);
-
 // Dark and flat correction of one image of the frames' size. `dark` and `flat` may be null; the
 // dark frame's offset level below 1 counts as 1, a flat pixel below 1 as 1. The flat frame's
 // offset level must be positive (checked by the caller with FlatNormalisationUsable). Returns the
@@ -126,7 +114,7 @@ inline constexpr const char *FlatNormalisationZero =
 // Replaces each listed column over its rows (clipped to the image) by the smaller of its
 // neighbours (column 0 by column 1, the last column by the one before it). Returns the number of
 // entries that lay partly or wholly outside the image (those parts are left alone).
-int FixBadColumns(ImageData &image, const std::vector<BadColumn> &columns);
+int FixBadColumns(ImageData &image, const std::vector<BadColumnEntry> &columns);
 // Replaces each listed pixel, in list order, by the integer mean of its existing 4-neighbours; an
 // entry outside the image ends the pass.
-void FixHotPixels(ImageData &image, const std::vector<HotPixel> &pixels);
+void FixHotPixels(ImageData &image, const std::vector<PixelPosition> &pixels);

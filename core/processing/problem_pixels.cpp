@@ -133,7 +133,7 @@ bool ReadBadColumnList(const std::string &path, std::vector<BadColumnEntry> &col
     if (!ReadListLines(path, lines, problem))
         return false;
     std::vector<BadColumnEntry> read;
-    for (std::size_t i = 0; i < lines.size() && read.size() < MaxBadColumns; ++i) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
         if (Blank(lines[i]))
             continue;
         const std::string_view line(lines[i]);

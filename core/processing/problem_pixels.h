@@ -43,7 +43,8 @@ bool ReadListLines(const std::string &path, std::vector<std::string> &lines, std
 // integer, or a coordinate outside 0..65535, stops the read with a message text naming the line.
 bool ReadHotPixelList(const std::string &path, std::vector<PixelPosition> &pixels, std::string &problem);
 // Reads a bad-column list: end row after the last ',', start row after the last ',' of the rest,
-// column before it; the same checks, and at most MaxBadColumns lines are taken.
+// column before it; the same checks. Every line is read: a caller whose table holds MaxBadColumns
+// entries decides what to do with a longer list.
 bool ReadBadColumnList(const std::string &path, std::vector<BadColumnEntry> &columns, std::string &problem);
 
 // The message for a text that is not an integer.

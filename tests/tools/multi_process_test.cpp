@@ -228,12 +228,25 @@ TEST_F(MultiProcessTest, DarkFrameThenDarkBadColumnAndHotPixelCorrections)
     EXPECT_EQ(out.XHi, w - 1);
     EXPECT_FALSE(std::filesystem::exists(folder.file("l2_p.kvr")));
 
+    // A bad-column list longer than the table is refused before any file is touched.
+    std::filesystem::remove(folder.file("l1_p.kvr"));
+    std::string many;
+    for (int i = 0; i <= MaxBadColumns; ++i)
+        many += "1, 0, 1\n";
+    WriteFileBytes(folder.file("columns.csv"), many);
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi", TooManyBadColumns, QMessageBox::Ok);
+        MultiProcessF->ApplyCorrBtn->click();
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.file("l1_p.kvr")));
+    MultiProcessF->FixBadColumns->setChecked(false);
+
     // A flat frame whose normalisation is 0 is refused before any file is touched.
     const std::string flat = Write(
         "flat.kvr", w, h, [](int, int) { return 1000; }, 0);
     MultiProcessF->FlatFrame->setText(QString::fromStdString(flat));
     MultiProcessF->ApplyFlatField->setChecked(true);
-    std::filesystem::remove(folder.file("l1_p.kvr"));
     {
         ModalScript modals;
         modals.ExpectMessage("Korvi", "normalisation", QMessageBox::Ok);

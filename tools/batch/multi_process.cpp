@@ -901,8 +901,8 @@ void TMultiProcessF::ApplyCorrBtnClick()
         w = second_.Width;
         h = second_.Height;
     }
-    std::vector<BadColumn> columns;
-    std::vector<HotPixel> hotPixels;
+    std::vector<BadColumnEntry> columns;
+    std::vector<PixelPosition> hotPixels;
     std::string error;
     if (useColumns) {
         const std::string path = BadColumnMapFile->text().toStdString();
@@ -912,6 +912,10 @@ void TMultiProcessF::ApplyCorrBtnClick()
         }
         if (!ReadBadColumnList(path, columns, error)) {
             Message(error);
+            return;
+        }
+        if (columns.size() > MaxBadColumns) {
+            Message(TooManyBadColumns);
             return;
         }
     }

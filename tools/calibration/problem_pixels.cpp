@@ -413,7 +413,8 @@ void TProblemPixelMapF::OpenColumnMapBtnClick()
         Say(problem);
         return;
     }
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    // The grid holds MaxBadColumns entries; a longer list fills it with its first ones.
+    for (std::size_t i = 0; i < std::min<std::size_t>(entries.size(), MaxBadColumns); ++i) {
         const int row = static_cast<int>(i) + 1;
         ColumnMap->setItem(row, 1, new QTableWidgetItem(QString::number(entries[i].Column)));
         ColumnMap->setItem(row, 2, new QTableWidgetItem(QString::number(entries[i].StartRow)));

@@ -111,7 +111,7 @@ TEST(ProblemPixels, ReadersCheckEveryField)
     std::vector<BadColumnEntry> columns;
     std::string problem;
     ASSERT_TRUE(ReadBadColumnList(path, columns, problem));
-    EXPECT_EQ(columns.size(), 128u);
+    EXPECT_EQ(columns.size(), 130u); // the caller sees that the list is too long for its table
     EXPECT_FALSE(ReadBadColumnList(dir.file("none.csv"), columns, problem));
 }
 
