@@ -153,6 +153,12 @@ TEST_F(CompositeEditorTest, RgbAndLrgbViewsFollowTheBlendFormulasWithIntensityAn
             EXPECT_EQ(grabbed.pixel(x, 2 - y) & 0xffffffu, qRgb(r, g, 0) & 0xffffffu) << x << "," << y;
         }
 
+    // Other windows redraw the editor by name, through the meta-object system.
+    Composite().Layers[1].Gain = 0.0f;
+    ASSERT_TRUE(QMetaObject::invokeMethod(main->ProgramWindow("TCompositeF"), "RedrawComposite"));
+    EXPECT_EQ(editor->Picture().Rgba[1], green.Palette.ByteTable[1][0]);
+    Composite().Layers[1].Gain = 0.8f;
+
     // LRGB: layers 1-3 used, layer 3 (the last of the leading used run) sets the others' alpha.
     LoadLayer(2, 4, 2, [](int x, int y) { return 20000 * x + 7000 * y; });
     editor->LuminanceMode->click();

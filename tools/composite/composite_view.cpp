@@ -273,7 +273,7 @@ int TCompositeF::CanvasY(int panelY) const
 
 void TCompositeF::PanelMouseMove(int x, int y)
 {
-    OpenGLPanel->setCursor(dragging_ ? Qt::CrossCursor : Qt::PointingHandCursor);
+    OpenGLPanel->setCursor(Qt::CrossCursor); // the sight
     ImageData *layer = CurrentLayerImage();
     if (layer && canvasWidth_ > 0 && canvasHeight_ > 0) {
         const int ix = ImageXOf(CanvasX(x), layer->Width, canvasWidth_);
@@ -317,7 +317,7 @@ void TCompositeF::PanelMouseUp(Qt::MouseButton button, int x, int y)
     if (button != Qt::LeftButton || !dragging_)
         return;
     dragging_ = false;
-    OpenGLPanel->setCursor(Qt::PointingHandCursor);
+    OpenGLPanel->setCursor(Qt::CrossCursor);
     ImageData *layer = CurrentLayerImage();
     if (!layer) {
         OpenGLPanel->update();
