@@ -182,11 +182,16 @@ bool TMainF::SaveImageInFormat(const std::string &name, ImageData &image, int fo
     bool written = false;
     switch (format) {
     case FormatBmp:
-        // A picture of what is displayed: the active image window's view. The composite editor's
-        // view is saved by the composite editor's own window once it exists.
+        // A picture of what is displayed: the active image window's view, or the composite
+        // editor's view for a composite layer.
         if (EditTarget == EditActiveImage) {
             if (TChild *window = FirstImageWindow())
                 written = window->SaveViewBitmap(name);
+        } else if (EditTarget == EditCompositeLayer) {
+            if (QWidget *editor = ProgramWindow("TCompositeF"))
+                QMetaObject::invokeMethod(editor, "SaveViewBitmap", Qt::DirectConnection,
+                                          Q_RETURN_ARG(bool, written),
+                                          Q_ARG(QString, QString::fromStdString(name)));
         }
         break;
     case FormatNative:

@@ -3,6 +3,7 @@
 #include "about_window.h"
 #include "bloom_removal_window.h"
 #include "clock_test.h"
+#include "composite/composite_editor.h"
 #include "drive_controller_window.h"
 #include "equalization_window.h"
 #include "focus_enable_window.h"
@@ -54,7 +55,7 @@ void CreateProgramWindows(TMainF *main)
     Create(main, MultiProcessF, "TMultiProcessF");
     Create(main, StackMultipleF, "TStackMultipleF");
     Create(main, FourierF, "TFourierF");
-    // TCompositeF
+    Create(main, CompositeF, "TCompositeF");
     Create(main, TrackF, "TTrackF");
     Create(main, FilterF, "TFilterF");
     Create(main, TelescopeCtrlF, "TTelescopeCtrlF");

@@ -1,6 +1,8 @@
 #include "palette_editor.h"
 
 #include "color_index_view.h"
+#include "composite/cf_settings.h"
+#include "composite/composite_editor.h"
 #include "edit_target.h"
 #include "gui_runtime.h"
 #include "guiding/guider_window.h"
@@ -247,7 +249,15 @@ PPalette *TPaletteSet::TargetPalette()
         return GuiderF ? &GuiderF->GuiderImage.Palette : nullptr;
     case EditGuiderPalette:
         return &CurrentSettings().DefaultPalettes[1];
-    default: // composite layers belong to a window not present here
+    case EditCompositeLayer:
+    case EditCompositePalette: {
+        const int layer = CompositeEditorSettings().CurrentLayer;
+        if (!CompositeF || layer < 0 || layer >= CompositeLayers)
+            return nullptr; // the "All layers" bar has no palette
+        return EditTarget == EditCompositeLayer ? &Composite().Layers[layer].Palette
+                                                : &CompositeEditorSettings().LayerPalettes[layer];
+    }
+    default:
         return nullptr;
     }
 }
@@ -448,6 +458,19 @@ void TPaletteSet::ApplyToTarget()
         if (GuiderF)
             GuiderF->UpdatePalBar();
         break;
+    case EditCompositeLayer: {
+        const int layer = CompositeEditorSettings().CurrentLayer;
+        if (layer == CompositeEditorSettings().View)
+            CompositeF->DrawPaletteBar(layer);
+        CompositeF->RedrawComposite();
+        break;
+    }
+    case EditCompositePalette: {
+        const int layer = CompositeEditorSettings().CurrentLayer;
+        if (!Composite().LayerLoaded(layer))
+            CompositeF->DrawPaletteBar(layer);
+        break;
+    }
     default:
         break;
     }

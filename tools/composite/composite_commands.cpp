@@ -1,0 +1,378 @@
+// TCompositeF: the operations on the current layer (local transformation, the tool-bar shifts and
+// rotations, trims, quick equalization), the hand-over of the layer to the processing windows
+// (EditTarget 4 and 5), and the snapshot that Undo and Redo work from.
+#include "composite/composite_editor.h"
+
+#include "composite/cf_settings.h"
+#include "composite/quick_equalization.h"
+#include "edit_target.h"
+#include "gui_runtime.h"
+#include "main_window.h"
+#include "processing/bloom.h"
+#include "processing_dialog.h"
+#include "statistics_window.h"
+#include "text_format.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+
+#include <cmath>
+
+namespace
+{
+
+constexpr double TwoPi = 6.283185307179586;
+
+} // namespace
+
+void TCompositeF::Snapshot()
+{
+    CompositeEditorSettingsBackup() = CompositeEditorSettings();
+    CompositeBackup().Assign(Composite());
+    backupTaken_ = true;
+    if (MainF)
+        MainF->UndoWindowTag = -1; // UndoImage no longer belongs to an image window
+}
+
+// ---------------------------------------------------------------------------------------------
+// Local transformation
+
+std::optional<TCompositeF::TransformRun> TCompositeF::ReadTransform()
+{
+    if (!CurrentLayerImage())
+        return std::nullopt;
+    const char separator = korvi::gui::DecimalSeparator();
+    auto number = [separator](const QLineEdit *edit) {
+        return static_cast<float>(ParseNumber(edit->text().toStdString(), separator));
+    };
+    TransformRun run;
+    run.layer = CompositeEditorSettings().CurrentLayer;
+    run.x0 = XLO->value();
+    run.y0 = YLO->value();
+    run.x1 = XHI->value();
+    run.y1 = YHI->value();
+    ImageTransform &t = run.transform;
+    t.tx = number(x_shift);
+    t.ty = number(y_shift);
+    t.kx = number(x_scale);
+    t.ky = number(y_scale);
+    t.angle = static_cast<float>(number(rotation) * 3.141592653589793 * 0.005555555555555556);
+    int button = 6;
+    for (int i = 0; i < 9; ++i)
+        if (CentreBtn[i]->isChecked())
+            button = i;
+    const int column = button % 3, row = button / 3;
+    t.rx = static_cast<float>(column == 0 ? run.x0 : column == 1 ? run.x0 + (run.x1 - run.x0) / 2 : run.x1);
+    t.ry = static_cast<float>(row == 0 ? run.y1 : row == 1 ? run.y0 + (run.y1 - run.y0) / 2 : run.y0);
+    return run;
+}
+
+void TCompositeF::RunTransform(const TransformRun &run)
+{
+    if (run.layer < 0 || run.layer >= CompositeLayers || !Composite().LayerLoaded(run.layer))
+        return;
+    ImageData &layer = Composite().Layers[run.layer];
+    Snapshot();
+    if (MainF) {
+        MainF->CalibrationUndoTag = -1;
+        MainF->UndoImage.Assign(layer);
+    }
+    layer.SelX0 = run.x0;
+    layer.SelY0 = run.y0;
+    layer.SelX1 = run.x1;
+    layer.SelY1 = run.y1;
+    layer.SelectionShown = true;
+    TransformImageRegion(layer, run.transform);
+    const int view = CompositeEditorSettings().View;
+    if (view == run.layer || view == CompositeView)
+        RedrawComposite();
+    SetItems(QStringLiteral("&Undo transform"), true, QStringLiteral("&Redo transform"), true);
+}
+
+void TCompositeF::ApplyBtnClick()
+{
+    const std::optional<TransformRun> run = ReadTransform();
+    if (!run)
+        return;
+    RunTransform(*run);
+    redoTransform_ = run;
+}
+
+void TCompositeF::PreviewBtnClick()
+{
+    const std::optional<TransformRun> run = ReadTransform();
+    if (!run || !MainF)
+        return;
+    RunTransform(*run);
+    // The pixels go back; the view keeps the transformed picture until the next redraw.
+    Composite().Layers[run->layer].Assign(MainF->UndoImage);
+    redoTransform_.reset();
+    SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
+}
+
+void TCompositeF::ClearAllBtnClick()
+{
+    x_shift->setText(QStringLiteral("0.0"));
+    y_shift->setText(QStringLiteral("0.0"));
+    rotation->setText(QStringLiteral("0.0"));
+    x_scale->setText(QStringLiteral("1.000"));
+    y_scale->setText(QStringLiteral("1.000"));
+}
+
+void TCompositeF::ScaleEdited(QLineEdit *edited)
+{
+    if (UniformScale->isChecked())
+        (edited == x_scale ? y_scale : x_scale)->setText(edited->text());
+}
+
+void TCompositeF::SelectFullRasterBtnClick()
+{
+    if (const ImageData *layer = CurrentLayerImage()) {
+        XLO->setValue(0);
+        XHI->setValue(layer->Width - 1);
+        YLO->setValue(0);
+        YHI->setValue(layer->Height - 1);
+    }
+}
+
+void TCompositeF::SelectAreaInBoxClick()
+{
+    const ImageData *layer = CurrentLayerImage();
+    if (!layer || !layer->SelectionShown)
+        return;
+    XLO->setValue(layer->SelX0);
+    XHI->setValue(layer->SelX1);
+    YLO->setValue(layer->SelY0);
+    YHI->setValue(layer->SelY1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tool-bar shifts and rotations: values kept with the layer (and its composite file), not applied
+// to the pixels.
+
+void TCompositeF::ShiftLayer(float dx, float dy)
+{
+    ImageData *layer = CurrentLayerImage();
+    if (!layer)
+        return;
+    layer->ShiftX += dx;
+    layer->ShiftY += dy;
+    RedrawComposite();
+}
+
+void TCompositeF::RotateLayer(int direction)
+{
+    ImageData *layer = CurrentLayerImage();
+    if (!layer)
+        return;
+    const CFSettings &settings = CompositeEditorSettings();
+    double angle = static_cast<double>(layer->Angle) + direction * static_cast<double>(settings.RotationStep);
+    angle = std::fmod(angle, TwoPi);
+    if (angle < 0.0)
+        angle += TwoPi;
+    if (angle >= TwoPi)
+        angle = 0.0;
+    layer->Angle = static_cast<float>(angle);
+    layer->RotationCentreX = settings.RotationCentreX;
+    layer->RotationCentreY = settings.RotationCentreY;
+    RedrawComposite();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trim and quick equalization
+
+void TCompositeF::ChangeLayerShape()
+{
+    // The selection named pixels of the layer as it was.
+    if (ImageData *layer = CurrentLayerImage())
+        layer->SelectionShown = false;
+    redoTransform_.reset();
+    SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo"), false);
+    UpdateLayerControls();
+    RedrawComposite();
+}
+
+void TCompositeF::TrimToSelectedRegionClick()
+{
+    ImageData *layer = CurrentLayerImage();
+    // Without a selection there is no region: a trim to stale corners would throw the layer away.
+    if (!layer || !layer->SelectionShown)
+        return;
+    Snapshot();
+    LastOperation = 7;
+    CropImage(*layer, layer->SelX0, layer->SelY0, layer->SelX1, layer->SelY1);
+    ChangeLayerShape();
+}
+
+void TCompositeF::TrimToSelectedClick()
+{
+    ImageData *layer = CurrentLayerImage();
+    if (!layer || !layer->SelectionShown)
+        return;
+    // The whole snapshot, as for every other change: Undo restores the composite backup, which
+    // must hold the layer as it was before this trim.
+    Snapshot();
+    LastOperation = 7;
+    if (MainF) {
+        MainF->CalibrationUndoTag = -1;
+        MainF->UndoImage.Assign(*layer);
+    }
+    CropImage(*layer, layer->SelX0, layer->SelY0, layer->SelX1, layer->SelY1);
+    ChangeLayerShape();
+}
+
+void TCompositeF::TrimCustomClick()
+{
+    ImageData *layer = CurrentLayerImage();
+    auto *filter = MainF ? qobject_cast<TFilterF *>(MainF->ProgramWindow("TFilterF")) : nullptr;
+    if (!layer || !filter)
+        return;
+    EditTarget = EditCompositeLayer;
+    LastOperation = 7;
+    filter->TrimXLO->setValue(layer->SelX0);
+    filter->TrimYLO->setValue(layer->SelY0);
+    filter->TrimXHI->setValue(layer->SelX1);
+    filter->TrimYHI->setValue(layer->SelY1);
+    MainF->ShowProgramWindow("TFilterF");
+}
+
+void TCompositeF::QuickClick()
+{
+    ImageData *layer = CurrentLayerImage();
+    if (!layer)
+        return;
+    Snapshot();
+    QuickEqualizeLayer(*layer);
+    LastOperation = 3;
+    redoTransform_.reset();
+    RedrawComposite();
+    SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo"), false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processing windows and palettes
+
+void TCompositeF::ProcessingItemClick(int code, const char *className)
+{
+    if (!MainF)
+        return;
+    EditTarget = EditCompositeLayer;
+    if (code >= 0)
+        LastOperation = code;
+    MainF->ShowProgramWindow(className);
+}
+
+void TCompositeF::StatisticsClick()
+{
+    const ImageData *layer = CurrentLayerImage();
+    auto *stats = MainF ? qobject_cast<TStatsForm *>(MainF->ProgramWindow("TStatsForm")) : nullptr;
+    if (!layer || !stats)
+        return;
+    stats->SetSource(layer, this);
+    MainF->ShowProgramWindow("TStatsForm");
+}
+
+void TCompositeF::PaletteForCurrentClick()
+{
+    const int current = CompositeEditorSettings().CurrentLayer;
+    if (!MainF || current < 0 || current >= CompositeLayers)
+        return;
+    // An empty layer is edited from its default palette, which a loaded image will get anyway.
+    if (!Composite().LayerLoaded(current))
+        Composite().Layers[current].Palette.Assign(CompositeEditorSettings().LayerPalettes[current]);
+    EditTarget = EditCompositeLayer;
+    MainF->ShowProgramWindow("TPaletteSet");
+}
+
+void TCompositeF::DefaultPaletteClick()
+{
+    const int current = CompositeEditorSettings().CurrentLayer;
+    if (!MainF || current < 0 || current >= CompositeLayers)
+        return;
+    EditTarget = EditCompositePalette;
+    MainF->ShowProgramWindow("TPaletteSet");
+}
+
+void TCompositeF::AlignImagesClick()
+{
+    if (MainF && MainF->ProgramWindow("TAlignF"))
+        MainF->ShowProgramWindow("TAlignF");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Undo and Redo
+
+void TCompositeF::UndoClick()
+{
+    EditTarget = EditCompositeLayer;
+    if (MainF)
+        MainF->UndoActionExecute();
+}
+
+void TCompositeF::RedoClick()
+{
+    EditTarget = EditCompositeLayer;
+    if (redoTransform_) {
+        // A transform is not an operation of the processing dialog: Redo restores the composite
+        // as it was before the transform and applies the same transform to it again.
+        const TransformRun run = *redoTransform_;
+        if (!UndoProcessing(EditCompositeLayer))
+            return;
+        RunTransform(run);
+        redoTransform_ = run;
+        return;
+    }
+    if (MainF)
+        MainF->RedoActionExecute();
+}
+
+// ---------------------------------------------------------------------------------------------
+// ProcessingTargetOwner
+
+ImageData *TCompositeF::ProcessingImage(int editTarget)
+{
+    return editTarget == EditCompositeLayer ? CurrentLayerImage() : nullptr;
+}
+
+void TCompositeF::BackUpForUndo(int editTarget)
+{
+    if (editTarget == EditCompositeLayer)
+        Snapshot();
+}
+
+void TCompositeF::ProcessingApplied(int editTarget, const QString &undoCaption, bool redo)
+{
+    if (editTarget != EditCompositeLayer)
+        return;
+    redoTransform_.reset();
+    const CFSettings &settings = CompositeEditorSettings();
+    UpdateLayerControls(); // a trim may have changed the layer's size
+    if (settings.View == settings.CurrentLayer || settings.View == CompositeView)
+        RedrawComposite();
+    SetItems(undoCaption, true, QStringLiteral("&Redo filter"), redo);
+}
+
+void TCompositeF::ProcessingPreviewed(int editTarget)
+{
+    if (editTarget == EditCompositeLayer)
+        SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
+}
+
+bool TCompositeF::UndoProcessing(int editTarget)
+{
+    if (editTarget != EditCompositeLayer || !backupTaken_)
+        return false;
+    Composite().Assign(CompositeBackup());
+    CompositeEditorSettings() = CompositeEditorSettingsBackup();
+    UpdateLayerControls();
+    RedrawComposite();
+    if (redoTransform_)
+        SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo transform"), true);
+    else
+        SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo filter"),
+                 CanRepeatOperation(LastOperation));
+    return true;
+}
