@@ -331,8 +331,9 @@ TEST_F(MultiProcessTest, EqualizeMapsEveryFileThroughTheEqualizationWindowsCurve
             for (int x = 0; x < 4; ++x) {
                 const int v = in.FrameRow(0, y)[x];
                 EXPECT_EQ(out.FrameRow(0, y)[x], static_cast<int>(table[v])) << x << "," << y;
-                if (v > 20000)
+                if (v > 20000) {
                     EXPECT_LT(out.FrameRow(0, y)[x], v * 0.75) << "the bent curve was not used";
+                }
             }
     }
     EXPECT_EQ(EditTarget, EditActiveImage);
