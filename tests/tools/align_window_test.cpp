@@ -56,6 +56,16 @@ double CentroidX(const ImageData &image, int x, int y)
     return sx / sum;
 }
 
+// Stands in for the composite editor, which is redrawn after a stack.
+class EditorStandIn : public QWidget
+{
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+    Q_INVOKABLE void RedrawComposite() { ++redraws; }
+    int redraws = 0;
+};
+
 class AlignWindowTest : public ToolsWindowTest
 {
 protected:
@@ -139,10 +149,13 @@ TEST_F(AlignWindowTest, PicksStarsPerChannelCropsAndStacks)
     EXPECT_TRUE(WaitFor([] { return AlignF->PopupMenu->isVisible(); }));
     AlignF->PopupMenu->close();
 
+    auto *editor = new EditorStandIn(main.get());
+    main->RegisterWindow("TCompositeF", editor);
     AlignF->nudge_x->setText(QStringLiteral("0"));
     AlignF->nudge_y->setText(QStringLiteral("0"));
     QTest::mouseClick(AlignF->StackBtn, Qt::LeftButton);
     EXPECT_EQ(Status(), QStringLiteral("Done."));
+    EXPECT_EQ(editor->redraws, 1);
     EXPECT_EQ(script.boxTexts.size(), 0u);
     for (int layer : {0, 1}) {
         ASSERT_EQ(Composite().Layers[layer].Width, 165) << layer;
@@ -189,3 +202,5 @@ int main(int argc, char **argv)
 {
     return korvi::test::RunQtTests(argc, argv);
 }
+
+#include "align_window_test.moc"

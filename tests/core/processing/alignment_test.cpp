@@ -99,17 +99,21 @@ TEST(Alignment, KnownShiftRotationAndScaleAreUndone)
         options.ScaleCorrection = c.scaleCorrection;
         options.Stars[0] = Picks({});
         options.Stars[1] = options.Stars[3] = Picks(c.pose);
-        std::vector<std::array<int, 2>> progress;
+        // Progress: channels 1, 2 and 4 in turn, each rising to 100 %.
+        std::array<int, 6> last{-1, -1, -1, -1, -1, -1};
+        std::vector<int> order;
+        const AlignmentProgress progress = [&](int ch, int percent) {
+            if (last[ch] < 0)
+                order.push_back(ch);
+            EXPECT_GT(percent, last[ch]);
+            last[ch] = percent;
+        };
         std::array<ChannelAlignment, AlignmentChannels> measured;
         std::string problem;
-        ASSERT_EQ(AlignLayers(
-                      layers, options,
-                      [&](int ch, int pc) {
-                          progress.push_back({ch, pc});
-                      },
-                      problem, &measured),
-                  AlignmentOutcome::Aligned)
+        ASSERT_EQ(AlignLayers(layers, options, progress, problem, &measured), AlignmentOutcome::Aligned)
             << problem;
+        EXPECT_EQ(order, (std::vector<int>{1, 2, 4}));
+        EXPECT_EQ(last, (std::array<int, 6>{-1, 100, 100, -1, 100, -1}));
         EXPECT_NEAR(measured[1].Angle, c.pose.angle, 0.001);
         EXPECT_NEAR(measured[1].Scale, c.scaleCorrection ? c.pose.scale : 1.0, 0.002);
         ASSERT_EQ(layers[1].Width, 260);
@@ -122,21 +126,6 @@ TEST(Alignment, KnownShiftRotationAndScaleAreUndone)
             EXPECT_NEAR(got[1], ref[1], 0.2) << star[0] << "," << star[1];
         }
         EXPECT_TRUE(SamePixels(layers[1], layers[3]));
-        // Progress: channels 1, 2 and 4 in turn, each rising to 100 % in at most 101 steps.
-        std::vector<int> channels;
-        for (std::size_t i = 0; i < progress.size(); ++i) {
-            const bool next = i == 0 || progress[i][0] != progress[i - 1][0];
-            if (next) {
-                channels.push_back(progress[i][0]);
-            } else {
-                EXPECT_GT(progress[i][1], progress[i - 1][1]);
-            }
-            if (i + 1 == progress.size() || progress[i + 1][0] != progress[i][0]) {
-                EXPECT_EQ(progress[i][1], 100);
-            }
-        }
-        EXPECT_EQ(channels, (std::vector<int>{1, 2, 4}));
-        EXPECT_LE(progress.size(), 303u);
     }
 }
 
@@ -211,16 +200,15 @@ TEST(Alignment, BadInputChangesNothing)
     struct Case {
         AlignmentCrop crop;
         bool pickChannel2;
-        AlignmentOutcome outcome;
         const char *problem;
     };
     const Case cases[] = {
-        {{100, 99, 0, 10}, true, AlignmentOutcome::Refused, "reversed"},
-        {{0, 10, 50, 49}, true, AlignmentOutcome::Refused, "reversed"},
-        {{0, W, 0, 10}, true, AlignmentOutcome::Refused, "within layer 1 (X 0 to 299, Y 0 to 239)"},
-        {{-1, 10, 0, 10}, true, AlignmentOutcome::Refused, "within layer 1"},
-        {{0, 10, 0, H}, true, AlignmentOutcome::Refused, "within layer 1"},
-        {{0, 10, 0, 10}, false, AlignmentOutcome::Refused, "reference stars of channel 2"},
+        {{100, 99, 0, 10}, true, "reversed"},
+        {{0, 10, 50, 49}, true, "reversed"},
+        {{0, W, 0, 10}, true, "within layer 1 (X 0 to 299, Y 0 to 239)"},
+        {{-1, 10, 0, 10}, true, "within layer 1"},
+        {{0, 10, 0, H}, true, "within layer 1"},
+        {{0, 10, 0, 10}, false, "reference stars of channel 2"},
     };
     for (const Case &c : cases) {
         std::array<ImageData, 5> layers;
@@ -232,7 +220,7 @@ TEST(Alignment, BadInputChangesNothing)
         if (c.pickChannel2)
             options.Stars[1] = Picks({1, 1, 0, 1});
         std::string problem;
-        EXPECT_EQ(AlignLayers(layers, options, {}, problem), c.outcome);
+        EXPECT_EQ(AlignLayers(layers, options, {}, problem), AlignmentOutcome::Refused);
         EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
         EXPECT_EQ(layers[0].Width, W);
         EXPECT_EQ(layers[1].Width, W);
