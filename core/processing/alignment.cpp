@@ -47,6 +47,90 @@ bool Identity(const ChannelAlignment &p)
     return p.Angle == 0.0f && p.Scale == 1.0f && p.ShiftX == 0.0f && p.ShiftY == 0.0f;
 }
 
+// Checks the input and allocates the new one-frame image of the crop's size; false with the
+// problem otherwise.
+bool PrepareCrop(const ImageData &layer, const ChannelAlignment &placement, const AlignmentCrop &crop,
+                 int channel, ImageData &result, std::string &problem)
+{
+    if (!Loaded(layer)) {
+        problem = "Layer " + Channel(channel) + " holds no image.";
+        return false;
+    }
+    if (crop.XHi < crop.XLo || crop.YHi < crop.YLo) {
+        problem = CropProblem(crop, layer.Width, layer.Height);
+        return false;
+    }
+    if (!(placement.Scale > 0.0f) || !std::isfinite(placement.Scale)) {
+        problem = "Channel " + Channel(channel) + " cannot be aligned: its scale is not a positive number.";
+        return false;
+    }
+    if (!std::isfinite(placement.Angle) || !std::isfinite(placement.ShiftX) ||
+        !std::isfinite(placement.ShiftY)) {
+        problem = "Channel " + Channel(channel) + " cannot be aligned: its angle or shift is not a number.";
+        return false;
+    }
+    if (!result.Allocate(crop.XHi - crop.XLo + 1, crop.YHi - crop.YLo + 1, 1)) {
+        problem = "Not enough memory to align layer " + Channel(channel) + ".";
+        return false;
+    }
+    return true;
+}
+
+// Fills result (of the crop's size) with the layer's frame 0 under the placement.
+void ResampleCrop(const ImageData &layer, const ChannelAlignment &placement, const AlignmentCrop &crop,
+                  int channel, const AlignmentProgress &progress, ImageData &result)
+{
+    const int t = result.Width, u = result.Height;
+    // The sampler divides by its scale factors: a layer magnified by Scale is read at 1 / (1 / Scale).
+    const float k = placement.Scale == 1.0f ? 1.0f : 1.0f / placement.Scale;
+    const TransformSampler sampler(
+        layer, {placement.ShiftX, placement.ShiftY, placement.Angle, placement.StarX, placement.StarY, k, k});
+    // Pure crops within the layer (layer 1, or a layer that matches it exactly) copy their pixels.
+    const bool copy = Identity(placement) && crop.XLo >= 0 && crop.YLo >= 0 && crop.XHi < layer.Width &&
+                      crop.YHi < layer.Height;
+    // Rows are shared among the cores in one parallel run per layer (a run per step of the
+    // progress would make every core wait for the slowest at each step). The calling thread reports
+    // the share of rows done whenever it finishes a row and the percentage has risen.
+    std::atomic<int> rowsDone{0};
+    int reported = -1;
+#pragma omp parallel for schedule(dynamic, 16) if (static_cast <long>(t) * u >= ParallelPixels)
+    for (int row = 0; row < u; ++row) {
+        const int y = crop.YLo + row;
+        std::uint16_t *out = result.Rows[row];
+        if (copy) {
+            std::copy_n(layer.Rows[y] + crop.XLo, t, out);
+        } else {
+            for (int x = 0; x < t; ++x)
+                out[x] = sampler.Sample(crop.XLo + x, y);
+        }
+        const int done = rowsDone.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (progress && omp_get_thread_num() == 0) {
+            const int percent = static_cast<int>(static_cast<long>(done) * 100 / u);
+            if (percent > reported) {
+                reported = percent;
+                progress(channel + 1, percent);
+            }
+        }
+    }
+    if (progress && reported < 100)
+        progress(channel + 1, 100);
+}
+
+// The layer takes the resampled pixels; its placement is spent.
+void Install(ImageData &layer, ImageData &result)
+{
+    layer.Rows.swap(result.Rows);
+    layer.Rgba.swap(result.Rgba);
+    layer.Width = result.Width;
+    layer.Height = result.Height;
+    layer.Frames = 1;
+    layer.CurrentFrame = 0;
+    layer.ShiftX = layer.ShiftY = 0.0f;
+    layer.Angle = 0.0f;
+    layer.RotationCentreX = layer.RotationCentreY = 0.0f;
+    result.Free();
+}
+
 } // namespace
 
 AlignmentOutcome MeasureAlignment(std::span<const ImageData> layers, const AlignmentOptions &options,
@@ -120,67 +204,11 @@ AlignmentOutcome MeasureAlignment(std::span<const ImageData> layers, const Align
 bool ResampleIntoCrop(ImageData &layer, const ChannelAlignment &placement, const AlignmentCrop &crop,
                       int channel, const AlignmentProgress &progress, std::string &problem)
 {
-    if (!Loaded(layer)) {
-        problem = "Layer " + Channel(channel) + " holds no image.";
-        return false;
-    }
-    if (crop.XHi < crop.XLo || crop.YHi < crop.YLo) {
-        problem = CropProblem(crop, layer.Width, layer.Height);
-        return false;
-    }
-    if (!(placement.Scale > 0.0f) || !std::isfinite(placement.Scale) || !std::isfinite(placement.Angle) ||
-        !std::isfinite(placement.ShiftX) || !std::isfinite(placement.ShiftY)) {
-        problem = "Channel " + Channel(channel) + " cannot be aligned: its scale is not a positive number.";
-        return false;
-    }
-    const int t = crop.XHi - crop.XLo + 1, u = crop.YHi - crop.YLo + 1;
     ImageData result;
-    if (!result.Allocate(t, u, 1)) {
-        problem = "Not enough memory to align layer " + Channel(channel) + ".";
+    if (!PrepareCrop(layer, placement, crop, channel, result, problem))
         return false;
-    }
-    // The sampler divides by its scale factors: a layer magnified by Scale is read at 1 / (1 / Scale).
-    const float k = placement.Scale == 1.0f ? 1.0f : 1.0f / placement.Scale;
-    const TransformSampler sampler(
-        layer, {placement.ShiftX, placement.ShiftY, placement.Angle, placement.StarX, placement.StarY, k, k});
-    // Pure crops within the layer (layer 1, or a layer that matches it exactly) copy their pixels.
-    const bool copy = Identity(placement) && crop.XLo >= 0 && crop.YLo >= 0 && crop.XHi < layer.Width &&
-                      crop.YHi < layer.Height;
-    // Rows are shared among the cores in one parallel run per layer (a run per step of the
-    // progress would make every core wait for the slowest at each step). The calling thread reports
-    // the share of rows done whenever it finishes a row and the percentage has risen.
-    std::atomic<int> rowsDone{0};
-    int reported = -1;
-#pragma omp parallel for schedule(dynamic, 16) if (static_cast <long>(t) * u >= ParallelPixels)
-    for (int row = 0; row < u; ++row) {
-        const int y = crop.YLo + row;
-        std::uint16_t *out = result.Rows[row];
-        if (copy) {
-            std::copy_n(layer.Rows[y] + crop.XLo, t, out);
-        } else {
-            for (int x = 0; x < t; ++x)
-                out[x] = sampler.Sample(crop.XLo + x, y);
-        }
-        const int done = rowsDone.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (progress && omp_get_thread_num() == 0) {
-            const int percent = static_cast<int>(static_cast<long>(done) * 100 / u);
-            if (percent > reported) {
-                reported = percent;
-                progress(channel + 1, percent);
-            }
-        }
-    }
-    if (progress && reported < 100)
-        progress(channel + 1, 100);
-    layer.Rows.swap(result.Rows);
-    layer.Rgba.swap(result.Rgba);
-    layer.Width = t;
-    layer.Height = u;
-    layer.Frames = 1;
-    layer.CurrentFrame = 0;
-    layer.ShiftX = layer.ShiftY = 0.0f;
-    layer.Angle = 0.0f;
-    layer.RotationCentreX = layer.RotationCentreY = 0.0f;
+    ResampleCrop(layer, placement, crop, channel, progress, result);
+    Install(layer, result);
     return true;
 }
 
@@ -194,15 +222,18 @@ AlignmentOutcome AlignLayers(std::span<ImageData> layers, const AlignmentOptions
         *measured = channels;
     if (outcome != AlignmentOutcome::Aligned)
         return outcome;
+    // Every layer is resampled before any changes, so a refusal (or a lack of memory) leaves all
+    // five as they were.
     const int count = std::min<int>(static_cast<int>(layers.size()), AlignmentChannels);
+    std::array<ImageData, AlignmentChannels> results;
     for (int c = 0; c < count; ++c)
-        if (Loaded(layers[c]) && !(channels[c].Scale > 0.0f && std::isfinite(channels[c].Scale))) {
-            problem = "Channel " + Channel(c) + " cannot be aligned: its scale is not a positive number.";
+        if (Loaded(layers[c]) && !PrepareCrop(layers[c], channels[c], options.Crop, c, results[c], problem))
             return AlignmentOutcome::Refused;
-        }
     for (int c = 0; c < count; ++c)
-        if (Loaded(layers[c]) &&
-            !ResampleIntoCrop(layers[c], channels[c], options.Crop, c, progress, problem))
-            return AlignmentOutcome::Refused; // only when memory runs out
+        if (Loaded(layers[c]))
+            ResampleCrop(layers[c], channels[c], options.Crop, c, progress, results[c]);
+    for (int c = 0; c < count; ++c)
+        if (Loaded(layers[c]))
+            Install(layers[c], results[c]);
     return AlignmentOutcome::Aligned;
 }

@@ -63,14 +63,15 @@ AlignmentOutcome MeasureAlignment(std::span<const ImageData> layers, const Align
 // Replaces the layer by the cropping frame of its frame 0 resampled (bilinear) under the
 // placement: a one-frame image of crop width x crop height; its stored shift, angle and rotation
 // centre become 0. Progress (the share of rows done) is reported whenever the percentage rises.
-// Rows run in parallel; the result equals a serial run's. `channel` (0-4) names the layer in messages and in
-// the progress. False, nothing changed, for an empty layer, an empty crop or a scale that is not a
-// positive number.
+// Rows run in parallel; the result equals a serial run's. `channel` (0-4) names the layer in
+// messages and in the progress. False, nothing changed, for an empty layer, an empty crop, a scale
+// that is not a positive number, or an angle or shift that is not a number.
 bool ResampleIntoCrop(ImageData &layer, const ChannelAlignment &placement, const AlignmentCrop &crop,
                       int channel, const AlignmentProgress &progress, std::string &problem);
 
 // Measures and then resamples every loaded layer of the five (layer 1 is only cropped). Nothing
-// changes unless every layer can be aligned. `measured` (optional) receives the placements.
+// changes unless every layer can be aligned: all are resampled before any is replaced. `measured`
+// (optional) receives the placements.
 AlignmentOutcome AlignLayers(std::span<ImageData> layers, const AlignmentOptions &options,
                              const AlignmentProgress &progress, std::string &problem,
                              std::array<ChannelAlignment, AlignmentChannels> *measured = nullptr);
