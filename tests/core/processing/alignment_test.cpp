@@ -232,6 +232,13 @@ TEST(Alignment, BadInputChangesNothing)
     EXPECT_EQ(AlignLayers(one, {}, {}, problem), AlignmentOutcome::TooFewLayers);
     EXPECT_TRUE(problem.empty());
     EXPECT_EQ(one[0].Width, W);
+    // Layers without layer 1 have nothing to be aligned on.
+    std::array<ImageData, 5> noReference;
+    Render(noReference[1], {});
+    Render(noReference[2], {});
+    EXPECT_EQ(AlignLayers(noReference, {}, {}, problem), AlignmentOutcome::Refused);
+    EXPECT_NE(problem.find("Layer 1 is the reference"), std::string::npos) << problem;
+    EXPECT_EQ(noReference[1].Width, W);
     // A scale that is not positive is refused by the resampling itself.
     for (float scale : {0.0f, -1.0f, NAN}) {
         ChannelAlignment placement;
