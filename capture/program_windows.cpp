@@ -3,6 +3,7 @@
 #include "about_window.h"
 #include "bloom_removal_window.h"
 #include "clock_test.h"
+#include "composite/align_window.h"
 #include "composite/composite_editor.h"
 #include "drive_controller_window.h"
 #include "equalization_window.h"
@@ -62,7 +63,7 @@ void CreateProgramWindows(TMainF *main)
     Create(main, PaletteSet, "TPaletteSet");
     Create(main, ProblemPixelMapF, "TProblemPixelMapF");
     Create(main, SkyModelF, "TSkyModelF");
-    // TAlignF
+    Create(main, AlignF, "TAlignF");
     Create(main, SubFrameF, "TSubFrameF");
     Create(main, TestF, "TTestF");
     Create(main, FocusMonitorF, "TFocusMonitorF");

@@ -12,3 +12,4 @@ korvi_add_test(equalization_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/processing/eq
 korvi_add_test(fourier_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/processing/fourier_test.cpp LIBS korvi_core)
 include(${CMAKE_CURRENT_LIST_DIR}/processing/bloom.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/processing/calibration.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/processing/alignment.cmake)

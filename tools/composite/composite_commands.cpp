@@ -298,7 +298,7 @@ void TCompositeF::DefaultPaletteClick()
 
 void TCompositeF::AlignImagesClick()
 {
-    if (MainF && MainF->ProgramWindow("TAlignF"))
+    if (MainF)
         MainF->ShowProgramWindow("TAlignF");
 }
 

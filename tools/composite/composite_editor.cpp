@@ -246,10 +246,6 @@ void TCompositeF::BuildMenus()
         item(filters, "AlignImages1", QStringLiteral("Align images..."), [this] { AlignImagesClick(); });
     Statistics1 = item(filters, "Statistics1", QStringLiteral("&Statistics for selected"),
                        [this] { StatisticsClick(); });
-    // The alignment window may not be part of this build: its item is offered only when it is.
-    AlignImages1->setEnabled(false);
-    connect(filters, &QMenu::aboutToShow, this,
-            [this] { AlignImages1->setEnabled(MainF && MainF->ProgramWindow("TAlignF")); });
 
     QMenu *palettes = MainMenu->addMenu(QStringLiteral("&Palettes"));
     PaletteForCurrent1 = item(palettes, "PaletteForCurrent1", QStringLiteral("Palette for current image..."),
