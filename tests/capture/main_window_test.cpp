@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -40,6 +41,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -1275,4 +1277,28 @@ TEST_F(MainWindowTest, HandbookOpensThePageWithTheDesktopHandler)
 int main(int argc, char **argv)
 {
     return korvi::test::RunQtTests(argc, argv);
+}
+
+// Every window the menus name is built: with an image open, the only item disabled is Redo,
+// which waits for an operation to repeat.
+TEST_F(MainWindowTest, WithAnImageOpenEveryMenuItemIsOffered)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    QStringList disabled;
+    std::function<void(QMenu *)> walk = [&](QMenu *menu) {
+        for (QAction *action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            if (action->menu())
+                walk(action->menu());
+            else if (!action->isEnabled())
+                disabled << action->text();
+        }
+    };
+    for (QAction *top : main->menuBar()->actions())
+        if (top->menu())
+            walk(top->menu());
+    EXPECT_EQ(disabled.join(" | ").toStdString(), "&Redo");
 }
