@@ -150,8 +150,6 @@ bool StackSeries(const ImageData &reference, int n, const StackOptions &options,
             return false;
         }
     }
-    const float cx = static_cast<float>((options.Box1.Left + options.Box1.Right) / 2);
-    const float cy = static_cast<float>((options.Box1.Top + options.Box1.Bottom) / 2);
 
     StackRun measured;
     ImageData frame;
@@ -192,6 +190,10 @@ bool StackSeries(const ImageData &reference, int n, const StackOptions &options,
             }
             const float bias = frame.OffsetLevel;
             StackRegistration reg;
+            // The frame turns about its own star 1, which the shift then lays on the reference's
+            // star 1. (Turning about a fixed point of the reference instead would leave star 1
+            // off by the angle times the shift.)
+            float cx = 0.0f, cy = 0.0f;
             if (aligned) {
                 status("Computing shifts for file " + std::to_string(k));
                 float x1 = refX1, y1 = refY1, x2 = refX2, y2 = refY2;
@@ -199,6 +201,8 @@ bool StackSeries(const ImageData &reference, int n, const StackOptions &options,
                 if (twoBoxes)
                     BoxStarPosition(frame, options.Box2, x2, y2);
                 reg = RegistrationOf(refX1, refY1, refX2, refY2, x1, y1, x2, y2, twoBoxes);
+                cx = x1;
+                cy = y1;
             }
             double factor = 1.0;
             if (!median) {

@@ -20,7 +20,7 @@ struct StackRect {
 };
 
 // How frame k is placed on the reference: its pixel (x, y) in reference coordinates is sampled by
-// SampleTransformedPixel(frame, x, y, Dx, Dy, Angle, centre x, centre y, 1, 1).
+// SampleTransformedPixel(frame, x, y, Dx, Dy, Angle, x1, y1, 1, 1), (x1, y1) the frame's star 1.
 struct StackRegistration {
     float Dx = 0.0f, Dy = 0.0f, Angle = 0.0f;
 };

@@ -134,7 +134,9 @@ ImageData StarFrame(const Pose &p)
 
 TEST(Stacking, RegistrationRecoversShiftsAndRotation)
 {
-    const std::vector<Pose> poses{{0, 0, 0}, {3.4, -2.7, 0.0}, {-5.25, 4.5, 0.012}, {1.5, 6.2, -0.02}};
+    // The last frame turns by 0.035 rad and moves star 1 by 11 px: a turn about any point but
+    // the frame's own star 1 would leave the stacked star 0.38 px off.
+    const std::vector<Pose> poses{{0, 0, 0}, {3.4, -2.7, 0.0}, {-5.25, 4.5, 0.012}, {6.5, -5.5, 0.035}};
     std::vector<ImageData> frames;
     for (const Pose &p : poses)
         frames.push_back(StarFrame(p));
@@ -171,6 +173,19 @@ TEST(Stacking, RegistrationRecoversShiftsAndRotation)
         EXPECT_NEAR(sx, rx, 0.2);
         EXPECT_NEAR(sy, ry, 0.2);
     }
+    // The turned and shifted frame alone lands on the reference's stars.
+    std::vector<ImageData> turned;
+    turned.push_back(StarFrame(poses.back()));
+    options.Combine = CombineMethod::Sum;
+    ImageData single;
+    ASSERT_TRUE(StackSeries(reference, 1, options, Loader(turned), Quiet, single, nullptr, problem));
+    for (const StackRect &box : {options.Box1, options.Box2}) {
+        float rx, ry, sx, sy;
+        ASSERT_TRUE(BoxStarPosition(reference, box, rx, ry));
+        ASSERT_TRUE(BoxStarPosition(single, box, sx, sy));
+        EXPECT_NEAR(std::hypot(sx - rx, sy - ry), 0.0, 0.15);
+    }
+    options.Combine = CombineMethod::Median;
     // Rows shared among threads give the serial result.
     const int threads = omp_get_max_threads();
     omp_set_num_threads(1);
