@@ -4,27 +4,36 @@
 
 #include <QFileDialog>
 
-QString RunFileDialog(QWidget *parent, FileDialogKind kind, const QString &title, const char *filterList,
-                      const QString &directory, const QString &name)
+#include <algorithm>
+
+FileDialogChoice RunFileDialogChoice(QWidget *parent, FileDialogKind kind, const QString &title,
+                                     const char *filterList, int filterIndex, const std::string &directory,
+                                     const std::string &name)
 {
     QFileDialog dialog(parent);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setWindowTitle(title);
-    dialog.setNameFilters(DialogNameFilters(filterList));
-    if (kind == FileDialogKind::Save) {
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-    } else {
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-    }
-    if (!directory.isEmpty())
-        dialog.setDirectory(directory);
-    if (!name.isEmpty())
-        dialog.selectFile(name);
+    const QStringList filters = DialogNameFilters(filterList);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(std::clamp(filterIndex - 1, 0, int(filters.size()) - 1)));
+    const bool save = kind == FileDialogKind::Save;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!directory.empty())
+        dialog.setDirectory(QString::fromStdString(directory));
+    if (!name.empty())
+        dialog.selectFile(QString::fromStdString(name));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    return dialog.selectedFiles().front();
+    return {dialog.selectedFiles().front(), NameFilterIndex(filters, dialog.selectedNameFilter())};
+}
+
+QString RunFileDialog(QWidget *parent, FileDialogKind kind, const QString &title, const char *filterList,
+                      const QString &directory, const QString &name)
+{
+    return RunFileDialogChoice(parent, kind, title, filterList, 1, directory.toStdString(),
+                               name.toStdString())
+        .file;
 }

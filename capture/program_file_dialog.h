@@ -3,6 +3,8 @@
 // and one the tests can answer), its filters given in the "description|patterns|..." form.
 #include <QString>
 
+#include <string>
+
 class QWidget;
 
 enum class FileDialogKind { Open, Save };
@@ -11,3 +13,13 @@ enum class FileDialogKind { Open, Save };
 // A save dialog never asks about overwriting: the window that uses the name decides that.
 QString RunFileDialog(QWidget *parent, FileDialogKind kind, const QString &title, const char *filterList,
                       const QString &directory, const QString &name = {});
+
+// The same dialog starting on the 1-based filter `filterIndex`; also tells which filter (1-based)
+// was chosen, for windows whose save format follows it.
+struct FileDialogChoice {
+    QString file;        // empty: cancelled
+    int filterIndex = 0; // 1-based
+};
+FileDialogChoice RunFileDialogChoice(QWidget *parent, FileDialogKind kind, const QString &title,
+                                     const char *filterList, int filterIndex, const std::string &directory,
+                                     const std::string &name = {});

@@ -10,12 +10,12 @@
 #include "gui_runtime.h"
 #include "korvicom.h"
 #include "main_window.h"
+#include "program_file_dialog.h"
 #include "settings.h"
 #include "text_format.h"
 #include "usb_error_handler.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,34 +35,6 @@ const char *const GuiderOpenFilter =
 const char *const GuiderSaveFilter = "Korvi image file (*.kvr)|*.kvr|FITS image file (*.fit)|*.fit|"
                                      "Windows bitmap (*.bmp)|*.bmp|Portable Network Graphics (*.png)|*.png|"
                                      "All files (*.*)|*.*";
-
-struct DialogChoice {
-    QString file;        // empty: cancelled
-    int filterIndex = 0; // 1-based
-};
-
-// Qt's own dialog (one the tests can answer), with the given 1-based filter chosen at the start.
-DialogChoice RunDialog(QWidget *parent, bool save, const QString &title, const char *filterList,
-                       int filterIndex, const std::string &directory, const std::string &name)
-{
-    QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setWindowTitle(title);
-    const QStringList filters = DialogNameFilters(filterList);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters.value(std::clamp(filterIndex - 1, 0, int(filters.size()) - 1)));
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (!directory.empty())
-        dialog.setDirectory(QString::fromStdString(directory));
-    if (!name.empty())
-        dialog.selectFile(QString::fromStdString(name));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return {dialog.selectedFiles().front(), NameFilterIndex(filters, dialog.selectedNameFilter())};
-}
 
 template <typename Fn> auto Camera(Fn &&fn) -> decltype(fn())
 {
@@ -163,8 +135,9 @@ void TGuiderF::PalettesExecute()
 void TGuiderF::OpenExecute()
 {
     Settings &s = CurrentSettings();
-    const DialogChoice choice = RunDialog(this, false, QStringLiteral("Open an image file"), GuiderOpenFilter,
-                                          5, s.LastOpenDirectory[G], {});
+    const FileDialogChoice choice =
+        RunFileDialogChoice(this, FileDialogKind::Open, QStringLiteral("Open an image file"),
+                            GuiderOpenFilter, 5, s.LastOpenDirectory[G], {});
     if (choice.file.isEmpty())
         return;
     const std::string name = choice.file.toStdString();
@@ -184,9 +157,9 @@ void TGuiderF::SaveExecute()
     if (GuiderImage.Empty)
         return;
     Settings &s = CurrentSettings();
-    const DialogChoice choice =
-        RunDialog(this, true, QStringLiteral("Save image"), GuiderSaveFilter, GuiderImage.OriginFormat + 1,
-                  s.LastSaveDirectory[G], StripExtension(GuiderImage.FileName));
+    const FileDialogChoice choice = RunFileDialogChoice(
+        this, FileDialogKind::Save, QStringLiteral("Save image"), GuiderSaveFilter,
+        GuiderImage.OriginFormat + 1, s.LastSaveDirectory[G], StripExtension(GuiderImage.FileName));
     if (choice.file.isEmpty())
         return;
     // "All files" saves in the own format; the name gets the format's extension, as "Save Image
@@ -205,9 +178,9 @@ void TGuiderF::SaveExecute()
 void TGuiderF::SaveBtnClick()
 {
     Settings &s = CurrentSettings();
-    const DialogChoice choice =
-        RunDialog(this, true, QStringLiteral("Select filename prefix"), GuiderSaveFilter,
-                  GuiderImage.OriginFormat + 1, s.LastSaveDirectory[G], StripExtension(GuiderImage.FileName));
+    const FileDialogChoice choice = RunFileDialogChoice(
+        this, FileDialogKind::Save, QStringLiteral("Select filename prefix"), GuiderSaveFilter,
+        GuiderImage.OriginFormat + 1, s.LastSaveDirectory[G], StripExtension(GuiderImage.FileName));
     if (choice.file.isEmpty())
         return;
     const std::string name = choice.file.toStdString();

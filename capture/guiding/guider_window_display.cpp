@@ -116,16 +116,8 @@ void TGuiderF::OpenGLPanel1Paint()
     view_->Draw(gl);
     if (Selecting) {
         const int h = OpenGLPanel1->height();
-        gl->glLineStipple(2, 0xAAAA);
-        gl->glEnable(GL_LINE_STIPPLE);
-        gl->glColor3f(0.0f, 1.0f, 1.0f);
-        gl->glBegin(GL_LINE_LOOP);
-        gl->glVertex2i(pressPoint_[0], h - pressPoint_[1]);
-        gl->glVertex2i(endPoint_[0], h - pressPoint_[1]);
-        gl->glVertex2i(endPoint_[0], h - endPoint_[1]);
-        gl->glVertex2i(pressPoint_[0], h - endPoint_[1]);
-        gl->glEnd();
-        gl->glDisable(GL_LINE_STIPPLE);
+        DrawSelectionBox(gl, float(pressPoint_[0]), float(h - pressPoint_[1]), float(endPoint_[0]),
+                         float(h - endPoint_[1]));
     }
     gl->glFlush();
 }

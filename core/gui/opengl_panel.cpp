@@ -480,3 +480,17 @@ void TOpenGLPanel::wheelEvent(QWheelEvent *event)
     emit Wheel(event->angleDelta().x(), event->angleDelta().y());
     event->accept();
 }
+
+void DrawSelectionBox(QOpenGLFunctions_1_1 *gl, float x0, float y0, float x1, float y1)
+{
+    gl->glEnable(GL_LINE_STIPPLE);
+    gl->glLineStipple(2, 0xAAAA);
+    gl->glColor3f(0.0f, 1.0f, 1.0f);
+    gl->glBegin(GL_LINE_LOOP);
+    gl->glVertex2f(x0, y0);
+    gl->glVertex2f(x1, y0);
+    gl->glVertex2f(x1, y1);
+    gl->glVertex2f(x0, y1);
+    gl->glEnd();
+    gl->glDisable(GL_LINE_STIPPLE);
+}

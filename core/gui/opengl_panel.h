@@ -186,3 +186,7 @@ private:
 
 // The message a panel shows when it gets no context.
 inline const char *const OpenGLContextFailedText = "Open GL Context Create Failed";
+
+// The selection rubber band every view draws while the mouse drags: a stippled cyan rectangle
+// with corners (x0, y0) and (x1, y1) in the panel's GL coordinates (y upwards).
+void DrawSelectionBox(QOpenGLFunctions_1_1 *gl, float x0, float y0, float x1, float y1);

@@ -404,16 +404,7 @@ void TStackMultipleF::OpenGLPanelPaint()
         view_->Draw(gl);
     }
     if (dragging_) {
-        gl->glEnable(GL_LINE_STIPPLE);
-        gl->glLineStipple(2, 0xAAAA);
-        gl->glColor3f(0.0f, 1.0f, 1.0f);
-        gl->glBegin(GL_LINE_LOOP);
-        gl->glVertex2i(dragX0_, h - dragY0_);
-        gl->glVertex2i(dragX1_, h - dragY0_);
-        gl->glVertex2i(dragX1_, h - dragY1_);
-        gl->glVertex2i(dragX0_, h - dragY1_);
-        gl->glEnd();
-        gl->glDisable(GL_LINE_STIPPLE);
+        DrawSelectionBox(gl, float(dragX0_), float(h - dragY0_), float(dragX1_), float(h - dragY1_));
     }
     gl->glFlush();
 }

@@ -315,16 +315,7 @@ void TAlignF::PanelPaint()
         view_->Draw(gl);
     }
     if (dragging_) {
-        gl->glEnable(GL_LINE_STIPPLE);
-        gl->glLineStipple(2, 0xAAAA);
-        gl->glColor3f(0.0f, 1.0f, 1.0f);
-        gl->glBegin(GL_LINE_LOOP);
-        gl->glVertex2i(pressX_, h - pressY_);
-        gl->glVertex2i(currentX_, h - pressY_);
-        gl->glVertex2i(currentX_, h - currentY_);
-        gl->glVertex2i(pressX_, h - currentY_);
-        gl->glEnd();
-        gl->glDisable(GL_LINE_STIPPLE);
+        DrawSelectionBox(gl, float(pressX_), float(h - pressY_), float(currentX_), float(h - currentY_));
     }
     gl->glFlush();
 }

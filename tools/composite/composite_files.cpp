@@ -7,10 +7,10 @@
 #include "file_names.h"
 #include "gui_runtime.h"
 #include "main_window.h"
+#include "program_file_dialog.h"
 #include "settings.h"
 
 #include <QFile>
-#include <QFileDialog>
 
 #include <algorithm>
 
@@ -29,34 +29,6 @@ const char *const CompositeFilter = "Quentarbolisk file format (*.qzn)|*.qzn";
 const char *const BitmapFilter = "Windows bitmap (*.bmp)|*.bmp";
 const char *const CompositeSettingsFilter = "Settings files (*.dat)|*.dat";
 
-struct DialogChoice {
-    QString file;        // empty: cancelled
-    int filterIndex = 0; // 1-based
-};
-
-// Qt's own dialog (one the tests can answer), starting on the given 1-based filter.
-DialogChoice RunDialog(QWidget *parent, bool save, const QString &title, const char *filterList,
-                       int filterIndex, const std::string &directory, const std::string &name)
-{
-    QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setWindowTitle(title);
-    const QStringList filters = DialogNameFilters(filterList);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters.value(std::clamp(filterIndex - 1, 0, int(filters.size()) - 1)));
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (!directory.empty())
-        dialog.setDirectory(QString::fromStdString(directory));
-    if (!name.empty())
-        dialog.selectFile(QString::fromStdString(name));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return {dialog.selectedFiles().front(), NameFilterIndex(filters, dialog.selectedNameFilter())};
-}
-
 std::string SettingsDirectory()
 {
     return MainF ? MainF->ProgramDirectory() + "Settings/" : std::string();
@@ -73,8 +45,9 @@ void TCompositeF::LoadSingleImageClick()
     if (current < 0 || current >= CompositeLayers)
         return;
     Settings &s = CurrentSettings();
-    const DialogChoice choice = RunDialog(this, false, QStringLiteral("Load a new image layer"),
-                                          LayerOpenFilter, 5, s.LastOpenDirectory[0], {});
+    const FileDialogChoice choice =
+        RunFileDialogChoice(this, FileDialogKind::Open, QStringLiteral("Load a new image layer"),
+                            LayerOpenFilter, 5, s.LastOpenDirectory[0], {});
     if (choice.file.isEmpty())
         return;
     const std::string path = choice.file.toStdString();
@@ -92,8 +65,9 @@ void TCompositeF::LoadCompositeClick()
 {
     if (!Composite().IsNew)
         NewCompositeClick();
-    const DialogChoice choice = RunDialog(this, false, QStringLiteral("Open a composite image"),
-                                          CompositeFilter, 1, CurrentSettings().LastOpenDirectory[0], {});
+    const FileDialogChoice choice =
+        RunFileDialogChoice(this, FileDialogKind::Open, QStringLiteral("Open a composite image"),
+                            CompositeFilter, 1, CurrentSettings().LastOpenDirectory[0], {});
     if (choice.file.isEmpty() || !QFile::exists(choice.file))
         return;
     // Read aside: a refused or damaged file leaves the editor's composite as it was.
@@ -118,7 +92,8 @@ void TCompositeF::LoadCompositeClick()
 
 bool TCompositeF::SaveCompositeClick(const QString &title, const std::string &directory)
 {
-    const DialogChoice choice = RunDialog(this, true, title, CompositeFilter, 1, directory, Composite().Name);
+    const FileDialogChoice choice = RunFileDialogChoice(this, FileDialogKind::Save, title, CompositeFilter, 1,
+                                                        directory, Composite().Name);
     if (choice.file.isEmpty())
         return false;
     // The name written is the one asked about: an existing "name.qzn" is not replaced unasked
@@ -152,9 +127,9 @@ void TCompositeF::SaveSingleImageClick()
     if (!layer || !MainF)
         return;
     Settings &s = CurrentSettings();
-    const DialogChoice choice =
-        RunDialog(this, true, QStringLiteral("Save image"), LayerSaveFilter, layer->OriginFormat + 1,
-                  s.LastSaveDirectory[0], StripExtension(layer->FileName));
+    const FileDialogChoice choice =
+        RunFileDialogChoice(this, FileDialogKind::Save, QStringLiteral("Save image"), LayerSaveFilter,
+                            layer->OriginFormat + 1, s.LastSaveDirectory[0], StripExtension(layer->FileName));
     if (choice.file.isEmpty())
         return;
     const SaveAsTarget target = SaveAsTargetFor(choice.file.toStdString(), choice.filterIndex);
@@ -167,9 +142,9 @@ void TCompositeF::SaveSingleImageClick()
 
 void TCompositeF::SaveBitmapClick()
 {
-    const DialogChoice choice =
-        RunDialog(this, true, QStringLiteral("Save image as a bitmap"), BitmapFilter, 1,
-                  CurrentSettings().LastSaveDirectory[0], StripExtension(Composite().Name) + ".bmp");
+    const FileDialogChoice choice = RunFileDialogChoice(
+        this, FileDialogKind::Save, QStringLiteral("Save image as a bitmap"), BitmapFilter, 1,
+        CurrentSettings().LastSaveDirectory[0], StripExtension(Composite().Name) + ".bmp");
     if (choice.file.isEmpty())
         return;
     korvi::gui::BeginBusyCursor();
@@ -184,9 +159,9 @@ void TCompositeF::SaveBitmapClick()
 
 void TCompositeF::SaveSettingsAsClick()
 {
-    const DialogChoice choice =
-        RunDialog(this, true, QStringLiteral("Save application settings"), CompositeSettingsFilter, 1,
-                  SettingsDirectory(), "CompositeForm.dat");
+    const FileDialogChoice choice =
+        RunFileDialogChoice(this, FileDialogKind::Save, QStringLiteral("Save application settings"),
+                            CompositeSettingsFilter, 1, SettingsDirectory(), "CompositeForm.dat");
     if (choice.file.isEmpty())
         return;
     StoreGeometry();
@@ -195,9 +170,9 @@ void TCompositeF::SaveSettingsAsClick()
 
 void TCompositeF::LoadSettingsClick()
 {
-    const DialogChoice choice =
-        RunDialog(this, false, QStringLiteral("Load settings"), CompositeSettingsFilter, 1,
-                  SettingsDirectory(), "CompositeForm.dat");
+    const FileDialogChoice choice =
+        RunFileDialogChoice(this, FileDialogKind::Open, QStringLiteral("Load settings"),
+                            CompositeSettingsFilter, 1, SettingsDirectory(), "CompositeForm.dat");
     if (choice.file.isEmpty() || !QFile::exists(choice.file))
         return;
     CFSettings &settings = CompositeEditorSettings();

@@ -197,16 +197,7 @@ void TCompositeF::OpenGLPanelPaint()
         // The rubber band: a stippled cyan rectangle from the press point to the pointer.
         const float px = float(pressX_ - HScroll->value()), py = float(vh - (pressY_ - VScroll->value()));
         const float cx = float(currentX_ - HScroll->value()), cy = float(vh - (currentY_ - VScroll->value()));
-        gl->glEnable(GL_LINE_STIPPLE);
-        gl->glLineStipple(2, 0xAAAA);
-        gl->glColor3f(0.0f, 1.0f, 1.0f);
-        gl->glBegin(GL_LINE_LOOP);
-        gl->glVertex2f(px, py);
-        gl->glVertex2f(cx, py);
-        gl->glVertex2f(cx, cy);
-        gl->glVertex2f(px, cy);
-        gl->glEnd();
-        gl->glDisable(GL_LINE_STIPPLE);
+        DrawSelectionBox(gl, px, py, cx, cy);
     }
     gl->glFlush();
 }
