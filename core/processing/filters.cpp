@@ -15,8 +15,10 @@
 
 // The row kernels are built twice, for AVX2 and for the baseline, and the loader picks one. Both
 // do the same arithmetic in the same order (no fused multiply-add), so results do not depend on
-// the machine.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+// the machine. Not under the sanitizers: the loader runs the chooser before their runtimes are
+// ready.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) &&     \
+    !defined(__SANITIZE_THREAD__)
 #define KORVI_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KORVI_VECTOR_CLONES

@@ -475,6 +475,14 @@ std::vector<std::string> TMultiProcessF::ListedFiles() const
     return files;
 }
 
+std::vector<std::string> TMultiProcessF::FilesToProcess() const
+{
+    std::vector<std::string> files = ListedFiles();
+    if (files.empty())
+        Message(NoFilesSelected);
+    return files;
+}
+
 void TMultiProcessF::BrowseBtn1Click()
 {
     QString chosen = RunFileDialog(this, FileDialogKind::Open, QStringLiteral("Select file name prefix"),
@@ -637,11 +645,9 @@ bool TMultiProcessF::SaveNext(ImageData &image, const std::string &listed, const
 void TMultiProcessF::ProcessBtnClick()
 {
     const EditTargetScope target(EditBatchImage);
-    const std::vector<std::string> files = ListedFiles();
-    if (files.empty()) {
-        Message(NoFilesSelected);
+    const std::vector<std::string> files = FilesToProcess();
+    if (files.empty())
         return;
-    }
     const BatchNaming naming = Naming();
     if (!NamesDistinct(naming, files))
         return;
@@ -713,11 +719,9 @@ void TMultiProcessF::SumBtnClick()
 void TMultiProcessF::SubtractBtnClick()
 {
     const double weight = ParseNumber(Weight->text().toStdString());
-    const std::vector<std::string> files = ListedFiles();
-    if (files.empty()) {
-        Message(NoFilesSelected);
+    const std::vector<std::string> files = FilesToProcess();
+    if (files.empty())
         return;
-    }
     const std::string subFile = SubFile->text().toStdString();
     if (!reference_.LoadFromFile(subFile)) {
         Message("Could not open file: " + subFile + ".");
@@ -753,11 +757,9 @@ void TMultiProcessF::SubtractBtnClick()
 
 void TMultiProcessF::PreviewSubtractBtnClick()
 {
-    const std::vector<std::string> files = ListedFiles();
-    if (files.empty()) {
-        Message(NoFilesSelected);
+    const std::vector<std::string> files = FilesToProcess();
+    if (files.empty())
         return;
-    }
     const std::string subFile = SubFile->text().toStdString();
     for (const auto &[slot, name] : {std::pair{&reference_, subFile}, std::pair{&second_, files.front()}})
         if (!slot->LoadFromFile(name)) {
@@ -789,11 +791,9 @@ void TMultiProcessF::ApplyScalingBtnClick()
     const double fx = ParseNumber(HScale->text().toStdString());
     const double fy = VertHorzScaleCheckbox->isChecked() ? fx : ParseNumber(VScale->text().toStdString());
     const EditTargetScope target(EditBatchImage);
-    const std::vector<std::string> files = ListedFiles();
-    if (files.empty()) {
-        Message(NoFilesSelected);
+    const std::vector<std::string> files = FilesToProcess();
+    if (files.empty())
         return;
-    }
     const BatchNaming naming = Naming();
     if (!NamesDistinct(naming, files))
         return;
@@ -856,11 +856,9 @@ void TMultiProcessF::FlatFrameBtnClick()
 
 void TMultiProcessF::ApplyCorrBtnClick()
 {
-    const std::vector<std::string> files = ListedFiles();
-    if (files.empty()) {
-        Message(NoFilesSelected);
+    const std::vector<std::string> files = FilesToProcess();
+    if (files.empty())
         return;
-    }
     const BatchNaming naming = Naming();
     const int format = BatchSaveFormatCode(SaveFormat->currentIndex());
     const bool useDark = ApplyDarkCount->isChecked(), useFlat = ApplyFlatField->isChecked();

@@ -109,6 +109,9 @@ public:
 
     // The listed names in order.
     std::vector<std::string> ListedFiles() const;
+    // The same for a run over the list: an empty list is reported ("No files selected for
+    // processing.") and gives no names.
+    std::vector<std::string> FilesToProcess() const;
     // The current folder of the folder and file lists.
     QString CurrentFolder() const;
 
