@@ -135,8 +135,18 @@ void WorkerThread::OnGuiThread(const std::function<void()> &fn)
 
 void WorkerThread::PostToGuiThread(QObject *receiver, std::function<void()> fn)
 {
+    // Qt's posted-event queue is one lock: what the poster did before posting is seen by the
+    // receiver when the call runs. One address stands for that lock.
+    [[maybe_unused]] static const char postedEventQueue = 0;
+    KORVI_HANDOFF_RELEASE(&postedEventQueue);
     KORVI_QT_POST_BEGIN();
-    QMetaObject::invokeMethod(receiver, std::move(fn), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        receiver,
+        [fn = std::move(fn)] {
+            KORVI_HANDOFF_ACQUIRE(&postedEventQueue);
+            fn();
+        },
+        Qt::QueuedConnection);
     KORVI_QT_POST_END();
 }
 
