@@ -451,6 +451,9 @@ void TMultiProcessF::FileMaskChange(int index)
 
 void TMultiProcessF::AddFilesBtnClick()
 {
+    // Files that arrived since the list was last sorted are sorted in now (the model defers that),
+    // so the files are added in the name order the list shows.
+    fileModel_->sort(0, Qt::AscendingOrder);
     QModelIndexList selected = FileListBox->selectionModel()->selectedIndexes();
     std::sort(selected.begin(), selected.end(),
               [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
