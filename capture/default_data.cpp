@@ -126,6 +126,17 @@ PPalette Spectrum2Palette()
                  {{0, 0}, {0.15f, 1}, {0.35f, 1}, {0.50f, 0}, {0.85f, 0}, {1, 1}});
 }
 
+CFSettings ProgramDefaultCompositeSettings()
+{
+    CFSettings s;
+    s.LayerPalettes[0] = Build({{0, 0}, {1, 1}}, {{0, 0}, {1, 0}}, {{0, 0}, {1, 0}});
+    s.LayerPalettes[1] = Build({{0, 0}, {1, 0}}, {{0, 0}, {1, 1}}, {{0, 0}, {1, 0}});
+    s.LayerPalettes[2] = Build({{0, 0}, {1, 0}}, {{0, 0}, {1, 0}}, {{0, 0}, {1, 1}});
+    s.LayerPalettes[3] = GreyscalePalette();
+    s.LayerPalettes[4] = GreyscalePalette();
+    return s;
+}
+
 Settings ProgramDefaultSettings()
 {
     Settings s;
@@ -186,7 +197,8 @@ bool WriteDefaultData(const std::string &directory)
     std::string dir = directory;
     if (!dir.empty() && dir.back() != '/')
         dir += '/';
-    if (!ProgramDefaultSettings().SaveToFile(dir + DefaultSettingsFile))
+    if (!ProgramDefaultSettings().SaveToFile(dir + DefaultSettingsFile) ||
+        !ProgramDefaultCompositeSettings().SaveToFile(dir + DefaultCompositeSettingsFile))
         return false;
     for (const DefaultPaletteFile &file : DefaultPaletteFiles)
         if (!file.make().SaveToFile(dir + file.name))

@@ -1,6 +1,7 @@
 #pragma once
 // The data the program ships beside itself and falls back on: the settings a fresh installation
 // starts with and the palettes it offers (grey, black body and two spectra).
+#include "composite/cf_settings.h"
 #include "palette.h"
 #include "settings.h"
 
@@ -9,6 +10,11 @@
 // The settings of a fresh installation: the record's defaults with the values the windows show
 // before any settings file was applied (sensor KAF-401e/le, 0.2 s integrations, tiled windows...).
 Settings ProgramDefaultSettings();
+
+// The composite editor's settings of a fresh installation: the record's defaults, with layers 1-3
+// coloured red, green and blue (an RGB composite) and layers 4 and 5 grey (a luminance layer).
+CFSettings ProgramDefaultCompositeSettings();
+inline constexpr const char *DefaultCompositeSettingsFile = "Settings/CompositeForm.dat";
 
 // The palettes, curves built and tables filled. Name stays empty.
 PPalette GreyscalePalette();
@@ -40,7 +46,7 @@ inline constexpr const char *PaddleBitmapNames[] = {"0", "N", "S", "E", "W", "NE
 inline constexpr int PaddleBitmapSize = 115;
 std::string PaddleBitmapFile(const std::string &lit); // "Bitmaps/trackbtn" + lit + ".bmp"
 
-// Writes the settings file, the palettes, the palette-bar frame, the paddle pictures and the
-// convolution filter files under `directory` (which must hold the Settings, Palettes and Bitmaps
-// folders; Filters is made when missing). False at the first file that failed.
+// Writes the settings file, the composite editor's settings, the palettes, the palette-bar frame, the paddle
+// pictures and the convolution filter files under `directory` (which must hold the Settings, Palettes and
+// Bitmaps folders; Filters is made when missing). False at the first file that failed.
 bool WriteDefaultData(const std::string &directory);

@@ -26,7 +26,7 @@ TEST(DefaultData, ShippedFilesAreExactlyWhatTheCoreWritersProduce)
     for (const char *sub : {"Settings", "Palettes", "Bitmaps"})
         fs::create_directories(dir.path() / sub);
     ASSERT_TRUE(WriteDefaultData(dir.path().string()));
-    std::vector<std::string> files = {DefaultSettingsFile, FrameBitmapFile};
+    std::vector<std::string> files = {DefaultSettingsFile, DefaultCompositeSettingsFile, FrameBitmapFile};
     for (const DefaultPaletteFile &p : DefaultPaletteFiles)
         files.push_back(p.name);
     for (const char *lit : PaddleBitmapNames)
@@ -35,6 +35,21 @@ TEST(DefaultData, ShippedFilesAreExactlyWhatTheCoreWritersProduce)
         const std::string shipped = ReadFileBytes(Resource(f));
         ASSERT_FALSE(shipped.empty()) << f;
         EXPECT_EQ(shipped, ReadFileBytes(dir.file(f))) << f << " is stale: run korvi_make_data resources";
+    }
+}
+
+TEST(DefaultData, ShippedCompositeSettingsColourLayersOneToThreeRedGreenBlue)
+{
+    CFSettings read;
+    ASSERT_TRUE(read.LoadFromFile(Resource(DefaultCompositeSettingsFile)));
+    const int expected[5][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}, {255, 255, 255}};
+    for (int layer = 0; layer < 5; ++layer) {
+        PPalette &palette = read.LayerPalettes[layer];
+        palette.BuildTables(true, true, true);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(palette.ByteTable[c][65535], expected[layer][c]) << layer << " " << c;
+            EXPECT_EQ(palette.ByteTable[c][0], 0) << layer << " " << c;
+        }
     }
 }
 

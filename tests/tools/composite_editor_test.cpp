@@ -408,9 +408,11 @@ TEST_F(CompositeEditorTest, CompositeSettingsAndBitmapFilesThroughTheWindow)
     const ImageData &layer = Composite().Layers[0];
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) {
-            const int grey = layer.Palette.ByteTable[0][Level(layer, x, y)];
+            const int level = Level(layer, x, y);
+            const auto &table = layer.Palette.ByteTable;
             const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data() + 54 + y * 12 + x * 3);
-            EXPECT_EQ((Pixels{p[0], p[1], p[2]}), (Pixels{grey, grey, grey})) << x << "," << y;
+            EXPECT_EQ((Pixels{p[0], p[1], p[2]}), (Pixels{table[2][level], table[1][level], table[0][level]}))
+                << x << "," << y;
         }
 }
 
