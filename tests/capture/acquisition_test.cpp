@@ -88,27 +88,6 @@ private:
     QTimer timer_;
 };
 
-// One command the controller received: its opcode (low byte of word 0) and parameter byte (-1 for
-// the commands that are sent as their opcode byte alone).
-struct Command {
-    int opcode, parameter;
-    bool operator==(const Command &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &out, const Command &c)
-{
-    return out << "{" << c.opcode << "," << c.parameter << "}";
-}
-
-std::vector<Command> Commands()
-{
-    std::vector<Command> commands;
-    for (const auto &block : sim::WrittenBlocks())
-        if (!block.empty())
-            commands.push_back({block[0], block.size() >= 2 ? block[1] : -1});
-    return commands;
-}
-
 std::vector<std::vector<std::uint8_t>> ReadoutBlocks()
 {
     std::vector<std::vector<std::uint8_t>> blocks;

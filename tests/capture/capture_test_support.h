@@ -1,6 +1,7 @@
 #pragma once
 // Helpers for the capture program's window tests: a program folder laid out like the installed
 // one, test images on disk, and a script that answers the modal boxes and dialogs that open.
+#include "simulator/sim_control.h"
 #include "test_files.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,5 +71,27 @@ int RunQtTests(int argc, char **argv);
 
 // Runs the event loop until `condition` holds or `ms` milliseconds have passed.
 bool WaitFor(const std::function<bool()> &condition, int ms = 3000);
+
+// One command the simulated controller received: its opcode (low byte of word 0) and parameter
+// byte (-1 for the commands that are sent as their opcode byte alone).
+struct Command {
+    int opcode, parameter;
+    bool operator==(const Command &) const = default;
+};
+
+inline std::ostream &operator<<(std::ostream &out, const Command &c)
+{
+    return out << "{" << c.opcode << "," << c.parameter << "}";
+}
+
+// The commands the controller received since its last reset, in order.
+inline std::vector<Command> Commands()
+{
+    std::vector<Command> commands;
+    for (const auto &block : korvi::sim::WrittenBlocks())
+        if (!block.empty())
+            commands.push_back({block[0], block.size() >= 2 ? block[1] : -1});
+    return commands;
+}
 
 } // namespace korvi::test

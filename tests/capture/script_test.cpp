@@ -39,25 +39,6 @@ namespace
 constexpr int Width = 64;
 constexpr int Height = 32;
 
-struct Command {
-    int opcode, parameter;
-    bool operator==(const Command &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &out, const Command &c)
-{
-    return out << "{" << c.opcode << "," << c.parameter << "}";
-}
-
-std::vector<Command> Commands()
-{
-    std::vector<Command> commands;
-    for (const auto &block : sim::WrittenBlocks())
-        if (!block.empty())
-            commands.push_back({block[0], block.size() >= 2 ? block[1] : -1});
-    return commands;
-}
-
 // Simulator times (process seconds) of the writes of one opcode.
 std::vector<double> CommandTimes(int opcode)
 {

@@ -645,7 +645,8 @@ bool TMultiProcessF::SaveNext(ImageData &image, const std::string &listed, const
     return true;
 }
 
-void TMultiProcessF::ProcessBtnClick()
+void TMultiProcessF::TransformListedFiles(const char *progress,
+                                          const std::function<void(ImageData &)> &operation)
 {
     const EditTargetScope target(EditBatchImage);
     const std::vector<std::string> files = FilesToProcess();
@@ -654,16 +655,27 @@ void TMultiProcessF::ProcessBtnClick()
     const BatchNaming naming = Naming();
     if (!NamesDistinct(naming, files))
         return;
-    const int code = OperationSelect->currentIndex();
     const int format = BatchSaveFormatCode(SaveFormat->currentIndex());
     int saved = 0;
     ImageData image;
     BeginRun();
-    Ui().ProgressStart("Processing images");
+    Ui().ProgressStart(progress);
     ListedImageLoop options;
     options.CheckSize = false;
     options.Cancelled = [this] { return Cancelled(); };
     ForEachListedImage(files, image, options, [&](ImageData &loaded, int index) {
+        operation(loaded);
+        SaveNext(loaded, files[index], naming, format, saved);
+        return true;
+    });
+    Ui().ProgressEnd();
+    EndRun();
+}
+
+void TMultiProcessF::ProcessBtnClick()
+{
+    const int code = OperationSelect->currentIndex();
+    TransformListedFiles("Processing images", [code](ImageData &loaded) {
         LastOperation = code;
         if (code == EqualizeOperation && EqualizeF) {
             // The equalization window's transfer curve, as it stands, maps every file.
@@ -676,11 +688,7 @@ void TMultiProcessF::ProcessBtnClick()
             FilterF->ApplyBtnClick();
             FilterF->TargetImage = nullptr;
         }
-        SaveNext(loaded, files[index], naming, format, saved);
-        return true;
     });
-    Ui().ProgressEnd();
-    EndRun();
 }
 
 void TMultiProcessF::FilterSettingsClick()
@@ -793,28 +801,7 @@ void TMultiProcessF::ApplyScalingBtnClick()
 {
     const double fx = ParseNumber(HScale->text().toStdString());
     const double fy = VertHorzScaleCheckbox->isChecked() ? fx : ParseNumber(VScale->text().toStdString());
-    const EditTargetScope target(EditBatchImage);
-    const std::vector<std::string> files = FilesToProcess();
-    if (files.empty())
-        return;
-    const BatchNaming naming = Naming();
-    if (!NamesDistinct(naming, files))
-        return;
-    const int format = BatchSaveFormatCode(SaveFormat->currentIndex());
-    int saved = 0;
-    ImageData image;
-    BeginRun();
-    Ui().ProgressStart("Rescaling images");
-    ListedImageLoop options;
-    options.CheckSize = false;
-    options.Cancelled = [this] { return Cancelled(); };
-    ForEachListedImage(files, image, options, [&](ImageData &loaded, int index) {
-        ResizeImage(fx, fy, loaded);
-        SaveNext(loaded, files[index], naming, format, saved);
-        return true;
-    });
-    Ui().ProgressEnd();
-    EndRun();
+    TransformListedFiles("Rescaling images", [fx, fy](ImageData &loaded) { ResizeImage(fx, fy, loaded); });
 }
 
 void TMultiProcessF::ShowResultImage(const ImageData &image)

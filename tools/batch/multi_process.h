@@ -9,6 +9,7 @@
 #include "batch_naming.h"
 #include "image_data.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,9 @@ public:
     // The same for a run over the list: an empty list is reported ("No files selected for
     // processing.") and gives no names.
     std::vector<std::string> FilesToProcess() const;
+    // Loads each listed file (EditTarget 6 meanwhile), runs `operation` on it and saves it under
+    // the output naming, with progress and Stop; unreadable files get the skip question.
+    void TransformListedFiles(const char *progress, const std::function<void(ImageData &)> &operation);
     // The current folder of the folder and file lists.
     QString CurrentFolder() const;
 
