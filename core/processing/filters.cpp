@@ -1,8 +1,11 @@
 #include "processing/filters.h"
 
+#include "processing/row_kernels.h"
+
 #include "ui_hooks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -71,27 +74,65 @@ private:
 // costs more than it saves.
 constexpr long long ParallelPixels = 32768;
 
-// Runs row(y, local) for y = 0 .. height - 1, each thread over one contiguous run of rows with its
-// own working storage (makeLocal()). The calling thread reports progress through its own run,
-// which advances at the pace of the others.
+// How many blocks of rows a frame is cut into: one on a single thread; otherwise a few per thread,
+// taken in turn by whichever thread is free (so a thread the system holds back delays only its
+// own block), each at least `minimumRows` high.
+int RowBlocks(int height, long long pixels, int minimumRows)
+{
+    int threads = 1;
+#ifdef _OPENMP
+    if (pixels >= ParallelPixels && !omp_in_parallel())
+        threads = omp_get_max_threads();
+#endif
+    if (threads <= 1)
+        return 1;
+    return std::clamp(height / std::max(minimumRows, 1), 1, 4 * threads);
+}
 
+// First row of block b of `blocks` over `height` rows.
+int BlockStart(int height, int blocks, int b)
+{
+    return static_cast<int>(static_cast<long long>(height) * b / blocks);
+}
+
+// Counts finished rows across the threads; only the calling thread reports them.
+class RowCount
+{
+public:
+    RowCount(FilterProgress &progress, int total) : progress_(progress), total_(total) {}
+    void Done(int rows)
+    {
+        const int done = done_.fetch_add(rows, std::memory_order_relaxed) + rows;
+#ifdef _OPENMP
+        if (omp_get_thread_num() != 0)
+            return;
+#endif
+        progress_.Step(done, total_);
+    }
+
+private:
+    FilterProgress &progress_;
+    int total_;
+    std::atomic<int> done_{0};
+};
+
+// Runs row(y, local) for y = 0 .. height - 1: blocks of rows go to the threads as they come free,
+// each thread with its own working storage (makeLocal()).
 template <typename MakeLocal, typename Row>
 void ForEachRow(int height, long long pixels, FilterProgress &progress, MakeLocal makeLocal, Row row)
 {
-#pragma omp parallel if (pixels >= ParallelPixels)
+    const int blocks = RowBlocks(height, pixels, 16);
+    RowCount count(progress, height);
+#pragma omp parallel if (blocks > 1)
     {
-        int thread = 0, threads = 1;
-#ifdef _OPENMP
-        thread = omp_get_thread_num();
-        threads = omp_get_num_threads();
-#endif
-        const int y0 = static_cast<int>(static_cast<long long>(height) * thread / threads);
-        const int y1 = static_cast<int>(static_cast<long long>(height) * (thread + 1) / threads);
         auto local = makeLocal();
-        for (int y = y0; y < y1; ++y) {
-            row(y, local);
-            if (thread == 0)
-                progress.Step(y - y0 + 1, y1 - y0);
+#pragma omp for schedule(dynamic, 1) nowait
+        for (int b = 0; b < blocks; ++b) {
+            const int y0 = BlockStart(height, blocks, b), y1 = BlockStart(height, blocks, b + 1);
+            for (int y = y0; y < y1; ++y) {
+                row(y, local);
+                count.Done(1);
+            }
         }
     }
 }
@@ -103,81 +144,91 @@ NoLocal MakeNoLocal()
     return {};
 }
 
-// The rows of frame 0 as they were before a filter began to write over them, for one thread that
-// writes its own run of rows y0 .. y1 - 1 in order, in place. The rows within `reach` outside the
-// run (which other threads write) are kept from the start; each row of the run is kept in a ring
-// of `reach` rows just before it is overwritten. So no frame-sized work matrix is needed.
+// The rows of frame 0 as they were before a filter began to write over them, while one block of
+// rows y0 .. y1 - 1 is written in order, in place. The rows within `reach` above and below the
+// block (which other blocks write) come from copies made before any block began; each row of the
+// block is kept in a ring of reach + 1 rows just before it is overwritten. So no frame-sized work
+// matrix is needed.
 class OriginalRows
 {
 public:
-    OriginalRows(const ImageData &image, int reach, int y0, int y1)
-        : image_(image), width_(image.Width), height_(image.Height), reach_(reach), y0_(y0), y1_(y1),
-          written_(y0), ringRows_(std::max(reach, 1))
+    // above: rows y0 - reach .. y0 - 1, below: rows y1 .. y1 + reach - 1 (those inside the image
+    // are read); ring: reach + 1 rows.
+    OriginalRows(const ImageData &image, int reach, int y0, int y1, const std::uint16_t *above,
+                 const std::uint16_t *below, std::uint16_t *ring)
+        : image_(image), width_(image.Width), reach_(reach), y0_(y0), y1_(y1), written_(y0),
+          ringRows_(reach + 1), above_(above), below_(below), ring_(ring)
     {
-        const std::size_t w = static_cast<std::size_t>(width_);
-        top_.resize(static_cast<std::size_t>(reach) * w);
-        bottom_.resize(static_cast<std::size_t>(reach) * w);
-        ring_.resize(static_cast<std::size_t>(ringRows_) * w);
-        for (int i = 0; i < reach; ++i) {
-            if (const int above = y0 - reach + i; above >= 0 && above < height_)
-                std::memcpy(top_.data() + i * w, image.FrameRow(0, above), w * sizeof(std::uint16_t));
-            if (const int below = y1 + i; below < height_)
-                std::memcpy(bottom_.data() + i * w, image.FrameRow(0, below), w * sizeof(std::uint16_t));
-        }
     }
     // Row yy (0 .. height - 1, within reach of the rows still to be written) as it was.
     const std::uint16_t *Row(int yy) const
     {
         const std::size_t w = static_cast<std::size_t>(width_);
         if (yy < y0_)
-            return top_.data() + static_cast<std::size_t>(yy - (y0_ - reach_)) * w;
+            return above_ + static_cast<std::size_t>(yy - (y0_ - reach_)) * w;
         if (yy >= y1_)
-            return bottom_.data() + static_cast<std::size_t>(yy - y1_) * w;
+            return below_ + static_cast<std::size_t>(yy - y1_) * w;
         if (yy < written_)
-            return ring_.data() + static_cast<std::size_t>(yy % ringRows_) * w;
+            return ring_ + static_cast<std::size_t>(yy % ringRows_) * w;
         return image_.FrameRow(0, yy);
     }
-    // Writes the next row of the run.
-    void Write(ImageData &image, int y, const std::uint16_t *row)
+    // The block's first row.
+    int First() const { return y0_; }
+    // Keeps the next row of the block before it is written over.
+    void Keep(int y)
     {
-        const std::size_t bytes = static_cast<std::size_t>(width_) * sizeof(std::uint16_t);
-        std::memcpy(ring_.data() + static_cast<std::size_t>(y % ringRows_) * width_, image.FrameRow(0, y),
-                    bytes);
-        std::memcpy(image.FrameRow(0, y), row, bytes);
+        std::memcpy(ring_ + static_cast<std::size_t>(y % ringRows_) * width_, image_.FrameRow(0, y),
+                    static_cast<std::size_t>(width_) * sizeof(std::uint16_t));
         written_ = y + 1;
     }
 
 private:
     const ImageData &image_;
-    int width_, height_, reach_, y0_, y1_, written_, ringRows_;
-    std::vector<std::uint16_t> top_, bottom_, ring_;
+    int width_, reach_, y0_, y1_, written_, ringRows_;
+    const std::uint16_t *above_, *below_;
+    std::uint16_t *ring_;
 };
 
 // Like ForEachRow for a neighbourhood filter of the given reach (rows above and below): row(y,
-// local, original, out) computes output row y into `out` from `original`; it is then written over
-// frame 0.
+// local, original, out) computes output row y from `original` straight into row y of frame 0
+// (`out`; the row as it was is kept first). Each thread makes its `local` once; a block's rows come in order,
+// so `local` may carry work from one row to the next within a block (original.First() tells where a block
+// begins).
 template <typename MakeLocal, typename Row>
 void ForEachRowInPlace(ImageData &image, int reach, FilterProgress &progress, MakeLocal makeLocal, Row row)
 {
     const int width = image.Width, height = image.Height;
-#pragma omp parallel if (static_cast <long long>(width) * height >= ParallelPixels)
+    const std::size_t w = static_cast<std::size_t>(width), bytes = w * sizeof(std::uint16_t);
+    const int blocks = RowBlocks(height, static_cast<long long>(width) * height, 8 * reach + 8);
+    // Around each inner block boundary Y, rows Y - reach .. Y + reach - 1 as they were.
+    std::vector<std::uint16_t> edges(static_cast<std::size_t>(blocks - 1) * 2 * reach * w);
+    RowCount count(progress, height);
+#pragma omp parallel if (blocks > 1)
     {
-        int thread = 0, threads = 1;
-#ifdef _OPENMP
-        thread = omp_get_thread_num();
-        threads = omp_get_num_threads();
-#endif
-        const int y0 = static_cast<int>(static_cast<long long>(height) * thread / threads);
-        const int y1 = static_cast<int>(static_cast<long long>(height) * (thread + 1) / threads);
-        OriginalRows original(image, reach, y0, y1);
+#pragma omp for schedule(static)
+        for (int b = 1; b < blocks; ++b) {
+            const int boundary = BlockStart(height, blocks, b);
+            for (int i = 0; i < 2 * reach; ++i)
+                if (const int yy = boundary - reach + i; yy >= 0 && yy < height)
+                    std::memcpy(edges.data() + (static_cast<std::size_t>(b - 1) * 2 * reach + i) * w,
+                                image.FrameRow(0, yy), bytes);
+        }
+        // (the end of the copies is the one point every thread waits for)
+        std::vector<std::uint16_t> ring(static_cast<std::size_t>(reach + 1) * w);
         auto local = makeLocal();
-        std::vector<std::uint16_t> out(static_cast<std::size_t>(width));
-#pragma omp barrier
-        for (int y = y0; y < y1; ++y) {
-            row(y, local, original, out.data());
-            original.Write(image, y, out.data());
-            if (thread == 0)
-                progress.Step(y - y0 + 1, y1 - y0);
+#pragma omp for schedule(dynamic, 1) nowait
+        for (int b = 0; b < blocks; ++b) {
+            const int y0 = BlockStart(height, blocks, b), y1 = BlockStart(height, blocks, b + 1);
+            const std::uint16_t *above =
+                b > 0 ? edges.data() + static_cast<std::size_t>(b - 1) * 2 * reach * w : nullptr;
+            const std::uint16_t *below =
+                b + 1 < blocks ? edges.data() + (static_cast<std::size_t>(b) * 2 + 1) * reach * w : nullptr;
+            OriginalRows original(image, reach, y0, y1, above, below, ring.data());
+            for (int y = y0; y < y1; ++y) {
+                original.Keep(y);
+                row(y, local, original, image.FrameRow(0, y));
+                count.Done(1);
+            }
         }
     }
 }
@@ -214,22 +265,6 @@ void AccumulateTapDouble(double *__restrict acc, const double *__restrict source
 {
     for (int x = 0; x < width; ++x)
         acc[x] += weight * source[x];
-}
-
-// ---- minimum / maximum
-
-KORVI_VECTOR_CLONES
-void MinInto(std::uint16_t *__restrict acc, const std::uint16_t *__restrict source, int width)
-{
-    for (int x = 0; x < width; ++x)
-        acc[x] = std::min(acc[x], source[x]);
-}
-
-KORVI_VECTOR_CLONES
-void MaxInto(std::uint16_t *__restrict acc, const std::uint16_t *__restrict source, int width)
-{
-    for (int x = 0; x < width; ++x)
-        acc[x] = std::max(acc[x], source[x]);
 }
 
 // ---- median
@@ -445,6 +480,8 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                          std::vector<double>(static_cast<std::size_t>(width))};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
+            if (y == original.First())
+                local.next = std::numeric_limits<int>::min();
             // Only rows 1 .. height - 2 and columns 1 .. width - 2 contribute; the row is padded
             // with zeros, which add nothing.
             for (int yy = std::max({local.next, y - r, 1}); yy <= std::min(y + r, height - 2); ++yy) {
@@ -516,6 +553,8 @@ void LocalAverage(ImageData &image, int radius, const char *text, const UnsharpS
                          std::vector<std::uint32_t>(static_cast<std::size_t>(width))};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
+            if (y == original.First())
+                local.next = std::numeric_limits<int>::min();
             // Running sums along each row (modulo 2^32: a chord's sum is far below it).
             for (int yy = std::max({local.next, y - radius, 0}); yy <= std::min(y + radius, height - 1);
                  ++yy) {
@@ -655,6 +694,26 @@ void ApplyMedianFilter(ImageData &image, int n, float factor)
         return; // a one-pixel window is its own median
     FilterProgress progress("Applying median filter...");
     const int width = image.Width, height = image.Height;
+    if (n == 3) { // the common case: each window's median, minimum and maximum from sorted columns
+        const std::size_t stride = static_cast<std::size_t>(width) + 2;
+        ForEachRowInPlace(
+            image, 1, progress, [&] { return std::vector<std::uint16_t>(3 * stride); },
+            [&](int y, std::vector<std::uint16_t> &work, const OriginalRows &original,
+                std::uint16_t *target) {
+                std::uint16_t *lo = work.data() + 1, *mid = lo + stride, *hi = mid + stride;
+                SortColumns3(original.Row(std::max(y - 1, 0)), original.Row(y),
+                             original.Row(std::min(y + 1, height - 1)), width, lo, mid, hi);
+                for (std::uint16_t *column : {lo, mid, hi}) {
+                    column[-1] = column[0];
+                    column[width] = column[width - 1];
+                }
+                if (factor == 0.0f) // any change is more than no spread: every pixel takes the median
+                    MedianOfSortedColumns3(lo, mid, hi, width, target);
+                else
+                    ReplaceByMedian3(lo, mid, hi, original.Row(y), width, factor, target);
+            });
+        return;
+    }
     const int half = n / 2, count = n * n, padded = width + 2 * half;
     const std::vector<Exchange> network = SelectionNetwork(count);
     // Columns handled together: the window's values for them stay in the first-level cache.
@@ -709,26 +768,61 @@ void ApplyMinMaxFilter(int element, bool minimum, ImageData &image)
     if (image.Empty || element < 0 || element > 3)
         return;
     FilterProgress progress("Applying filter...");
-    const int width = image.Width, height = image.Height, padded = width + 4;
-    std::vector<std::pair<int, int>> cells; // (column offset + 2, row index 0..4)
-    for (int row = 0; row < 5; ++row)
+    const int width = image.Width, height = image.Height;
+    const std::size_t w = static_cast<std::size_t>(width);
+    // Every row of every element is a run centred on the middle column: half-width 0, 1 or 2
+    // (-1: the row is not used). The element's minimum is the minimum over its rows of the
+    // run's minimum along that row, and the runs of a source row are worked out once.
+    int reach[5];
+    for (int row = 0; row < 5; ++row) {
+        reach[row] = -1;
         for (int column = 0; column < 5; ++column)
             if (StructuringElementRows[element][row][column] == '1')
-                cells.push_back({column, row});
+                reach[row] = std::max(reach[row], std::abs(column - 2));
+    }
+    struct Local {
+        std::vector<std::uint16_t> padded; // one source row with two copies of each end value
+        std::vector<std::uint16_t> runs;   // per row yy in slot yy % 5: runs of 3 (w + 2, from
+                                           // column -1 on), then runs of 5 (w)
+        int next = std::numeric_limits<int>::min();
+    };
+    const std::size_t slot = 2 * w + 2;
+    const bool fives = std::find(std::begin(reach), std::end(reach), 2) != std::end(reach);
     ForEachRowInPlace(
-        image, 2, progress, [&] { return std::vector<std::uint16_t>(static_cast<std::size_t>(5) * padded); },
-        [&](int y, std::vector<std::uint16_t> &rows, const OriginalRows &original, std::uint16_t *target) {
-            for (int v = 0; v < 5; ++v)
-                PadRow(original.Row(std::clamp(y + v - 2, 0, height - 1)), width, 2,
-                       rows.data() + static_cast<std::size_t>(v) * padded);
-            std::fill_n(target, width, minimum ? std::uint16_t{65535} : std::uint16_t{0});
-            for (const auto &[column, row] : cells) {
-                const std::uint16_t *source = rows.data() + static_cast<std::size_t>(row) * padded + column;
-                if (minimum)
-                    MinInto(target, source, width);
-                else
-                    MaxInto(target, source, width);
+        image, 2, progress,
+        [&] {
+            return Local{std::vector<std::uint16_t>(w + 4), std::vector<std::uint16_t>(5 * slot)};
+        },
+        [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
+            if (y == original.First())
+                local.next = std::numeric_limits<int>::min();
+            for (int yy = std::max({local.next, y - 2, 0}); yy <= std::min(y + 2, height - 1); ++yy) {
+                std::uint16_t *three = local.runs.data() + static_cast<std::size_t>(yy % 5) * slot,
+                              *five = three + w + 2;
+                PadRow(original.Row(yy), width, 2, local.padded.data());
+                MinMaxOf3(local.padded.data() + 1, width + 2, minimum, three);
+                if (fives)
+                    MinMaxOf2(three, three + 2, width, minimum, five);
             }
+            local.next = std::max(local.next, y + 3);
+            const std::uint16_t *sources[5];
+            int count = 0;
+            for (int v = 0; v < 5; ++v) {
+                if (reach[v] < 0)
+                    continue;
+                const int yy = std::clamp(y + v - 2, 0, height - 1);
+                const std::uint16_t *three = local.runs.data() + static_cast<std::size_t>(yy % 5) * slot;
+                sources[count++] = reach[v] == 0   ? original.Row(yy)
+                                   : reach[v] == 1 ? three + 1
+                                                   : three + w + 2;
+            }
+            if (count == 1) {
+                std::memcpy(target, sources[0], w * sizeof(std::uint16_t));
+                return;
+            }
+            MinMaxOf2(sources[0], sources[1], width, minimum, target);
+            for (int i = 2; i < count; ++i)
+                MinMaxInto(target, sources[i], width, minimum);
         });
 }
 

@@ -1,5 +1,7 @@
 #include "processing/stars.h"
 
+#include "processing/row_kernels.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -116,31 +118,20 @@ void GaussianBlurSigma3(const UShortMatrix &source, UShortMatrix &target)
         }
 }
 
-// The middle of nine values (element 4 of them sorted) by a fixed network of 19 exchanges of
-// branch-free minima and maxima (on noise, branches would mispredict half the time). The values
-// are worked on as signed 16-bit numbers (v - 32768 keeps the order), which plain SSE2 takes
-// eight at a time.
-inline void Exchange(std::int16_t &a, std::int16_t &b)
+// The 3 x 3 median of one row with coordinates clamped to the matrix: the columns of the three
+// rows are sorted, the edge columns repeated, and each pixel takes the median of its three
+// sorted columns. `work` holds 3 (w + 2) values.
+void MedianRow3(const std::uint16_t *above, const std::uint16_t *row, const std::uint16_t *below, int w,
+                std::uint16_t *work, std::uint16_t *out)
 {
-    const std::int16_t low = std::min(a, b);
-    b = std::max(a, b);
-    a = low;
-}
-inline std::int16_t Signed(std::uint16_t v)
-{
-    return static_cast<std::int16_t>(v ^ 0x8000u);
-}
-inline std::uint16_t Median9(std::uint16_t v0, std::uint16_t v1, std::uint16_t v2, std::uint16_t v3,
-                             std::uint16_t v4, std::uint16_t v5, std::uint16_t v6, std::uint16_t v7,
-                             std::uint16_t v8)
-{
-    std::int16_t p0 = Signed(v0), p1 = Signed(v1), p2 = Signed(v2), p3 = Signed(v3), p4 = Signed(v4),
-                 p5 = Signed(v5), p6 = Signed(v6), p7 = Signed(v7), p8 = Signed(v8);
-    Exchange(p1, p2), Exchange(p4, p5), Exchange(p7, p8), Exchange(p0, p1), Exchange(p3, p4);
-    Exchange(p6, p7), Exchange(p1, p2), Exchange(p4, p5), Exchange(p7, p8), Exchange(p0, p3);
-    Exchange(p5, p8), Exchange(p4, p7), Exchange(p3, p6), Exchange(p1, p4), Exchange(p2, p5);
-    Exchange(p4, p7), Exchange(p4, p2), Exchange(p6, p4), Exchange(p4, p2);
-    return static_cast<std::uint16_t>(static_cast<std::uint16_t>(p4) ^ 0x8000u);
+    const std::size_t stride = static_cast<std::size_t>(w) + 2;
+    std::uint16_t *lo = work + 1, *mid = lo + stride, *hi = mid + stride;
+    SortColumns3(above, row, below, w, lo, mid, hi);
+    for (std::uint16_t *column : {lo, mid, hi}) {
+        column[-1] = column[0];
+        column[w] = column[w - 1];
+    }
+    MedianOfSortedColumns3(lo, mid, hi, w, out);
 }
 
 } // namespace
@@ -171,25 +162,14 @@ void MedianFilterMatrix(const UShortMatrix &source, int n, int w, int h, UShortM
     UShortMatrix &result = &target == &source ? fresh : target;
     if (result.Rows() != h || result.Columns() != w)
         result.Allocate(h, w);
-    if (n == 3) { // the common case (star finding over whole frames) through a sorting network
-#pragma omp parallel for schedule(static) if (static_cast <long>(w) * h >= 65536)
-        for (int y = 0; y < h; ++y) {
-            const std::uint16_t *above = source[std::max(y - 1, 0)], *row = source[y],
-                                *below = source[std::min(y + 1, h - 1)];
-            std::uint16_t *out = result[y];
-            auto at = [&](int x) {
-                const int left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
-                return Median9(above[left], above[x], above[right], row[left], row[x], row[right],
-                               below[left], below[x], below[right]);
-            };
-            out[0] = at(0);
-            // Inside the row no coordinate needs clamping.
-#pragma omp simd
-            for (int x = 1; x < w - 1; ++x)
-                out[x] = Median9(above[x - 1], above[x], above[x + 1], row[x - 1], row[x], row[x + 1],
-                                 below[x - 1], below[x], below[x + 1]);
-            if (w > 1)
-                out[w - 1] = at(w - 1);
+    if (n == 3) { // the common case (star finding over whole frames) through sorted columns
+#pragma omp parallel if (static_cast <long>(w) * h >= 65536)
+        {
+            std::vector<std::uint16_t> work(3 * (static_cast<std::size_t>(w) + 2)); // one per thread
+#pragma omp for schedule(dynamic, 16)
+            for (int y = 0; y < h; ++y)
+                MedianRow3(source[std::max(y - 1, 0)], source[y], source[std::min(y + 1, h - 1)], w,
+                           work.data(), result[y]);
         }
     } else {
         const int lo = -(n / 2), hi = n - 1 - n / 2, middle = n * n / 2;
@@ -220,18 +200,54 @@ void FindStarCentroid(const UShortMatrix &rows, int w, int h, float &x, float &y
         x = y = 0.0f;
         return;
     }
-    UShortMatrix median;
-    MedianFilterMatrix(rows, 3, w, h, median);
-    int bx = 0, by = 0;
-    FirstMaximum(median, w, h, -100000, bx, by);
+    // The median copy is made a row at a time and never stored whole: each block of rows keeps
+    // its first maximum (the largest value, among equal values the lowest column, then the lowest
+    // row, as FirstMaximum finds it), the blocks are merged in order, and the rows of the window
+    // are made again.
+    constexpr int BlockRows = 32;
+    struct Best {
+        int value = -1, x = -1, y = -1;
+    };
+    const int blocks = (h + BlockRows - 1) / BlockRows;
+    std::vector<Best> best(static_cast<std::size_t>(blocks));
+    auto medianRow = [&](int row, std::uint16_t *work, std::uint16_t *out) {
+        MedianRow3(rows[std::max(row - 1, 0)], rows[row], rows[std::min(row + 1, h - 1)], w, work, out);
+    };
+#pragma omp parallel if (static_cast <long>(w) * h >= 65536)
+    {
+        std::vector<std::uint16_t> work(3 * (static_cast<std::size_t>(w) + 2)),
+            out(static_cast<std::size_t>(w));
+#pragma omp for schedule(dynamic, 1)
+        for (int b = 0; b < blocks; ++b) {
+            Best found;
+            for (int row = b * BlockRows; row < std::min(h, (b + 1) * BlockRows); ++row) {
+                medianRow(row, work.data(), out.data());
+                const int peak = RowMaximum(out.data(), w);
+                if (peak < found.value)
+                    continue;
+                const int column = static_cast<int>(std::find(out.begin(), out.end(), peak) - out.begin());
+                if (peak > found.value || column < found.x)
+                    found = {peak, column, row};
+            }
+            best[static_cast<std::size_t>(b)] = found;
+        }
+    }
+    Best found = best[0];
+    for (const Best &b : best)
+        if (b.value > found.value || (b.value == found.value && b.x < found.x))
+            found = b;
+    const int bx = found.x, by = found.y;
+    std::vector<std::uint16_t> work(3 * (static_cast<std::size_t>(w) + 2)), out(static_cast<std::size_t>(w));
     double sum = 0.0, sumX = 0.0, sumY = 0.0;
-    for (int row = std::max(by - 6, 1); row <= std::min(by + 6, h - 1); ++row)
+    for (int row = std::max(by - 6, 1); row <= std::min(by + 6, h - 1); ++row) {
+        medianRow(row, work.data(), out.data());
         for (int column = std::max(bx - 6, 1); column <= std::min(bx + 6, w - 1); ++column) {
-            const double v = median[row][column];
+            const double v = out[static_cast<std::size_t>(column)];
             sum += v;
             sumX += column * v;
             sumY += row * v;
         }
+    }
     x = static_cast<float>(sum > 0.0 ? sumX / sum : bx);
     y = static_cast<float>(sum > 0.0 ? sumY / sum : by);
 }

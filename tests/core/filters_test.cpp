@@ -278,7 +278,7 @@ TEST(Filters, FlatImagesGiveTheFormulasTruncationsEvenWhereTheSumsAreWholeNumber
 
 TEST(Filters, SerialAndParallelResultsAreIdentical)
 {
-    const ImageData input = TestImage(211, 163, 7); // large enough to be spread over the threads
+    const ImageData input = TestImage(211, 700, 7); // tall enough for several row blocks at every reach
     const int threads = omp_get_max_threads();
     for (const FilterRun &run : Runs()) {
         ImageData serial, parallel;
