@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -858,26 +859,33 @@ bool ResizeImage(double fx, double fy, ImageData &image)
     std::vector<int> column(static_cast<std::size_t>(width));
     for (int i = 0; i < width; ++i) // clamped: rounding never reads past a row
         column[i] = std::min(static_cast<int>(i / fx), oldWidth - 1);
-    // The old pixels are kept aside while the image gets its new storage.
-    UShortMatrix old = std::move(image.Rows);
-    const int oldFrames = image.Frames;
-    image.Empty = true;
-    if (!image.Allocate(width, height, 1)) {
-        // Put back as it was (the display buffer is rebuilt by the next render).
-        image.Rows = std::move(old);
-        image.Width = oldWidth;
-        image.Height = oldHeight;
-        image.Frames = oldFrames;
-        image.Rgba.assign(image.Rows.Size() * 4, 255);
-        image.Empty = false;
-        return false;
+    // The new pixels are made beside the old ones; the display buffer is cut down in place when
+    // it is large enough (its alpha bytes stay 255, the colours are rendered before they are shown),
+    // so only a larger image pays for a fresh one.
+    UShortMatrix resized;
+    const std::size_t rgbaBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    try {
+        resized.Allocate(height, width);
+        if (image.Rgba.size() >= rgbaBytes) {
+            image.Rgba.resize(rgbaBytes);
+        } else {
+            PixelVector<std::uint8_t> rgba(rgbaBytes);
+            FillPixelBlock(rgba.data(), 255, rgba.size());
+            image.Rgba.swap(rgba);
+        }
+    } catch (const std::bad_alloc &) {
+        return false; // the image is as it was
     }
     ForEachRow(height, static_cast<long long>(width) * height, progress, MakeNoLocal, [&](int j, NoLocal &) {
-        const std::uint16_t *source = old[std::min(static_cast<int>(j / fy), oldHeight - 1)];
-        std::uint16_t *target = image.FrameRow(0, j);
+        const std::uint16_t *source = image.Rows[std::min(static_cast<int>(j / fy), oldHeight - 1)];
+        std::uint16_t *target = resized[j];
         for (int i = 0; i < width; ++i)
             target[i] = source[column[i]];
     });
+    image.Rows = std::move(resized);
+    image.Width = width;
+    image.Height = height;
+    image.Frames = 1;
     image.XBin = image.YBin = 1;
     return true;
 }

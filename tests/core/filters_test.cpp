@@ -348,6 +348,9 @@ TEST(Filters, ResizeTakesTheNearestPixelAndNeverReadsPastARow)
     EXPECT_EQ(image.Height, 51);
     EXPECT_EQ(image.Frames, 1);
     EXPECT_EQ(image.XBin, 1);
+    // The display buffer, cut down from the old one, fits the new size and stays opaque.
+    ASSERT_EQ(image.Rgba.size(), std::size_t{51 * 51 * 4});
+    EXPECT_EQ(std::count(image.Rgba.begin(), image.Rgba.end(), 255), 51 * 51 * 4);
     EXPECT_EQ(image.FrameRow(0, 50)[50], 100 + 200 * 100);
     EXPECT_EQ(image.FrameRow(0, 7)[3], 6 + 200 * 14);
 
