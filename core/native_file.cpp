@@ -148,7 +148,8 @@ void Transpose8x8(const std::uint16_t *in, std::size_t inStride, std::uint16_t *
 #endif
 
 // Moves `count` columns of `rows` stored values each (column b starts at in + b * stride) into
-// tile[row][column], in the machine's byte order.
+// tile[row][column], between the machine's and the file's byte order (the same swap both ways).
+// The writer uses it the other way round: the image's rows are its "columns".
 void ColumnsToTile(const std::uint16_t *in, std::size_t stride, int count, int rows,
                    std::uint16_t (&tile)[ColumnBlock][ColumnBlock])
 {
@@ -468,14 +469,20 @@ bool WriteNativeImage(const std::string &path, const ImageData &image)
     file.Write("\n", 1);
 
     // Frame 0, column after column: a block of columns is gathered from the rows, then written.
+    // The gathering goes a square tile at a time, as in the reader: the tile's rows are read from
+    // the image's rows and each of its columns goes out as one run (storing down all the columns
+    // of the block at once touches lines one column apart, which evict each other).
     const int block = std::min(ColumnBlock, width);
     std::vector<std::uint16_t> columns(static_cast<std::size_t>(block) * height);
+    std::uint16_t tile[ColumnBlock][ColumnBlock];
     for (int x0 = 0; x0 < width && !file.Failed(); x0 += block) {
         const int count = std::min(block, width - x0);
-        for (int y = 0; y < height; ++y) {
-            const std::uint16_t *row = image.Rows[y] + x0;
+        for (int y0 = 0; y0 < height; y0 += ColumnBlock) {
+            const int rowsInTile = std::min(ColumnBlock, height - y0);
+            ColumnsToTile(image.Rows[y0] + x0, static_cast<std::size_t>(width), rowsInTile, count, tile);
             for (int b = 0; b < count; ++b)
-                columns[static_cast<std::size_t>(b) * height + y] = LittleEndian16(row[b]);
+                std::memcpy(columns.data() + static_cast<std::size_t>(b) * height + y0, tile[b],
+                            static_cast<std::size_t>(rowsInTile) * sizeof(std::uint16_t));
         }
         file.Write(columns.data(), static_cast<std::size_t>(count) * height * sizeof(std::uint16_t));
     }
