@@ -649,9 +649,6 @@ bool WriteFitsImage(const std::string &path, const ImageData &image)
     // first failing call survives the calls after it and is reported once below.
     fits_create_diskfile(&handle.file, target.TemporaryPath().c_str(), &status);
     fits_create_img(handle.file, USHORT_IMG, naxis, axes, &status);
-    // The pixel rows are one contiguous block in the file's order (x fastest, rows, frames);
-    // CFITSIO converts from it into its own buffer and does not write to it.
-    fits_write_img(handle.file, TUSHORT, 1, pixels, const_cast<std::uint16_t *>(image.Rows.Data()), &status);
 
     const std::string texts[] = {FitsText(image.HeaderFileName), FitsText(image.Description),
                                  FitsText(image.Filters),        FitsText(image.IntegrationTime),
@@ -694,6 +691,11 @@ bool WriteFitsImage(const std::string &path, const ImageData &image)
     putLong("OFFSETLEVEL", image.OffsetLevel, "offset level");
     putLong("DISPLAYOFFSET", image.DisplayOffset, "display offset level");
     putLong("SKYLEVEL", image.SkyLevel, "sky level");
+    // The pixels go last: a key added after them can outgrow the header's last block, and CFITSIO
+    // then moves every pixel already written to make room.
+    // The pixel rows are one contiguous block in the file's order (x fastest, rows, frames);
+    // CFITSIO converts from it into its own buffer and does not write to it.
+    fits_write_img(handle.file, TUSHORT, 1, pixels, const_cast<std::uint16_t *>(image.Rows.Data()), &status);
 
     if (status == 0) {
         handle.deleteOnClose = false;
