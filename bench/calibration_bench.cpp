@@ -1,15 +1,20 @@
 // Building a master dark and a master flat from 50 frames of 1565 x 1032 on disk, next to the
 // floor of merely reading the 50 files, and next to Siril's command-line stack of the same files
-// when siril-cli is installed. Each figure also reports the peak memory of one run, measured in a
-// child process (peak resident size less that of an idle child), so the streamed accumulation can
-// be compared with holding the frames. Each peak comes from a fresh run of this program.
+// when siril-cli is installed (a run that fails is reported as an error, not a time). Each figure
+// also reports the peak memory of one run, measured the same way for both sides: the peak resident
+// size the kernel reports for one child process (this program run afresh, or siril-cli, each
+// spawned by a small fresh run of this program), less that of the same program doing nothing, so the streamed
+// accumulation can be compared with holding the frames. Best of three repetitions of three iterations.
 #include "image_data.h"
 #include "image_file.h"
 #include "processing/calibration.h"
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -67,36 +72,73 @@ const std::vector<std::string> &Files()
     return files;
 }
 
-// The peak resident size (VmHWM, kB) of this process so far.
-long PeakKb()
+// Runs a program (its output thrown away) and returns its exit status and its peak resident size
+// in kB, as the kernel reports it for that one child (wait4). Both sides' peaks are measured this
+// way, each less the peak of the same program doing nothing.
+int RunChild(const std::vector<std::string> &arguments, long &peakKb)
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return 0;
+    peakKb = 0;
+    std::vector<char *> argv;
+    for (const std::string &a : arguments)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child)
+        return -1;
+    peakKb = usage.ru_maxrss;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs this program afresh with "--peak-run=<what>" and reads the peak it reports, so each figure
-// starts from a clean process, less the peak of an idle run.
-long FreshPeakKb(const std::string &what)
+std::string Self()
 {
-    const std::string command =
-        std::filesystem::read_symlink("/proc/self/exe").string() + " --peak-run=" + what + " 2>/dev/null";
+    return std::filesystem::read_symlink("/proc/self/exe").string();
+}
+
+// The peak of one run of a program, spawned by a fresh small run of this program ("--peak-child"):
+// the kernel carries the spawner's own peak into its child's figure, so the spawner must not be
+// this large benchmark process. False when the run failed.
+bool FreshPeakKb(const std::vector<std::string> &run, long &peakKb)
+{
+    std::vector<std::string> arguments = {Self(), "--peak-child"};
+    arguments.insert(arguments.end(), run.begin(), run.end());
+    std::string command;
+    for (const std::string &a : arguments)
+        command += "'" + a + "' ";
     FILE *pipe = popen(command.c_str(), "r");
-    long kb = 0;
+    int status = -1;
+    peakKb = 0;
     if (pipe) {
-        if (std::fscanf(pipe, "%ld", &kb) != 1)
-            kb = 0;
+        if (std::fscanf(pipe, "%d %ld", &status, &peakKb) != 2)
+            status = -1;
         pclose(pipe);
     }
-    return kb;
+    return status == 0;
+}
+
+void ReportPeak(benchmark::State &state, const std::vector<std::string> &run,
+                const std::vector<std::string> &idle)
+{
+    long peak = 0, idlePeak = 0;
+    if (!FreshPeakKb(run, peak) || !FreshPeakKb(idle, idlePeak)) {
+        state.SkipWithError("the peak-memory run failed");
+        return;
+    }
+    state.counters["peak_extra_MB"] = static_cast<double>(peak - idlePeak) / 1024.0;
 }
 
 void ReportPeak(benchmark::State &state, const std::string &what)
 {
-    state.counters["peak_extra_MB"] = static_cast<double>(FreshPeakKb(what) - FreshPeakKb("idle")) / 1024.0;
+    ReportPeak(state, {Self(), "--peak-run=" + what}, {Self(), "--peak-run=idle"});
 }
 
 void Build(CalibrationFrameKind kind)
@@ -124,7 +166,7 @@ void BM_ReadFiftyFrames(benchmark::State &state)
         ReadAll();
     ReportPeak(state, "read");
 }
-BENCHMARK(BM_ReadFiftyFrames)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReadFiftyFrames)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
 
 void BM_MasterFrame(benchmark::State &state)
 {
@@ -135,7 +177,7 @@ void BM_MasterFrame(benchmark::State &state)
     ReportPeak(state, kind == CalibrationFrameKind::Dark ? "dark" : "flat");
     state.SetLabel(kind == CalibrationFrameKind::Dark ? "master dark" : "master flat");
 }
-BENCHMARK(BM_MasterFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MasterFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
 
 // Siril's stack (sum) of the same files, through its command line, when it is installed.
 void BM_SirilStack(benchmark::State &state)
@@ -152,17 +194,28 @@ void BM_SirilStack(benchmark::State &state)
             << "\nconvert dark -out=" << (Folder() / "seq").string() << "\ncd " << (Folder() / "seq").string()
             << "\nstack dark sum -nonorm\n";
     }
-    const std::string command = "siril-cli -s " + script.string() + " > /dev/null 2>&1";
-    for (auto _ : state)
-        benchmark::DoNotOptimize(std::system(command.c_str()));
-    ReportPeak(state, "siril");
+    const std::vector<std::string> command = {"siril-cli", "-s", script.string()};
+    for (auto _ : state) {
+        long peak = 0;
+        if (RunChild(command, peak) != 0) { // a failed run is not a time
+            state.SkipWithError("siril-cli failed: no peer figure in this run");
+            return;
+        }
+    }
+    ReportPeak(state, command, {"siril-cli", "--version"});
 }
-BENCHMARK(BM_SirilStack)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SirilStack)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc >= 3 && std::string(argv[1]) == "--peak-child") {
+        long peak = 0;
+        const int status = RunChild(std::vector<std::string>(argv + 2, argv + argc), peak);
+        std::printf("%d %ld\n", status, peak);
+        return 0;
+    }
     if (argc == 2 && std::string(argv[1]).rfind("--peak-run=", 0) == 0) {
         const std::string what = argv[1] + 11;
         if (what == "read")
@@ -171,15 +224,6 @@ int main(int argc, char **argv)
             Build(CalibrationFrameKind::Dark);
         else if (what == "flat")
             Build(CalibrationFrameKind::Flat);
-        else if (what == "siril") {
-            // Siril runs in a child: its peak (the largest reaped child's) is the figure.
-            std::system(("siril-cli -s " + (Folder() / "stack.ssf").string() + " > /dev/null 2>&1").c_str());
-            rusage usage{};
-            getrusage(RUSAGE_CHILDREN, &usage);
-            std::printf("%ld\n", usage.ru_maxrss);
-            return 0;
-        }
-        std::printf("%ld\n", PeakKb());
         return 0;
     }
     benchmark::Initialize(&argc, argv);
