@@ -6,7 +6,8 @@
 // handing OpenCV's per-call temporaries back to the system (mallopt in main), so neither side pays
 // the first touch of fresh pages. Run with --benchmark_repetitions=5
 // --benchmark_enable_random_interleaving=true and read the "_min" lines (best of the interleaved
-// repetitions) on a loaded machine.
+// repetitions) on a loaded machine. On a shared machine set OMP_WAIT_POLICY=passive: with the
+// default, idle OpenMP threads spin between calls and the all-core figures measure the contention.
 //
 // Pairs to read together (same frame, same border handling where OpenCV has it):
 //   Convolution3/5   - filter2D with the same kernel, replicated border
