@@ -715,6 +715,29 @@ void ApplyMedianFilter(ImageData &image, int n, float factor)
             });
         return;
     }
+    if (n == 5) { // likewise: five sorted columns per window
+        const std::size_t stride = static_cast<std::size_t>(width) + 4;
+        ForEachRowInPlace(
+            image, 2, progress, [&] { return std::vector<std::uint16_t>(5 * stride); },
+            [&](int y, std::vector<std::uint16_t> &work, const OriginalRows &original,
+                std::uint16_t *target) {
+                std::uint16_t *s[5];
+                for (int i = 0; i < 5; ++i)
+                    s[i] = work.data() + static_cast<std::size_t>(i) * stride + 2;
+                SortColumns5(original.Row(std::max(y - 2, 0)), original.Row(std::max(y - 1, 0)),
+                             original.Row(y), original.Row(std::min(y + 1, height - 1)),
+                             original.Row(std::min(y + 2, height - 1)), width, s[0], s[1], s[2], s[3], s[4]);
+                for (std::uint16_t *column : s) { // the end columns repeated, as the edge pixels are
+                    column[-2] = column[-1] = column[0];
+                    column[width] = column[width + 1] = column[width - 1];
+                }
+                if (factor == 0.0f)
+                    MedianOfSortedColumns5(s[0], s[1], s[2], s[3], s[4], width, target);
+                else
+                    ReplaceByMedian5(s[0], s[1], s[2], s[3], s[4], original.Row(y), width, factor, target);
+            });
+        return;
+    }
     const int half = n / 2, count = n * n, padded = width + 2 * half;
     const std::vector<Exchange> network = SelectionNetwork(count);
     // Columns handled together: the window's values for them stay in the first-level cache.

@@ -105,3 +105,169 @@ int RowMaximum(const std::uint16_t *__restrict values, int n)
         peak = std::max(peak, values[x]);
     return peak;
 }
+
+namespace
+{
+
+inline void Exchange(std::uint16_t &a, std::uint16_t &b)
+{
+    const std::uint16_t low = std::min(a, b);
+    b = std::max(a, b);
+    a = low;
+}
+
+// The minimum, median and maximum of the 5 x 5 window whose columns s0[x - 2 + j] .. s4[x - 2 + j]
+// (j = 0 .. 4) are sorted. Each rank row s_i[x - 2] .. s_i[x + 2] is sorted in turn (the columns stay
+// sorted); then a value at row i, place j has (i + 1)(j + 1) - 1 values at or below it and
+// (5 - i)(5 - j) - 1 at or above it, so six of the 25 lie below the median and six above, and the
+// median of the window is the median of the other 13. Only the places that can matter are sorted.
+// (inlined: the loops over x that call it are vectorised)
+__attribute__((always_inline)) inline void Window5(const std::uint16_t *s0, const std::uint16_t *s1,
+                                                   const std::uint16_t *s2, const std::uint16_t *s3,
+                                                   const std::uint16_t *s4, int x, std::uint16_t &minimum,
+                                                   std::uint16_t &median, std::uint16_t &maximum)
+{
+    std::uint16_t a0 = s0[x - 2], a1 = s0[x - 1], a2 = s0[x], a3 = s0[x + 1], a4 = s0[x + 2];
+    std::uint16_t b0 = s1[x - 2], b1 = s1[x - 1], b2 = s1[x], b3 = s1[x + 1], b4 = s1[x + 2];
+    std::uint16_t c0 = s2[x - 2], c1 = s2[x - 1], c2 = s2[x], c3 = s2[x + 1], c4 = s2[x + 2];
+    std::uint16_t d0 = s3[x - 2], d1 = s3[x - 1], d2 = s3[x], d3 = s3[x + 1], d4 = s3[x + 2];
+    std::uint16_t e0 = s4[x - 2], e1 = s4[x - 1], e2 = s4[x], e3 = s4[x + 1], e4 = s4[x + 2];
+    // Rank row 0: places 0, 3, 4; row 1: 2, 3, 4; row 2: 1, 2, 3; row 3: 0, 1, 2; row 4: 0, 1, 4.
+    Exchange(a0, a1);
+    Exchange(a2, a3);
+    Exchange(a0, a2);
+    Exchange(a1, a3);
+    a2 = std::max(a1, a2);
+    Exchange(a0, a4);
+    a4 = std::max(a2, a4);
+    Exchange(a3, a4);
+    Exchange(b0, b1);
+    Exchange(b2, b3);
+    Exchange(b0, b2);
+    Exchange(b1, b3);
+    Exchange(b1, b2);
+    b4 = std::max(b0, b4);
+    Exchange(b2, b4);
+    b2 = std::max(b1, b2);
+    Exchange(b3, b4);
+    Exchange(c0, c1);
+    Exchange(c2, c3);
+    Exchange(c0, c2);
+    Exchange(c1, c3);
+    Exchange(c1, c2);
+    c4 = std::max(c0, c4);
+    Exchange(c2, c4);
+    Exchange(c1, c2);
+    c3 = std::min(c3, c4);
+    Exchange(d0, d1);
+    Exchange(d2, d3);
+    Exchange(d0, d2);
+    d1 = std::min(d1, d3);
+    Exchange(d1, d2);
+    Exchange(d0, d4);
+    d2 = std::min(d2, d4);
+    Exchange(d1, d2);
+    Exchange(e0, e1);
+    Exchange(e2, e3);
+    Exchange(e0, e2);
+    Exchange(e1, e3);
+    Exchange(e1, e2);
+    Exchange(e0, e4);
+    Exchange(e2, e4);
+    e1 = std::min(e1, e2);
+    e4 = std::max(e3, e4);
+    minimum = a0;
+    maximum = e4;
+    // The median of a3 a4 b2 b3 b4 c1 c2 c3 d0 d1 d2 e0 e1 (pairs already in order are not exchanged).
+    Exchange(b4, c1);
+    Exchange(d2, e0);
+    Exchange(a3, b2);
+    Exchange(a4, b3);
+    Exchange(b4, c2);
+    Exchange(c1, c3);
+    Exchange(d0, d2);
+    Exchange(d1, e0);
+    Exchange(a4, b2);
+    Exchange(c1, c2);
+    Exchange(d1, d2);
+    Exchange(a3, b4);
+    Exchange(a4, c1);
+    Exchange(b2, c2);
+    b3 = std::min(b3, c3);
+    Exchange(d0, e1);
+    Exchange(b2, b4);
+    Exchange(b3, c1);
+    Exchange(d2, e1);
+    Exchange(a4, b2);
+    Exchange(b3, b4);
+    Exchange(c1, c2);
+    Exchange(d1, d2);
+    Exchange(e0, e1);
+    d0 = std::max(a3, d0);
+    d1 = std::max(a4, d1);
+    d2 = std::max(b2, d2);
+    b3 = std::min(b3, e0);
+    b4 = std::min(b4, e1);
+    d0 = std::max(b4, d0);
+    c1 = std::min(c1, d1);
+    c2 = std::min(c2, d2);
+    c1 = std::max(b3, c1);
+    c2 = std::min(c2, d0);
+    c2 = std::max(c1, c2);
+    median = c2;
+}
+
+} // namespace
+
+KORVI_ROW_CLONES
+void SortColumns5(const std::uint16_t *__restrict a, const std::uint16_t *__restrict b,
+                  const std::uint16_t *__restrict c, const std::uint16_t *__restrict d,
+                  const std::uint16_t *__restrict e, int n, std::uint16_t *__restrict s0,
+                  std::uint16_t *__restrict s1, std::uint16_t *__restrict s2, std::uint16_t *__restrict s3,
+                  std::uint16_t *__restrict s4)
+{
+    for (int x = 0; x < n; ++x) {
+        std::uint16_t p = a[x], q = b[x], r = c[x], s = d[x], t = e[x];
+        Exchange(p, q);
+        Exchange(r, s);
+        Exchange(p, r);
+        Exchange(q, s);
+        Exchange(q, r);
+        Exchange(p, t);
+        Exchange(r, t);
+        Exchange(q, r);
+        Exchange(s, t);
+        s0[x] = p;
+        s1[x] = q;
+        s2[x] = r;
+        s3[x] = s;
+        s4[x] = t;
+    }
+}
+
+KORVI_ROW_CLONES
+void MedianOfSortedColumns5(const std::uint16_t *__restrict s0, const std::uint16_t *__restrict s1,
+                            const std::uint16_t *__restrict s2, const std::uint16_t *__restrict s3,
+                            const std::uint16_t *__restrict s4, int n, std::uint16_t *__restrict out)
+{
+    for (int x = 0; x < n; ++x) {
+        std::uint16_t minimum, median, maximum;
+        Window5(s0, s1, s2, s3, s4, x, minimum, median, maximum);
+        out[x] = median;
+    }
+}
+
+KORVI_ROW_CLONES
+void ReplaceByMedian5(const std::uint16_t *__restrict s0, const std::uint16_t *__restrict s1,
+                      const std::uint16_t *__restrict s2, const std::uint16_t *__restrict s3,
+                      const std::uint16_t *__restrict s4, const std::uint16_t *__restrict pixel, int n,
+                      float factor, std::uint16_t *__restrict out)
+{
+    for (int x = 0; x < n; ++x) {
+        std::uint16_t minimum, m, maximum;
+        Window5(s0, s1, s2, s3, s4, x, minimum, m, maximum);
+        const int p = pixel[x];
+        const float spread = static_cast<float>(maximum - minimum);
+        out[x] = static_cast<float>(std::abs(p - m)) > spread * factor ? m : static_cast<std::uint16_t>(p);
+    }
+}

@@ -30,3 +30,17 @@ void MinMaxOf2(const std::uint16_t *a, const std::uint16_t *b, int n, bool minim
 void MinMaxInto(std::uint16_t *acc, const std::uint16_t *source, int n, bool minimum);
 // The largest of values[0 .. n - 1] (n >= 1).
 int RowMaximum(const std::uint16_t *values, int n);
+
+// Sorts each column of five rows: s0[x] <= s1[x] <= ... <= s4[x] are the values of a[x] .. e[x].
+void SortColumns5(const std::uint16_t *a, const std::uint16_t *b, const std::uint16_t *c,
+                  const std::uint16_t *d, const std::uint16_t *e, int n, std::uint16_t *s0, std::uint16_t *s1,
+                  std::uint16_t *s2, std::uint16_t *s3, std::uint16_t *s4);
+// The median of each 5 x 5 window from sorted columns (SortColumns5): out[x] is the middle of the 25
+// values in columns x - 2 .. x + 2 (so s_i[-2] .. s_i[n + 1] must be readable; x = 0 .. n - 1).
+void MedianOfSortedColumns5(const std::uint16_t *s0, const std::uint16_t *s1, const std::uint16_t *s2,
+                            const std::uint16_t *s3, const std::uint16_t *s4, int n, std::uint16_t *out);
+// As MedianOfSortedColumns5, for the median filter: pixel[x] becomes the window's median m when
+// |pixel - m| > (maximum - minimum) x factor (in float), and stays otherwise.
+void ReplaceByMedian5(const std::uint16_t *s0, const std::uint16_t *s1, const std::uint16_t *s2,
+                      const std::uint16_t *s3, const std::uint16_t *s4, const std::uint16_t *pixel, int n,
+                      float factor, std::uint16_t *out);
