@@ -259,6 +259,30 @@ void AccumulateTap(float *__restrict acc, const float *__restrict source, float 
         acc[x] += weight * source[x];
 }
 
+// target[x] = the pixel nearest below acc[x] / norm, or below its magnitude (clamped to 0 .. 65535).
+KORVI_VECTOR_CLONES
+void StoreQuotients(const float *__restrict acc, float norm, bool magnitude, int width,
+                    std::uint16_t *__restrict target)
+{
+    if (magnitude)
+        for (int x = 0; x < width; ++x)
+            target[x] = PixelFromFloat(std::fabs(acc[x] / norm));
+    else
+        for (int x = 0; x < width; ++x)
+            target[x] = PixelFromFloat(acc[x] / norm);
+}
+
+// target[x] = the pixel nearest below the length of (a[x] / normA, b[x] / normB).
+KORVI_VECTOR_CLONES
+void StoreMagnitudes(const float *__restrict a, float normA, const float *__restrict b, float normB,
+                     int width, std::uint16_t *__restrict target)
+{
+    for (int x = 0; x < width; ++x) {
+        const float p = a[x] / normA, q = b[x] / normB;
+        target[x] = PixelFromFloat(std::sqrt(p * p + q * q));
+    }
+}
+
 // ---- Gaussian
 
 KORVI_VECTOR_CLONES
@@ -376,35 +400,48 @@ void ApplyConvolution(ImageData &image, bool fiveByFive, const ConvolutionKernel
         normB = 1.0f;
 
     const int padded = width + 2 * c;
+    // Columns summed together: the sums and the rows they read stay in the first-level cache.
+    constexpr int Chunk = 512;
     struct Local {
-        std::vector<float> rows, sumA, sumB;
+        std::vector<float> rows;                    // padded source rows as floats, row yy in slot yy % size
+        std::vector<float> sumA, sumB;              // one chunk of sums
+        int next = std::numeric_limits<int>::min(); // first row not yet converted
     };
     ForEachRowInPlace(
         image, c, progress,
         [&] {
             return Local{std::vector<float>(static_cast<std::size_t>(size) * padded),
-                         std::vector<float>(static_cast<std::size_t>(width)),
-                         std::vector<float>(static_cast<std::size_t>(width))};
+                         std::vector<float>(Chunk), std::vector<float>(Chunk)};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
+            if (y == original.First())
+                local.next = std::numeric_limits<int>::min();
+            // Each source row is converted once, when it first comes within reach.
+            for (int yy = std::max({local.next, y - c, 0}); yy <= std::min(y + c, height - 1); ++yy)
+                PadRow(original.Row(yy), width, c,
+                       local.rows.data() + static_cast<std::size_t>(yy % size) * padded);
+            local.next = std::max(local.next, y + c + 1);
+            const float *rows[5];
             for (int n = 0; n < size; ++n)
-                PadRow(original.Row(std::clamp(y + n - c, 0, height - 1)), width, c,
-                       local.rows.data() + static_cast<std::size_t>(n) * padded);
-            auto sum = [&](const std::vector<Tap> &taps, float *acc) {
-                std::fill_n(acc, width, 0.0f);
+                rows[n] = local.rows.data() +
+                          static_cast<std::size_t>(std::clamp(y + n - c, 0, height - 1) % size) * padded;
+            // Per pixel the taps are added in the same order, from zero, whatever the chunk.
+            auto sum = [&](const std::vector<Tap> &taps, float *acc, int x0, int span) {
+                std::fill_n(acc, span, 0.0f);
                 for (const Tap &tap : taps)
-                    AccumulateTap(acc, local.rows.data() + static_cast<std::size_t>(tap.n) * padded + tap.m,
-                                  tap.weight, width);
+                    AccumulateTap(acc, rows[tap.n] + x0 + tap.m, tap.weight, span);
             };
-            sum(tapsA, local.sumA.data());
-            if (single) {
-                for (int x = 0; x < width; ++x)
-                    target[x] = PixelFromFloat(local.sumA[x] / normA);
-            } else {
-                sum(tapsB, local.sumB.data());
-                for (int x = 0; x < width; ++x) {
-                    const float a = local.sumA[x] / normA, b = local.sumB[x] / normB;
-                    target[x] = PixelFromFloat(std::sqrt(a * a + b * b));
+            for (int x0 = 0; x0 < width; x0 += Chunk) {
+                const int span = std::min(Chunk, width - x0);
+                sum(tapsA, local.sumA.data(), x0, span);
+                if (single || tapsB.empty()) {
+                    // With no second kernel the magnitude is sqrt(a * a + 0), which in floats is |a|
+                    // exactly wherever a * a neither overflows nor falls below the normal range
+                    // (checked over every float); there both give 65535 or 0.
+                    StoreQuotients(local.sumA.data(), normA, !single, span, target + x0);
+                } else {
+                    sum(tapsB, local.sumB.data(), x0, span);
+                    StoreMagnitudes(local.sumA.data(), normA, local.sumB.data(), normB, span, target + x0);
                 }
             }
         });
