@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <memory>
 
 bool AskSkipUnreadable(const std::string &name)
@@ -73,6 +74,19 @@ LoopResult ForEachListedImage(const std::vector<std::string> &files, ImageData &
 
 // ---------------------------------------------------------------------------------------------
 
+namespace
+{
+
+// The frame arithmetic below runs across the cores: every pixel's result depends on that pixel
+// alone (and the largest value is the same in any order), so it is the same on any number of
+// threads. Pieces are taken in turn by whichever thread is free, so one the system holds back
+// delays only its own piece. Small frames stay on the calling thread.
+constexpr std::ptrdiff_t ParallelPixels = 32768;
+constexpr std::ptrdiff_t PiecePixels = 65536; // pixels of a piece of a flat loop
+constexpr int PieceRows = 16;                 // rows of a piece of a loop over rows
+
+} // namespace
+
 void FrameAccumulator::Start(int width, int height)
 {
     sums_.Allocate(height, width);
@@ -86,10 +100,11 @@ void FrameAccumulator::AddAboveBias(const ImageData &image, double bias)
     if (!std::isfinite(bias))
         bias = 0.0;
     const std::int32_t cb = static_cast<std::int32_t>(std::clamp(std::ceil(bias), -65536.0, 65536.0));
-    const std::size_t count = sums_.Size();
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(sums_.Size());
     const std::uint16_t *p = image.FramePixels(0);
     std::uint32_t *acc = sums_.Data();
-    for (std::size_t i = 0; i < count; ++i) {
+#pragma omp parallel for schedule(dynamic, PiecePixels) if (count >= ParallelPixels)
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
         const std::int32_t d = static_cast<std::int32_t>(p[i]) - cb;
         acc[i] += static_cast<std::uint32_t>(d > 0 ? d : 0);
     }
@@ -97,19 +112,21 @@ void FrameAccumulator::AddAboveBias(const ImageData &image, double bias)
 
 void FrameAccumulator::Add(const ImageData &image)
 {
-    const std::size_t count = sums_.Size();
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(sums_.Size());
     const std::uint16_t *p = image.FramePixels(0);
     std::uint32_t *acc = sums_.Data();
-    for (std::size_t i = 0; i < count; ++i)
+#pragma omp parallel for schedule(dynamic, PiecePixels) if (count >= ParallelPixels)
+    for (std::ptrdiff_t i = 0; i < count; ++i)
         acc[i] += p[i];
 }
 
 std::uint32_t FrameAccumulator::Maximum() const
 {
-    const std::size_t count = sums_.Size();
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(sums_.Size());
     const std::uint32_t *acc = sums_.Data();
     std::uint32_t m = 0;
-    for (std::size_t i = 0; i < count; ++i)
+#pragma omp parallel for schedule(dynamic, PiecePixels) reduction(max : m) if (count >= ParallelPixels)
+    for (std::ptrdiff_t i = 0; i < count; ++i)
         m = std::max(m, acc[i]);
     return m;
 }
@@ -171,8 +188,9 @@ BuiltFrame BuildCalibrationFrame(const std::vector<std::string> &files, Calibrat
     const std::uint64_t m = built.Maximum;
     const std::uint32_t *acc = accumulator.Sums().Data();
     std::uint16_t *out = result.FramePixels(0);
-    const std::size_t count = static_cast<std::size_t>(w) * h;
-    for (std::size_t i = 0; i < count; ++i)
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(w) * h;
+#pragma omp parallel for schedule(dynamic, PiecePixels) if (count >= ParallelPixels)
+    for (std::ptrdiff_t i = 0; i < count; ++i)
         out[i] = static_cast<std::uint16_t>(acc[i] * std::uint64_t{65535} / m);
     accumulator.Free();
 
@@ -220,8 +238,9 @@ bool SumListedImages(const std::vector<std::string> &files, bool average, ImageD
     const std::uint32_t divisor = average ? static_cast<std::uint32_t>(run.Loaded) : 1u;
     const std::uint32_t *acc = accumulator.Sums().Data();
     std::uint16_t *out = result.FramePixels(0);
-    const std::size_t count = result.PixelCount();
-    for (std::size_t i = 0; i < count; ++i)
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(result.PixelCount());
+#pragma omp parallel for schedule(dynamic, PiecePixels) if (count >= ParallelPixels)
+    for (std::ptrdiff_t i = 0; i < count; ++i)
         out[i] = static_cast<std::uint16_t>(std::min<std::uint32_t>(acc[i] / divisor, 65535));
     return true;
 }
@@ -229,6 +248,8 @@ bool SumListedImages(const std::vector<std::string> &files, bool average, ImageD
 int SubtractWeighted(ImageData &image, const ImageData &reference, double weight, int width, int height)
 {
     int largest = -100000;
+    const bool parallel = static_cast<std::ptrdiff_t>(width) * height >= ParallelPixels;
+#pragma omp parallel for schedule(dynamic, PieceRows) reduction(max : largest) if (parallel)
     for (int y = 0; y < height; ++y) {
         std::uint16_t *p = image.FrameRow(0, y);
         const std::uint16_t *s = reference.FrameRow(0, y);
@@ -277,6 +298,8 @@ int CorrectDarkFlat(ImageData &image, const ImageData *dark, const ImageData *fl
     const long double darkLevel = dark ? std::max(1.0L, static_cast<long double>(dark->OffsetLevel)) : 1.0L;
     const long double flatLevel = flat ? static_cast<long double>(flat->OffsetLevel) : 1.0L;
     int largest = 0;
+    const bool parallel = static_cast<std::ptrdiff_t>(w) * h >= ParallelPixels;
+#pragma omp parallel for schedule(dynamic, PieceRows) reduction(max : largest) if (parallel)
     for (int y = 0; y < h; ++y) {
         std::uint16_t *p = image.FrameRow(0, y);
         const std::uint16_t *d = dark ? dark->FrameRow(0, y) : nullptr;

@@ -11,6 +11,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
+#include <vector>
+
+#ifdef _OPENMP
+#include <omp.h>
+#else
+inline int omp_get_max_threads()
+{
+    return 1;
+}
+inline void omp_set_num_threads(int) {}
+#endif
 
 using namespace korvi::test;
 
@@ -191,6 +203,66 @@ TEST(Corrections, DarkAndFlatPixelCases)
     EXPECT_FALSE(FlatNormalisationUsable(flat));
     flat.OffsetLevel = std::nanf("");
     EXPECT_FALSE(FlatNormalisationUsable(flat));
+}
+
+TEST(Corrections, SerialAndParallelResultsAreIdentical)
+{
+    // Large enough to be cut into pieces; the largest value sits in the last rows, away from the
+    // first thread's piece.
+    const int w = 257, h = 300;
+    std::mt19937 random(11);
+    const auto frame = [&](int low, int high, float offset) {
+        ImageData image;
+        EXPECT_TRUE(image.Allocate(w, h, 1));
+        std::uniform_int_distribution<int> value(low, high);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image.FrameRow(0, y)[x] =
+                    static_cast<std::uint16_t>(y == h - 2 && x == 100 ? 65000 : value(random));
+        image.OffsetLevel = offset;
+        image.BottomDark = 30.0f;
+        return image;
+    };
+    const ImageData light = frame(0, 20000, 100.7f), dark = frame(0, 300, 17.3f),
+                    flat = frame(0, 9000, 4000.5f);
+    const auto pixels = [](const ImageData &image) {
+        return std::vector<std::uint16_t>(image.FramePixels(0), image.FramePixels(0) + image.PixelCount());
+    };
+    struct Run {
+        std::vector<std::uint16_t> corrected, subtracted;
+        int largestCorrected, largestSubtracted;
+        std::vector<std::uint32_t> sums;
+        std::uint32_t maximum;
+    };
+    const auto run = [&](int threads) {
+        omp_set_num_threads(threads);
+        Run r;
+        ImageData image;
+        image.Assign(light);
+        r.largestCorrected = CorrectDarkFlat(image, &dark, &flat);
+        r.corrected = pixels(image);
+        image.Assign(light);
+        r.largestSubtracted = SubtractWeighted(image, dark, 1.37, w, h);
+        r.subtracted = pixels(image);
+        FrameAccumulator accumulator;
+        accumulator.Start(w, h);
+        accumulator.AddAboveBias(light, 99.5);
+        accumulator.Add(dark);
+        r.sums.assign(accumulator.Sums().Data(), accumulator.Sums().Data() + accumulator.Sums().Size());
+        r.maximum = accumulator.Maximum();
+        return r;
+    };
+    const int threads = omp_get_max_threads();
+    const Run serial = run(1), parallel = run(std::max(threads, 4));
+    omp_set_num_threads(threads);
+    EXPECT_EQ(serial.corrected, parallel.corrected);
+    EXPECT_EQ(serial.subtracted, parallel.subtracted);
+    EXPECT_EQ(serial.sums, parallel.sums);
+    EXPECT_EQ(parallel.largestCorrected,
+              *std::max_element(parallel.corrected.begin(), parallel.corrected.end()));
+    EXPECT_EQ(parallel.largestSubtracted,
+              *std::max_element(parallel.subtracted.begin(), parallel.subtracted.end()));
+    EXPECT_EQ(parallel.maximum, *std::max_element(serial.sums.begin(), serial.sums.end()));
 }
 
 TEST(Corrections, BadColumnsAndHotPixels)
