@@ -288,31 +288,55 @@ void StoreMagnitudes(const float *__restrict a, float normA, const float *__rest
 // Four doubles, loaded from and stored to any address.
 typedef double Doubles4 __attribute__((vector_size(32)));
 
-// acc += weight x p[0 .. 3] (inlined into each clone of its callers).
-__attribute__((always_inline)) inline void AddProduct(Doubles4 &acc, const Doubles4 &weight, const double *p)
+// acc += weight x (p[0 .. 3] + q[0 .. 3]) (inlined into each clone of its callers).
+__attribute__((always_inline)) inline void AddPairProduct(Doubles4 &acc, const Doubles4 &weight,
+                                                          const double *p, const double *q)
 {
-    Doubles4 v;
-    std::memcpy(&v, p, sizeof v);
-    acc += weight * v;
+    Doubles4 u, v;
+    std::memcpy(&u, p, sizeof u);
+    std::memcpy(&v, q, sizeof v);
+    acc += weight * (u + v);
 }
 
-// out[x] = 0 + weights[0] x rows[0][x] + weights[1] x rows[1][x] + ..., added in that order
-// (x = 0 .. width - 1); sixteen columns at a time in registers.
+// How far `value` lies from the nearest whole number. The sums lie in 0 .. 65535 (positive
+// weights adding up to one, over pixels); there adding and taking away 2^52 rounds to the nearest
+// whole number exactly, in vector code (std::floor is not). Outside that range the distance is 0,
+// so such a sum is worked out directly.
+__attribute__((always_inline)) inline double DistanceToWhole(double value)
+{
+    const double inside = value > 0.0 ? std::min(value, 65536.0) : 0.0;
+    const double whole = (inside + 0x1p52) - 0x1p52;
+    return std::fabs(inside - whole);
+}
+
+// out[x] = weights[0] x centre[x] + weights[1] x (low[0][x] + high[0][x]) + ... +
+// weights[pairs] x (low[pairs - 1][x] + high[pairs - 1][x]): a symmetric weighting with one
+// product per pair; sixteen columns at a time in registers.
 KORVI_VECTOR_CLONES
-void WeightedSum(const double *const *rows, const double *weights, int count, int width,
-                 double *__restrict out)
+void SymmetricSum(const double *centre, const double *const *low, const double *const *high,
+                  const double *weights, int pairs, int width, double *__restrict out)
 {
     int x = 0;
     for (; x + 16 <= width; x += 16) {
-        Doubles4 a0 = {0.0, 0.0, 0.0, 0.0}, a1 = a0, a2 = a0, a3 = a0;
-        for (int t = 0; t < count; ++t) {
-            const double *row = rows[t] + x;
-            const double w = weights[t];
+        const double w0 = weights[0];
+        const Doubles4 weight0 = {w0, w0, w0, w0};
+        Doubles4 a0, a1, a2, a3;
+        std::memcpy(&a0, centre + x, sizeof a0);
+        std::memcpy(&a1, centre + x + 4, sizeof a1);
+        std::memcpy(&a2, centre + x + 8, sizeof a2);
+        std::memcpy(&a3, centre + x + 12, sizeof a3);
+        a0 *= weight0;
+        a1 *= weight0;
+        a2 *= weight0;
+        a3 *= weight0;
+        for (int t = 0; t < pairs; ++t) {
+            const double *l = low[t] + x, *h = high[t] + x;
+            const double w = weights[t + 1];
             const Doubles4 weight = {w, w, w, w};
-            AddProduct(a0, weight, row);
-            AddProduct(a1, weight, row + 4);
-            AddProduct(a2, weight, row + 8);
-            AddProduct(a3, weight, row + 12);
+            AddPairProduct(a0, weight, l, h);
+            AddPairProduct(a1, weight, l + 4, h + 4);
+            AddPairProduct(a2, weight, l + 8, h + 8);
+            AddPairProduct(a3, weight, l + 12, h + 12);
         }
         std::memcpy(out + x, &a0, sizeof a0);
         std::memcpy(out + x + 4, &a1, sizeof a1);
@@ -320,22 +344,15 @@ void WeightedSum(const double *const *rows, const double *weights, int count, in
         std::memcpy(out + x + 12, &a3, sizeof a3);
     }
     for (; x < width; ++x) {
-        double a = 0.0;
-        for (int t = 0; t < count; ++t)
-            a += weights[t] * rows[t][x];
+        double a = weights[0] * centre[x];
+        for (int t = 0; t < pairs; ++t)
+            a += weights[t + 1] * (low[t][x] + high[t][x]);
         out[x] = a;
     }
 }
 
-// Whether sum[x] lies within `margin` of a whole number.
-inline bool NearWhole(double value, double margin)
-{
-    const double fraction = value - std::floor(value);
-    return fraction < margin || fraction > 1.0 - margin;
-}
-
 // target[x] = sum[x] truncated to a pixel (PixelFromFloat, at most 65535). Returns whether any
-// sum lies within `margin` of a whole number.
+// sum lies less than `margin` from a whole number.
 KORVI_VECTOR_CLONES
 bool StoreTruncated(const double *__restrict sum, int width, double margin, std::uint16_t *__restrict target)
 {
@@ -343,16 +360,25 @@ bool StoreTruncated(const double *__restrict sum, int width, double margin, std:
         const double value = sum[x] > 0.0 ? std::min(sum[x], 65535.0) : 0.0; // NaN too gives 0
         target[x] = static_cast<std::uint16_t>(static_cast<int>(value));
     }
-    // The sums lie in 0 .. 65535 (positive weights adding up to one, over pixels): there the
-    // whole part is the truncation, which unlike std::floor goes into vector code. (Clamped so
-    // that the conversion is defined whatever the value.)
-    int near = 0;
-    for (int x = 0; x < width; ++x) {
-        const double value = std::clamp(sum[x], 0.0, 65536.0);
-        const double fraction = value - static_cast<double>(static_cast<int>(value));
-        near |= (fraction < margin) | (fraction > 1.0 - margin);
+    // Four at a time in vector form (the compiler leaves the plain loop scalar), the same steps
+    // as DistanceToWhole.
+    typedef long long Masks4 __attribute__((vector_size(32)));
+    const Doubles4 zero = {0.0, 0.0, 0.0, 0.0}, top = zero + 65536.0, shift = zero + 0x1p52,
+                   near = zero + margin;
+    Masks4 any = {0, 0, 0, 0};
+    int x = 0;
+    for (; x + 4 <= width; x += 4) {
+        Doubles4 value;
+        std::memcpy(&value, sum + x, sizeof value);
+        const Doubles4 inside = value > zero ? (value < top ? value : top) : zero;
+        const Doubles4 whole = (inside + shift) - shift;
+        const Doubles4 distance = inside - whole;
+        any |= (distance < near) & (distance > -near);
     }
-    return near != 0;
+    bool found = (any[0] | any[1] | any[2] | any[3]) != 0;
+    for (; x < width; ++x)
+        found = found || DistanceToWhole(sum[x]) < margin;
+    return found;
 }
 
 // ---- median
@@ -571,6 +597,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
         std::vector<double> ring;                   // horizontal sums, row yy in slot yy % window
         std::vector<double> row;                    // one padded source row
         std::vector<double> sum;                    // the vertical sum of one output row
+        std::vector<double> zeros;                  // the sums of a row that adds nothing
         int next = std::numeric_limits<int>::min(); // first row whose horizontal sum is not made
     };
     ForEachRowInPlace(
@@ -578,6 +605,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
         [&] {
             return Local{std::vector<double>(static_cast<std::size_t>(window) * width),
                          std::vector<double>(static_cast<std::size_t>(padded)),
+                         std::vector<double>(static_cast<std::size_t>(width)),
                          std::vector<double>(static_cast<std::size_t>(width))};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
@@ -585,31 +613,34 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 local.next = std::numeric_limits<int>::min();
             // Only rows 1 .. height - 2 and columns 1 .. width - 2 contribute; the row is padded
             // with zeros, which add nothing (the padding and the end columns stay zero).
-            const double *taps[31];
-            for (int i = 0; i < window; ++i)
-                taps[i] = local.row.data() + i;
+            const double *left[15], *right[15];
+            for (int k = 1; k <= r; ++k) {
+                left[k - 1] = local.row.data() + r - k;
+                right[k - 1] = local.row.data() + r + k;
+            }
             for (int yy = std::max({local.next, y - r, 1}); yy <= std::min(y + r, height - 2); ++yy) {
                 const std::uint16_t *source = original.Row(yy);
                 for (int x = 1; x <= width - 2; ++x)
                     local.row[static_cast<std::size_t>(x + r)] = source[x];
-                WeightedSum(taps, g + 15 - r, window, width,
-                            local.ring.data() + static_cast<std::size_t>(yy % window) * width);
+                SymmetricSum(local.row.data() + r, left, right, g + 15, r, width,
+                             local.ring.data() + static_cast<std::size_t>(yy % window) * width);
             }
             local.next = std::max(local.next, y + r + 1);
-            const double *rows[31];
-            double weights[31];
-            int count = 0;
-            for (int j = -r; j <= r; ++j) {
-                const int yy = y + j;
-                if (yy < 1 || yy > height - 2)
-                    continue;
-                rows[count] = local.ring.data() + static_cast<std::size_t>(yy % window) * width;
-                weights[count++] = g[j + 15];
+            // Rows outside 1 .. height - 2 add nothing: they are read as zeros.
+            const auto sums = [&](int yy) {
+                return yy < 1 || yy > height - 2
+                           ? local.zeros.data()
+                           : local.ring.data() + static_cast<std::size_t>(yy % window) * width;
+            };
+            const double *above[15], *below[15];
+            for (int k = 1; k <= r; ++k) {
+                above[k - 1] = sums(y - k);
+                below[k - 1] = sums(y + k);
             }
-            WeightedSum(rows, weights, count, width, local.sum.data());
+            SymmetricSum(sums(y), above, below, g + 15, r, width, local.sum.data());
             if (StoreTruncated(local.sum.data(), width, Margin, target))
                 for (int x = 0; x < width; ++x) {
-                    if (!NearWhole(local.sum[x], Margin))
+                    if (!(DistanceToWhole(local.sum[x]) < Margin))
                         continue;
                     double value = 0.0;
                     for (int i = -r; i <= r; ++i) {
