@@ -25,14 +25,14 @@ std::string BatchOutputName(const BatchNaming &naming, const std::string &listed
 
 std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::string> &listed)
 {
-    if (!naming.PreserveFileName)
-        return {};
     std::map<std::string, std::size_t> firstUse;    // output name -> listed index
     std::map<std::string, std::size_t> listedIndex; // listed name -> index
     for (std::size_t i = 0; i < listed.size(); ++i)
         listedIndex.emplace(listed[i], i);
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        const std::string out = BatchOutputName(naming, listed[i], 0);
+        // A numbered name is taken by the file at index i when no file before it was skipped, or by a
+        // later file when some were: so a numbered output clashes with every listed file after i.
+        const std::string out = BatchOutputName(naming, listed[i], static_cast<int>(i));
         const auto [it, fresh] = firstUse.emplace(out, i);
         if (!fresh)
             return "The files " + listed[it->second] + " and " + listed[i] + " would both be saved as " +
@@ -40,7 +40,9 @@ std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::str
         const auto source = listedIndex.find(out);
         if (source != listedIndex.end() && source->second > i)
             return "The result of " + listed[i] + " would be saved over " + out +
-                   ", which is still to be processed. Change the suffix or the list; nothing was processed.";
+                   ", which is still to be processed. Change the " +
+                   (naming.PreserveFileName ? "suffix" : "output prefix") +
+                   " or the list; nothing was processed.";
     }
     return {};
 }

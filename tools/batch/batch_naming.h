@@ -21,7 +21,8 @@ std::string BatchOutputFolder(const BatchNaming &naming);
 std::string BatchOutputName(const BatchNaming &naming, const std::string &listed, int savedCount);
 
 // When the naming keeps file names, two listed files can map to one output name ("a.1.fit" and
-// "a.2.fit" both give "a_p.kvr"), and an output can be a listed file itself. Returns the message
+// "a.2.fit" both give "a_p.kvr"); with either naming an output can be a listed file itself
+// (numbered "run_1.kvr" among the inputs). Returns the message
 // naming the first such pair, or an empty text when every output name is distinct and no output
 // replaces a listed file the run has not read yet.
 std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::string> &listed);
