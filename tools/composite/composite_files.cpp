@@ -63,8 +63,9 @@ void TCompositeF::LoadSingleImageClick()
 
 void TCompositeF::LoadCompositeClick()
 {
-    if (!Composite().IsNew)
-        NewCompositeClick();
+    // The unsaved composite stays when the observer wanted it saved and it was not.
+    if (!Composite().IsNew && !NewCompositeClick())
+        return;
     const FileDialogChoice choice =
         RunFileDialogChoice(this, FileDialogKind::Open, QStringLiteral("Open a composite image"),
                             CompositeFilter, 1, CurrentSettings().LastOpenDirectory[0], {});
@@ -108,17 +109,21 @@ bool TCompositeF::SaveCompositeClick(const QString &title, const std::string &di
     return Composite().SaveToFile(name);
 }
 
-void TCompositeF::NewCompositeClick()
+bool TCompositeF::NewCompositeClick()
 {
+    // Yes clears the composite only once it is on disk: a cancelled save dialog, a refused
+    // overwrite or a write error keep the work in the editor.
     if (korvi::gui::ShowMessage(QStringLiteral("Would you like to save changes to your work?"),
                                 QStringLiteral("Korvi"), MessageButtons::YesNo,
-                                MessageIcon::Question) == MessageAnswer::Yes)
-        SaveCompositeClick(QStringLiteral("Save composite and pixel data"),
-                           CurrentSettings().LastOpenDirectory[0]);
+                                MessageIcon::Question) == MessageAnswer::Yes &&
+        !SaveCompositeClick(QStringLiteral("Save composite and pixel data"),
+                            CurrentSettings().LastOpenDirectory[0]))
+        return false;
     Composite().Clear();
     redoTransform_.reset();
     UpdateLayerControls();
     RedrawComposite();
+    return true;
 }
 
 void TCompositeF::SaveSingleImageClick()
