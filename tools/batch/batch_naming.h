@@ -30,3 +30,22 @@ std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::str
 // The save-format code and extension of the "Save format:" list index (0 own, 1 FITS, 2 PNG).
 int BatchSaveFormatCode(int index);
 const char *BatchSaveExtensionFor(int index);
+
+// ---- Names typed by hand (batch "File Quick Select", stacking, transfer constant)
+
+// `name` with `extension` (with its dot) added when its file-name part has none.
+std::string WithExtension(const std::string &name, const std::string &extension);
+
+// A numbered series: file n is Prefix + n + "." + Extension.
+struct SeriesNames {
+    std::string Prefix, Extension; // the extension without its dot
+    bool Found = false;            // at least one file of first..last exists
+};
+// Resolves a prefix and extension as typed: the extension may be given with or without its dot,
+// or left empty (it is then found from the files that exist, among the image formats); a prefix
+// typed without its closing "_" ("m31" for m31_1.kvr ...) is tried with it when the prefix as
+// typed finds no file. Found is false when no file of first..last matches.
+SeriesNames ResolveSeries(const std::string &prefix, const std::string &extension, int first, int last);
+std::string SeriesFileName(const SeriesNames &series, int n);
+// "No files were found named <prefix><n>.<extension> for n from <first> to <last>."
+std::string SeriesNotFound(const std::string &prefix, const std::string &extension, int first, int last);
