@@ -151,6 +151,41 @@ TEST_F(MultiProcessTest, BrowserListAndFormatConversionBesideTheInputs)
     EXPECT_EQ(MultiProcessF->ListedFiles(), (std::vector<std::string>{a2}));
 }
 
+TEST_F(MultiProcessTest, QuickSelectTakesNamesTypedByHand)
+{
+    const std::string m1 = Write("m31_1.kvr", 2, 2, [](int, int) { return 1; });
+    const std::string m2 = Write("m31_2.kvr", 2, 2, [](int, int) { return 2; });
+    MultiProcessF->FirstExtNum->setValue(1);
+    MultiProcessF->LastExtNum->setValue(3);
+    struct Case {
+        std::string prefix, extension;
+    } cases[] = {{folder.file("m31_"), "kvr"},
+                 {folder.file("m31_"), ".kvr"},
+                 {folder.file("m31"), "kvr"},
+                 {folder.file("m31_"), ""}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.prefix + " " + c.extension);
+        MultiProcessF->SelListBox->clear();
+        MultiProcessF->Prefix->setText(QString::fromStdString(c.prefix));
+        MultiProcessF->FileExtension->setText(QString::fromStdString(c.extension));
+        MultiProcessF->AddNumFileSeqBtn->click();
+        EXPECT_EQ(MultiProcessF->ListedFiles(), (std::vector<std::string>{m1, m2}));
+    }
+    // Nothing matches: the message says what was looked for.
+    MultiProcessF->SelListBox->clear();
+    MultiProcessF->Prefix->setText(QString::fromStdString(folder.file("m32_")));
+    MultiProcessF->FileExtension->setText(QStringLiteral("fit"));
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi",
+                             QString::fromStdString("No files were found named " + folder.file("m32_") +
+                                                    "<n>.fit for n from 1 to 3."),
+                             QMessageBox::Ok);
+        MultiProcessF->AddNumFileSeqBtn->click();
+    }
+    EXPECT_TRUE(MultiProcessF->ListedFiles().empty());
+}
+
 TEST_F(MultiProcessTest, SubtractEndsAtAFrameOfAnotherSize)
 {
     MultiProcessF->SubFile->setText(

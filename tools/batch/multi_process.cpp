@@ -509,10 +509,18 @@ void TMultiProcessF::BrowseBtn1Click()
 
 void TMultiProcessF::AddNumFileSeqBtnClick()
 {
+    // Typed names work like browsed ones: "kvr" or ".kvr", a prefix without its "_", or no
+    // extension at all (found from the files).
     const std::string prefix = Prefix->text().toStdString();
     const std::string extension = FileExtension->text().toStdString();
-    for (int n = FirstExtNum->value(); n <= LastExtNum->value(); ++n) {
-        const std::string name = prefix + std::to_string(n) + "." + extension;
+    const int first = FirstExtNum->value(), last = LastExtNum->value();
+    const SeriesNames series = ResolveSeries(prefix, extension, first, last);
+    if (!series.Found) {
+        Message(SeriesNotFound(prefix, extension, first, last));
+        return;
+    }
+    for (int n = first; n <= last; ++n) {
+        const std::string name = SeriesFileName(series, n);
         if (std::filesystem::is_regular_file(name))
             SelListBox->addItem(QString::fromStdString(name));
     }
