@@ -433,11 +433,11 @@ TEST_F(CompositeEditorTest, CompositeSettingsAndBitmapFilesThroughTheWindow)
         }
 
     // The composite's bitmap has the current layer's size (layer 2, 2 x 4), not the first loaded
-    // layer's (3 x 2): rows of 2 x 3 bytes padded to 8.
+    // layer's (3 x 2): rows of 2 x 3 bytes padded to 8. A name typed without ".bmp" gets it.
     editor->LayerBtn[1]->click();
     editor->CompositeSelect->trigger();
     const std::string composite = folder.File("composite.bmp");
-    script.ChooseFiles({QString::fromStdString(composite)});
+    script.ChooseFiles({QString::fromStdString(folder.File("composite"))});
     editor->SaveBitmap1->trigger();
     ASSERT_TRUE(script.Done());
     const std::string picture = FileBytes(composite);

@@ -11,6 +11,7 @@
 #include "settings.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -152,9 +153,13 @@ void TCompositeF::SaveBitmapClick()
         CurrentSettings().LastSaveDirectory[0], StripExtension(Composite().Name) + ".bmp");
     if (choice.file.isEmpty())
         return;
+    // A name typed without its extension gets ".bmp", as the dialog's only format.
+    QString file = choice.file;
+    if (!QFileInfo(file).fileName().contains(QLatin1Char('.')))
+        file += QStringLiteral(".bmp");
     korvi::gui::BeginBusyCursor();
     ZoomFitExecute();
-    SaveViewBitmap(choice.file);
+    SaveViewBitmap(file);
     korvi::gui::EndBusyCursor();
     RedrawComposite();
 }
