@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -184,6 +185,18 @@ TEST_F(MultiProcessTest, QuickSelectTakesNamesTypedByHand)
         MultiProcessF->AddNumFileSeqBtn->click();
     }
     EXPECT_TRUE(MultiProcessF->ListedFiles().empty());
+
+    // With no folder used yet, the dialogs open on the frames folder, not on the root.
+    CurrentSettings().LastSaveDirectory[0].clear();
+    {
+        ModalScript modals;
+        modals.ExpectFileDialogCancel(QStringLiteral("Select save filename"));
+        MultiProcessF->BrowseBtn2->click();
+        ASSERT_EQ(modals.Seen().size(), 1u);
+        EXPECT_EQ(QDir::cleanPath(modals.Seen()[0].directory).toStdString(),
+                  QDir::cleanPath(QString::fromStdString(CurrentSettings().ProgramDirectory + "Frames"))
+                      .toStdString());
+    }
 }
 
 TEST_F(MultiProcessTest, SubtractEndsAtAFrameOfAnotherSize)
