@@ -634,7 +634,9 @@ TEST_F(AcquisitionTest, MissingFlatFileSavesOneRawFrameAndSaysWhy)
 
 TEST_F(AcquisitionTest, MissingCalibrationFileAfterAFailedSaveDoesNotClaimTheFrameWasSaved)
 {
-    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    // The frame's name is taken by a folder, so its save fails.
+    fs::create_directories(folder.File("blocked/m42_P_5.fit"));
+    main->SaveFile->setText(QString::fromStdString(folder.File("blocked/m42")));
     main->SaveProcessed->setChecked(true);
     main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat-missing.fit")));
     main->Acquire->trigger();
