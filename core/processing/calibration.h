@@ -36,7 +36,8 @@ bool AskSkipMismatch(const std::string &name, int width, int height, int expecte
 
 // The per-file loop of every batch operation. Each listed file is loaded into `image` (whose
 // previous pixels are released first); a file that cannot be loaded, or whose size differs from
-// the expected size, gets the skip question: Yes skips it, No ends the run. `each` gets every
+// the expected size, gets the skip question: Yes skips it, No ends the run (with MismatchEnds set,
+// a size that differs ends the run with that message). `each` gets every
 // loaded image and returns false to end the run. Cancel is tested before every file, so a
 // cancelled run leaves the files it has not reached untouched. Progress goes to Ui().
 struct ListedImageLoop {
