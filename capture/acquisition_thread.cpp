@@ -111,6 +111,23 @@ void MainCCDThread::TakeRunSettings(const AcquisitionSettings &s)
     }
 }
 
+std::string MainCCDThread::PrepareSaveFolder(const AcquisitionSettings &s, bool continuous)
+{
+    // A series aimed at a folder that is not there would fail at its first frame with a box per
+    // attempt: the folder is made when the folder above it exists, else the run says so once and
+    // ends before anything is exposed.
+    if (continuous || !s.SaveRawImage)
+        return {};
+    const std::string folder = ExtractDirectoryPart(s.SaveFile);
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::is_directory(folder, ec))
+        return {};
+    const std::filesystem::path path = std::filesystem::path(folder).parent_path(); // without the '/'
+    if (std::filesystem::is_directory(path.parent_path(), ec) && std::filesystem::create_directory(path, ec))
+        return {};
+    return "The folder " + folder + " does not exist and could not be made; nothing was acquired.";
+}
+
 void MainCCDThread::ReportAcquisitionProblemNow(const QString &text)
 {
     if (korvi::gui::IsGuiThread()) {
@@ -127,11 +144,15 @@ void MainCCDThread::Body()
     runningAcquisition = this;
 
     AcquisitionSettings settings;
+    std::string folderProblem;
     OnGuiThread([&] {
         settings = TakeAcquisitionSettings(CurrentSettings(), UserDecimalSeparator());
         TakeRunSettings(settings);
+        folderProblem = PrepareSaveFolder(settings, main_->Continuous.load());
     });
-    const std::string problem = ComputeRunGeometry(settings, header_);
+    std::string problem = ComputeRunGeometry(settings, header_);
+    if (problem.empty())
+        problem = folderProblem;
     counter_ = settings.InitExt;
     if (!problem.empty()) {
         // Nothing is allocated or sent for a frame that cannot be read.

@@ -45,6 +45,9 @@ private:
     AcquisitionSettings Snapshot();
     // GUI thread, at the start of the run: the palette and the calibration frames.
     void TakeRunSettings(const AcquisitionSettings &settings);
+    // GUI thread: makes the save folder of a saving series when the folder above it exists; the
+    // problem to report when it can be neither found nor made (empty otherwise).
+    static std::string PrepareSaveFolder(const AcquisitionSettings &settings, bool continuous);
     void Calibrate(const AcquisitionSettings &settings);
     void ReportAcquisitionProblemNow(const QString &text);
     void WaitOutDelay(const AcquisitionSettings &settings);

@@ -1,10 +1,19 @@
 #include "program_file_dialog.h"
 
+#include "default_data.h"
 #include "file_dialogs.h"
+#include "settings.h"
 
 #include <QFileDialog>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+std::string FramesFolder()
+{
+    return CurrentSettings().ProgramDirectory + DefaultFramesFolder + "/";
+}
 
 FileDialogChoice RunFileDialogChoice(QWidget *parent, FileDialogKind kind, const QString &title,
                                      const char *filterList, int filterIndex, const std::string &directory,
@@ -21,8 +30,13 @@ FileDialogChoice RunFileDialogChoice(QWidget *parent, FileDialogKind kind, const
     const bool save = kind == FileDialogKind::Save;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (!directory.empty())
-        dialog.setDirectory(QString::fromStdString(directory));
+    std::error_code ec;
+    std::string start = directory;
+    if (start.empty() || !std::filesystem::is_directory(start, ec))
+        start = std::filesystem::is_directory(FramesFolder(), ec) ? FramesFolder()
+                                                                  : CurrentSettings().ProgramDirectory;
+    if (!start.empty())
+        dialog.setDirectory(QString::fromStdString(start));
     if (!name.empty())
         dialog.selectFile(QString::fromStdString(name));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

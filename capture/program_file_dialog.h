@@ -9,8 +9,13 @@ class QWidget;
 
 enum class FileDialogKind { Open, Save };
 
+// The folder the program's frames go to by default: "Frames/" in the program directory.
+std::string FramesFolder();
+
 // Runs the dialog modally and returns the chosen path, or an empty text when it was cancelled.
-// A save dialog never asks about overwriting: the window that uses the name decides that.
+// A save dialog never asks about overwriting: the window that uses the name decides that. A
+// directory that is empty or missing is replaced by the frames folder (or the program directory),
+// so a dialog never opens on the file system's root.
 QString RunFileDialog(QWidget *parent, FileDialogKind kind, const QString &title, const char *filterList,
                       const QString &directory, const QString &name = {});
 

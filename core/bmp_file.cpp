@@ -338,7 +338,7 @@ bool WriteBmpImage(const std::string &path, int width, int height, const std::ui
 
     ReplacingFile file(path);
     if (!file.Open()) {
-        Ui().ShowMessage(KorviCaption, CannotOpenForWriting, MessageButtons::Ok, MessageIcon::Error);
+        ReportCannotOpenForWriting(path);
         return false;
     }
     file.Write(header, sizeof header);

@@ -635,7 +635,7 @@ bool WriteFitsImage(const std::string &path, const ImageData &image)
         std::error_code ignored;
         std::filesystem::remove(target.TemporaryPath(), ignored);
     } else {
-        Ui().ShowMessage(KorviCaption, CannotOpenForWriting, MessageButtons::Ok, MessageIcon::Error);
+        ReportCannotOpenForWriting(path);
         return false;
     }
     FitsHandle handle;

@@ -107,6 +107,13 @@ bool ReplacingFile::Commit()
     return true;
 }
 
+void ReportCannotOpenForWriting(const std::string &path)
+{
+    // The path is named: in a batch or a series the observer must see which file failed.
+    Ui().ShowMessage(KorviCaption, std::string(CannotOpenForWriting) + "\n" + path, MessageButtons::Ok,
+                     MessageIcon::Error);
+}
+
 void ReportWriteFailure(const std::string &path)
 {
     Ui().ShowMessage(KorviCaption, "Could not write file: " + path, MessageButtons::Ok, MessageIcon::Error);

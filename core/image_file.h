@@ -88,5 +88,7 @@ private:
 
 // Message shown when a file cannot be created for writing.
 inline constexpr const char *CannotOpenForWriting = "Could not open file to write (check that path exists).";
+// Shows CannotOpenForWriting followed by the path on a line of its own in a "Korvi" box.
+void ReportCannotOpenForWriting(const std::string &path);
 // Shows "Could not write file: <path>" (disk full, device gone ...) in a "Korvi" box.
 void ReportWriteFailure(const std::string &path);

@@ -460,7 +460,7 @@ bool WriteNativeImage(const std::string &path, const ImageData &image)
 
     ReplacingFile file(path);
     if (!file.Open()) {
-        Ui().ShowMessage(KorviCaption, CannotOpenForWriting, MessageButtons::Ok, MessageIcon::Error);
+        ReportCannotOpenForWriting(path);
         return false;
     }
     file.Write(header.data(), header.size());

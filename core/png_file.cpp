@@ -400,7 +400,7 @@ bool WritePngImage(const std::string &path, const ImageData &image)
 
     ReplacingFile file(path);
     if (!file.Open()) {
-        Ui().ShowMessage(KorviCaption, CannotOpenForWriting, MessageButtons::Ok, MessageIcon::Error);
+        ReportCannotOpenForWriting(path);
         return false;
     }
     bool ok;

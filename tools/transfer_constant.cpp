@@ -1,5 +1,6 @@
 #include "transfer_constant.h"
 
+#include "batch_naming.h"
 #include "file_names.h"
 #include "gui_runtime.h"
 #include "image_file.h"
@@ -241,13 +242,18 @@ void TXferConstF::BrowseBtn2Click()
     settings.LastOpenDirectory[1] = ExtractDirectoryPart(name);
 }
 
-std::vector<std::string> TXferConstF::SeriesFiles(QLineEdit *prefix, const std::string &extension, int first,
-                                                  int last) const
+std::vector<std::string> TXferConstF::SeriesFiles(QLineEdit *prefix, std::string &extension, int first,
+                                                  int last)
 {
     std::vector<std::string> files;
     const std::string base = prefix->text().trimmed().toStdString();
+    const SeriesNames series = ResolveSeries(base, extension, first, last);
+    if (series.Found) {
+        prefix->setText(QString::fromStdString(series.Prefix));
+        extension = "." + series.Extension;
+    }
     for (int n = first; n <= last; ++n)
-        files.push_back(base + std::to_string(n) + extension);
+        files.push_back(series.Found ? SeriesFileName(series, n) : base + std::to_string(n) + extension);
     return files;
 }
 
@@ -267,6 +273,18 @@ void TXferConstF::AnalyzeBtnClick()
                 Say(QStringLiteral("Could not find file: ") + QString::fromStdString(file));
                 return;
             }
+    // The statistics file is checked before every frame is analysed, not after.
+    const std::string out = OutFileName->text().trimmed().toStdString();
+    if (out.empty()) {
+        Say(QStringLiteral("Enter the name of the output data file; nothing was analysed."));
+        return;
+    }
+    if (!ReplacingFile(out).Open()) {
+        Say(QStringLiteral("Could not open ") + QString::fromStdString(out) +
+            QStringLiteral(
+                " to write (check that the folder exists and can be written); nothing was analysed."));
+        return;
+    }
     const int nB = LastExtNum1->value() - FirstExtNum1->value() + 1;
     const int nI = LastExtNum2->value() - FirstExtNum2->value() + 1;
     if (nB < 30 &&
@@ -304,7 +322,6 @@ void TXferConstF::AnalyzeBtnClick()
         SetStatus(statusError);
         return;
     }
-    const std::string out = OutFileName->text().trimmed().toStdString();
     if (!WriteTransferDataFile(out, records)) {
         ReportWriteFailure(out);
         return;

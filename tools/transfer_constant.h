@@ -54,8 +54,9 @@ protected:
 private:
     // The browse rule of steps 1 and 2: prefix up to and including the last '_', and the extension.
     bool BrowseSeries(const QString &title, const char *filter, QLineEdit *prefix, std::string &extension);
-    std::vector<std::string> SeriesFiles(QLineEdit *prefix, const std::string &extension, int first,
-                                         int last) const;
+    // The names of a series; a prefix or extension typed by hand is resolved from the files that
+    // exist (and the fields take the resolved prefix and extension).
+    std::vector<std::string> SeriesFiles(QLineEdit *prefix, std::string &extension, int first, int last);
     void DrawPlot(const TransferFit *fit);
     void SetStatus(const std::string &text);
 };

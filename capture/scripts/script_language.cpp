@@ -249,6 +249,11 @@ bool StartsWithSolve(std::string_view text)
 
 bool Evaluate(std::string_view text, const ScriptVariables *variables, Operand &result, std::string &error)
 {
+    // A command without its value ("DATA1" alone) passes the number check, and means 0.
+    if (text.empty()) {
+        result = {0.0f, true};
+        return true;
+    }
     if (!StartsWithSolve(text)) {
         if (!OperandOf(text, variables, result, error))
             return false;

@@ -447,13 +447,22 @@ bool TScriptThread::Save()
     ShowStatus(QStringLiteral("Status: Saving image."));
     if (image_.Empty)
         return Fail("no image has been read yet");
+    // A folder that is missing or cannot be written would raise the writer's box for every frame
+    // and hold an unattended script until someone answers: the file is tried first, and the
+    // script stops on its line naming the path.
+    {
+        ReplacingFile probe(name);
+        if (!probe.Open())
+            return Fail("could not open " + name +
+                        " to write (check that the folder exists and can be written)");
+    }
+    bool written = false;
     OnGuiThread([&] {
         image_.HeaderFileName = name;
-        if (!main_->SaveImageInFormat(name, image_, format))
-            main_->ReportAcquisitionProblem(
-                QStringLiteral("The script could not save its image to \"%1\"; the script goes on.")
-                    .arg(Q(name)));
+        written = main_->SaveImageInFormat(name, image_, format);
     });
+    if (!written)
+        return Fail("could not save the image to " + name);
     return true;
 }
 

@@ -9,7 +9,8 @@
 // no stop was requested. Pause is a gate the thread passes before each line, before each camera
 // call and inside DELAY and WAIT; a stop also releases a paused script and ends a DELAY or WAIT.
 // A line whose value cannot be worked out (a division by zero, a frame that cannot be read as
-// asked) stops the run with "Error on line N, ...". Whatever ends the run, FinishScript ends it.
+// asked, a SAVE whose file cannot be written) stops the run with "Error on line N, ...", never
+// with a box that would hold an unattended script. Whatever ends the run, FinishScript ends it.
 #include "image_data.h"
 #include "script_language.h"
 #include "worker_thread.h"

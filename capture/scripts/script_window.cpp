@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStatusBar>
+#include <QStringDecoder>
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QTimer>
@@ -287,6 +288,9 @@ void TScriptF::RunBtnClick()
     PauseBtn->setText(QStringLiteral("Pause"));
     PauseBtn->setEnabled(true);
     Running = true;
+    // The editor shows the running line selected: typing must not replace it in the text that
+    // will be saved, so the script cannot be edited until the run has ended.
+    ScriptEdit->setReadOnly(true);
     ScriptThread = new TScriptThread(this, main_, ScriptLines(), Variables);
     ScriptThread->start();
 }
@@ -339,6 +343,7 @@ void TScriptF::FinishScript(const QString &problem)
     RunBtn->setText(QStringLiteral("Run script"));
     PauseBtn->setText(QStringLiteral("Pause"));
     PauseBtn->setEnabled(false);
+    ScriptEdit->setReadOnly(false);
     SetStatus(problem.isEmpty() ? QStringLiteral("Status: Ready. (script terminated normally)")
                                 : QStringLiteral("Status: ") + problem);
 }
@@ -423,10 +428,19 @@ bool TScriptF::SaveScriptFile(const std::string &fileName)
     // Written beside and then put in place of the old file, so a failed write leaves it as it was.
     QSaveFile file(QString::fromStdString(fileName));
     bool ok = file.open(QIODevice::WriteOnly);
-    for (const QString &line : ScriptEdit->toPlainText().split(QLatin1Char('\n'))) {
+    // A script read as Latin-1 is written as Latin-1, unless a character typed since is not one.
+    const QString script = ScriptEdit->toPlainText();
+    const bool latin1 =
+        latin1_ && std::all_of(script.begin(), script.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    for (const QString &line : script.split(QLatin1Char('\n'))) {
         if (!ok)
             break;
-        const std::string text = RightTrimmed(line) + "\n";
+        std::string text = RightTrimmed(line);
+        if (latin1) {
+            const QByteArray narrow = QString::fromStdString(text).toLatin1();
+            text.assign(narrow.constData(), static_cast<std::size_t>(narrow.size()));
+        }
+        text += "\n";
         ok = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
     }
     if (!ok || !file.commit()) {
@@ -436,6 +450,7 @@ bool TScriptF::SaveScriptFile(const std::string &fileName)
         return false;
     }
     ScriptEdit->document()->setModified(false);
+    latin1_ = latin1;
     return true;
 }
 
@@ -447,7 +462,15 @@ bool TScriptF::LoadScriptFile(const std::string &fileName)
                   QString::fromStdString(fileName) + QStringLiteral("."));
         return false;
     }
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    // A script written in an 8-bit code page (a folder name with an umlaut) is not valid UTF-8:
+    // it is read as Latin-1 and saved so again, so an unchanged script keeps its bytes.
+    const QByteArray bytes = file.readAll();
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    latin1_ = utf8.hasError();
+    if (latin1_)
+        text = QString::fromLatin1(bytes);
+    QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.back().isEmpty())
         lines.removeLast(); // the last line's line break
     for (QString &line : lines)

@@ -97,6 +97,7 @@ private:
     TMainF *main_;
     QFileDialog *saveDialog_ = nullptr;
     QFileDialog *openDialog_ = nullptr;
+    bool latin1_ = false; // the script file was read as Latin-1 (it is not valid UTF-8)
 };
 
 extern TScriptF *ScriptF;

@@ -118,13 +118,15 @@ int ReferenceLayer(const CompositeImage &composite, int view)
     return NoLuminanceLayer;
 }
 
-bool BlendView(const CompositeImage &composite, int view, CompositePicture &picture)
+bool BlendView(const CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer)
 {
-    const int reference = ReferenceLayer(composite, view);
+    int reference = ReferenceLayer(composite, view);
     if (reference == NoLuminanceLayer) {
         picture = {};
         return false;
     }
+    if (sizeLayer >= 0 && sizeLayer < CompositeLayers && composite.LayerLoaded(sizeLayer))
+        reference = sizeLayer;
     const int width = composite.Layers[reference].Width, height = composite.Layers[reference].Height;
     picture.Width = width;
     picture.Height = height;
@@ -170,7 +172,7 @@ bool BlendView(const CompositeImage &composite, int view, CompositePicture &pict
     return true;
 }
 
-bool ComposeView(CompositeImage &composite, int view, CompositePicture &picture)
+bool ComposeView(CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer)
 {
     if (view >= 0 && view < CompositeLayers) {
         RenderCompositeLayer(composite, view);
@@ -179,5 +181,5 @@ bool ComposeView(CompositeImage &composite, int view, CompositePicture &picture)
             if (composite.UseInComposite[i])
                 RenderCompositeLayer(composite, i);
     }
-    return BlendView(composite, view, picture);
+    return BlendView(composite, view, picture, sizeLayer);
 }

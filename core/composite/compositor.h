@@ -41,6 +41,8 @@ int ReferenceLayer(const CompositeImage &composite, int view);
 
 // Renders what the view needs (the shown layer, or every used and loaded layer from 5 down to 1)
 // and blends it into picture. False, with an empty picture, when the view has nothing to show.
-bool ComposeView(CompositeImage &composite, int view, CompositePicture &picture);
+// The picture has the reference layer's size, or `sizeLayer`'s when that layer is loaded (the
+// bitmap export of the composite takes the current layer's size).
+bool ComposeView(CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer = -1);
 // Blends the already rendered layers of the view into picture, without rendering.
-bool BlendView(const CompositeImage &composite, int view, CompositePicture &picture);
+bool BlendView(const CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer = -1);

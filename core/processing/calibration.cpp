@@ -55,6 +55,12 @@ LoopResult ForEachListedImage(const std::vector<std::string> &files, ImageData &
                 result.Width = image.Width;
                 result.Height = image.Height;
             } else if (image.Width != result.Width || image.Height != result.Height) {
+                if (options.MismatchEnds) {
+                    Ui().ShowMessage(KorviCaption, options.MismatchEnds, MessageButtons::Ok,
+                                     MessageIcon::Warning);
+                    result.Stopped = true;
+                    break;
+                }
                 if (!AskSkipMismatch(files[i], image.Width, image.Height, result.Width, result.Height)) {
                     result.Stopped = true;
                     break;
@@ -137,12 +143,13 @@ namespace
 // Runs the loop that feeds an accumulator; `last` ends holding the header (not the pixels) of the
 // last loaded image, and the accumulator the sums.
 LoopResult Accumulate(const std::vector<std::string> &files, FrameAccumulator &accumulator, ImageData &last,
-                      const std::function<bool()> &cancelled,
+                      const std::function<bool()> &cancelled, const char *mismatchEnds,
                       const std::function<void(const ImageData &)> &add)
 {
     ImageData image;
     ListedImageLoop options;
     options.Cancelled = cancelled;
+    options.MismatchEnds = mismatchEnds;
     bool started = false;
     Ui().ProgressStart("Processing images");
     LoopResult run = ForEachListedImage(files, image, options, [&](ImageData &loaded, int) {
@@ -171,9 +178,9 @@ BuiltFrame BuildCalibrationFrame(const std::vector<std::string> &files, Calibrat
     }
     FrameAccumulator accumulator;
     ImageData last;
-    const LoopResult run = Accumulate(files, accumulator, last, cancelled, [&](const ImageData &image) {
-        accumulator.AddAboveBias(image, image.OffsetLevel);
-    });
+    const LoopResult run =
+        Accumulate(files, accumulator, last, cancelled, FramesDifferInSize,
+                   [&](const ImageData &image) { accumulator.AddAboveBias(image, image.OffsetLevel); });
     if (run.Loaded == 0 || run.Stopped || run.Cancelled)
         return built;
     built.Maximum = accumulator.Maximum();
@@ -224,10 +231,12 @@ bool SumListedImages(const std::vector<std::string> &files, bool average, ImageD
     FrameAccumulator accumulator;
     ImageData last;
     std::int64_t offsetSum = 0;
-    const LoopResult run = Accumulate(files, accumulator, last, cancelled, [&](const ImageData &image) {
-        accumulator.Add(image);
-        offsetSum = static_cast<std::int64_t>(std::trunc(static_cast<double>(offsetSum) + image.OffsetLevel));
-    });
+    const LoopResult run =
+        Accumulate(files, accumulator, last, cancelled, nullptr, [&](const ImageData &image) {
+            accumulator.Add(image);
+            offsetSum =
+                static_cast<std::int64_t>(std::trunc(static_cast<double>(offsetSum) + image.OffsetLevel));
+        });
     if (run.Loaded == 0 || run.Stopped || run.Cancelled)
         return false;
     result = std::move(last);

@@ -20,6 +20,7 @@
 inline constexpr const char *NoFilesSelected = "No files selected for processing.";
 inline constexpr const char *CannotSumOneFile = "Cannot sum only one file!";
 inline constexpr const char *FramesDifferInSize = "Images have different dimensions, cannot proceed.";
+inline constexpr const char *SubtractSizeDiffers = "Image has different size from image being subtracted.";
 inline constexpr const char *NothingAboveBias =
     "Every pixel of the listed images is at or below its bias level; no frame was made.";
 inline constexpr const char *CannotOpenBadColumnList = "Could not open bad-column list file.";
@@ -35,12 +36,16 @@ bool AskSkipMismatch(const std::string &name, int width, int height, int expecte
 
 // The per-file loop of every batch operation. Each listed file is loaded into `image` (whose
 // previous pixels are released first); a file that cannot be loaded, or whose size differs from
-// the expected size, gets the skip question: Yes skips it, No ends the run. `each` gets every
+// the expected size, gets the skip question: Yes skips it, No ends the run (with MismatchEnds set,
+// a size that differs ends the run with that message). `each` gets every
 // loaded image and returns false to end the run. Cancel is tested before every file, so a
 // cancelled run leaves the files it has not reached untouched. Progress goes to Ui().
 struct ListedImageLoop {
     int ExpectedWidth = 0, ExpectedHeight = 0; // 0: the first loaded image fixes the size
     bool CheckSize = true;
+    // When set, an image of another size shows this message (OK) and ends the run instead of the
+    // skip question.
+    const char *MismatchEnds = nullptr;
     std::function<bool()> Cancelled; // may be empty
 };
 struct LoopResult {
@@ -82,8 +87,9 @@ struct BuiltFrame {
 // summed, scaled so the largest sum is 65535) into `result`, which ends with the last loaded
 // image's header, the description of the kind, offset level m (median of the central half), gain
 // 65535 / (M - m) (1 when not positive) and top dark, bottom dark and sky level 0. An image of
-// another size gets the skip question. Nothing is made (a message says why, where there is one)
-// when no file could be loaded, the run was ended or cancelled, or every sum is 0.
+// another size ends the run ("Images have different dimensions, cannot proceed."). Nothing is made (a message
+// says why, where there is one) when no file could be loaded, the run was ended or cancelled, or every sum is
+// 0.
 BuiltFrame BuildCalibrationFrame(const std::vector<std::string> &files, CalibrationFrameKind kind,
                                  ImageData &result, const std::function<bool()> &cancelled = {});
 

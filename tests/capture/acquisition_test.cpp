@@ -634,7 +634,9 @@ TEST_F(AcquisitionTest, MissingFlatFileSavesOneRawFrameAndSaysWhy)
 
 TEST_F(AcquisitionTest, MissingCalibrationFileAfterAFailedSaveDoesNotClaimTheFrameWasSaved)
 {
-    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    // The frame's name is taken by a folder, so its save fails.
+    fs::create_directories(folder.File("blocked/m42_P_5.fit"));
+    main->SaveFile->setText(QString::fromStdString(folder.File("blocked/m42")));
     main->SaveProcessed->setChecked(true);
     main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat-missing.fit")));
     main->Acquire->trigger();
@@ -824,22 +826,31 @@ TEST_F(AcquisitionTest, InvalidGeometryEndsTheRunBeforeAnythingIsSent)
     EXPECT_TRUE(Windows().empty());
 }
 
-// A FITS frame aimed at a missing folder: the folder is named as the problem, and nothing claims
-// the frame was acquired; the run ends and the number stays free.
+// A series aimed at a missing folder: the folder is made when the folder above it exists; else
+// the run says so once, with no modal box, and ends before anything is exposed or claimed.
 TEST_F(AcquisitionTest, AFailedSaveIsReportedAndNeverAnnouncedAsAcquired)
 {
-    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/deeper/m42")));
     main->NImage->setValue(2);
     main->Acquire->trigger();
     ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(ReadoutBlocks().size(), 1u);
-    ASSERT_EQ(boxes.seen.size(), 1u);
-    EXPECT_EQ(boxes.seen[0].second, QStringLiteral("Could not open file to write (check that path exists)."));
+    EXPECT_EQ(ReadoutBlocks().size(), 0u);
+    EXPECT_TRUE(boxes.seen.empty());
     ASSERT_NE(main->AcquisitionMessage, nullptr);
-    EXPECT_TRUE(main->AcquisitionMessage->text().contains(QStringLiteral("could not be saved")));
+    EXPECT_EQ(main->AcquisitionMessage->text().toStdString(),
+              "The folder " + folder.File("no-such-folder/deeper/") +
+                  " does not exist and could not be made; nothing was acquired.");
     EXPECT_FALSE(main->StatusText(2).startsWith(QStringLiteral("Acquired")));
     EXPECT_TRUE(Windows().empty());
     EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+
+    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(ReadoutBlocks().size(), 2u);
+    EXPECT_TRUE(boxes.seen.empty());
+    EXPECT_TRUE(fs::is_regular_file(folder.File("no-such-folder/m42_5.fit")));
+    EXPECT_TRUE(fs::is_regular_file(folder.File("no-such-folder/m42_6.fit")));
 }
 
 TEST_F(AcquisitionTest, AnImageWithUnsavedChangesIsNotReplaced)

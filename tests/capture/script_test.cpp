@@ -191,6 +191,9 @@ TEST_F(ScriptTest, PauseAndResumeInsideADelay)
     QTest::mouseClick(window->PauseBtn, Qt::LeftButton);
     EXPECT_EQ(window->PauseBtn->text(), QStringLiteral("Resume"));
     EXPECT_EQ(Status(), QStringLiteral("Status: Script paused by user."));
+    // The running line is selected in the editor; a key pressed there does not replace it.
+    QTest::keyClick(window->ScriptEdit, Qt::Key_X);
+    EXPECT_EQ(window->ScriptEdit->toPlainText(), QStringLiteral("SHUTTEROPEN\nDELAY 30 S\nSHUTTERCLOSE\n"));
     // Twice the delay passes, paused: the shutter stays open and the pause stays on show.
     QTest::qWait(600);
     EXPECT_TRUE(ScriptRunning());
@@ -201,6 +204,7 @@ TEST_F(ScriptTest, PauseAndResumeInsideADelay)
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(Commands(), (std::vector<Command>{Open, Close}));
     EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    EXPECT_FALSE(window->ScriptEdit->isReadOnly()); // editable again after the run
 }
 
 TEST_F(ScriptTest, StopWhilePausedEndsTheScript)
@@ -269,6 +273,25 @@ TEST_F(ScriptTest, ARunTimeFaultStopsTheScriptNamingItsLine)
         EXPECT_EQ(Commands(), c.wire);
         EXPECT_EQ(window->RunBtn->text(), QStringLiteral("Run script"));
     }
+
+    // A SAVE into a folder that does not exist: no box holds the unattended script; it stops on
+    // the SAVE's line naming the path, before the second frame is read.
+    sim::ClearCallLog();
+    window->Variables = ScriptVariables{};
+    const std::string target = folder.File("no-such-folder/m");
+    SetScript(Geometry +
+              QString::fromStdString("FILENAME " + target + "\nLOOP 2\nREAD 0\nSAVE 0\nENDLOOP\n"));
+    ModalScript modals;
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(modals.unexpected, 0);
+    EXPECT_TRUE(modals.boxTexts.empty());
+    EXPECT_EQ(Status().toStdString(),
+              "Status: Error on line 10, could not open " + target +
+                  "_1.kvr to write (check that the folder exists and can be written). The "
+                  "script has stopped.");
+    const std::vector<Command> wire = Commands();
+    EXPECT_EQ(std::count(wire.begin(), wire.end(), Read0), 1);
 }
 
 TEST_F(ScriptTest, CancelInTheUsbErrorBoxStopsTheScriptWithOneBox)
@@ -362,6 +385,20 @@ TEST_F(ScriptTest, SavesAndLoadsScriptFilesWithoutLosingEdits)
     }
     EXPECT_TRUE(window->isVisible());
     window->ScriptEdit->document()->setModified(false);
+
+    // A script written in an 8-bit code page: read as Latin-1, and saved unchanged byte for byte.
+    const std::string latin1 = "FILENAME /data/M\xFC"
+                               "cke\nSAVE 0\n";
+    const std::string old = folder.File("Scripts/old.kvq");
+    WriteFileBytes(old, latin1);
+    ASSERT_TRUE(window->LoadScriptFile(old));
+    EXPECT_EQ(window->ScriptEdit->toPlainText().toStdString(), "FILENAME /data/M\u00FC"
+                                                               "cke\nSAVE 0");
+    ASSERT_TRUE(window->SaveScriptFile(old));
+    std::ifstream again(folder.File("Scripts/old.kvq"), std::ios::binary);
+    std::stringstream written;
+    written << again.rdbuf();
+    EXPECT_EQ(written.str(), latin1);
 }
 
 TEST_F(ScriptTest, ShippedScriptsCheckCleanAndRun)

@@ -361,7 +361,8 @@ TEST(FitsFile, FailedSaveShowsOneMessageAndLeavesNoFile)
     // (whose own text would blame an existing file) is asked.
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0].caption, "Korvi");
-    EXPECT_EQ(ui.Messages()[0].text, CannotOpenForWriting);
+    EXPECT_EQ(ui.Messages()[0].text,
+              std::string(CannotOpenForWriting) + "\n" + dir.file("no/such/folder/x.fits"));
     EXPECT_EQ(ReadFileBytes(dir.file("fits_log.txt")), "");
     EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
 }

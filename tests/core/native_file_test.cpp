@@ -394,7 +394,8 @@ TEST(NativeFile, UnwritablePathGivesTheOpenMessage)
     EXPECT_FALSE(SaveImageFile(dir.file("missing/folder/x.kvr"), FormatNative, image));
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0].caption, "Korvi");
-    EXPECT_EQ(ui.Messages()[0].text, "Could not open file to write (check that path exists).");
+    EXPECT_EQ(ui.Messages()[0].text,
+              "Could not open file to write (check that path exists).\n" + dir.file("missing/folder/x.kvr"));
 }
 
 TEST(NativeFile, SavingOverAnExistingFileReplacesIt)

@@ -56,6 +56,15 @@ TEST(BatchNaming, ClashesAreFoundBeforeTheRun)
         BatchNameClash(naming, {"/a/n.raw", "/a/n.fit"}),
         "The result of /a/n.raw would be saved over /a/n.fit, which is still to be processed. Change the "
         "suffix or the list; nothing was processed.");
-    naming.PreserveFileName = false; // numbered names never clash
+    // Numbered names are distinct, but one can be a listed file still to be read: x would be saved
+    // as run_1 over the listed run_1 before it is read. A later output over an input already read
+    // is allowed.
+    naming.PreserveFileName = false;
+    naming.OutputPrefix = "/a/run";
     EXPECT_EQ(BatchNameClash(naming, {"/a/m.1.fit", "/a/m.2.fit"}), "");
+    EXPECT_EQ(
+        BatchNameClash(naming, {"/a/x.fit", "/a/run_1.fit"}),
+        "The result of /a/x.fit would be saved over /a/run_1.fit, which is still to be processed. Change the "
+        "output prefix or the list; nothing was processed.");
+    EXPECT_EQ(BatchNameClash(naming, {"/a/run_2.fit", "/a/y.fit", "/a/z.fit"}), "");
 }

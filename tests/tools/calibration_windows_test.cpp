@@ -157,6 +157,8 @@ TEST_F(CalibrationWindowsTest, StackASeriesWithAndWithoutReference)
     TStackMultipleF *f = StackMultipleF;
     ASSERT_TRUE(ShowAndWait(f));
     EXPECT_EQ(f->windowTitle(), "Stack and trim images");
+    // The output name starts as a usable name in the frames folder.
+    EXPECT_EQ(f->OutputPrefix->text().toStdString(), CurrentSettings().ProgramDirectory + "Frames/test1");
     // Three 6 x 4 frames 10, 40, 20 above a bias of 5; one hot pixel in the middle frame.
     SaveFrame("s_3.kvr", 6, 4, 15, {}, 5.0f);
     SaveFrame("s_4.kvr", 6, 4, 45, {{2, 1, 60000}}, 5.0f);
@@ -189,7 +191,40 @@ TEST_F(CalibrationWindowsTest, StackASeriesWithAndWithoutReference)
     EXPECT_EQ(result.Rows[3][5], 20);
     EXPECT_EQ(f->StatusBar1->currentMessage(), "Done.");
 
+    // Names typed by hand: a prefix without its "_" and no extension find the series; the output
+    // typed without an extension gets the format's. An empty or unwritable output name is refused
+    // before the stack runs, and "Done." is never shown for a stack that was not saved.
+    f->Prefix->setText(Q(Path("s")));
+    f->InputExtension.clear();
+    f->OutputPrefix->setText(Q(Path("typed")));
+    f->StatusBar1->clearMessage();
+    f->StackBtn->click();
+    EXPECT_TRUE(std::filesystem::exists(Path("typed.kvr")));
+    EXPECT_EQ(f->StatusBar1->currentMessage(), "Done.");
+    for (const std::string &bad : {std::string(" "), Path("no-such-folder/typed")}) {
+        f->StatusBar1->clearMessage();
+        f->OutputPrefix->setText(Q(bad));
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("nothing was stacked."),
+                             QMessageBox::Ok);
+        f->StackBtn->click();
+        EXPECT_NE(f->StatusBar1->currentMessage(), "Done.");
+    }
+    f->OutputPrefix->setText(Q(Path("stacked.kvr")));
+    {
+        ModalScript modals;
+        f->Prefix->setText(Q(Path("t_")));
+        modals.ExpectMessage(
+            QStringLiteral("Korvi"),
+            Q("No files were found named " + Path("t_") + "<n>.<kvr, fit or png> for n from 3 to 5."),
+            QMessageBox::Ok);
+        f->StackBtn->click();
+    }
+
     // The reference: the crop frame becomes the whole image; a drawn rectangle goes to box 1.
+    // The prefix typed by hand opens it too.
+    f->Prefix->setText(Q(Path("s_")));
+    f->InputExtension.clear();
     f->doublealignbtn->click();
     f->RefImgNum->setValue(4);
     f->OpenRefImgBtn->click();

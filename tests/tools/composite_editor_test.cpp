@@ -368,6 +368,23 @@ TEST_F(CompositeEditorTest, CompositeSettingsAndBitmapFilesThroughTheWindow)
               QString::fromStdString("The file: " + qzn + " will be overwritten; proceed?"));
     EXPECT_EQ(FileBytes(qzn), saved);
 
+    // Yes to saving, then the save is cancelled or cannot be written: the work stays, and Load
+    // composite opens nothing.
+    script.PressBox(QMessageBox::Yes);
+    script.CancelDialog();
+    editor->NewComposite1->trigger();
+    ASSERT_TRUE(script.Done());
+    EXPECT_TRUE(Composite().LayerLoaded(0));
+    EXPECT_TRUE(Composite().LayerLoaded(1));
+    script.PressBox(QMessageBox::Yes);
+    script.ChooseFiles({QString::fromStdString(folder.File("no-such-folder/pair"))});
+    script.PressBox(QMessageBox::Ok); // the write error
+    editor->LoadComposite1->trigger();
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(script.unexpected, 0); // no open dialog followed
+    EXPECT_TRUE(Composite().LayerLoaded(0));
+    EXPECT_EQ(Composite().Layers[0].Gain, 3.0f);
+
     script.PressBox(QMessageBox::No);
     editor->NewComposite1->trigger();
     EXPECT_FALSE(Composite().LayerLoaded(0));
@@ -414,6 +431,19 @@ TEST_F(CompositeEditorTest, CompositeSettingsAndBitmapFilesThroughTheWindow)
             EXPECT_EQ((Pixels{p[0], p[1], p[2]}), (Pixels{table[2][level], table[1][level], table[0][level]}))
                 << x << "," << y;
         }
+
+    // The composite's bitmap has the current layer's size (layer 2, 2 x 4), not the first loaded
+    // layer's (3 x 2): rows of 2 x 3 bytes padded to 8. A name typed without ".bmp" gets it.
+    editor->LayerBtn[1]->click();
+    editor->CompositeSelect->trigger();
+    const std::string composite = folder.File("composite.bmp");
+    script.ChooseFiles({QString::fromStdString(folder.File("composite"))});
+    editor->SaveBitmap1->trigger();
+    ASSERT_TRUE(script.Done());
+    const std::string picture = FileBytes(composite);
+    ASSERT_EQ(picture.size(), 54u + 4 * 8);
+    EXPECT_EQ(static_cast<int>(picture[18]), 2);
+    EXPECT_EQ(static_cast<int>(picture[22]), 4);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -132,13 +133,73 @@ TEST_F(MultiProcessTest, BrowserListAndFormatConversionBesideTheInputs)
         MultiProcessF->ProcessBtn->click();
     }
     EXPECT_FALSE(std::filesystem::exists(folder.file("out")));
+
+    // An output folder that cannot be written: one box, naming the file, and the run ends.
+    List({a, b});
+    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("missing/run")));
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi",
+                             "Could not open file to write (check that path exists).\n" +
+                                 QString::fromStdString(folder.file("missing/a_p.png")),
+                             QMessageBox::Ok);
+        MultiProcessF->ProcessBtn->click();
+    }
+    List({a, a2});
     MultiProcessF->RemoveFilesBtn->click(); // nothing selected: the list stays
     MultiProcessF->SelListBox->item(0)->setSelected(true);
     MultiProcessF->RemoveFilesBtn->click();
     EXPECT_EQ(MultiProcessF->ListedFiles(), (std::vector<std::string>{a2}));
 }
 
-TEST_F(MultiProcessTest, SubtractSkipsAMismatchAndStopLeavesTheRestUntouched)
+TEST_F(MultiProcessTest, QuickSelectTakesNamesTypedByHand)
+{
+    const std::string m1 = Write("m31_1.kvr", 2, 2, [](int, int) { return 1; });
+    const std::string m2 = Write("m31_2.kvr", 2, 2, [](int, int) { return 2; });
+    MultiProcessF->FirstExtNum->setValue(1);
+    MultiProcessF->LastExtNum->setValue(3);
+    struct Case {
+        std::string prefix, extension;
+    } cases[] = {{folder.file("m31_"), "kvr"},
+                 {folder.file("m31_"), ".kvr"},
+                 {folder.file("m31"), "kvr"},
+                 {folder.file("m31_"), ""}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.prefix + " " + c.extension);
+        MultiProcessF->SelListBox->clear();
+        MultiProcessF->Prefix->setText(QString::fromStdString(c.prefix));
+        MultiProcessF->FileExtension->setText(QString::fromStdString(c.extension));
+        MultiProcessF->AddNumFileSeqBtn->click();
+        EXPECT_EQ(MultiProcessF->ListedFiles(), (std::vector<std::string>{m1, m2}));
+    }
+    // Nothing matches: the message says what was looked for.
+    MultiProcessF->SelListBox->clear();
+    MultiProcessF->Prefix->setText(QString::fromStdString(folder.file("m32_")));
+    MultiProcessF->FileExtension->setText(QStringLiteral("fit"));
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi",
+                             QString::fromStdString("No files were found named " + folder.file("m32_") +
+                                                    "<n>.fit for n from 1 to 3."),
+                             QMessageBox::Ok);
+        MultiProcessF->AddNumFileSeqBtn->click();
+    }
+    EXPECT_TRUE(MultiProcessF->ListedFiles().empty());
+
+    // With no folder used yet, the dialogs open on the frames folder, not on the root.
+    CurrentSettings().LastSaveDirectory[0].clear();
+    {
+        ModalScript modals;
+        modals.ExpectFileDialogCancel(QStringLiteral("Select save filename"));
+        MultiProcessF->BrowseBtn2->click();
+        ASSERT_EQ(modals.Seen().size(), 1u);
+        EXPECT_EQ(QDir::cleanPath(modals.Seen()[0].directory).toStdString(),
+                  QDir::cleanPath(QString::fromStdString(CurrentSettings().ProgramDirectory + "Frames"))
+                      .toStdString());
+    }
+}
+
+TEST_F(MultiProcessTest, SubtractEndsAtAFrameOfAnotherSize)
 {
     MultiProcessF->SubFile->setText(
         QString::fromStdString(Write("ref.kvr", 3, 2, [](int x, int) { return 100 * x; })));
@@ -155,8 +216,7 @@ TEST_F(MultiProcessTest, SubtractSkipsAMismatchAndStopLeavesTheRestUntouched)
     });
     MultiProcessF->SubtractBtn->click();
     ASSERT_EQ(boxes.texts.size(), 1u);
-    EXPECT_EQ(boxes.texts[0], "File: " + QString::fromStdString(small) +
-                                  " is 2 x 2 pixels, not 3 x 2 like the first image. Skip file and proceed?");
+    EXPECT_EQ(boxes.texts[0], QString::fromLatin1(SubtractSizeDiffers));
     const ImageData out = Load(folder.file("out/a_p.kvr"));
     // p - 2 s: 150 - 0, 151 - 200 -> 0, 152 - 400 -> 0; 65535 - 0 stays 65535.
     EXPECT_EQ(out.FrameRow(0, 0)[0], 150);
@@ -176,6 +236,35 @@ TEST_F(MultiProcessTest, DarkFrameThenDarkBadColumnAndHotPixelCorrections)
         darks.push_back(Write(
             "dark" + std::to_string(k) + ".kvr", w, h,
             [k](int x, int y) { return 100 + (x + 6 * y + k) % 7 * 10; }, 100));
+    List(darks);
+    // A master frame that cannot be saved leaves the dark frame box as it was; so does a list
+    // with a frame of another size, which saves nothing; an empty output prefix is refused.
+    MultiProcessF->ThermalFrame->setText(QStringLiteral("older.kvr"));
+    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("no-such-folder/master_dark")));
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi",
+                             "Could not open file to write (check that path exists).\n" +
+                                 QString::fromStdString(folder.file("no-such-folder/master_dark.kvr")),
+                             QMessageBox::Ok);
+        MultiProcessF->ThermalFrameBtn->click();
+    }
+    EXPECT_EQ(MultiProcessF->ThermalFrame->text(), QStringLiteral("older.kvr"));
+    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("master_dark")));
+    List({darks[0], Write("odd.kvr", 3, 3, [](int, int) { return 1; }), darks[1]});
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi", FramesDifferInSize, QMessageBox::Ok);
+        MultiProcessF->ThermalFrameBtn->click();
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.file("master_dark.kvr")));
+    EXPECT_EQ(MultiProcessF->ThermalFrame->text(), QStringLiteral("older.kvr"));
+    MultiProcessF->OutputPrefix->setText(QStringLiteral(" "));
+    {
+        ModalScript modals;
+        modals.ExpectMessage("Korvi", "Enter an output file prefix; nothing was processed.", QMessageBox::Ok);
+        MultiProcessF->ThermalFrameBtn->click();
+    }
     List(darks);
     MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("master_dark")));
     MultiProcessF->ThermalFrameBtn->click();

@@ -128,6 +128,35 @@ TEST_F(TransferConstantWindowTest, RefusalsBeforeAnyFileIsRead)
         modals.ExpectMessage(QStringLiteral("Korvi"), QString::fromLatin1(c.message), QMessageBox::Ok);
         w->AnalyzeBtn->click();
     }
+    // Prefixes typed by hand get their extension from the files; an empty or unwritable data
+    // file name is refused before any frame is analysed.
+    for (int f = 1; f <= 2; ++f) {
+        WriteFrame("bias_" + std::to_string(f) + ".kvr", 60, 40, f, false);
+        WriteFrame("flat_" + std::to_string(f) + ".kvr", 60, 40, f, true);
+    }
+    w->BiasFileName->setText(QString::fromStdString((folder.path() / "bias_").string()));
+    w->ImageFileName->setText(QString::fromStdString((folder.path() / "flat_").string()));
+    w->BiasExtension.clear();
+    w->ImageExtension.clear();
+    w->LastExtNum1->setValue(2);
+    w->LastExtNum2->setValue(2);
+    w->NSamples->setValue(20);
+    w->BinVal->setValue(2);
+    const std::string missing = (folder.path() / "no-such-folder" / "stats.csv").string();
+    for (const auto &[name, message] :
+         {std::pair{std::string(),
+                    std::string("Enter the name of the output data file; nothing was analysed.")},
+          std::pair{missing, "Could not open " + missing +
+                                 " to write (check that the folder exists and can be written); nothing was "
+                                 "analysed."}}) {
+        w->OutFileName->setText(QString::fromStdString(name));
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi"), QString::fromStdString(message), QMessageBox::Ok);
+        w->AnalyzeBtn->click();
+    }
+    EXPECT_EQ(w->BiasExtension, ".kvr");
+    w->BiasFileName->setText(QString::fromStdString((folder.path() / "none_").string()));
+
     // A name without "_" cannot give a prefix.
     const std::string plain = WriteFrame("plain.kvr", 60, 40, 0, false);
     ModalScript modals;

@@ -3,7 +3,9 @@
 #include "file_names.h"
 #include "text_format.h"
 
+#include <filesystem>
 #include <map>
+#include <system_error>
 
 std::string BatchOutputFolder(const BatchNaming &naming)
 {
@@ -25,14 +27,14 @@ std::string BatchOutputName(const BatchNaming &naming, const std::string &listed
 
 std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::string> &listed)
 {
-    if (!naming.PreserveFileName)
-        return {};
     std::map<std::string, std::size_t> firstUse;    // output name -> listed index
     std::map<std::string, std::size_t> listedIndex; // listed name -> index
     for (std::size_t i = 0; i < listed.size(); ++i)
         listedIndex.emplace(listed[i], i);
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        const std::string out = BatchOutputName(naming, listed[i], 0);
+        // A numbered name is taken by the file at index i when no file before it was skipped, or by a
+        // later file when some were: so a numbered output clashes with every listed file after i.
+        const std::string out = BatchOutputName(naming, listed[i], static_cast<int>(i));
         const auto [it, fresh] = firstUse.emplace(out, i);
         if (!fresh)
             return "The files " + listed[it->second] + " and " + listed[i] + " would both be saved as " +
@@ -40,7 +42,9 @@ std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::str
         const auto source = listedIndex.find(out);
         if (source != listedIndex.end() && source->second > i)
             return "The result of " + listed[i] + " would be saved over " + out +
-                   ", which is still to be processed. Change the suffix or the list; nothing was processed.";
+                   ", which is still to be processed. Change the " +
+                   (naming.PreserveFileName ? "suffix" : "output prefix") +
+                   " or the list; nothing was processed.";
     }
     return {};
 }
@@ -53,4 +57,68 @@ int BatchSaveFormatCode(int index)
 const char *BatchSaveExtensionFor(int index)
 {
     return index == 1 ? ".fit" : (index == 2 ? ".png" : ".kvr");
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::string WithExtension(const std::string &name, const std::string &extension)
+{
+    return ExtractFileNamePart(name).find('.') == std::string::npos ? name + extension : name;
+}
+
+namespace
+{
+
+std::string BareExtension(const std::string &typed)
+{
+    std::string extension(TrimText(typed));
+    while (!extension.empty() && extension.front() == '.')
+        extension.erase(0, 1);
+    return extension;
+}
+
+// True when a file prefix + n + "." + extension exists for some n of first..last. Only the first
+// thousand numbers are looked at: a series is found by its start.
+bool AnyExists(const std::string &prefix, const std::string &extension, int first, int last)
+{
+    std::error_code ec;
+    for (long long n = first; n <= last && n < static_cast<long long>(first) + 1000; ++n)
+        if (std::filesystem::is_regular_file(prefix + std::to_string(n) + "." + extension, ec))
+            return true;
+    return false;
+}
+
+} // namespace
+
+SeriesNames ResolveSeries(const std::string &prefix, const std::string &extension, int first, int last)
+{
+    static const char *const imageExtensions[] = {"kvr", "fit", "fts", "fiz", "fits", "png", "bmp"};
+    const std::string typed = BareExtension(extension);
+    std::vector<std::string> prefixes{prefix};
+    if (!prefix.empty() && prefix.back() != '_' && prefix.back() != '/')
+        prefixes.push_back(prefix + "_");
+    for (const std::string &p : prefixes) {
+        if (!typed.empty()) {
+            if (AnyExists(p, typed, first, last))
+                return {p, typed, true};
+            continue;
+        }
+        for (const char *candidate : imageExtensions)
+            if (AnyExists(p, candidate, first, last))
+                return {p, candidate, true};
+    }
+    return {prefix, typed, false};
+}
+
+std::string SeriesFileName(const SeriesNames &series, int n)
+{
+    return series.Prefix + std::to_string(n) + "." + series.Extension;
+}
+
+std::string SeriesNotFound(const std::string &prefix, const std::string &extension, int first, int last)
+{
+    const std::string typed = BareExtension(extension);
+    return "No files were found named " + prefix + "<n>." +
+           (typed.empty() ? std::string("<kvr, fit or png>") : typed) + " for n from " +
+           std::to_string(first) + " to " + std::to_string(last) + ".";
 }

@@ -21,7 +21,8 @@ std::string BatchOutputFolder(const BatchNaming &naming);
 std::string BatchOutputName(const BatchNaming &naming, const std::string &listed, int savedCount);
 
 // When the naming keeps file names, two listed files can map to one output name ("a.1.fit" and
-// "a.2.fit" both give "a_p.kvr"), and an output can be a listed file itself. Returns the message
+// "a.2.fit" both give "a_p.kvr"); with either naming an output can be a listed file itself
+// (numbered "run_1.kvr" among the inputs). Returns the message
 // naming the first such pair, or an empty text when every output name is distinct and no output
 // replaces a listed file the run has not read yet.
 std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::string> &listed);
@@ -29,3 +30,22 @@ std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::str
 // The save-format code and extension of the "Save format:" list index (0 own, 1 FITS, 2 PNG).
 int BatchSaveFormatCode(int index);
 const char *BatchSaveExtensionFor(int index);
+
+// ---- Names typed by hand (batch "File Quick Select", stacking, transfer constant)
+
+// `name` with `extension` (with its dot) added when its file-name part has none.
+std::string WithExtension(const std::string &name, const std::string &extension);
+
+// A numbered series: file n is Prefix + n + "." + Extension.
+struct SeriesNames {
+    std::string Prefix, Extension; // the extension without its dot
+    bool Found = false;            // at least one file of first..last exists
+};
+// Resolves a prefix and extension as typed: the extension may be given with or without its dot,
+// or left empty (it is then found from the files that exist, among the image formats); a prefix
+// typed without its closing "_" ("m31" for m31_1.kvr ...) is tried with it when the prefix as
+// typed finds no file. Found is false when no file of first..last matches.
+SeriesNames ResolveSeries(const std::string &prefix, const std::string &extension, int first, int last);
+std::string SeriesFileName(const SeriesNames &series, int n);
+// "No files were found named <prefix><n>.<extension> for n from <first> to <last>."
+std::string SeriesNotFound(const std::string &prefix, const std::string &extension, int first, int last);

@@ -509,10 +509,18 @@ void TMultiProcessF::BrowseBtn1Click()
 
 void TMultiProcessF::AddNumFileSeqBtnClick()
 {
+    // Typed names work like browsed ones: "kvr" or ".kvr", a prefix without its "_", or no
+    // extension at all (found from the files).
     const std::string prefix = Prefix->text().toStdString();
     const std::string extension = FileExtension->text().toStdString();
-    for (int n = FirstExtNum->value(); n <= LastExtNum->value(); ++n) {
-        const std::string name = prefix + std::to_string(n) + "." + extension;
+    const int first = FirstExtNum->value(), last = LastExtNum->value();
+    const SeriesNames series = ResolveSeries(prefix, extension, first, last);
+    if (!series.Found) {
+        Message(SeriesNotFound(prefix, extension, first, last));
+        return;
+    }
+    for (int n = first; n <= last; ++n) {
+        const std::string name = SeriesFileName(series, n);
         if (std::filesystem::is_regular_file(name))
             SelListBox->addItem(QString::fromStdString(name));
     }
@@ -609,10 +617,22 @@ BatchNaming TMultiProcessF::Naming() const
 
 bool TMultiProcessF::NamesDistinct(const BatchNaming &naming, const std::vector<std::string> &files)
 {
+    if (!naming.PreserveFileName && !OutputPrefixGiven())
+        return false;
     const std::string clash = BatchNameClash(naming, files);
     if (!clash.empty())
         Message(clash);
     return clash.empty();
+}
+
+bool TMultiProcessF::OutputPrefixGiven()
+{
+    // An empty prefix would save ".kvr" (or "_1.kvr") into whatever folder the program was
+    // started from.
+    if (!TrimText(OutputPrefix->text().toStdString()).empty())
+        return true;
+    Message("Enter an output file prefix; nothing was processed.");
+    return false;
 }
 
 void TMultiProcessF::BeginRun()
@@ -638,6 +658,8 @@ bool TMultiProcessF::Cancelled()
 bool TMultiProcessF::SaveNext(ImageData &image, const std::string &listed, const BatchNaming &naming,
                               int format, int &saved)
 {
+    // A file that cannot be written ends the run: the next ones would fail the same way, one box
+    // each. The writer's box names the path.
     const std::string name = BatchOutputName(naming, listed, saved);
     if (!MainF || !MainF->SaveImageInFormat(name, image, format))
         return false;
@@ -665,8 +687,7 @@ void TMultiProcessF::TransformListedFiles(const char *progress,
     options.Cancelled = [this] { return Cancelled(); };
     ForEachListedImage(files, image, options, [&](ImageData &loaded, int index) {
         operation(loaded);
-        SaveNext(loaded, files[index], naming, format, saved);
-        return true;
+        return SaveNext(loaded, files[index], naming, format, saved);
     });
     Ui().ProgressEnd();
     EndRun();
@@ -717,6 +738,8 @@ void TMultiProcessF::FilterSettingsClick()
 
 void TMultiProcessF::SumBtnClick()
 {
+    if (ListedFiles().size() > 1 && !OutputPrefixGiven())
+        return;
     ImageData result;
     BeginRun();
     const bool made =
@@ -751,14 +774,14 @@ void TMultiProcessF::SubtractBtnClick()
     ListedImageLoop options;
     options.ExpectedWidth = w;
     options.ExpectedHeight = h;
+    options.MismatchEnds = SubtractSizeDiffers;
     options.Cancelled = [this] { return Cancelled(); };
     ForEachListedImage(files, second_, options, [&](ImageData &image, int index) {
         const int largest = SubtractWeighted(image, reference_, weight, w, h);
         SetResultHeader(image, w, h, largest, format);
         image.SkyLevel = 0.0f;
         image.Palette.Assign(CurrentSettings().DefaultPalettes[0]);
-        SaveNext(image, files[index], naming, format, saved);
-        return true;
+        return SaveNext(image, files[index], naming, format, saved);
     });
     Ui().ProgressEnd();
     EndRun();
@@ -821,6 +844,8 @@ void TMultiProcessF::ShowResultImage(const ImageData &image)
 
 void TMultiProcessF::BuildFrame(bool dark)
 {
+    if (!ListedFiles().empty() && !OutputPrefixGiven())
+        return;
     ImageData frame;
     BeginRun();
     const BuiltFrame built =
@@ -830,8 +855,10 @@ void TMultiProcessF::BuildFrame(bool dark)
     if (!built.Made || !MainF)
         return;
     const std::string name = OutputPrefix->text().toStdString() + BatchSaveExtension;
-    MainF->SaveImageInFormat(name, frame, BatchSaveFormatCode(SaveFormat->currentIndex()));
-    (dark ? ThermalFrame : FlatFrame)->setText(QString::fromStdString(name));
+    // The frame box names the new frame only once it is on disk: after a failed save it keeps
+    // its old name rather than point "Apply corrections" at an older file of the new name.
+    if (MainF->SaveImageInFormat(name, frame, BatchSaveFormatCode(SaveFormat->currentIndex())))
+        (dark ? ThermalFrame : FlatFrame)->setText(QString::fromStdString(name));
 }
 
 void TMultiProcessF::ThermalFrameBtnClick()
@@ -937,8 +964,7 @@ void TMultiProcessF::ApplyCorrBtnClick()
         if (useHot)
             ::FixHotPixels(image, hotPixels);
         SetResultHeader(image, image.Width, image.Height, largest, format);
-        SaveNext(image, files[index], naming, format, saved);
-        return true;
+        return SaveNext(image, files[index], naming, format, saved);
     });
     Ui().ProgressEnd();
     EndRun();

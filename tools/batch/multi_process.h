@@ -134,7 +134,9 @@ private:
     // Saves `image` by the output naming as the next file of the run; true when written.
     bool SaveNext(ImageData &image, const std::string &listed, const BatchNaming &naming, int format,
                   int &saved);
-    // Refuses (with a message) a list whose outputs would clash.
+    // False, with a message, when the output prefix is empty.
+    bool OutputPrefixGiven();
+    // Refuses (with a message) a list whose outputs would clash, or numbered names without a prefix.
     bool NamesDistinct(const BatchNaming &naming, const std::vector<std::string> &files);
 
     QFileSystemModel *folderModel_ = nullptr, *fileModel_ = nullptr;

@@ -1,6 +1,8 @@
 #include "stacking.h"
 
+#include "batch_naming.h"
 #include "color_index_view.h"
+#include "file_dialogs.h"
 #include "file_names.h"
 #include "gui_runtime.h"
 #include "image_file.h"
@@ -8,6 +10,7 @@
 #include "opengl_panel.h"
 #include "program_file_dialog.h"
 #include "settings.h"
+#include "text_format.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -86,7 +89,10 @@ TStackMultipleF::TStackMultipleF(QWidget *parent)
     LastExtNum = Spin(this, "LastExtNum", 0, 1000000, 2);
     CombineMethod = Named(new QComboBox(this), "CombineMethod");
     CombineMethod->addItems({QStringLiteral("Median"), QStringLiteral("Average"), QStringLiteral("Sum")});
-    OutputPrefix = Named(new QLineEdit(this), "OutputPrefix");
+    // A usable name to start with: "test1" in the frames folder (the format's extension is added
+    // when the stack is saved).
+    OutputPrefix =
+        Named(new QLineEdit(QString::fromStdString(FramesFolder() + "test1"), this), "OutputPrefix");
     BrowseBtn2 = Named(new QPushButton(QStringLiteral(">>"), this), "BrowseBtn2");
     SaveFormat = Named(new QComboBox(this), "SaveFormat");
     SaveFormat->addItems(
@@ -309,10 +315,19 @@ void TStackMultipleF::doublealignbtnClick()
 
 void TStackMultipleF::OpenRefImgBtnClick()
 {
-    const std::string path =
-        Prefix->text().toStdString() + std::to_string(RefImgNum->value()) + "." + InputExtension;
-    if (!QFileInfo(QString::fromStdString(path)).isFile())
+    // A prefix typed by hand works like a browsed one: its extension is found from the files.
+    const SeriesNames series =
+        ResolveSeries(Prefix->text().toStdString(), InputExtension, RefImgNum->value(), RefImgNum->value());
+    if (!series.Found) {
+        korvi::gui::ShowMessage(
+            QString::fromStdString(SeriesNotFound(Prefix->text().toStdString(), InputExtension,
+                                                  RefImgNum->value(), RefImgNum->value())),
+            QStringLiteral("Korvi"));
         return;
+    }
+    Prefix->setText(QString::fromStdString(series.Prefix));
+    InputExtension = series.Extension;
+    const std::string path = SeriesFileName(series, RefImgNum->value());
     ::BusyCursor busy;
     if (!LoadImageFile(path, Reference))
         return;
@@ -505,6 +520,28 @@ void TStackMultipleF::StackBtnClick()
         say("A reference image must be loaded");
         return;
     }
+    // The output name is checked before the work: an empty name, or one that cannot be written,
+    // would otherwise be found only after every frame was stacked.
+    static constexpr int formats[] = {FormatNative, FormatFits, FormatPng};
+    const int format = formats[std::clamp(SaveFormat->currentIndex(), 0, 2)];
+    const std::string typedName(TrimText(OutputPrefix->text().toStdString()));
+    if (typedName.empty()) {
+        say("Enter the name of the stacked image in \"Output file prefix:\"; nothing was stacked.");
+        return;
+    }
+    const std::string outputName = WithExtension(typedName, SaveFormatExtension(format));
+    if (!ReplacingFile(outputName).Open()) {
+        say("Could not open " + outputName +
+            " to write (check that the folder exists and can be written); nothing was stacked.");
+        return;
+    }
+    SeriesNames series = ResolveSeries(Prefix->text().toStdString(), InputExtension, FirstExtNum->value(),
+                                       LastExtNum->value());
+    if (!series.Found) {
+        say(SeriesNotFound(Prefix->text().toStdString(), InputExtension, FirstExtNum->value(),
+                           LastExtNum->value()));
+        return;
+    }
     StackOptions options;
     options.Combine = static_cast<::CombineMethod>(std::max(0, CombineMethod->currentIndex()));
     options.Alignment = noalignbtn->isChecked()          ? StackAlignment::None
@@ -518,19 +555,15 @@ void TStackMultipleF::StackBtnClick()
     ImageData result;
     std::string problem;
     const bool stacked = StackSeries(
-        Reference, n, options,
-        SeriesFileLoader(Prefix->text().toStdString(), FirstExtNum->value(), InputExtension),
+        Reference, n, options, SeriesFileLoader(series.Prefix, FirstExtNum->value(), series.Extension),
         [this](const std::string &text) { SetStatus(text); }, result, nullptr, problem);
     if (!stacked) {
         say(problem);
         return;
     }
     SetStatus("Saving image.");
-    static constexpr int formats[] = {FormatNative, FormatFits, FormatPng};
-    const int format = formats[std::clamp(SaveFormat->currentIndex(), 0, 2)];
-    if (MainF)
-        MainF->SaveImageInFormat(OutputPrefix->text().toStdString(), result, format);
-    else
-        SaveImageFile(OutputPrefix->text().toStdString(), format, result);
-    SetStatus("Done.");
+    const bool saved = MainF ? MainF->SaveImageInFormat(outputName, result, format)
+                             : SaveImageFile(outputName, format, result);
+    // "Done." only once the stack is on disk.
+    SetStatus(saved ? "Done." : "The stacked image was not saved to " + outputName + ".");
 }

@@ -156,7 +156,8 @@ public:
     void LoadCompositeClick();
     // "&Save composite image" (and the save of "&New composite"); false when nothing was written.
     bool SaveCompositeClick(const QString &title, const std::string &directory);
-    void NewCompositeClick();
+    // False when the composite was kept (Yes to saving, and it was not saved).
+    bool NewCompositeClick();
     void SaveSingleImageClick();
     void SaveBitmapClick();
     void SaveSettingsAsClick();

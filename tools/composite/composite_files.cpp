@@ -11,6 +11,7 @@
 #include "settings.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -63,8 +64,9 @@ void TCompositeF::LoadSingleImageClick()
 
 void TCompositeF::LoadCompositeClick()
 {
-    if (!Composite().IsNew)
-        NewCompositeClick();
+    // The unsaved composite stays when the observer wanted it saved and it was not.
+    if (!Composite().IsNew && !NewCompositeClick())
+        return;
     const FileDialogChoice choice =
         RunFileDialogChoice(this, FileDialogKind::Open, QStringLiteral("Open a composite image"),
                             CompositeFilter, 1, CurrentSettings().LastOpenDirectory[0], {});
@@ -108,17 +110,21 @@ bool TCompositeF::SaveCompositeClick(const QString &title, const std::string &di
     return Composite().SaveToFile(name);
 }
 
-void TCompositeF::NewCompositeClick()
+bool TCompositeF::NewCompositeClick()
 {
+    // Yes clears the composite only once it is on disk: a cancelled save dialog, a refused
+    // overwrite or a write error keep the work in the editor.
     if (korvi::gui::ShowMessage(QStringLiteral("Would you like to save changes to your work?"),
                                 QStringLiteral("Korvi"), MessageButtons::YesNo,
-                                MessageIcon::Question) == MessageAnswer::Yes)
-        SaveCompositeClick(QStringLiteral("Save composite and pixel data"),
-                           CurrentSettings().LastOpenDirectory[0]);
+                                MessageIcon::Question) == MessageAnswer::Yes &&
+        !SaveCompositeClick(QStringLiteral("Save composite and pixel data"),
+                            CurrentSettings().LastOpenDirectory[0]))
+        return false;
     Composite().Clear();
     redoTransform_.reset();
     UpdateLayerControls();
     RedrawComposite();
+    return true;
 }
 
 void TCompositeF::SaveSingleImageClick()
@@ -147,9 +153,13 @@ void TCompositeF::SaveBitmapClick()
         CurrentSettings().LastSaveDirectory[0], StripExtension(Composite().Name) + ".bmp");
     if (choice.file.isEmpty())
         return;
+    // A name typed without its extension gets ".bmp", as the dialog's only format.
+    QString file = choice.file;
+    if (!QFileInfo(file).fileName().contains(QLatin1Char('.')))
+        file += QStringLiteral(".bmp");
     korvi::gui::BeginBusyCursor();
     ZoomFitExecute();
-    SaveViewBitmap(choice.file);
+    SaveViewBitmap(file);
     korvi::gui::EndBusyCursor();
     RedrawComposite();
 }

@@ -339,8 +339,18 @@ bool TCompositeF::SaveViewBitmap(const QString &path)
     if (view < CompositeView && settings.CurrentLayer < CompositeLayers &&
         Composite().LayerLoaded(settings.CurrentLayer))
         view = settings.CurrentLayer;
+    // The bitmap has the current layer's size (a composite of layers of several sizes is not
+    // cropped to the first one); the first used layer's when the current one is empty.
+    int sizeLayer = -1;
+    if (settings.CurrentLayer >= 0 && settings.CurrentLayer < CompositeLayers &&
+        Composite().LayerLoaded(settings.CurrentLayer))
+        sizeLayer = settings.CurrentLayer;
+    else
+        for (int i = 0; i < CompositeLayers && sizeLayer < 0; ++i)
+            if (Composite().UseInComposite[i] && Composite().LayerLoaded(i))
+                sizeLayer = i;
     CompositePicture picture;
-    if (!ComposeView(Composite(), view, picture))
+    if (!ComposeView(Composite(), view, picture, sizeLayer))
         return false;
     return WriteBmpImage(path.toStdString(), picture.Width, picture.Height, picture.Rgba.data(), true);
 }

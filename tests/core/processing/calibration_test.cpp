@@ -51,7 +51,7 @@ int Pixel(int x, int y, int k)
 
 } // namespace
 
-TEST(CalibrationFrame, DarkFrameMatchesTheFormulaAndSkipsUnreadableAndMismatchedFiles)
+TEST(CalibrationFrame, DarkFrameMatchesTheFormulaSkipsUnreadableFilesAndEndsAtAnotherSize)
 {
     TempDir dir;
     RecordingUiHooks ui;
@@ -62,17 +62,23 @@ TEST(CalibrationFrame, DarkFrameMatchesTheFormulaAndSkipsUnreadableAndMismatched
         files.push_back(WriteFrame(dir, "d" + std::to_string(k) + ".kvr", w, h, biases[k],
                                    [k](int x, int y) { return Pixel(x, y, k); }));
     files.insert(files.begin() + 1, dir.file("missing.fit"));
-    files.push_back(WriteFrame(dir, "small.kvr", 4, 4, 0, [](int, int) { return 9999; }));
+
+    // A later frame of another size ends the run: nothing is made.
+    {
+        std::vector<std::string> mismatched = files;
+        mismatched.push_back(WriteFrame(dir, "small.kvr", 4, 4, 0, [](int, int) { return 9999; }));
+        ImageData none;
+        EXPECT_FALSE(BuildCalibrationFrame(mismatched, CalibrationFrameKind::Dark, none).Made);
+        ASSERT_EQ(ui.Messages().size(), 2u);
+        EXPECT_EQ(ui.Messages()[1].text, FramesDifferInSize);
+    }
 
     ImageData frame;
     const BuiltFrame built = BuildCalibrationFrame(files, CalibrationFrameKind::Dark, frame);
     ASSERT_TRUE(built.Made);
     const auto messages = ui.Messages();
-    ASSERT_EQ(messages.size(), 2u); // both skip questions, answered Yes
-    EXPECT_EQ(messages[0].text, "Could not open file: " + files[1] + ". Skip file and proceed?");
-    EXPECT_EQ(messages[1].text,
-              "File: " + files[4] +
-                  " is 4 x 4 pixels, not 8 x 8 like the first image. Skip file and proceed?");
+    ASSERT_EQ(messages.size(), 3u); // the skip question again, answered Yes
+    EXPECT_EQ(messages[2].text, "Could not open file: " + files[1] + ". Skip file and proceed?");
 
     std::vector<long double> sums(w * h, 0);
     for (int k = 0; k < 3; ++k)
