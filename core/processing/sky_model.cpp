@@ -130,7 +130,8 @@ bool SolveSkyModel(const std::vector<SkySample> &samples, SkyModel &model, int o
     TNT::Array2D<double> design(count, terms);
     TNT::Array1D<double> values(count);
     for (int i = 0; i < count; ++i) {
-        const double u = (samples[i].x - fit.CentreX) / fit.SpanX, v = (samples[i].y - fit.CentreY) / fit.SpanY;
+        const double u = (samples[i].x - fit.CentreX) / fit.SpanX,
+                     v = (samples[i].y - fit.CentreY) / fit.SpanY;
         double pu = 1.0, pv = 1.0;
         design[i][0] = 1.0;
         for (int k = 1; k <= order; ++k) {
