@@ -49,9 +49,16 @@ void PaletteCurves::SetGreyScale(PPalette &palette, bool on)
     const int hp = ZeroLine();
     if (on) {
         for (int c = 1; c < PaletteChannels; ++c) {
-            kept_[c] = {palette.SegmentCount[c], palette.Symmetric[c], palette.Points[c]};
+            KeptCurve &kept = kept_[c];
+            kept.count = palette.SegmentCount[c];
+            kept.flags = palette.Symmetric[c];
+            kept.points = palette.Points[c];
+            kept.floats.assign(palette.FloatTable[c].begin(), palette.FloatTable[c].end());
+            kept.bytes.assign(palette.ByteTable[c].begin(), palette.ByteTable[c].end());
             palette.SegmentCount[c] = palette.SegmentCount[0];
             palette.Points[c] = palette.Points[0];
+            palette.FloatTable[c] = palette.FloatTable[0];
+            palette.ByteTable[c] = palette.ByteTable[0];
             for (int i = 0; i < PalettePoints; ++i) {
                 ScreenX[i][c] = ScreenX[i][0];
                 ScreenY[i][c] = ScreenY[i][0];
@@ -64,6 +71,8 @@ void PaletteCurves::SetGreyScale(PPalette &palette, bool on)
             palette.SegmentCount[c] = kept_[c].count;
             palette.Symmetric[c] = kept_[c].flags;
             palette.Points[c] = kept_[c].points;
+            std::copy(kept_[c].floats.begin(), kept_[c].floats.end(), palette.FloatTable[c].begin());
+            std::copy(kept_[c].bytes.begin(), kept_[c].bytes.end(), palette.ByteTable[c].begin());
             for (int i = 0; i <= 3 * palette.SegmentCount[c]; ++i) {
                 const PalettePoint &p = palette.Points[c][i];
                 ScreenX[i][c] = static_cast<int>(std::trunc(width_ * static_cast<double>(p.x)));
@@ -73,6 +82,7 @@ void PaletteCurves::SetGreyScale(PPalette &palette, bool on)
         keptValid_ = false;
     }
     GreyScale = on;
+    palette.Dirty = 1;
 }
 
 int PaletteCurves::Nearest(int x, int y, int last, int step) const
