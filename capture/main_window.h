@@ -192,6 +192,10 @@ public:
     void RedoActionExecute();
     // "Quick" histogram equalization of the first image window.
     void Quick1Click();
+    // "Subtract sky": fits and subtracts the sky model of order PolyOrder in the first image window.
+    void SkySubtractBtnClick();
+    // "Trim custom...": the processing dialog's Trim page, its corners preset from the selection.
+    void TrimCustomClick();
     // Enables each processing item whose window is built and whose operation is available.
     void UpdateProcessingItems();
     // The profile last drawn in the cross-section pane (tests read it back).
@@ -218,7 +222,7 @@ public:
     QLineEdit *IntScale = nullptr;
     QSlider *IntTrackBar = nullptr, *BiasTrackBar = nullptr;
     QSpinBox *BiasLevel = nullptr, *BiasRange = nullptr, *PolyOrder = nullptr;
-    QPushButton *AutoLevelsBtn = nullptr;
+    QPushButton *AutoLevelsBtn = nullptr, *SkySubtractBtn = nullptr;
     QCheckBox *ThermalFrameApplyImg = nullptr, *FlatFrameApplyImg = nullptr;
     QLineEdit *ThermalFrameFileImg = nullptr, *FlatFrameFileImg = nullptr;
     QPushButton *DarkFrameBtn = nullptr, *FlatFrameBtn = nullptr, *ProcessBtn = nullptr, *BitBtn1 = nullptr;

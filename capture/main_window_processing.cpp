@@ -8,11 +8,14 @@
 #include "levels.h"
 #include "processing/equalization.h"
 #include "processing/filters.h"
+#include "processing/sky_model.h"
+#include "processing_dialog.h"
 #include "processing_target.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
 
 #include <vector>
 
@@ -62,7 +65,11 @@ void TMainF::BuildProcessingMenu()
     QAction *trim = FiltersMenu->addAction(QStringLiteral("&Trim to selected region"));
     trim->setObjectName(QStringLiteral("FastTrim1"));
     connect(trim, &QAction::triggered, this, Guarded([this](bool) { FastTrimClick(); }));
-    AddProcessingItem(FiltersMenu, "TrimCustom1", QStringLiteral("Trim &custom..."), 7);
+    // Offered like the dialog's other pages, but it presets the corners before showing the dialog.
+    QAction *trimCustom = FiltersMenu->addAction(QStringLiteral("Trim &custom..."));
+    trimCustom->setObjectName(QStringLiteral("TrimCustom1"));
+    connect(trimCustom, &QAction::triggered, this, Guarded([this](bool) { TrimCustomClick(); }));
+    processingItems_.push_back({trimCustom, 7, "TFilterF"});
     connect(FiltersMenu, &QMenu::aboutToShow, this, [this] { UpdateProcessingItems(); });
     UpdateProcessingItems();
 }
@@ -155,4 +162,35 @@ void TMainF::Quick1Click()
     target.Snapshot(3);
     ApplyHistogramEqualization(image, table.data());
     target.Refresh({.autoLevels = false, .undoCaption = QStringLiteral("&Undo equalization"), .redo = false});
+}
+
+void TMainF::SkySubtractBtnClick()
+{
+    EditTarget = EditActiveImage;
+    const ProcessingTarget target = ProcessingTarget::Resolve();
+    if (!target)
+        return;
+    target.Snapshot(13);
+    // A refused fit is reported and leaves the image as it was.
+    FitAndSubtractSkyModel(target.Image(), PolyOrder->value());
+    // Redo would run the processing dialog's sky model, with that dialog's order: not offered.
+    target.Refresh({.redo = false});
+}
+
+void TMainF::TrimCustomClick()
+{
+    EditTarget = EditActiveImage;
+    LastOperation = 7;
+    auto *filter = qobject_cast<TFilterF *>(ProgramWindow("TFilterF"));
+    TChild *window = FirstImageWindow();
+    if (filter && window && !window->Image().Empty) {
+        const ImageData &image = window->Image();
+        // The shown selection, or the whole image when there is none (a trim that keeps it all).
+        const bool shown = image.SelectionShown;
+        filter->TrimXLO->setValue(shown ? image.SelX0 : 0);
+        filter->TrimYLO->setValue(shown ? image.SelY0 : 0);
+        filter->TrimXHI->setValue(shown ? image.SelX1 : image.Width - 1);
+        filter->TrimYHI->setValue(shown ? image.SelY1 : image.Height - 1);
+    }
+    ShowProgramWindow("TFilterF");
 }

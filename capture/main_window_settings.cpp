@@ -316,6 +316,8 @@ void TMainF::BuildSettingsPages()
     levels->addRow(QStringLiteral("Bias slider range:"), BiasRange);
     PolyOrder = MakeSpin(ImageDisplayPage, "PolyOrder", 1, 9, 1);
     levels->addRow(QStringLiteral("Polynomial order:"), PolyOrder);
+    SkySubtractBtn = MakeButton(ImageDisplayPage, "SkySubtractBtn", QStringLiteral("Subtract sky"));
+    levels->addRow(SkySubtractBtn);
     AutoLevelsBtn = MakeButton(ImageDisplayPage, "AutoLevelsBtn", QStringLiteral("Autoset contrast"));
     levels->addRow(AutoLevelsBtn);
     if (display)
@@ -351,6 +353,7 @@ void TMainF::BuildSettingsPages()
     connect(BiasTrackBar, &QSlider::valueChanged, this,
             Guarded([this](int position) { BiasTrackBarChange(position); }));
     connect(AutoLevelsBtn, &QPushButton::clicked, this, Guarded([this] { AutoLevelsBtnClick(); }));
+    connect(SkySubtractBtn, &QPushButton::clicked, this, Guarded([this] { SkySubtractBtnClick(); }));
     connect(SaveBtn, &QPushButton::clicked, this, Guarded([this] { SaveBtnClick(); }));
     connect(DarkFileBtn, &QPushButton::clicked, this, Guarded([this] { DarkFileBtnClick(); }));
     connect(FlatFileBtn, &QPushButton::clicked, this, Guarded([this] { FlatFileBtnClick(); }));

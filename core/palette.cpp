@@ -162,17 +162,32 @@ bool PPalette::LoadFromFile(const std::string &path)
         Report("The palette file " + path + " " + file.Problem() + ". The palette is unchanged.");
         return false;
     }
+    // Read into copies: a file whose curves run backwards is refused whole.
+    auto counts = SegmentCount;
+    auto flags = Symmetric;
+    auto points = Points;
     for (int c = 0; c < PaletteChannels; ++c) {
-        std::int32_t count = SegmentCount[c];
+        std::int32_t count = counts[c];
         if (ReadIntLine(file, count))
-            SegmentCount[c] = std::clamp(count, 1, PaletteMaxSegments);
+            counts[c] = std::clamp(count, 1, PaletteMaxSegments);
         for (int i = 0; i < PaletteMaxSegments; ++i)
-            ReadBoolLine(file, Symmetric[c][i]);
+            ReadBoolLine(file, flags[c][i]);
         for (int i = 0; i < PalettePoints; ++i) {
-            ReadFloatLine(file, Points[c][i].x);
-            ReadFloatLine(file, Points[c][i].y);
+            ReadFloatLine(file, points[c][i].x);
+            ReadFloatLine(file, points[c][i].y);
         }
     }
+    // The anchors of a curve follow each other in level (x); equal levels are allowed.
+    for (int c = 0; c < PaletteChannels; ++c)
+        for (int a = 3; a <= 3 * counts[c]; a += 3)
+            if (!(points[c][a].x >= points[c][a - 3].x)) {
+                Report("The palette file " + path +
+                       " holds a curve whose points are out of order. The palette is unchanged.");
+                return false;
+            }
+    SegmentCount = counts;
+    Symmetric = flags;
+    Points = points;
     Name = path;
     BuildTables(true, true, true);
     Dirty = 1;

@@ -85,7 +85,9 @@ public:
     void BuildTables(bool red, bool green, bool blue);
     // Reads a ".pal" file, sets Name to path, builds all three channels and sets Dirty. A missing,
     // short or malformed file is reported once through the message hooks; the values it does not
-    // hold (or holds malformed) keep their previous values. False when anything was wrong.
+    // hold (or holds malformed) keep their previous values. A file in which a curve's anchors go
+    // back in level is refused whole (reported; the palette is unchanged). False when anything
+    // was wrong.
     bool LoadFromFile(const std::string &path);
     // Writes the ".pal" file (429 lines); false, reported once, when it could not be written whole
     // (an existing file is then left as it was).

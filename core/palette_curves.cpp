@@ -44,6 +44,47 @@ void PaletteCurves::ScreenToPoints(PPalette &palette) const
     }
 }
 
+void PaletteCurves::SetGreyScale(PPalette &palette, bool on)
+{
+    const int hp = ZeroLine();
+    if (on) {
+        for (int c = 1; c < PaletteChannels; ++c) {
+            KeptCurve &kept = kept_[c];
+            kept.count = palette.SegmentCount[c];
+            kept.flags = palette.Symmetric[c];
+            kept.points = palette.Points[c];
+            kept.floats.assign(palette.FloatTable[c].begin(), palette.FloatTable[c].end());
+            kept.bytes.assign(palette.ByteTable[c].begin(), palette.ByteTable[c].end());
+            palette.SegmentCount[c] = palette.SegmentCount[0];
+            palette.Points[c] = palette.Points[0];
+            palette.FloatTable[c] = palette.FloatTable[0];
+            palette.ByteTable[c] = palette.ByteTable[0];
+            for (int i = 0; i < PalettePoints; ++i) {
+                ScreenX[i][c] = ScreenX[i][0];
+                ScreenY[i][c] = ScreenY[i][0];
+            }
+        }
+        keptValid_ = true;
+    } else if (GreyScale && keptValid_) {
+        // The kept points come back exactly, not through the view's whole-pixel coordinates.
+        for (int c = 1; c < PaletteChannels; ++c) {
+            palette.SegmentCount[c] = kept_[c].count;
+            palette.Symmetric[c] = kept_[c].flags;
+            palette.Points[c] = kept_[c].points;
+            std::copy(kept_[c].floats.begin(), kept_[c].floats.end(), palette.FloatTable[c].begin());
+            std::copy(kept_[c].bytes.begin(), kept_[c].bytes.end(), palette.ByteTable[c].begin());
+            for (int i = 0; i <= 3 * palette.SegmentCount[c]; ++i) {
+                const PalettePoint &p = palette.Points[c][i];
+                ScreenX[i][c] = static_cast<int>(std::trunc(width_ * static_cast<double>(p.x)));
+                ScreenY[i][c] = static_cast<int>(std::trunc(hp - hp * static_cast<double>(p.y)));
+            }
+        }
+        keptValid_ = false;
+    }
+    GreyScale = on;
+    palette.Dirty = 1;
+}
+
 int PaletteCurves::Nearest(int x, int y, int last, int step) const
 {
     float best = 10000000.0f;
@@ -94,8 +135,13 @@ bool PaletteCurves::Drag(const PPalette &palette, int x, int y)
     const int n = Segments(palette), last = 3 * n, k = SelectedPoint;
     auto &X = ScreenX, &Y = ScreenY;
     const int c = Channel;
-    if (k % 3 == 0 && k > 0 && k < last) // an anchor stays strictly between its neighbours
-        x = std::clamp(x, X[k - 3][c] + 1, X[k + 3][c] - 1);
+    if (k % 3 == 0 && k > 0 && k < last) {
+        // An anchor stays strictly between its neighbours. A loaded palette may hold anchors out
+        // of order or less than two pixels apart: there is no room between them, and the anchor
+        // then keeps its x.
+        const int lo = X[k - 3][c] + 1, hi = X[k + 3][c] - 1;
+        x = lo <= hi ? std::clamp(x, lo, hi) : X[k][c];
+    }
     const int dx = x - X[k][c], dy = y - Y[k][c];
     if (k > 0 && k < last)
         X[k][c] = x;

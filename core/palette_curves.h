@@ -16,6 +16,8 @@
 #include "palette.h"
 
 #include <array>
+#include <cstdint>
+#include <vector>
 
 class PaletteCurves
 {
@@ -38,6 +40,11 @@ public:
     void PointsToScreen(PPalette &palette);
     // View coordinates -> palette points (grey scale: the three curves become red's).
     void ScreenToPoints(PPalette &palette) const;
+    // Grey scale on: green and blue take red's segment count, points, view coordinates and tables,
+    // their own curves and tables being kept aside; off: they get those back exactly as they were
+    // when it came on. Called while already on (another palette was put into the editor), it keeps
+    // that palette's green and blue instead. Sets the palette's Dirty byte.
+    void SetGreyScale(PPalette &palette, bool on);
 
     // A press at (x, y): selects the nearest point of the edited channel (ties go to the higher
     // index) unless a drag is on, and remembers the press. Starts a drag for the left button.
@@ -64,5 +71,14 @@ private:
     int Nearest(int x, int y, int last, int step) const;
     void MovePoint(int k, int dx, int dy);
 
+    struct KeptCurve {
+        std::int32_t count = 1;
+        std::array<bool, PaletteMaxSegments> flags{};
+        std::array<PalettePoint, PalettePoints> points{};
+        std::vector<float> floats;
+        std::vector<std::uint8_t> bytes;
+    };
     int width_, height_;
+    std::array<KeptCurve, PaletteChannels> kept_{}; // green's and blue's own curves in grey scale
+    bool keptValid_ = false;
 };

@@ -14,7 +14,7 @@
 
 TBloomRemovalF *BloomRemovalF = nullptr;
 
-TBloomRemovalF::TBloomRemovalF(QWidget *parent) : QWidget(parent, Qt::Window)
+TBloomRemovalF::TBloomRemovalF(QWidget *parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("BloomRemovalF"));
     setWindowTitle(QStringLiteral("Remove blooming blemishes"));

@@ -268,6 +268,8 @@ void TPaletteSet::FormShow()
     if (PPalette *target = TargetPalette())
         Palette.Assign(*target);
     PaletteBackup = Palette;
+    if (Curves.GreyScale) // still on from before: this palette's green and blue are kept aside
+        Curves.SetGreyScale(Palette, true);
     RepaintPreview();
     PointsToScreen();
     DrawCurve(0);
@@ -310,13 +312,12 @@ void TPaletteSet::ChannelClick(int channel)
 void TPaletteSet::GreyScaleClick()
 {
     const bool on = GreyScale->isChecked();
-    Curves.GreyScale = on;
+    // On, green and blue become copies of red; off, they come back as they were.
+    Curves.SetGreyScale(Palette, on);
     for (QPushButton *b : {BRed, BGreen, BBlue})
         b->setEnabled(!on);
     if (on)
         Curves.Channel = 0;
-    ScreenToPoints();
-    Palette.BuildTables(true, true, true);
     RepaintPreview();
     DrawCurve(Curves.Channel);
 }
@@ -395,6 +396,8 @@ void TPaletteSet::LoadPalette(const std::string &path)
 {
     Palette.LoadFromFile(path);
     PaletteFile->setText(QString::fromStdString(path));
+    if (Curves.GreyScale)
+        Curves.SetGreyScale(Palette, true);
     PointsToScreen();
     RepaintPreview();
     DrawCurve(Curves.Channel);
@@ -491,6 +494,8 @@ void TPaletteSet::OkBtnClick()
 void TPaletteSet::ResetBtnClick()
 {
     Palette.Assign(PaletteBackup);
+    if (Curves.GreyScale)
+        Curves.SetGreyScale(Palette, true);
     PointsToScreen();
     DrawCurve(0);
     DrawCurve(1);

@@ -446,8 +446,9 @@ void TFilterF::RunOperation(int code, ImageData &image)
     case 13:
         if (ManualSkyModel->isChecked()) {
             // The fit made in the sky-model window; without one there is nothing to subtract.
-            if (SkyModelF && !SkyModelF->FittedCoefficients().empty())
-                SubtractSkyModel(image, SkyModelF->FittedCoefficients(), SkyModelF->Order);
+            // It is subtracted with the order and scaling it was fitted with.
+            if (SkyModelF)
+                SubtractSkyModel(image, SkyModelF->FittedModel());
         } else {
             FitAndSubtractSkyModel(image, PolyOrder->value());
         }
@@ -682,23 +683,25 @@ bool TFilterF::LoadFilterFile(const std::string &path)
 {
     ConvolutionFilterFile file;
     const QString name = QString::fromStdString(path);
-    switch (ReadConvolutionFilterFile(path, file)) {
-    case FilterFileResult::Ok:
-        break;
-    case FilterFileResult::CannotOpen:
-        Report(QStringLiteral("The filter file ") + name + QStringLiteral(" could not be opened."));
-        return false;
-    case FilterFileResult::NotAFilterFile:
-        Report(QStringLiteral("The file ") + name + QStringLiteral(" is not a convolution filter file."));
-        return false;
-    case FilterFileResult::Damaged:
-        Report(QStringLiteral("The filter file ") + name + QStringLiteral(" is damaged; it was not loaded."));
+    const FilterFileResult result = ReadConvolutionFilterFile(path, file);
+    const QSignalBlocker blockList(FilterBox);
+    if (result != FilterFileResult::Ok) {
+        // The list shows the entry whose kernels the editor still holds, so that Save Filter
+        // cannot write them into another entry's file under that entry's name.
+        FilterBox->setCurrentIndex(kernelEntry_);
+        if (result == FilterFileResult::CannotOpen)
+            Report(QStringLiteral("The filter file ") + name + QStringLiteral(" could not be opened."));
+        else if (result == FilterFileResult::NotAFilterFile)
+            Report(QStringLiteral("The file ") + name + QStringLiteral(" is not a convolution filter file."));
+        else
+            Report(QStringLiteral("The filter file ") + name +
+                   QStringLiteral(" is damaged; it was not loaded."));
         return false;
     }
     KernelSize = file.KernelSize;
     std::memcpy(FilterKernels, file.Kernels, sizeof FilterKernels);
-    const QSignalBlocker blockList(FilterBox);
     FilterBox->setCurrentIndex(file.Entry);
+    kernelEntry_ = file.Entry;
     // The size buttons show the size the kernels now have.
     (KernelSize == 0 ? Size3 : Size5)->setChecked(true);
     return true;

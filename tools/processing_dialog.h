@@ -77,7 +77,8 @@ public:
     void UndoBtnClick();
     void RedoBtnClick();
     void ShowOperationPage();
-    // True when the file was read; otherwise reported, and nothing changes.
+    // True when the file was read; otherwise reported, nothing changes and the filter list goes
+    // back to the entry whose kernels the editor holds.
     bool LoadFilterFile(const std::string &path);
     bool SaveFilterFile(const std::string &path);
     void ShowKernel();
@@ -106,6 +107,7 @@ private:
     void RunOperation(int code, ImageData &image);
     int MinMaxRadioCode() const;
     bool lowPassLoaded_ = false;
+    int kernelEntry_ = 0; // the list entry the kernels were last loaded as
 };
 
 extern TFilterF *FilterF;

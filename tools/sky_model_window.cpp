@@ -262,15 +262,15 @@ void TSkyModelF::PreviewFitBtnClick()
     if (!CopyTarget())
         return;
     const std::vector<SkySample> used(Samples.begin(), Samples.begin() + SampleCount);
-    if (!SolveSkyModel(used, Coefficients, Order)) {
-        Coefficients.clear();
+    if (!SolveSkyModel(used, Fit, Order)) {
+        Fit = {};
         korvi::gui::ShowMessage(QStringLiteral("The points do not determine a sky of this order: add points "
                                                "spread across the image, or lower the order."),
                                 QStringLiteral("Korvi"));
         RebuildView();
         return;
     }
-    SubtractSkyModel(Copy, Coefficients, Order);
+    SubtractSkyModel(Copy, Fit);
     RebuildView();
     ApplyBtn->setEnabled(true);
 }
@@ -278,10 +278,11 @@ void TSkyModelF::PreviewFitBtnClick()
 void TSkyModelF::ApplyBtnClick()
 {
     const ProcessingTarget target = ProcessingTarget::Resolve();
-    if (!target || Coefficients.size() != static_cast<std::size_t>(2 * Order + 1))
+    // The previewed fit is applied as it was made, whatever the order spin shows since.
+    if (!target || !Fit.Valid())
         return;
     target.Snapshot(-1);
-    SubtractSkyModel(target.Image(), Coefficients, Order);
+    SubtractSkyModel(target.Image(), Fit);
     RebuildView();
     target.Refresh({});
 }

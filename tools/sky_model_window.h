@@ -38,9 +38,9 @@ public:
 
     std::vector<SkySample> Samples; // the first SampleCount are in use
     int SampleCount = 0;
-    int Order = 1;
-    std::vector<float> Coefficients; // 2 x Order + 1 once fitted
-    ImageData Copy;                  // the target as shown, with the preview's subtraction
+    int Order = 1;  // the order the next fit takes (the spin's value)
+    SkyModel Fit;   // the last previewed fit, with its own order and scaling (Order 0: none)
+    ImageData Copy; // the target as shown, with the preview's subtraction
     float Zoom = 1.0f;
 
     void FormShow();
@@ -56,8 +56,8 @@ public:
     void IntTrackBarChange(int position);
     void BiasLevelChange();
     void BiasTrackBarChange(int position);
-    // The fit the processing dialog's manual sky model uses (empty before a preview).
-    const std::vector<float> &FittedCoefficients() const { return Coefficients; }
+    // The fit the processing dialog's manual sky model uses (not Valid before a preview).
+    const SkyModel &FittedModel() const { return Fit; }
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -64,7 +64,8 @@ QString PictureText(const char *picture, double value)
 
 } // namespace
 
-TStatsForm::TStatsForm(QWidget *parent) : QWidget(parent, Qt::Window | Qt::Dialog), histogram_(65536)
+TStatsForm::TStatsForm(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::Dialog | Qt::WindowStaysOnTopHint), histogram_(65536)
 {
     setObjectName(QStringLiteral("StatsForm"));
     setWindowTitle(QStringLiteral("Image statistics"));

@@ -25,6 +25,20 @@ inline int Weighted(int colour, int alpha)
     return (colour * alpha + 127) / 255;
 }
 
+// The palette colours of one row of a layer: level trunc((p - bias) x k), clamped to 0..65535.
+inline void ColourRow(const std::uint16_t *row, int width, float bias, float k, const PPalette &palette,
+                      std::uint8_t *out)
+{
+    const auto &table = palette.ByteTable;
+    const std::uint8_t *red = table[0].data(), *green = table[1].data(), *blue = table[2].data();
+    for (int x = 0; x < width; ++x) {
+        const int v = TruncClamped((row[x] - bias) * k, 0, 65535);
+        out[4 * x] = red[v];
+        out[4 * x + 1] = green[v];
+        out[4 * x + 2] = blue[v];
+    }
+}
+
 } // namespace
 
 int RenderingLuminanceLayer(const CompositeImage &composite)
@@ -69,8 +83,6 @@ void RenderCompositeLayer(CompositeImage &composite, int layer)
                 out[4 * x + 3] = static_cast<std::uint8_t>(TruncClamped((row[x] - bias) * k * scale, 0, 255));
         }
     } else {
-        const auto &table = image.Palette.ByteTable;
-        const std::uint8_t *red = table[0].data(), *green = table[1].data(), *blue = table[2].data();
         // The luminance layer's alpha at the same index, where it has one.
         const std::uint8_t *alphaSource = nullptr;
         long long alphaCount = 0;
@@ -84,12 +96,7 @@ void RenderCompositeLayer(CompositeImage &composite, int layer)
         for (int y = 0; y < height; ++y) {
             const std::uint16_t *row = image.FrameRow(0, y);
             std::uint8_t *out = rgba + static_cast<std::size_t>(y) * width * 4;
-            for (int x = 0; x < width; ++x) {
-                const int v = TruncClamped((row[x] - bias) * k, 0, 65535);
-                out[4 * x] = red[v];
-                out[4 * x + 1] = green[v];
-                out[4 * x + 2] = blue[v];
-            }
+            ColourRow(row, width, bias, k, image.Palette, out);
             if (!alphaSource) {
                 for (int x = 0; x < width; ++x)
                     out[4 * x + 3] = 255;
@@ -182,4 +189,26 @@ bool ComposeView(CompositeImage &composite, int view, CompositePicture &picture,
                 RenderCompositeLayer(composite, i);
     }
     return BlendView(composite, view, picture, sizeLayer);
+}
+
+bool ComposeExport(CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer)
+{
+    if (view < 0 || view >= CompositeLayers)
+        return ComposeView(composite, view, picture, sizeLayer);
+    if (!composite.LayerLoaded(view)) {
+        picture = {};
+        return false;
+    }
+    const ImageData &image = composite.Layers[view];
+    const float k = image.Gain * composite.AllLayerIntensity;
+    const int width = image.Width, height = image.Height;
+    picture.Width = width;
+    picture.Height = height;
+    picture.Rgba.assign(static_cast<std::size_t>(width) * height * 4, 255);
+    const long long pixels = static_cast<long long>(width) * height;
+#pragma omp parallel for schedule(static) if (pixels >= ParallelPixels)
+    for (int y = 0; y < height; ++y)
+        ColourRow(image.FrameRow(0, y), width, image.DisplayOffset, k, image.Palette,
+                  picture.Rgba.data() + static_cast<std::size_t>(y) * width * 4);
+    return true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The composite editor's blending, on the CPU. One function set renders the layers through their
 // palettes and blends them into the picture that the editor's view draws, that the bitmap export
-// writes and that the tests check.
+// writes (a single layer unblended) and that the tests check.
 //
 // Rendering a layer fills its RGBA buffer (frame 0): the level v = trunc((p - bias) x k), clamped
 // to 0..65535, with k = layer intensity x all-layer intensity, picks red, green and blue from the
@@ -46,3 +46,7 @@ int ReferenceLayer(const CompositeImage &composite, int view);
 bool ComposeView(CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer = -1);
 // Blends the already rendered layers of the view into picture, without rendering.
 bool BlendView(const CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer = -1);
+// The picture the bitmap export writes: the composite as ComposeView blends it, but a single layer
+// in its own colours without blending (its palette at its intensity and bias, whatever alpha a
+// luminance layer would give it on the screen). The layers' buffers are left alone.
+bool ComposeExport(CompositeImage &composite, int view, CompositePicture &picture, int sizeLayer = -1);

@@ -1,4 +1,4 @@
-# The OpenGL panel, the colour-index views and the image window.
+# The OpenGL panel, the colour-index views, the views' cursors and the image window.
 target_sources(korvi_core_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/opengl_panel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/opengl_panel.h
@@ -8,6 +8,8 @@ target_sources(korvi_core_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/image_render.h
   ${CMAKE_CURRENT_LIST_DIR}/selection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/selection.h
+  ${CMAKE_CURRENT_LIST_DIR}/view_cursors.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/view_cursors.h
   ${CMAKE_CURRENT_LIST_DIR}/image_window.cpp
   ${CMAKE_CURRENT_LIST_DIR}/image_window.h
   ${CMAKE_CURRENT_LIST_DIR}/image_window_host.h

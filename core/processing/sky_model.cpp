@@ -34,19 +34,33 @@ int SampleValue(const ImageData &image, int x, int y)
     return value > 0 ? static_cast<int>(std::trunc(value)) : 0;
 }
 
-// sum over k = 1..n of c[2k-1+axis] t^k for t = 0..count-1 (axis 0: x terms, 1: y terms).
-std::vector<double> AxisTerms(const std::vector<float> &c, int order, int axis, int count)
+// sum over k = 1..n of c[2k-1+axis] w^k for the scaled coordinate w of t = 0..count-1 (axis 0:
+// the x terms of the columns, 1: the y terms of the rows).
+std::vector<double> AxisTerms(const SkyModel &model, int axis, int count)
 {
+    const double centre = axis == 0 ? model.CentreX : model.CentreY;
+    const double span = axis == 0 ? model.SpanX : model.SpanY;
     std::vector<double> terms(static_cast<std::size_t>(count));
     for (int t = 0; t < count; ++t) {
+        const double w = (t - centre) / span;
         double power = 1.0, sum = 0.0;
-        for (int k = 1; k <= order; ++k) {
-            power *= t;
-            sum += power * static_cast<double>(c[2 * k - 1 + axis]);
+        for (int k = 1; k <= model.Order; ++k) {
+            power *= w;
+            sum += power * static_cast<double>(model.Coefficients[2 * k - 1 + axis]);
         }
         terms[t] = sum;
     }
     return terms;
+}
+
+// Centre and half extent of the values, so that (value - centre) / span lies in -1..1; a single
+// value gets a span of 1 (its terms are then all zero, and the fit is refused as undetermined).
+void Scaling(int lowest, int highest, double &centre, double &span)
+{
+    centre = (static_cast<double>(lowest) + highest) / 2.0;
+    span = (static_cast<double>(highest) - lowest) / 2.0;
+    if (!(span > 0.0))
+        span = 1.0;
 }
 
 } // namespace
@@ -77,25 +91,61 @@ bool SampleSky(const ImageData &image, int order, std::uint32_t seed, std::vecto
     return true;
 }
 
-bool SolveSkyModel(const std::vector<SkySample> &samples, std::vector<float> &coefficients, int order)
+bool SkyModel::Valid() const
+{
+    return Order >= 1 && Coefficients.size() == static_cast<std::size_t>(2 * Order + 1) && SpanX > 0.0 &&
+           SpanY > 0.0 && std::isfinite(CentreX) && std::isfinite(CentreY);
+}
+
+double SkyModel::Evaluate(double x, double y) const
+{
+    if (!Valid())
+        return 0.0;
+    const double u = (x - CentreX) / SpanX, v = (y - CentreY) / SpanY;
+    double s = Coefficients[0], pu = 1.0, pv = 1.0;
+    for (int k = 1; k <= Order; ++k) {
+        pu *= u;
+        pv *= v;
+        s += pu * Coefficients[2 * k - 1] + pv * Coefficients[2 * k];
+    }
+    return s;
+}
+
+bool SolveSkyModel(const std::vector<SkySample> &samples, SkyModel &model, int order)
 {
     const int terms = 2 * order + 1;
     const int count = static_cast<int>(samples.size());
     if (order < 1 || count < terms)
         return false;
+    SkyModel fit;
+    fit.Order = order;
+    {
+        const auto [left, right] = std::minmax_element(
+            samples.begin(), samples.end(), [](const SkySample &a, const SkySample &b) { return a.x < b.x; });
+        const auto [bottom, top] = std::minmax_element(
+            samples.begin(), samples.end(), [](const SkySample &a, const SkySample &b) { return a.y < b.y; });
+        Scaling(left->x, right->x, fit.CentreX, fit.SpanX);
+        Scaling(bottom->y, top->y, fit.CentreY, fit.SpanY);
+    }
     TNT::Array2D<double> design(count, terms);
     TNT::Array1D<double> values(count);
     for (int i = 0; i < count; ++i) {
+        const double u = (samples[i].x - fit.CentreX) / fit.SpanX,
+                     v = (samples[i].y - fit.CentreY) / fit.SpanY;
+        double pu = 1.0, pv = 1.0;
         design[i][0] = 1.0;
         for (int k = 1; k <= order; ++k) {
-            design[i][2 * k - 1] = std::pow(static_cast<double>(samples[i].x), k);
-            design[i][2 * k] = std::pow(static_cast<double>(samples[i].y), k);
+            pu *= u;
+            pv *= v;
+            design[i][2 * k - 1] = pu;
+            design[i][2 * k] = pv;
         }
         values[i] = samples[i].value;
     }
     const JAMA::QR<double> qr(design);
     // JAMA only notices an exactly zero pivot; one that is negligible next to the largest leaves
-    // the fit just as undetermined.
+    // the fit just as undetermined. In the scaled coordinates every column is of the same size as
+    // the constant one, so this compares like with like.
     const TNT::Array2D<double> r = qr.getR();
     double largest = 0.0;
     for (int i = 0; i < terms; ++i)
@@ -106,23 +156,23 @@ bool SolveSkyModel(const std::vector<SkySample> &samples, std::vector<float> &co
     const TNT::Array1D<double> solution = qr.solve(values);
     if (solution.dim() != terms)
         return false;
-    std::vector<float> fitted(static_cast<std::size_t>(terms));
+    fit.Coefficients.resize(static_cast<std::size_t>(terms));
     for (int i = 0; i < terms; ++i) {
         if (!std::isfinite(solution[i]))
             return false;
-        fitted[i] = static_cast<float>(solution[i]);
+        fit.Coefficients[i] = static_cast<float>(solution[i]);
     }
-    coefficients = std::move(fitted);
+    model = std::move(fit);
     return true;
 }
 
-void SubtractSkyModel(ImageData &image, const std::vector<float> &coefficients, int order)
+void SubtractSkyModel(ImageData &image, const SkyModel &model)
 {
-    if (image.Empty || order < 1 || coefficients.size() < static_cast<std::size_t>(2 * order + 1))
+    if (image.Empty || !model.Valid())
         return;
-    const std::vector<double> columns = AxisTerms(coefficients, order, 0, image.Width);
-    const std::vector<double> rows = AxisTerms(coefficients, order, 1, image.Height);
-    const double c0 = coefficients[0];
+    const std::vector<double> columns = AxisTerms(model, 0, image.Width);
+    const std::vector<double> rows = AxisTerms(model, 1, image.Height);
+    const double c0 = model.Coefficients[0];
     for (int y = 0; y < image.Height; ++y) {
         std::uint16_t *line = image.FrameRow(0, y);
         const double rowPart = c0 + rows[y];
@@ -146,13 +196,13 @@ bool FitAndSubtractSkyModel(ImageData &image, int order, std::uint32_t seed)
                std::to_string(2 * (2 * order + 2)) + " pixels wide and high.");
         return false;
     }
-    std::vector<float> coefficients;
-    if (!SolveSkyModel(samples, coefficients, order)) {
+    SkyModel model;
+    if (!SolveSkyModel(samples, model, order)) {
         Report("The sky samples do not determine a model of order " + std::to_string(order) +
                "; the image is unchanged.");
         return false;
     }
-    SubtractSkyModel(image, coefficients, order);
+    SubtractSkyModel(image, model);
     return true;
 }
 

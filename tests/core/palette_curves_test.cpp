@@ -178,6 +178,29 @@ TEST(PaletteCurves, SymmetrizeMirrorsTheLeftHandleOfAnInteriorAnchor)
     EXPECT_EQ(e.Y(2), 2 * e.Y(3) - e.Y(4));
 }
 
+TEST(PaletteCurves, AnAnchorWithoutRoomBetweenItsNeighboursKeepsItsX)
+{
+    // A loaded palette may hold anchors out of order: the middle anchor's neighbours at 200 and
+    // 100 leave no room, and a drag moves it only vertically.
+    Editor e;
+    ASSERT_TRUE(e.DoubleClick(50, 300));
+    e.curves.ScreenX[0][0] = 200;
+    e.curves.ScreenX[6][0] = 100;
+    e.curves.ScreenX[3][0] = 150;
+    e.curves.SelectedPoint = 3;
+    e.curves.Dragging = true;
+    for (const int x : {20, 150, 300}) {
+        ASSERT_TRUE(e.curves.Drag(e.palette, x, 100));
+        EXPECT_EQ(e.X(3), 150) << x;
+        EXPECT_EQ(e.Y(3), 100);
+    }
+    // Neighbours one pixel apart leave no room either.
+    e.curves.ScreenX[0][0] = 149;
+    e.curves.ScreenX[6][0] = 150;
+    ASSERT_TRUE(e.curves.Drag(e.palette, 0, 90));
+    EXPECT_EQ(e.X(3), 150);
+}
+
 TEST(PaletteCurves, GreyScaleMakesTheThreeCurvesRed)
 {
     Editor e;

@@ -426,6 +426,9 @@ TEST(PaletteFile, SegmentCountsAreClampedAndBadLinesKept)
     RecordingUiHooks hooks;
     PPalette source;
     source.SegmentCount = {5, 5, 5};
+    for (int c = 0; c < PaletteChannels; ++c) // anchors in order whatever count is read
+        for (int i = 0; i < PalettePoints; ++i)
+            source.Points[c][i] = {i / 60.0f, i / 60.0f};
     ASSERT_TRUE(source.SaveToFile(dir.file("a.pal")));
     std::vector<std::string> lines = ReadLines(dir.file("a.pal"));
     lines[0] = "99";
@@ -446,6 +449,24 @@ TEST(PaletteFile, SegmentCountsAreClampedAndBadLinesKept)
     EXPECT_EQ(p.Points[0][0].y, 0.25f);
     ASSERT_EQ(hooks.Messages().size(), 1u);
     EXPECT_NE(hooks.Messages()[0].text.find("line 23"), std::string::npos) << hooks.Messages()[0].text;
+}
+
+TEST(PaletteFile, CurvesWhoseAnchorsGoBackAreRefused)
+{
+    TempDir dir;
+    RecordingUiHooks hooks;
+    PPalette bad = SamplePalette();
+    bad.Points[1][3] = {0.05f, 0.5f};
+    bad.Points[1][6] = {0.04f, 0.7f}; // green's last anchor lies before its middle one
+    ASSERT_TRUE(bad.SaveToFile(dir.file("bad.pal")));
+    PPalette p;
+    const PPalette grey;
+    EXPECT_FALSE(p.LoadFromFile(dir.file("bad.pal")));
+    ASSERT_EQ(hooks.Messages().size(), 1u);
+    EXPECT_NE(hooks.Messages()[0].text.find("out of order"), std::string::npos) << hooks.Messages()[0].text;
+    EXPECT_TRUE(p.SameCurves(grey));
+    EXPECT_TRUE(p.SameTables(grey));
+    EXPECT_TRUE(p.Name.empty());
 }
 
 TEST(PaletteFile, FailedSaveIsReported)

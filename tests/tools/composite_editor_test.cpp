@@ -444,6 +444,38 @@ TEST_F(CompositeEditorTest, CompositeSettingsAndBitmapFilesThroughTheWindow)
     ASSERT_EQ(picture.size(), 54u + 4 * 8);
     EXPECT_EQ(static_cast<int>(picture[18]), 2);
     EXPECT_EQ(static_cast<int>(picture[22]), 4);
+
+    // In luminance mode layer 2 is the luminance of layer 1 on the screen, but the layer's bitmap
+    // holds its own colours without blending: the same bytes.
+    editor->LuminanceMode->click();
+    editor->CompositeSelect->trigger(); // renders layer 2 as the luminance
+    editor->LayerSelect[0]->trigger();
+    const std::string lrgb = folder.File("lrgb.bmp");
+    script.ChooseFiles({QString::fromStdString(lrgb)});
+    editor->SaveBitmap1->trigger();
+    ASSERT_TRUE(script.Done());
+    ASSERT_EQ(RenderingLuminanceLayer(Composite()), 1);
+    EXPECT_EQ(FileBytes(lrgb), bytes);
+}
+
+TEST_F(CompositeEditorTest, TheViewShowsItsOwnSightCursor)
+{
+    LoadLayer(0, 6, 4, [](int x, int y) { return 100 * y + x; });
+    editor->LayerSelect[0]->trigger();
+    const QImage sight = editor->SightCursor.bitmap().toImage();
+    ASSERT_FALSE(sight.isNull());
+    // The three cursors are pictures of their own.
+    EXPECT_NE(editor->ZoomInCursor.bitmap().toImage(), sight);
+    EXPECT_NE(editor->ZoomOutCursor.bitmap().toImage(), editor->ZoomInCursor.bitmap().toImage());
+    auto shown = [this] { return editor->OpenGLPanel->cursor(); };
+    MoveMouse(editor->OpenGLPanel, {2, 2});
+    EXPECT_EQ(shown().shape(), Qt::BitmapCursor);
+    EXPECT_EQ(shown().bitmap().toImage(), sight);
+    EXPECT_EQ(shown().hotSpot(), editor->SightCursor.hotSpot());
+    MouseOnPanel(QEvent::MouseButtonPress, Qt::LeftButton, {1, 1});
+    EXPECT_EQ(shown().shape(), Qt::CrossCursor); // a press shows the cross while dragging
+    MouseOnPanel(QEvent::MouseButtonRelease, Qt::LeftButton, {4, 3});
+    EXPECT_EQ(shown().bitmap().toImage(), sight);
 }
 
 } // namespace

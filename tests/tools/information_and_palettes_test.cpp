@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -186,6 +187,20 @@ TEST_F(InformationAndPalettesTest, PreviewBarShowsThePaletteAndFilesRoundTrip)
     PaletteSet->SaveAs1->trigger();
     ASSERT_TRUE(blackBody.SaveToFile(folder.File("core.pal")));
     EXPECT_EQ(ReadFileBytes(folder.File("mine.pal")), ReadFileBytes(folder.File("core.pal")));
+
+    // Grey scale on makes the three curves red's; off gives green and blue back as they were.
+    const PPalette loaded = PaletteSet->Palette;
+    QTest::mouseClick(PaletteSet->GreyScale, Qt::LeftButton, {},
+                      QPoint(8, PaletteSet->GreyScale->height() / 2));
+    ASSERT_TRUE(PaletteSet->GreyScale->isChecked());
+    EXPECT_EQ(PaletteSet->Palette.SegmentCount[1], blackBody.SegmentCount[0]);
+    EXPECT_EQ(PaletteSet->Palette.ByteTable[2], PaletteSet->Palette.ByteTable[0]);
+    QTest::mouseClick(PaletteSet->GreyScale, Qt::LeftButton, {},
+                      QPoint(8, PaletteSet->GreyScale->height() / 2));
+    ASSERT_FALSE(PaletteSet->GreyScale->isChecked());
+    EXPECT_TRUE(PaletteSet->Palette.SameCurves(blackBody));
+    EXPECT_TRUE(PaletteSet->Palette.SameTables(loaded));
+    EXPECT_TRUE(PaletteSet->BGreen->isEnabled());
 
     QTest::mouseClick(PaletteSet->OkBtn, Qt::LeftButton);
     EXPECT_FALSE(PaletteSet->isVisible());

@@ -335,6 +335,51 @@ TEST_F(ProcessingDialogTest, KernelEditorAndFilterFiles)
     EXPECT_TRUE(script.Done());
 }
 
+TEST_F(ProcessingDialogTest, AFilterFileThatCannotBeOpenedLeavesTheListOnTheKernelsShown)
+{
+    std::filesystem::remove(folder.File("Filters/Laplace.qzk"));
+    OpenFromMenu("Convolutionfilters1");
+    dialog->FilterBox->setFocus();
+    QTest::keyClick(dialog->FilterBox, Qt::Key_Down); // the high-pass filter
+    ASSERT_EQ(dialog->FilterBox->currentIndex(), 1);
+    const QString centre = dialog->Matrix1->item(2, 2)->text();
+    script.PressBox(QMessageBox::Ok);
+    QTest::keyClick(dialog->FilterBox, Qt::Key_Down); // the Laplacian, whose file is gone
+    ASSERT_FALSE(script.boxTexts.empty());
+    EXPECT_TRUE(script.boxTexts.back().contains("could not be opened"));
+    EXPECT_EQ(dialog->FilterBox->currentIndex(), 1);
+    EXPECT_EQ(dialog->Matrix1->item(2, 2)->text(), centre);
+
+    // Save Filter then offers the high-pass file and writes the kernels under their own name.
+    const std::string saved = folder.File("Filters/Copy.qzk");
+    script.ChooseFiles({QString::fromStdString(saved)});
+    Click(dialog->SaveFilterBtn);
+    ConvolutionFilterFile read;
+    ASSERT_EQ(ReadConvolutionFilterFile(saved, read), FilterFileResult::Ok);
+    EXPECT_EQ(read.Entry, 1);
+    EXPECT_EQ(read.Name, "High pass filter");
+    EXPECT_TRUE(script.Done());
+}
+
+TEST_F(ProcessingDialogTest, TrimCustomFromTheMenuStartsFromTheSelection)
+{
+    ImageData &image = window->Image();
+    image.SelX0 = 3;
+    image.SelY0 = 2;
+    image.SelX1 = 12;
+    image.SelY1 = 9;
+    image.SelectionShown = true;
+    OpenFromMenu("TrimCustom1");
+    EXPECT_EQ(dialog->PageControl->currentWidget(), dialog->TrimPage);
+    EXPECT_EQ((std::vector<int>{dialog->TrimXLO->value(), dialog->TrimYLO->value(), dialog->TrimXHI->value(),
+                                dialog->TrimYHI->value()}),
+              (std::vector<int>{3, 2, 12, 9}));
+    Click(dialog->ApplyBtn);
+    EXPECT_EQ(window->ConstImage().Width, 10);
+    EXPECT_EQ(window->ConstImage().Height, 8);
+    EXPECT_EQ(window->ConstImage().FrameRow(0, 0)[0], Noise(3, 2));
+}
+
 TEST_F(ProcessingDialogTest, QuickEqualization)
 {
     // Levels 0, 10, 10, 20 in a 2 x 2 image: level 0 is not counted, so 10 -> 2/3 and 20 -> all.

@@ -10,6 +10,7 @@
 #include "image_window.h"
 #include "main_window.h"
 #include "opengl_panel.h"
+#include "processing/sky_model.h"
 #include "processing_dialog.h"
 #include "program_windows.h"
 #include "sky_model_window.h"
@@ -33,6 +34,12 @@ namespace
 int Sky(int x, int y)
 {
     return 1000 + 3 * x + 2 * y;
+}
+
+// A sky curved in x, which a fit of order 1 cannot follow.
+int CurvedSky(int x, int y)
+{
+    return 1000 + (x - 40) * (x - 40) / 4 + y;
 }
 
 class SkyModelWindowTest : public ::testing::Test
@@ -59,6 +66,17 @@ protected:
         EditTarget = EditActiveImage;
     }
     ImageData &Image() { return main->FirstImageWindow()->Image(); }
+    ImageData CurveTheSky()
+    {
+        ImageData &image = Image();
+        for (int y = 0; y < image.Height; ++y)
+            for (int x = 0; x < image.Width; ++x)
+                image.FrameRow(0, y)[x] = static_cast<std::uint16_t>(CurvedSky(x, y));
+        image.DisplayOffset = 0;
+        ImageData copy;
+        copy.Assign(image);
+        return copy;
+    }
     // A click on the view at image pixel (x, y).
     void ClickAt(int x, int y)
     {
@@ -124,6 +142,68 @@ TEST_F(SkyModelWindowTest, SamplesFitPreviewApplyAndUndo)
     LastOperation = 13;
     FilterF->ApplyBtnClick();
     EXPECT_NEAR(Image().FrameRow(0, 30)[40], SkyPedestal + 5, 5);
+}
+
+TEST_F(SkyModelWindowTest, TheFitKeepsItsOrderWhenTheSpinChangesAfterIt)
+{
+    const ImageData original = CurveTheSky();
+    SkyModelF->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(SkyModelF));
+    SkyModelF->PolynomialOrder->setValue(3);
+    for (int x : {4, 14, 24, 34, 46, 56, 66, 76})
+        for (int y : {6, 22, 38, 54})
+            ClickAt(x, y);
+    QTest::mouseClick(SkyModelF->PreviewFitBtn, Qt::LeftButton);
+    ASSERT_TRUE(SkyModelF->ApplyBtn->isEnabled());
+    // Fitted at order 3; the spin set to 1 afterwards changes nothing of that fit.
+    SkyModelF->PolynomialOrder->setValue(1);
+    ImageData expected;
+    expected.Assign(original);
+    SubtractSkyModel(expected, SkyModelF->FittedModel());
+
+    QTest::mouseClick(SkyModelF->ApplyBtn, Qt::LeftButton);
+    EXPECT_EQ(DifferingPixels(Image(), expected), 0);
+    // 1354, 1030, 1354 before; the samples, the darkest of 2 x 2 blocks, lie a little off the
+    // parabola, so the edges keep up to some twenty counts.
+    for (int x : {4, 40, 76})
+        EXPECT_LE(Image().FrameRow(0, 30)[x], SkyPedestal + 25) << x;
+
+    // The processing dialog's manual sky subtracts all seven coefficients of that fit.
+    QTest::mouseClick(SkyModelF->UndoBtn, Qt::LeftButton);
+    ASSERT_EQ(DifferingPixels(Image(), original), 0);
+    FilterF->show();
+    FilterF->ManualSkyModel->setChecked(true);
+    LastOperation = 13;
+    FilterF->ApplyBtnClick();
+    EXPECT_EQ(DifferingPixels(Image(), expected), 0);
+}
+
+TEST_F(SkyModelWindowTest, SubtractSkyOnTheMainWindowFitsTheOrderOfItsSpin)
+{
+    const ImageData original = CurveTheSky();
+    main->PolyOrder->setValue(2);
+    main->SkySubtractBtn->click();
+    ImageData second, first;
+    second.Assign(original);
+    ASSERT_TRUE(FitAndSubtractSkyModel(second, 2));
+    first.Assign(original);
+    ASSERT_TRUE(FitAndSubtractSkyModel(first, 1));
+    EXPECT_EQ(DifferingPixels(Image(), second), 0);
+    EXPECT_GT(DifferingPixels(Image(), first), 100);
+    EXPECT_EQ(LastOperation.load(), 13);
+    ASSERT_TRUE(main->Undo1->isEnabled());
+    main->Undo1->trigger();
+    EXPECT_EQ(DifferingPixels(Image(), original), 0);
+}
+
+TEST_F(SkyModelWindowTest, ToolWindowsStayOnTop)
+{
+    for (const char *name :
+         {"TBloomRemovalF", "TStatsForm", "TSkyModelF", "TFilterF", "TEqualizeF", "TFourierF"}) {
+        const QWidget *window = main->ProgramWindow(name);
+        ASSERT_NE(window, nullptr) << name;
+        EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint) << name;
+    }
 }
 
 TEST_F(SkyModelWindowTest, LogRescaleFromTheDialogMapsTheRange)

@@ -9,6 +9,7 @@
 #include "opengl_panel.h"
 #include "settings.h"
 #include "text_format.h"
+#include "view_cursors.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -82,7 +83,9 @@ double TCompositeF::BiasOf(int position)
     return std::pow(10.0, position * 0.01 * BiasDecades);
 }
 
-TCompositeF::TCompositeF(QWidget *parent) : QWidget(parent, Qt::Window)
+TCompositeF::TCompositeF(QWidget *parent)
+    : QWidget(parent, Qt::Window), SightCursor(korvi::gui::MakeSightCursor()),
+      ZoomInCursor(korvi::gui::MakeZoomInCursor()), ZoomOutCursor(korvi::gui::MakeZoomOutCursor())
 {
     setObjectName(QStringLiteral("CompositeF"));
     setWindowTitle(QStringLiteral("Composite editor"));

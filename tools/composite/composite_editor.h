@@ -14,6 +14,7 @@
 #include "processing/stars.h"
 #include "processing_target.h"
 
+#include <QCursor>
 #include <QWidget>
 
 #include <array>
@@ -100,6 +101,8 @@ public:
     TOpenGLPanel *OpenGLPanel = nullptr;
     QScrollBar *HScroll = nullptr, *VScroll = nullptr;
     std::array<QLabel *, 3> StatusPanels{};
+    // The view's own cursors, made at construction: the sight, zoom in and zoom out.
+    QCursor SightCursor, ZoomInCursor, ZoomOutCursor;
 
     // ---- Layers, blending and display
     // Renders and blends the shown view again and repaints it. Called after any change to a layer,

@@ -264,7 +264,7 @@ int TCompositeF::CanvasY(int panelY) const
 
 void TCompositeF::PanelMouseMove(int x, int y)
 {
-    OpenGLPanel->setCursor(Qt::CrossCursor); // the sight
+    OpenGLPanel->setCursor(SightCursor);
     ImageData *layer = CurrentLayerImage();
     if (layer && canvasWidth_ > 0 && canvasHeight_ > 0) {
         const int ix = ImageXOf(CanvasX(x), layer->Width, canvasWidth_);
@@ -308,7 +308,7 @@ void TCompositeF::PanelMouseUp(Qt::MouseButton button, int x, int y)
     if (button != Qt::LeftButton || !dragging_)
         return;
     dragging_ = false;
-    OpenGLPanel->setCursor(Qt::CrossCursor);
+    OpenGLPanel->setCursor(SightCursor);
     ImageData *layer = CurrentLayerImage();
     if (!layer) {
         OpenGLPanel->update();
@@ -350,7 +350,7 @@ bool TCompositeF::SaveViewBitmap(const QString &path)
             if (Composite().UseInComposite[i] && Composite().LayerLoaded(i))
                 sizeLayer = i;
     CompositePicture picture;
-    if (!ComposeView(Composite(), view, picture, sizeLayer))
+    if (!ComposeExport(Composite(), view, picture, sizeLayer)) // a single layer without blending
         return false;
     return WriteBmpImage(path.toStdString(), picture.Width, picture.Height, picture.Rgba.data(), true);
 }
