@@ -29,6 +29,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QRadioButton;
+class QListWidget;
 class QTabWidget;
 class QTimer;
 class QToolBar;
@@ -78,6 +79,7 @@ public:
     // Controls (objectName = the name in brackets).
     QMdiArea *MdiArea = nullptr;
     QWidget *SettingsPanel = nullptr;    // "Main acquisition controls"
+    QListWidget *PageList = nullptr; // the pages' captions; chooses the page PageControl shows
     QTabWidget *PageControl = nullptr;   // the settings pages
     QWidget *ImageDisplayPage = nullptr; // page "Image display"
     QToolButton *GrayscaleBtn = nullptr, *BlackbodyBtn = nullptr, *SpectrumBtn1 = nullptr,

@@ -28,6 +28,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QListWidget>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -330,6 +331,12 @@ void TMainF::BuildSettingsPages()
     BuildCameraControls(); // "Filter wheel control" and "Temperature and power control" at 3 and 4
     PageControl->addTab(ScrolledPage(calibration), QStringLiteral("Calibration frames"));
     PageControl->setCurrentIndex(0);
+    for (int i = 0; i < PageControl->count(); ++i)
+        PageList->addItem(PageControl->tabText(i));
+    PageList->setFixedHeight(PageList->sizeHintForRow(0) * PageControl->count() + 2 * PageList->frameWidth());
+    PageList->setCurrentRow(PageControl->currentIndex());
+    connect(PageList, &QListWidget::currentRowChanged, PageControl, &QTabWidget::setCurrentIndex);
+    connect(PageControl, &QTabWidget::currentChanged, PageList, [this](int page) { PageList->setCurrentRow(page); });
 
     FullFrameAcquire = new QAction(QStringLiteral("Full frame"), this);
     FullFrameAcquire->setObjectName(QStringLiteral("FullFrameAcquire"));
