@@ -30,6 +30,7 @@ class QMdiSubWindow;
 class QMenu;
 class QRadioButton;
 class QListWidget;
+class QTextBrowser;
 class QTabWidget;
 class QTimer;
 class QToolBar;
@@ -79,6 +80,7 @@ public:
     // Controls (objectName = the name in brackets).
     QMdiArea *MdiArea = nullptr;
     QWidget *SettingsPanel = nullptr;    // "Main acquisition controls"
+    QTextBrowser *HandbookBrowser = nullptr; // the handbook, where no browser opens it
     QListWidget *PageList = nullptr; // the pages' captions; chooses the page PageControl shows
     QTabWidget *PageControl = nullptr;   // the settings pages
     QWidget *ImageDisplayPage = nullptr; // page "Image display"

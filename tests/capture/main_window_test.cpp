@@ -32,6 +32,7 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -1355,4 +1356,25 @@ TEST_F(MainWindowTest, EveryWindowTheMenusOpenFitsA1080LineScreenWithReadableTab
     for (QAction *top : main->menuBar()->actions())
         if (top->menu())
             walk(top->menu());
+}
+
+// Where no browser can open the handbook (none on the path), the shipped page is shown in a
+// window of the program's own, without a message.
+TEST_F(MainWindowTest, HandbookWithoutABrowserIsShownInTheProgramsOwnWindow)
+{
+    Start();
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray browser = qgetenv("BROWSER");
+    qputenv("PATH", QByteArray("/nonexistent"));
+    qunsetenv("BROWSER");
+    main->Handbook1->trigger();
+    qputenv("PATH", path);
+    if (!browser.isEmpty())
+        qputenv("BROWSER", browser);
+    EXPECT_TRUE(script.boxTexts.empty()) << (script.boxTexts.empty() ? QString() : script.boxTexts[0]).toStdString();
+    ASSERT_NE(main->HandbookBrowser, nullptr);
+    EXPECT_TRUE(main->HandbookBrowser->isVisible());
+    EXPECT_EQ(main->HandbookBrowser->source().toLocalFile().toStdString(), folder.File("Help/menu.html"));
+    EXPECT_FALSE(main->HandbookBrowser->toPlainText().trimmed().isEmpty());
+    EXPECT_TRUE(QRect(0, 0, 1920, 1080).contains(main->HandbookBrowser->frameGeometry()));
 }
