@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 
 using namespace korvi::test;
@@ -163,6 +164,23 @@ TEST_F(ScriptTest, DisplayKeepsToTheWindowLimit)
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
     EXPECT_EQ(main->ImageWindows().size(), 2u);
+}
+
+// With automatic levels asked for, a script's DISPLAY shows its frame with levels worked out for
+// it, not the frame's raw ones, which draw a camera frame black.
+TEST_F(ScriptTest, DisplayGivesTheFrameAutomaticLevelsWhenAsked)
+{
+    CurrentSettings().ICAutoSet = true;
+    SetScript(Geometry + QStringLiteral("READ 0\nDISPLAY 0\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_EQ(main->ImageWindows().size(), 1u);
+    const ImageData &shown = main->ImageWindows()[0]->ConstImage();
+    EXPECT_GT(shown.DisplayOffset, 500.0f); // the bias of the frame, not 0
+    std::set<int> greys;
+    for (std::size_t i = 0; i < shown.PixelCount(); ++i)
+        greys.insert(shown.Rgba[4 * i]);
+    EXPECT_GT(greys.size(), 50u); // the read noise spread over the grey scale
 }
 
 TEST_F(ScriptTest, FilterPositionsCountFromZero)
