@@ -184,9 +184,17 @@ void TSkyModelF::FormShow()
     Zoom = static_cast<float>(aspect > static_cast<double>(client.height()) / client.width()
                                   ? static_cast<double>(client.height()) / Copy.Height
                                   : static_cast<double>(client.width()) / Copy.Width);
-    // The view opens on levels that show the copy: automatic ones when the observer asks for them
-    // or when the target's own would show it in one flat shade; the sliders stand at the values.
-    SetDisplayLevelsAsAsked(Copy, CurrentSettings().ICAutoSet);
+    // The view opens on an intensity that shows the copy, when the observer asks for automatic
+    // levels or when the target's own would show it in one flat shade: the brightest 1 % of the
+    // centre reach full scale. The bias stays the target's: samples are taken less the bias.
+    if (CurrentSettings().ICAutoSet || LevelsHideStructure(Copy)) {
+        const float bias = Copy.DisplayOffset, sky = Copy.SkyLevel;
+        ComputeDisplayLevels(Copy);
+        const double high = Copy.DisplayOffset + 65535.0 / Copy.Gain;
+        Copy.DisplayOffset = bias;
+        Copy.SkyLevel = sky;
+        Copy.Gain = high > bias ? static_cast<float>(65535.0 / (high - bias)) : 1.0f;
+    }
     {
         const QSignalBlocker a(IntScale), b(BiasLevel), c(IntTrackBar), d(BiasTrackBar);
         IntScale->setText(
