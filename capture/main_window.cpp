@@ -19,13 +19,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QPointer>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
-#include <QListWidget>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>

@@ -79,11 +79,11 @@ public:
 
     // Controls (objectName = the name in brackets).
     QMdiArea *MdiArea = nullptr;
-    QWidget *SettingsPanel = nullptr;    // "Main acquisition controls"
+    QWidget *SettingsPanel = nullptr;        // "Main acquisition controls"
     QTextBrowser *HandbookBrowser = nullptr; // the handbook, where no browser opens it
-    QListWidget *PageList = nullptr; // the pages' captions; chooses the page PageControl shows
-    QTabWidget *PageControl = nullptr;   // the settings pages
-    QWidget *ImageDisplayPage = nullptr; // page "Image display"
+    QListWidget *PageList = nullptr;         // the pages' captions; chooses the page PageControl shows
+    QTabWidget *PageControl = nullptr;       // the settings pages
+    QWidget *ImageDisplayPage = nullptr;     // page "Image display"
     QToolButton *GrayscaleBtn = nullptr, *BlackbodyBtn = nullptr, *SpectrumBtn1 = nullptr,
                 *SpectrumBtn2 = nullptr;
     QRadioButton *LinScale2 = nullptr, *LogScale2 = nullptr;

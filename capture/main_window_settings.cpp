@@ -23,12 +23,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
-#include <QListWidget>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -336,7 +336,8 @@ void TMainF::BuildSettingsPages()
     PageList->setFixedHeight(PageList->sizeHintForRow(0) * PageControl->count() + 2 * PageList->frameWidth());
     PageList->setCurrentRow(PageControl->currentIndex());
     connect(PageList, &QListWidget::currentRowChanged, PageControl, &QTabWidget::setCurrentIndex);
-    connect(PageControl, &QTabWidget::currentChanged, PageList, [this](int page) { PageList->setCurrentRow(page); });
+    connect(PageControl, &QTabWidget::currentChanged, PageList,
+            [this](int page) { PageList->setCurrentRow(page); });
 
     FullFrameAcquire = new QAction(QStringLiteral("Full frame"), this);
     FullFrameAcquire->setObjectName(QStringLiteral("FullFrameAcquire"));

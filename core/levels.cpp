@@ -180,7 +180,8 @@ bool LevelsHideStructure(const ImageData &image)
     if (high <= low + 1)
         return false; // one value (or two neighbours): nothing to show
     const auto shown = [&](double value) {
-        return std::clamp((value - static_cast<double>(image.DisplayOffset)) * static_cast<double>(image.Gain),
+        return std::clamp((value - static_cast<double>(image.DisplayOffset)) *
+                              static_cast<double>(image.Gain),
                           0.0, 65535.0);
     };
     return shown(high) - shown(low) < 65536.0 / 256.0;

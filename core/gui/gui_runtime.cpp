@@ -256,7 +256,8 @@ QRect WindowArea(const QWidget *window)
 
 void KeepInsideScreen(QWidget *window)
 {
-    if (!window || !window->isWindow() || (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+    if (!window || !window->isWindow() ||
+        (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
         return;
     const QRect area = WindowArea(window);
     // The frame's decoration (title bar, borders) around the client area.

@@ -32,8 +32,8 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextBrowser>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
 
@@ -1371,7 +1371,8 @@ TEST_F(MainWindowTest, HandbookWithoutABrowserIsShownInTheProgramsOwnWindow)
     qputenv("PATH", path);
     if (!browser.isEmpty())
         qputenv("BROWSER", browser);
-    EXPECT_TRUE(script.boxTexts.empty()) << (script.boxTexts.empty() ? QString() : script.boxTexts[0]).toStdString();
+    EXPECT_TRUE(script.boxTexts.empty())
+        << (script.boxTexts.empty() ? QString() : script.boxTexts[0]).toStdString();
     ASSERT_NE(main->HandbookBrowser, nullptr);
     EXPECT_TRUE(main->HandbookBrowser->isVisible());
     EXPECT_EQ(main->HandbookBrowser->source().toLocalFile().toStdString(), folder.File("Help/menu.html"));

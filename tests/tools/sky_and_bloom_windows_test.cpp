@@ -16,11 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QSlider>
-#include <QLineEdit>
+#include <QSpinBox>
 #include <QTest>
 
 #include <set>
