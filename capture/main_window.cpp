@@ -15,11 +15,11 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QPointer>
@@ -265,12 +265,10 @@ void TMainF::BuildCentralArea()
     panelColumn->setContentsMargins(0, 0, 0, 0);
     PageControl = new QTabWidget(SettingsPanel);
     PageControl->setObjectName(QStringLiteral("PageControl"));
-    // Seven captions do not fit one row of tabs in the panel's width: the pages are chosen from a
+    // Seven captions do not fit one row of tabs in the panel's width: the page is chosen from a
     // list that shows every caption whole, and the page control shows the chosen page.
-    PageList = new QListWidget(SettingsPanel);
+    PageList = new QComboBox(SettingsPanel);
     PageList->setObjectName(QStringLiteral("PageList"));
-    PageList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    PageList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     PageControl->tabBar()->hide();
     panelColumn->addWidget(PageList);
     panelColumn->addWidget(PageControl, 1);
@@ -279,6 +277,7 @@ void TMainF::BuildCentralArea()
     auto *magnifier = new QGroupBox(QStringLiteral("Cursor magnifier"), SettingsPanel);
     magnifier->setObjectName(QStringLiteral("MagnifierBox"));
     auto *magnifierLayout = new QVBoxLayout(magnifier);
+    magnifierLayout->setContentsMargins(2, 2, 2, 2);
     OpenGLPanel2 = new TOpenGLPanel(magnifier);
     OpenGLPanel2->setObjectName(QStringLiteral("OpenGLPanel2"));
     OpenGLPanel2->setFixedSize(320, 120);

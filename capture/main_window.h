@@ -29,7 +29,6 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QRadioButton;
-class QListWidget;
 class QTextBrowser;
 class QTabWidget;
 class QTimer;
@@ -81,7 +80,7 @@ public:
     QMdiArea *MdiArea = nullptr;
     QWidget *SettingsPanel = nullptr;        // "Main acquisition controls"
     QTextBrowser *HandbookBrowser = nullptr; // the handbook, where no browser opens it
-    QListWidget *PageList = nullptr;         // the pages' captions; chooses the page PageControl shows
+    QComboBox *PageList = nullptr;           // the pages' captions; chooses the page PageControl shows
     QTabWidget *PageControl = nullptr;       // the settings pages
     QWidget *ImageDisplayPage = nullptr;     // page "Image display"
     QToolButton *GrayscaleBtn = nullptr, *BlackbodyBtn = nullptr, *SpectrumBtn1 = nullptr,

@@ -23,7 +23,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -333,11 +332,9 @@ void TMainF::BuildSettingsPages()
     PageControl->setCurrentIndex(0);
     for (int i = 0; i < PageControl->count(); ++i)
         PageList->addItem(PageControl->tabText(i));
-    PageList->setFixedHeight(PageList->sizeHintForRow(0) * PageControl->count() + 2 * PageList->frameWidth());
-    PageList->setCurrentRow(PageControl->currentIndex());
-    connect(PageList, &QListWidget::currentRowChanged, PageControl, &QTabWidget::setCurrentIndex);
-    connect(PageControl, &QTabWidget::currentChanged, PageList,
-            [this](int page) { PageList->setCurrentRow(page); });
+    PageList->setCurrentIndex(PageControl->currentIndex());
+    connect(PageList, &QComboBox::currentIndexChanged, PageControl, &QTabWidget::setCurrentIndex);
+    connect(PageControl, &QTabWidget::currentChanged, PageList, &QComboBox::setCurrentIndex);
 
     FullFrameAcquire = new QAction(QStringLiteral("Full frame"), this);
     FullFrameAcquire->setObjectName(QStringLiteral("FullFrameAcquire"));
