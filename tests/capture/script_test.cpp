@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -406,4 +407,17 @@ TEST_F(ScriptTest, ShippedScriptsCheckCleanAndRun)
 int main(int argc, char **argv)
 {
     return RunQtTests(argc, argv);
+}
+
+// The variables grid shows every variable's name whole.
+TEST_F(ScriptTest, VariableNamesAreShownWhole)
+{
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const QFontMetrics metrics(window->VbGrid->font());
+    for (int row = 0; row < window->VbGrid->rowCount(); ++row) {
+        const QString name = window->VbGrid->item(row, 0)->text();
+        EXPECT_LE(metrics.horizontalAdvance(name) + 6, window->VbGrid->columnWidth(0)) << name.toStdString();
+    }
 }
