@@ -306,12 +306,7 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     }
 
     // Display levels.
-    if (s.ICAutoSet) {
-        ComputeDisplayLevels(frame_);
-    } else {
-        frame_.DisplayOffset = static_cast<float>(s.BiasLevel);
-        frame_.Gain = s.IntScale;
-    }
+    SetNewFrameLevels(frame_, s.ICAutoSet, s.BiasLevel, s.IntScale);
     frame_.TimeStamp = NextImageTimeStamp();
 
     // Calibration and saving.

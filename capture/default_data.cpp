@@ -186,7 +186,7 @@ Settings ProgramDefaultSettings()
     s.ICAutoSet = true; // a new frame shows its stars without setting levels by hand
     s.AmpTurnoff = {true, false};
     s.UseKEDRO = true;
-    s.IntTime = {0.2f, 1.0f};
+    s.IntTime = {1.0f, 1.0f}; // a first frame long enough to show the stars, also at a short time scale
     s.Delay = {0.2f, 0.2f};
     s.IntScale = {1.0f, 1.0f};
     return s;

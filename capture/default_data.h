@@ -8,7 +8,7 @@
 #include <string>
 
 // The settings of a fresh installation: the record's defaults with the values the windows show
-// before any settings file was applied (sensor KAF-401e/le, 0.2 s integrations, tiled windows...).
+// before any settings file was applied (sensor KAF-401e/le, tiled windows...), with 1 s integrations.
 Settings ProgramDefaultSettings();
 
 // The composite editor's settings of a fresh installation: the record's defaults, with layers 1-3

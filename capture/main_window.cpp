@@ -15,6 +15,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,6 +26,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -263,14 +265,26 @@ void TMainF::BuildCentralArea()
     panelColumn->setContentsMargins(0, 0, 0, 0);
     PageControl = new QTabWidget(SettingsPanel);
     PageControl->setObjectName(QStringLiteral("PageControl"));
+    // Seven captions do not fit one row of tabs in the panel's width: the page is chosen from a
+    // list that shows every caption whole, and the page control shows the chosen page.
+    PageList = new QComboBox(SettingsPanel);
+    PageList->setObjectName(QStringLiteral("PageList"));
+    PageControl->tabBar()->hide();
+    panelColumn->addWidget(PageList);
     panelColumn->addWidget(PageControl, 1);
     BuildImageDisplayPage();
-    OpenGLPanel2 = new TOpenGLPanel(SettingsPanel);
+    // The magnifier: the image around the pointer, ten times enlarged.
+    auto *magnifier = new QGroupBox(QStringLiteral("Cursor magnifier"), SettingsPanel);
+    magnifier->setObjectName(QStringLiteral("MagnifierBox"));
+    auto *magnifierLayout = new QVBoxLayout(magnifier);
+    magnifierLayout->setContentsMargins(2, 2, 2, 2);
+    OpenGLPanel2 = new TOpenGLPanel(magnifier);
     OpenGLPanel2->setObjectName(QStringLiteral("OpenGLPanel2"));
     OpenGLPanel2->setFixedSize(320, 120);
     connect(OpenGLPanel2, &TOpenGLPanel::OnInit, this, [this] { OpenGLPanel2Init(); });
     connect(OpenGLPanel2, &TOpenGLPanel::OnPaint, this, [this] { OpenGLPanel2Paint(); });
-    panelColumn->addWidget(OpenGLPanel2, 0, Qt::AlignHCenter);
+    magnifierLayout->addWidget(OpenGLPanel2, 0, Qt::AlignHCenter);
+    panelColumn->addWidget(magnifier, 0, Qt::AlignHCenter);
     SettingsPanel->setFixedWidth(340);
     row->addWidget(SettingsPanel);
 
@@ -550,6 +564,7 @@ void TMainF::ShowProgramWindow(const char *className)
 {
     if (QWidget *window = ProgramWindow(className)) {
         window->show();
+        korvi::gui::KeepInsideScreen(window);
         window->raise();
         window->activateWindow();
     }

@@ -29,6 +29,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QRadioButton;
+class QTextBrowser;
 class QTabWidget;
 class QTimer;
 class QToolBar;
@@ -77,9 +78,11 @@ public:
 
     // Controls (objectName = the name in brackets).
     QMdiArea *MdiArea = nullptr;
-    QWidget *SettingsPanel = nullptr;    // "Main acquisition controls"
-    QTabWidget *PageControl = nullptr;   // the settings pages
-    QWidget *ImageDisplayPage = nullptr; // page "Image display"
+    QWidget *SettingsPanel = nullptr;        // "Main acquisition controls"
+    QTextBrowser *HandbookBrowser = nullptr; // the handbook, where no browser opens it
+    QComboBox *PageList = nullptr;           // the pages' captions; chooses the page PageControl shows
+    QTabWidget *PageControl = nullptr;       // the settings pages
+    QWidget *ImageDisplayPage = nullptr;     // page "Image display"
     QToolButton *GrayscaleBtn = nullptr, *BlackbodyBtn = nullptr, *SpectrumBtn1 = nullptr,
                 *SpectrumBtn2 = nullptr;
     QRadioButton *LinScale2 = nullptr, *LogScale2 = nullptr;

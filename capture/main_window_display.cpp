@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QUrl>
 
 #include <algorithm>
@@ -390,8 +391,25 @@ void TMainF::MainAcquisitionControlsClick()
 void TMainF::HandbookClick()
 {
     const QString page = QString::fromStdString(programDirectory_ + "Help/menu.html");
-    const bool opened = QFileInfo::exists(page) && QDesktopServices::openUrl(QUrl::fromLocalFile(page));
-    if (!opened)
+    if (!QFileInfo::exists(page)) {
         korvi::gui::ShowMessage(QStringLiteral("Could not open default browser: ") + page,
                                 QStringLiteral("Korvi"));
+        return;
+    }
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        return;
+    // No browser on this machine: the shipped handbook is shown in a window of the program's own.
+    if (!HandbookBrowser) {
+        HandbookBrowser = new QTextBrowser(this);
+        HandbookBrowser->setObjectName(QStringLiteral("HandbookBrowser"));
+        HandbookBrowser->setWindowFlag(Qt::Window);
+        HandbookBrowser->setWindowTitle(QStringLiteral("Korvi handbook"));
+        HandbookBrowser->setOpenExternalLinks(false);
+        HandbookBrowser->resize(760, 640);
+    }
+    HandbookBrowser->setSource(QUrl::fromLocalFile(page));
+    HandbookBrowser->show();
+    korvi::gui::KeepInsideScreen(HandbookBrowser);
+    HandbookBrowser->raise();
+    HandbookBrowser->activateWindow();
 }

@@ -332,6 +332,11 @@ void TMainF::BuildSettingsPages()
     BuildCameraControls(); // "Filter wheel control" and "Temperature and power control" at 3 and 4
     PageControl->addTab(ScrolledPage(calibration), QStringLiteral("Calibration frames"));
     PageControl->setCurrentIndex(0);
+    for (int i = 0; i < PageControl->count(); ++i)
+        PageList->addItem(PageControl->tabText(i));
+    PageList->setCurrentIndex(PageControl->currentIndex());
+    connect(PageList, &QComboBox::currentIndexChanged, PageControl, &QTabWidget::setCurrentIndex);
+    connect(PageControl, &QTabWidget::currentChanged, PageList, &QComboBox::setCurrentIndex);
 
     FullFrameAcquire = new QAction(QStringLiteral("Full frame"), this);
     FullFrameAcquire->setObjectName(QStringLiteral("FullFrameAcquire"));

@@ -114,7 +114,11 @@ void ComputeRegionStatistics(const UShortMatrix &rows, std::uint32_t *histogram,
     }
 }
 
-void ComputeDisplayLevels(ImageData &image)
+namespace
+{
+
+// The values below which 0.1 % (low) and 99 % (high) of the pixels of the image's centre lie.
+void AutomaticRange(const ImageData &image, int &low, int &high)
 {
     const auto span = [](int size, int &start, int &end) {
         if (size > 50) {
@@ -151,10 +155,52 @@ void ComputeDisplayLevels(ImageData &image)
         }
         return k;
     };
-    const int low = walkTo(0.001);
+    low = walkTo(0.001);
+    high = walkTo(0.99);
+}
+
+} // namespace
+
+void ComputeDisplayLevels(ImageData &image)
+{
+    int low = 0, high = 0;
+    AutomaticRange(image, low, high);
     image.SkyLevel = static_cast<float>(low) - image.OffsetLevel - image.BottomDark;
     image.DisplayOffset = image.BottomDark + (image.OffsetLevel + image.SkyLevel);
-    const int high = walkTo(0.99);
     const float d = static_cast<float>(high) - image.DisplayOffset;
     image.Gain = d > 0.0f ? 65535.0f / d : 1.0f;
+}
+
+bool LevelsHideStructure(const ImageData &image)
+{
+    if (image.Empty || image.Width < 2 || image.Height < 2)
+        return false;
+    int low = 0, high = 0;
+    AutomaticRange(image, low, high);
+    if (high <= low + 1)
+        return false; // one value (or two neighbours): nothing to show
+    const auto shown = [&](double value) {
+        return std::clamp((value - static_cast<double>(image.DisplayOffset)) *
+                              static_cast<double>(image.Gain),
+                          0.0, 65535.0);
+    };
+    return shown(high) - shown(low) < 65536.0 / 256.0;
+}
+
+bool SetDisplayLevelsAsAsked(ImageData &image, bool automatic)
+{
+    if (!automatic && !LevelsHideStructure(image))
+        return false;
+    ComputeDisplayLevels(image);
+    return true;
+}
+
+void SetNewFrameLevels(ImageData &image, bool automatic, int bias, float intensity)
+{
+    if (automatic) {
+        ComputeDisplayLevels(image);
+    } else {
+        image.DisplayOffset = static_cast<float>(bias);
+        image.Gain = intensity;
+    }
 }

@@ -28,3 +28,17 @@ void ComputeRegionStatistics(const UShortMatrix &rows, std::uint32_t *histogram,
 // value below which 0.1 % of the pixels lie becomes the black level (DisplayOffset), and the value
 // below which 99 % lie is shown at full scale (Gain = 65535 / (high - black), 1 when not positive).
 void ComputeDisplayLevels(ImageData &image);
+
+// The levels of an image a window is about to show after a script's DISPLAY, an operation on its
+// pixels or the opening of a tool's view: automatic levels (ComputeDisplayLevels) when `automatic`
+// (the observer's "Auto-set contrast/intensity"), or when the image's own levels would show an
+// image with structure in one flat shade; otherwise its levels stay. True when they were computed.
+bool SetDisplayLevelsAsAsked(ImageData &image, bool automatic);
+
+// The levels of a new camera frame: automatic when asked, else the observer's bias and intensity.
+void SetNewFrameLevels(ImageData &image, bool automatic, int bias, float intensity);
+
+// True when the central pixels between the 0.1 % and 99 % points differ (the image has structure)
+// but the image's display offset and gain map all of them into less than one grey step of the
+// palette (all black, all white, or one flat shade between).
+bool LevelsHideStructure(const ImageData &image);

@@ -33,11 +33,15 @@ korvi_install_missing() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# korvi_build [target...]: configures build/ when needed and builds the named targets (every
+# target when none is named). The data folders are laid out beside the program at configure time.
 korvi_build() {
   local jobs
   jobs="$(nproc)"
   if [ ! -f "$KORVI_BUILD/build.ninja" ]; then
-    cmake -S "$KORVI_ROOT" -B "$KORVI_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake -S "$KORVI_ROOT" -B "$KORVI_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
   fi
-  cmake --build "$KORVI_BUILD" -j "$jobs"
+  local targets=()
+  for t in "$@"; do targets+=(--target "$t"); done
+  cmake --build "$KORVI_BUILD" -j "$jobs" "${targets[@]}"
 }

@@ -201,7 +201,17 @@ void TFourierF::DrawPowerSpectrum()
         return;
     }
     const int w = PictureSize, h = PictureSize / 2, n = filter_.Size();
-    const double q = FrequencyScale(), halfN = n / 2.0, peak = filter_.PeakPower();
+    // Powers are shown against the strongest frequency but the zero one: the zero frequency holds
+    // the image's mean level, which outweighs every structure of a sky frame by ten decades and would
+    // leave the whole picture black. It is shown white.
+    double peak = 0.0;
+    for (int b = 0; b < n; ++b)
+        for (int a = 0; a < n; ++a)
+            if (a != 0 || b != 0)
+                peak = std::max(peak, filter_.Power(a, b));
+    if (!(peak > 0.0))
+        peak = filter_.PeakPower();
+    const double q = FrequencyScale(), halfN = n / 2.0;
     const int exponent = MaxExp_->value();
     const double floor = std::pow(10.0, -exponent);
     const auto grey = [&](double column, double row) {

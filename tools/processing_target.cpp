@@ -3,6 +3,7 @@
 #include "edit_target.h"
 #include "image_data.h"
 #include "image_window.h"
+#include "levels.h"
 #include "main_window.h"
 #include "settings.h"
 
@@ -136,8 +137,11 @@ void ProcessingTarget::Refresh(const RefreshOptions &options) const
     if (!image_)
         return;
     if (editTarget_ == EditActiveImage) {
-        if (options.autoLevels)
-            MainF->ShowComputedLevels(window_->Image());
+        // Operations that always work out new levels do so; the others when the observer asks for
+        // automatic levels, or when the levels the window had would show the result in one flat shade.
+        ImageData &image = window_->Image();
+        if (options.autoLevels || CurrentSettings().ICAutoSet || LevelsHideStructure(image))
+            MainF->ShowComputedLevels(image);
         window_->RenderImage();
         MainF->Undo1->setEnabled(true);
         MainF->Undo1->setText(options.undoCaption);

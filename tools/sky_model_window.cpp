@@ -3,9 +3,11 @@
 #include "color_index_view.h"
 #include "edit_target.h"
 #include "gui_runtime.h"
+#include "levels.h"
 #include "main_window.h"
 #include "opengl_panel.h"
 #include "processing_target.h"
+#include "settings.h"
 #include "text_format.h"
 
 #include <QFormLayout>
@@ -182,11 +184,24 @@ void TSkyModelF::FormShow()
     Zoom = static_cast<float>(aspect > static_cast<double>(client.height()) / client.width()
                                   ? static_cast<double>(client.height()) / Copy.Height
                                   : static_cast<double>(client.width()) / Copy.Width);
+    // The view opens on an intensity that shows the copy, when the observer asks for automatic
+    // levels or when the target's own would show it in one flat shade: the brightest 1 % of the
+    // centre reach full scale. The bias stays the target's: samples are taken less the bias.
+    if (CurrentSettings().ICAutoSet || LevelsHideStructure(Copy)) {
+        const float bias = Copy.DisplayOffset, sky = Copy.SkyLevel;
+        ComputeDisplayLevels(Copy);
+        const double high = Copy.DisplayOffset + 65535.0 / Copy.Gain;
+        Copy.DisplayOffset = bias;
+        Copy.SkyLevel = sky;
+        Copy.Gain = high > bias ? static_cast<float>(65535.0 / (high - bias)) : 1.0f;
+    }
     {
-        const QSignalBlocker a(IntScale), b(BiasLevel);
+        const QSignalBlocker a(IntScale), b(BiasLevel), c(IntTrackBar), d(BiasTrackBar);
         IntScale->setText(
             QString::fromStdString(FormatFloat("#####0.00", Copy.Gain, korvi::gui::DecimalSeparator())));
         BiasLevel->setValue(static_cast<int>(std::trunc(Copy.DisplayOffset)));
+        IntTrackBar->setValue(TrackPosition(Copy.Gain, 3.301));
+        BiasTrackBar->setValue(TrackPosition(std::trunc(Copy.DisplayOffset), 4.8164733));
     }
     RebuildView();
 }

@@ -70,6 +70,12 @@ struct Config {
     }();
     int stars = 220;                    // random stars in the sky region both cameras see
     double starFieldHalfWidth = 4200.0; // arcseconds around the origin that the stars fill
+    // A rich cluster on the corner of the imaging sensor that a KAF-401e/le sized frame reads
+    // (columns 0-796, rows 0-511, the program's shipped sub-frame): a first one-second frame shows
+    // dozens of stars thousands of counts above the sky, enough of them for automatic levels to
+    // keep the sky dark.
+    int clusterStars = 160;
+    double clusterFluxLow = 2.0e4, clusterFluxHigh = 6.0e5; // electrons per second, log-uniform
 
     // Mount: a slew moves the field at the guide rate along the mount's axes, which are rotated
     // by mountRotationDegrees against the sky's x (east-west) and y (north-south) axes.

@@ -2,6 +2,7 @@
 
 #include "simulator/random.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -34,7 +35,7 @@ std::vector<Star> MakeStarField(const Config &config)
 {
     Random random(MixSeed(config.seed) ^ 0x5354415253ull);
     std::vector<Star> stars;
-    stars.reserve(static_cast<std::size_t>(config.stars > 0 ? config.stars : 0) + 4);
+    stars.reserve(static_cast<std::size_t>(std::max(config.stars, 0) + std::max(config.clusterStars, 0)) + 4);
     const double half = config.starFieldHalfWidth;
     const double low = std::log(300.0), high = std::log(80000.0);
     for (int i = 0; i < config.stars; ++i) {
@@ -46,6 +47,16 @@ std::vector<Star> MakeStarField(const Config &config)
     }
     const CameraConfig &imaging = config.imaging;
     const double imagingSigma = imaging.psfSigma;
+    // The cluster (its own random stream, so the field stars stay where they were).
+    Random clusterRandom(MixSeed(config.seed) ^ 0x434C555354ull);
+    const double clusterLow = std::log(config.clusterFluxLow), clusterHigh = std::log(config.clusterFluxHigh);
+    for (int i = 0; i < config.clusterStars; ++i) {
+        Star star;
+        SensorToSky(imaging, clusterRandom.Uniform(12.0, 785.0), clusterRandom.Uniform(12.0, 500.0), &star.x,
+                    &star.y);
+        star.flux = std::exp(clusterRandom.Uniform(clusterLow, clusterHigh));
+        stars.push_back(star);
+    }
     Star saturated;
     SensorToSky(imaging, imaging.columns * 0.62, imaging.rows * 0.41, &saturated.x, &saturated.y);
     saturated.flux = FluxForPeak(2.0e6, imagingSigma); // millions of electrons a second at the peak

@@ -4,6 +4,7 @@
 #include "image_file.h"
 #include "image_window.h"
 #include "korvicom.h"
+#include "levels.h"
 #include "main_window.h"
 #include "script_window.h"
 #include "settings.h"
@@ -242,6 +243,9 @@ bool TScriptThread::ExecuteCommand(const ScriptLine &line)
             OnGuiThread([this] {
                 TChild *child = main_->CreateImageWindow(image_.Height, image_.Width);
                 child->Image().Assign(image_);
+                // Shown as an acquired frame is: automatic levels when the observer asks for them.
+                const Settings &s = CurrentSettings();
+                SetNewFrameLevels(child->Image(), s.ICAutoSet, s.BiasLevel[0], s.IntScale[0]);
                 // Every window has its own tag, also when the same image is shown twice.
                 child->Image().TimeStamp = NextImageTimeStamp();
                 child->show();

@@ -194,12 +194,14 @@ void TScriptF::changeEvent(QEvent *event)
 void TScriptF::FormActivate()
 {
     ShowCurrentLine();
-    VbGrid->setColumnWidth(0, 60);
-    VbGrid->setColumnWidth(1, 160);
     VbGrid->item(0, 0)->setText(QStringLiteral("Variable"));
     VbGrid->item(0, 1)->setText(QStringLiteral("Value"));
     for (int row = 1; row < 20; ++row)
         VbGrid->item(row, 0)->setText(QString::fromLatin1(ScriptGridNames[row - 1]));
+    // The names column is as wide as its longest name in this font ("APPENDEXT", "FILENAME").
+    VbGrid->resizeColumnToContents(0);
+    VbGrid->setColumnWidth(0, std::max(60, VbGrid->columnWidth(0)));
+    VbGrid->setColumnWidth(1, 160);
     ShowVariables();
     // The last script file is read again at each activation, but never over edits that are not
     // saved (asking here would ask again at every return to the window), nor under a running

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QThread>
 #include <QWidget>
 
@@ -242,6 +243,34 @@ void InstallCoreUiHooks()
 {
     static QtUiHooks hooks;
     InstallUiHooks(&hooks);
+}
+
+QRect WindowArea(const QWidget *window)
+{
+    QScreen *screen = window && window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return QRect(0, 0, 1920, 1080);
+    const QRect available = screen->availableGeometry();
+    return available.intersected(QRect(screen->geometry().topLeft(), QSize(1920, 1080)));
+}
+
+void KeepInsideScreen(QWidget *window)
+{
+    if (!window || !window->isWindow() ||
+        (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    const QRect area = WindowArea(window);
+    // The frame's decoration (title bar, borders) around the client area.
+    const QSize decoration = window->frameGeometry().size() - window->geometry().size();
+    const QSize client = window->size().boundedTo(area.size() - decoration);
+    if (client != window->size())
+        window->resize(client);
+    const QSize frame = window->frameGeometry().size();
+    const QPoint at = window->frameGeometry().topLeft();
+    const int x = std::max(area.left(), std::min(at.x(), area.left() + area.width() - frame.width()));
+    const int y = std::max(area.top(), std::min(at.y(), area.top() + area.height() - frame.height()));
+    if (QPoint(x, y) != at)
+        window->move(x, y); // a top-level window's position is its frame's
 }
 
 } // namespace korvi::gui

@@ -17,6 +17,8 @@
 
 class QWidget;
 
+class QRect;
+
 namespace korvi::gui
 {
 
@@ -88,6 +90,14 @@ void SetProgressHandler(ProgressHandler handler);
 void BeginProgress(const QString &caption);
 void SetProgressPosition(int percent);
 void EndProgress();
+
+// The screen area a top-level window opens in: the available geometry of its screen, and no more
+// than a 1920 x 1080 screen's from that screen's corner, so that windows placed for one screen stay
+// inside a common laptop or projector screen too.
+QRect WindowArea(const QWidget *window);
+// Moves (and when it must, shrinks) a shown top-level window so that its frame lies inside
+// WindowArea. A maximised or full-screen window is left alone.
+void KeepInsideScreen(QWidget *window);
 
 // The decimal separator of the user's locale (QLocale's default), for "0.00000e+00"-style pictures.
 char DecimalSeparator();

@@ -68,7 +68,7 @@ TEST(DefaultData, ShippedSettingsReadBackToTheProgramDefaults)
     EXPECT_EQ(read.WindowHeight, 768);
     EXPECT_EQ(read.FiltPos, 2);
     EXPECT_EQ(read.CCDTargetTemp[0], -20);
-    EXPECT_FLOAT_EQ(read.IntTime[0], 0.2f);
+    EXPECT_FLOAT_EQ(read.IntTime[0], 1.0f);
     EXPECT_TRUE(read.UseKEDRO);
     EXPECT_TRUE(read.SaveRawImage);
     // The palettes named for both cameras are shipped.

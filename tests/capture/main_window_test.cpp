@@ -30,8 +30,10 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
 
@@ -1301,4 +1303,79 @@ TEST_F(MainWindowTest, WithAnImageOpenEveryMenuItemIsOffered)
         if (top->menu())
             walk(top->menu());
     EXPECT_EQ(disabled.join(" | ").toStdString(), "&Redo");
+}
+
+// Every window the menus open lies inside a 1920 x 1080 screen, at its shipped size and place,
+// and shows each of its tab captions whole (no scroll arrows, no elided caption).
+TEST_F(MainWindowTest, EveryWindowTheMenusOpenFitsA1080LineScreenWithReadableTabs)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1, 200, 150)), 1);
+    Settle();
+    const QRect screen(0, 0, 1920, 1080);
+    const auto tabsReadable = [](QWidget *window) {
+        QStringList cut;
+        for (QTabBar *bar : window->findChildren<QTabBar *>()) {
+            if (!bar->isVisibleTo(window))
+                continue;
+            for (int i = 0; i < bar->count(); ++i) {
+                const QRect tab = bar->tabRect(i);
+                const int text = bar->fontMetrics().horizontalAdvance(bar->tabText(i).remove('&'));
+                if (tab.left() < 0 || tab.right() >= bar->width() || tab.width() < text)
+                    cut << bar->tabText(i);
+            }
+        }
+        return cut.join(", ").toStdString();
+    };
+    EXPECT_EQ(tabsReadable(main.get()), "");
+    EXPECT_TRUE(screen.contains(main->frameGeometry())) << main->objectName().toStdString();
+    std::function<void(QMenu *)> walk = [&](QMenu *menu) {
+        for (QAction *action : menu->actions()) {
+            if (action->menu()) {
+                walk(action->menu());
+                continue;
+            }
+            if (!action->objectName().startsWith("Show") || !action->isEnabled())
+                continue;
+            const QString className = action->objectName().mid(4);
+            QWidget *window = main->ProgramWindow(className.toLatin1().constData());
+            ASSERT_NE(window, nullptr) << className.toStdString();
+            action->trigger();
+            QTest::qWait(50);
+            SCOPED_TRACE(className.toStdString());
+            if (window->isVisible()) {
+                const QRect frame = window->frameGeometry();
+                EXPECT_TRUE(screen.contains(frame))
+                    << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height();
+                EXPECT_FALSE(window->isMaximized());
+                EXPECT_EQ(tabsReadable(window), "");
+            }
+            window->hide();
+        }
+    };
+    for (QAction *top : main->menuBar()->actions())
+        if (top->menu())
+            walk(top->menu());
+}
+
+// Where no browser can open the handbook (none on the path), the shipped page is shown in a
+// window of the program's own, without a message.
+TEST_F(MainWindowTest, HandbookWithoutABrowserIsShownInTheProgramsOwnWindow)
+{
+    Start();
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray browser = qgetenv("BROWSER");
+    qputenv("PATH", QByteArray("/nonexistent"));
+    qunsetenv("BROWSER");
+    main->Handbook1->trigger();
+    qputenv("PATH", path);
+    if (!browser.isEmpty())
+        qputenv("BROWSER", browser);
+    EXPECT_TRUE(script.boxTexts.empty())
+        << (script.boxTexts.empty() ? QString() : script.boxTexts[0]).toStdString();
+    ASSERT_NE(main->HandbookBrowser, nullptr);
+    EXPECT_TRUE(main->HandbookBrowser->isVisible());
+    EXPECT_EQ(main->HandbookBrowser->source().toLocalFile().toStdString(), folder.File("Help/menu.html"));
+    EXPECT_FALSE(main->HandbookBrowser->toPlainText().trimmed().isEmpty());
+    EXPECT_TRUE(QRect(0, 0, 1920, 1080).contains(main->HandbookBrowser->frameGeometry()));
 }

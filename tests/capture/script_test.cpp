@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 
 using namespace korvi::test;
@@ -163,6 +165,23 @@ TEST_F(ScriptTest, DisplayKeepsToTheWindowLimit)
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
     EXPECT_EQ(main->ImageWindows().size(), 2u);
+}
+
+// With automatic levels asked for, a script's DISPLAY shows its frame with levels worked out for
+// it, not the frame's raw ones, which draw a camera frame black.
+TEST_F(ScriptTest, DisplayGivesTheFrameAutomaticLevelsWhenAsked)
+{
+    CurrentSettings().ICAutoSet = true;
+    SetScript(Geometry + QStringLiteral("READ 0\nDISPLAY 0\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_EQ(main->ImageWindows().size(), 1u);
+    const ImageData &shown = main->ImageWindows()[0]->ConstImage();
+    EXPECT_GT(shown.DisplayOffset, 500.0f); // the bias of the frame, not 0
+    std::set<int> greys;
+    for (std::size_t i = 0; i < shown.PixelCount(); ++i)
+        greys.insert(shown.Rgba[4 * i]);
+    EXPECT_GT(greys.size(), 50u); // the read noise spread over the grey scale
 }
 
 TEST_F(ScriptTest, FilterPositionsCountFromZero)
@@ -425,4 +444,17 @@ TEST_F(ScriptTest, ShippedScriptsCheckCleanAndRun)
 int main(int argc, char **argv)
 {
     return RunQtTests(argc, argv);
+}
+
+// The variables grid shows every variable's name whole.
+TEST_F(ScriptTest, VariableNamesAreShownWhole)
+{
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const QFontMetrics metrics(window->VbGrid->font());
+    for (int row = 0; row < window->VbGrid->rowCount(); ++row) {
+        const QString name = window->VbGrid->item(row, 0)->text();
+        EXPECT_LE(metrics.horizontalAdvance(name) + 6, window->VbGrid->columnWidth(0)) << name.toStdString();
+    }
 }

@@ -4,12 +4,16 @@
 
 #include "edit_target.h"
 #include "equalization_window.h"
+#include "levels.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include <set>
+#include <string>
 
 using namespace korvi::test;
 
@@ -128,4 +132,46 @@ TEST_F(EqualizationWindowTest, WithoutAnImageWindowNothingHappens)
 int main(int argc, char **argv)
 {
     return RunQtTests(argc, argv);
+}
+
+namespace
+{
+
+int DistinctGreys(const ImageData &image)
+{
+    std::set<int> greys;
+    for (std::size_t i = 0; i < image.PixelCount(); ++i)
+        greys.insert(image.Rgba[4 * i]);
+    return static_cast<int>(greys.size());
+}
+
+} // namespace
+
+// Custom (default curve) and Quick equalization of a star frame leave a view with its structure
+// shown: the levels follow the equalized pixels, as the observer's automatic levels ask.
+TEST_F(EqualizationWindowTest, EqualizedStarFrameIsNeitherBlackNorWhite)
+{
+    const auto star = [](int x, int y) {
+        const int dx = x % 40 - 20, dy = y % 40 - 20;
+        return 1000 + (x * 7 + y * 13) % 23 + (dx * dx + dy * dy < 9 ? 20000 : 0);
+    };
+    for (const char *command : {"Custom", "Quick"}) {
+        SCOPED_TRACE(command);
+        // Shown with the levels a load gives it: a sky of about 1000 with noise, and stars.
+        TChild *window = OpenImage(160, 120, star);
+        ComputeDisplayLevels(window->Image());
+        window->RenderImage();
+        ASSERT_GT(DistinctGreys(window->ConstImage()), 20);
+        if (std::string(command) == "Custom") {
+            ShowEqualization();
+            QTest::mouseClick(EqualizeF->ApplyBtn, Qt::LeftButton);
+            EqualizeF->close();
+        } else {
+            auto *item = main->findChild<QAction *>(QStringLiteral("Quick1"));
+            ASSERT_NE(item, nullptr);
+            main->UpdateProcessingItems();
+            item->trigger();
+        }
+        EXPECT_GT(DistinctGreys(window->ConstImage()), 20);
+    }
 }

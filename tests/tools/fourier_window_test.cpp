@@ -162,3 +162,29 @@ int main(int argc, char **argv)
 {
     return RunQtTests(argc, argv);
 }
+
+namespace
+{
+
+// At the default display exponent the power spectrum of a star frame (a sky of 1000 with noise
+// and a few stars) shows its structure: most of the picture is not black.
+TEST_F(FourierWindowTest, SpectrumOfAStarFrameIsNotBlackAtTheDefaultExponent)
+{
+    OpenImage(128, 128, [](int x, int y) {
+        const int dx = x % 32 - 16, dy = y % 32 - 16;
+        std::uint32_t noise =
+            static_cast<std::uint32_t>(x * 73856093) ^ static_cast<std::uint32_t>(y * 19349663);
+        noise = (noise ^ (noise >> 13)) * 2654435761u;
+        return 1000 + static_cast<int>((noise >> 16) % 25) + (dx * dx + dy * dy < 5 ? 8000 : 0);
+    });
+    ShowFourier();
+    ASSERT_EQ(FourierF->MaxExp_->value(), 10);
+    const QImage &picture = FourierF->SpectrumPicture();
+    int dark = 0, all = 0;
+    for (int y = 0; y < picture.height(); y += 2)
+        for (int x = 0; x < picture.width(); x += 2, ++all)
+            dark += qGray(picture.pixel(x, y)) < 32;
+    EXPECT_LT(dark, all / 4);
+}
+
+} // namespace

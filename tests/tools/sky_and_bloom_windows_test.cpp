@@ -17,10 +17,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+
+#include <set>
 
 #include <cmath>
 #include <memory>
@@ -257,4 +261,25 @@ TEST_F(SkyModelWindowTest, BloomRemovalPreviewsAppliesUndoesAndRedoes)
 int main(int argc, char **argv)
 {
     return korvi::test::RunQtTests(argc, argv);
+}
+
+// The sampling view opens on levels that show the target, with the sliders at those levels, even
+// when the image window's own levels (here everything above 0 at 21845 times) would draw it white.
+TEST_F(SkyModelWindowTest, ViewOpensOnLevelsThatShowTheImage)
+{
+    Image().DisplayOffset = 0.0f;
+    Image().Gain = 21845.0f;
+    SkyModelF->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(SkyModelF));
+    QApplication::processEvents();
+    const QImage view = SkyModelF->OpenGLPanel->grabFramebuffer();
+    ASSERT_FALSE(view.isNull());
+    std::set<QRgb> colours;
+    for (int y = 0; y < view.height(); y += 2)
+        for (int x = 0; x < view.width(); x += 2)
+            colours.insert(view.pixel(x, y) & 0xffffff);
+    EXPECT_GT(colours.size(), 20u);
+    EXPECT_GT(SkyModelF->IntTrackBar->value(), 0);
+    EXPECT_GT(SkyModelF->BiasTrackBar->value(), 0);
+    EXPECT_NE(SkyModelF->IntScale->text(), "21845.00");
 }

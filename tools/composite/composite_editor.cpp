@@ -30,6 +30,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -127,7 +128,9 @@ TCompositeF::TCompositeF(QWidget *parent)
 
     move(settings.Left, settings.Top);
     resize(settings.Width, settings.Height);
-    setWindowState(Qt::WindowMaximized);
+    // Maximised only when it was left so: over the main window it hides everything else.
+    if (settings.Maximized)
+        setWindowState(Qt::WindowMaximized);
     SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
     Composite().IsNew = true;
 }
@@ -292,6 +295,9 @@ QWidget *TCompositeF::BuildLeftPanel()
     PageControl->addTab(BuildSliderPage(), QStringLiteral("Intensity and bias sliders"));
     PageControl->addTab(BuildSettingsPage(), QStringLiteral("Composite settings"));
     PageControl->addTab(BuildTransformPage(), QStringLiteral("Local transformations"));
+    // The panel is as wide as its three captions need: none is cut or hidden behind scroll arrows.
+    PageControl->tabBar()->setUsesScrollButtons(false);
+    PageControl->tabBar()->setElideMode(Qt::ElideNone);
     column->addWidget(PageControl);
     auto *box = Named(new QGroupBox(QStringLiteral("Actions are applied to layer:"), panel), "LayerBox");
     auto *boxLayout = new QVBoxLayout(box);
