@@ -6,6 +6,8 @@
 #include "main_window.h"
 #include "settings.h"
 
+#include <utility>
+
 #include <QAction>
 
 namespace
@@ -70,12 +72,17 @@ OperationOwner *FindOperationOwner(int code)
 
 ProcessingTarget ProcessingTarget::Resolve(ImageData *batchImage)
 {
+    return ResolveFor(EditTarget, batchImage);
+}
+
+ProcessingTarget ProcessingTarget::ResolveFor(int editTarget, ImageData *batchImage, std::int64_t windowTag)
+{
     ProcessingTarget target;
-    target.editTarget_ = EditTarget;
+    target.editTarget_ = editTarget;
     switch (target.editTarget_) {
     case EditActiveImage:
         if (MainF) {
-            target.window_ = MainF->FirstImageWindow();
+            target.window_ = windowTag < 0 ? MainF->FirstImageWindow() : MainF->FindImageWindow(windowTag);
             if (target.window_ && !target.window_->ConstImage().Empty)
                 target.image_ = &target.window_->Image();
         }
@@ -135,6 +142,8 @@ void ProcessingTarget::Refresh(const RefreshOptions &options) const
 {
     if (!image_)
         return;
+    // The image now differs from its file: closing asks, and a save describes these pixels.
+    Image().PixelsEdited();
     if (editTarget_ == EditActiveImage) {
         if (options.autoLevels)
             MainF->ShowComputedLevels(window_->Image());
@@ -142,6 +151,8 @@ void ProcessingTarget::Refresh(const RefreshOptions &options) const
         MainF->Undo1->setEnabled(true);
         MainF->Undo1->setText(options.undoCaption);
         const bool redo = options.redo && CanRepeatOperation(LastOperation);
+        // Redo repeats this operation, whatever other windows record in LastOperation meanwhile.
+        MainF->RedoOperation = redo ? LastOperation.load() : -1;
         MainF->Redo1->setEnabled(redo);
         MainF->Redo1->setText(QStringLiteral("&Redo filter"));
     } else if (owner_) {
@@ -159,25 +170,71 @@ void ProcessingTarget::RestoreSnapshot() const
 
 // ---------------------------------------------------------------------------------------------
 
+namespace
+{
+
+// Everything Undo and Redo of an image window work from, kept across a Preview.
+struct KeptUndo {
+    ImageData image;
+    std::int64_t windowTag = -1;
+    int calibrationTag = -1, redoOperation = -1, lastOperation = 0;
+    Settings settings;
+    QString undoText, redoText;
+    bool undoOn = false, redoOn = false;
+
+    void Take()
+    {
+        image.Assign(MainF->UndoImage);
+        windowTag = MainF->UndoWindowTag;
+        calibrationTag = MainF->CalibrationUndoTag;
+        redoOperation = MainF->RedoOperation;
+        lastOperation = LastOperation;
+        settings = SettingsBackup();
+        undoText = MainF->Undo1->text();
+        redoText = MainF->Redo1->text();
+        undoOn = MainF->Undo1->isEnabled();
+        redoOn = MainF->Redo1->isEnabled();
+    }
+    void PutBack()
+    {
+        MainF->UndoImage = std::move(image);
+        MainF->UndoWindowTag = windowTag;
+        MainF->CalibrationUndoTag = calibrationTag;
+        MainF->RedoOperation = redoOperation;
+        LastOperation = lastOperation;
+        SettingsBackup() = settings;
+        MainF->Undo1->setText(undoText);
+        MainF->Undo1->setEnabled(undoOn);
+        MainF->Redo1->setText(redoText);
+        MainF->Redo1->setEnabled(redoOn);
+    }
+};
+
+} // namespace
+
 bool PreviewOperation(ImageData *batchImage, const std::function<void()> &apply)
 {
     const ProcessingTarget before = ProcessingTarget::Resolve(batchImage);
-    if (!before || before.EditTargetValue() == EditBatchImage)
+    if (!before || before.EditTargetValue() == EditBatchImage || !MainF)
         return false;
+    // The operation's own snapshot restores the pixels afterwards; the one of the work done
+    // before is put back, so Undo still undoes that work.
+    const bool keep = before.EditTargetValue() == EditActiveImage;
+    KeptUndo kept;
+    if (keep)
+        kept.Take();
     before.SnapshotSettings();
     apply();
-    // Resolved again: the operation may have replaced the target's storage.
+    // Resolved again: the operation may have replaced the target's storage. The snapshot brings
+    // back the pixels with their header (Modified, Brightest, Dimmest) as they were.
     const ProcessingTarget after = ProcessingTarget::Resolve(batchImage);
-    if (!after)
-        return true;
-    after.RestoreSnapshot();
-    if (after.EditTargetValue() == EditActiveImage) {
-        MainF->Undo1->setText(QStringLiteral("&Undo"));
-        MainF->Undo1->setEnabled(false);
-        MainF->Redo1->setText(QStringLiteral("&Redo"));
-        MainF->Redo1->setEnabled(false);
-    } else if (ProcessingTargetOwner *owner = FindTargetOwner(after.EditTargetValue())) {
-        owner->ProcessingPreviewed(after.EditTargetValue());
+    if (after)
+        after.RestoreSnapshot();
+    if (keep) {
+        kept.PutBack();
+    } else if (after) {
+        if (ProcessingTargetOwner *owner = FindTargetOwner(after.EditTargetValue()))
+            owner->ProcessingPreviewed(after.EditTargetValue());
     }
     return true;
 }
@@ -200,7 +257,76 @@ bool RepeatLastOperation()
 
 ImageData &BorrowUndoBuffer()
 {
-    MainF->UndoWindowTag = -1;
-    MainF->CalibrationUndoTag = -1;
+    MainF->DropUndoSnapshot();
     return MainF->UndoImage;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ShownTarget::ShownTarget(const ProcessingTarget &target)
+{
+    if (!target)
+        return;
+    editTarget_ = target.EditTargetValue();
+    image_ = &target.Image();
+    windowTag_ = target.Window() ? target.Window()->Tag() : -1;
+}
+
+ProcessingTarget ShownTarget::Find(ImageData *batchImage) const
+{
+    if (!image_)
+        return {};
+    // An image window is found by its tag alone: a window closed meanwhile is not found, and a
+    // window made active meanwhile is not the one shown.
+    const ProcessingTarget target = ProcessingTarget::ResolveFor(
+        editTarget_, batchImage, editTarget_ == EditActiveImage ? windowTag_ : -1);
+    return Is(target) ? target : ProcessingTarget{};
+}
+
+bool ShownTarget::Is(const ProcessingTarget &target) const
+{
+    if (!image_ || !target || target.EditTargetValue() != editTarget_)
+        return false;
+    if (editTarget_ == EditActiveImage)
+        return target.Window() && target.Window()->Tag() == windowTag_;
+    return &target.Image() == image_;
+}
+
+void ComputedFor::Take(const ProcessingTarget &target)
+{
+    Clear();
+    if (!target)
+        return;
+    shown_ = ShownTarget(target);
+    width_ = target.Image().Width;
+    height_ = target.Image().Height;
+    source_ = result_ = PixelChecksum(target.Image());
+}
+
+void ComputedFor::Follow(const ProcessingTarget &target)
+{
+    if (shown_.Is(target))
+        result_ = PixelChecksum(target.Image());
+}
+
+bool ComputedFor::Fits(const ProcessingTarget &target) const
+{
+    if (!shown_.Is(target))
+        return false;
+    const ImageData &image = target.Image();
+    if (image.Width != width_ || image.Height != height_)
+        return false;
+    const std::uint64_t now = PixelChecksum(image);
+    return now == source_ || now == result_;
+}
+
+std::uint64_t PixelChecksum(const ImageData &image)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    if (image.Empty)
+        return hash;
+    const std::uint16_t *pixels = image.FramePixels(0);
+    for (std::size_t i = 0, n = static_cast<std::size_t>(image.Width) * image.Height; i < n; ++i)
+        hash = (hash ^ pixels[i]) * 1099511628211ull;
+    return hash;
 }

@@ -150,11 +150,36 @@ void TSkyModelF::closeEvent(QCloseEvent *event)
 
 bool TSkyModelF::CopyTarget()
 {
-    const ProcessingTarget target = ProcessingTarget::Resolve();
+    // The image shown, found again: the samples were picked on it, and on no other.
+    const ProcessingTarget target = shown_.Find();
     if (!target)
         return false;
     Copy.Assign(target.Image());
     return !Copy.Empty;
+}
+
+bool TSkyModelF::FitBelongsTo(const ProcessingTarget &target) const
+{
+    return !Coefficients.empty() && fitFor_.Fits(target);
+}
+
+ProcessingTarget TSkyModelF::FittedTarget()
+{
+    const ProcessingTarget target = shown_.Find();
+    if (!target) {
+        korvi::gui::ShowMessage(QStringLiteral("The image the sky points were taken on is no longer open; "
+                                               "nothing was subtracted."),
+                                QStringLiteral("Korvi"));
+        return {};
+    }
+    if (!FitBelongsTo(target)) {
+        korvi::gui::ShowMessage(QStringLiteral("The image has changed since the sky model was fitted; "
+                                               "preview a new fit first."),
+                                QStringLiteral("Korvi"));
+        ApplyBtn->setEnabled(false);
+        return {};
+    }
+    return target;
 }
 
 void TSkyModelF::FormShow()
@@ -170,6 +195,10 @@ void TSkyModelF::FormShow()
     }
     PreviewFitBtn->setEnabled(false);
     ApplyBtn->setEnabled(false);
+    // A fit made before belongs to the image shown before.
+    Coefficients.clear();
+    fitFor_.Clear();
+    shown_ = ShownTarget(ProcessingTarget::Resolve());
     // The window works on its own copy; the undo snapshot is taken by Apply, when the target
     // actually changes, so opening the window never disturbs the main window's Undo.
     if (!CopyTarget()) {
@@ -194,6 +223,7 @@ void TSkyModelF::FormShow()
 void TSkyModelF::FormClose()
 {
     Copy.Free();
+    shown_.Clear();
     if (MainF)
         MainF->RepaintRequest = true;
 }
@@ -259,8 +289,14 @@ void TSkyModelF::DeleteLastBtnClick()
 
 void TSkyModelF::PreviewFitBtnClick()
 {
-    if (!CopyTarget())
+    const ProcessingTarget target = shown_.Find();
+    fitFor_.Clear();
+    if (!target || !CopyTarget()) {
+        Coefficients.clear();
+        korvi::gui::ShowMessage(QStringLiteral("The image the sky points were taken on is no longer open."),
+                                QStringLiteral("Korvi"));
         return;
+    }
     const std::vector<SkySample> used(Samples.begin(), Samples.begin() + SampleCount);
     if (!SolveSkyModel(used, Coefficients, Order)) {
         Coefficients.clear();
@@ -270,6 +306,7 @@ void TSkyModelF::PreviewFitBtnClick()
         RebuildView();
         return;
     }
+    fitFor_.Take(target);
     SubtractSkyModel(Copy, Coefficients, Order);
     RebuildView();
     ApplyBtn->setEnabled(true);
@@ -277,13 +314,17 @@ void TSkyModelF::PreviewFitBtnClick()
 
 void TSkyModelF::ApplyBtnClick()
 {
-    const ProcessingTarget target = ProcessingTarget::Resolve();
-    if (!target || Coefficients.size() != static_cast<std::size_t>(2 * Order + 1))
+    if (Coefficients.size() != static_cast<std::size_t>(2 * Order + 1))
         return;
-    target.Snapshot(-1);
+    const ProcessingTarget target = FittedTarget();
+    if (!target)
+        return;
+    // A sky model subtraction; Redo is not offered, since it would repeat the processing
+    // dialog's sky model rather than this fit.
+    target.Snapshot(13);
     SubtractSkyModel(target.Image(), Coefficients, Order);
     RebuildView();
-    target.Refresh({});
+    target.Refresh({.redo = false});
 }
 
 void TSkyModelF::UndoBtnClick()

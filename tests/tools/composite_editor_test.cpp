@@ -219,6 +219,8 @@ TEST_F(CompositeEditorTest, ZoomReadOutSelectionAndTrimsWithUndo)
     ASSERT_EQ(Composite().Layers[0].Width, 6);
     EXPECT_EQ(Frame(Composite().Layers[0]), Frame(CompositeBackup().Layers[0]));
     EXPECT_EQ(Composite().Layers[0].FrameRow(0, 3)[5], 305);
+    // Redo has no way to take that selection again: it is not offered.
+    EXPECT_FALSE(editor->Redo1->isEnabled());
 
     MouseOnPanel(QEvent::MouseButtonPress, Qt::LeftButton, {4, 4});
     MouseOnPanel(QEvent::MouseButtonRelease, Qt::LeftButton, {4, 4});
@@ -297,6 +299,19 @@ TEST_F(CompositeEditorTest, TransformsApplyPreviewUndoAndRedoTheSameTransform)
     EXPECT_EQ((QStringList{editor->x_shift->text(), editor->y_shift->text(), editor->rotation->text(),
                            editor->x_scale->text(), editor->y_scale->text()}),
               (QStringList{"0.0", "0.0", "0.0", "1.000", "1.000"}));
+}
+
+TEST_F(CompositeEditorTest, LoadingALayerLeavesNothingToUndo)
+{
+    LoadLayer(0, 4, 2, [](int x, int) { return 100 * x + 100; });
+    editor->LayerSelect[0]->trigger();
+    editor->Quick1->trigger();
+    ASSERT_TRUE(editor->Undo1->isEnabled());
+    LoadLayer(1, 4, 2, [](int x, int) { return 50 * x; });
+    EXPECT_FALSE(editor->Undo1->isEnabled());
+    EXPECT_FALSE(editor->Redo1->isEnabled());
+    editor->UndoClick();
+    EXPECT_TRUE(Composite().LayerLoaded(1));
 }
 
 TEST_F(CompositeEditorTest, QuickEqualizationMedianAndPalettesActOnTheCurrentLayer)

@@ -63,6 +63,19 @@ TEST_F(EqualizationWindowTest, ImageHistogramTableEqualizesAndUndoRestores)
     EXPECT_EQ(Pixel(window, 3, 1), 300);
 }
 
+TEST_F(EqualizationWindowTest, ChosenAgainForAnotherImageItsTableIsThatImages)
+{
+    OpenTwoLevels();
+    ShowEqualization();
+    TChild *second = OpenImage(4, 2, [](int x, int) { return x < 2 ? 1000 : 3000; });
+    ShowEqualization(); // the item chosen again while the window is open
+    EXPECT_EQ(EqualizeF->EqualizationTable()[1000], 43690.0f);
+    QTest::mouseClick(EqualizeF->UseImageHistogram, Qt::LeftButton);
+    QTest::mouseClick(EqualizeF->ApplyBtn, Qt::LeftButton);
+    EXPECT_EQ(Pixel(second, 0, 1), 43690);
+    EXPECT_EQ(Pixel(second, 3, 1), 65535);
+}
+
 TEST_F(EqualizationWindowTest, PreviewShowsButLeavesThePixels)
 {
     TChild *window = OpenTwoLevels();

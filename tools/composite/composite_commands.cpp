@@ -33,8 +33,17 @@ void TCompositeF::Snapshot()
     CompositeEditorSettingsBackup() = CompositeEditorSettings();
     CompositeBackup().Assign(Composite());
     backupTaken_ = true;
+    redoCode_ = -1; // until the change made now says it can be repeated
     if (MainF)
         MainF->UndoWindowTag = -1; // UndoImage no longer belongs to an image window
+}
+
+void TCompositeF::ForgetUndo()
+{
+    backupTaken_ = false;
+    redoTransform_.reset();
+    redoCode_ = -1;
+    SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -70,11 +79,18 @@ std::optional<TCompositeF::TransformRun> TCompositeF::ReadTransform()
     return run;
 }
 
-void TCompositeF::RunTransform(const TransformRun &run)
+bool TCompositeF::RunTransform(const TransformRun &run)
 {
     if (run.layer < 0 || run.layer >= CompositeLayers || !Composite().LayerLoaded(run.layer))
-        return;
+        return false;
     ImageData &layer = Composite().Layers[run.layer];
+    // The transform refuses a region outside the layer; then nothing changes, Undo included.
+    if (run.x0 < 0 || run.y0 < 0 || run.x1 < run.x0 || run.y1 < run.y0 || run.x1 > layer.Width - 1 ||
+        run.y1 > layer.Height - 1) {
+        korvi::gui::ShowMessage(QStringLiteral("The region to transform does not lie inside the layer."),
+                                QStringLiteral("Korvi"));
+        return false;
+    }
     Snapshot();
     if (MainF) {
         MainF->CalibrationUndoTag = -1;
@@ -90,23 +106,22 @@ void TCompositeF::RunTransform(const TransformRun &run)
     if (view == run.layer || view == CompositeView)
         RedrawComposite();
     SetItems(QStringLiteral("&Undo transform"), true, QStringLiteral("&Redo transform"), true);
+    return true;
 }
 
 void TCompositeF::ApplyBtnClick()
 {
     const std::optional<TransformRun> run = ReadTransform();
-    if (!run)
+    if (!run || !RunTransform(*run))
         return;
-    RunTransform(*run);
     redoTransform_ = run;
 }
 
 void TCompositeF::PreviewBtnClick()
 {
     const std::optional<TransformRun> run = ReadTransform();
-    if (!run || !MainF)
+    if (!run || !MainF || !RunTransform(*run))
         return;
-    RunTransform(*run);
     // The pixels go back; the view keeps the transformed picture until the next redraw.
     Composite().Layers[run->layer].Assign(MainF->UndoImage);
     redoTransform_.reset();
@@ -319,14 +334,15 @@ void TCompositeF::RedoClick()
         // A transform is not an operation of the processing dialog: Redo restores the composite
         // as it was before the transform and applies the same transform to it again.
         const TransformRun run = *redoTransform_;
-        if (!UndoProcessing(EditCompositeLayer))
+        if (!UndoProcessing(EditCompositeLayer) || !RunTransform(run))
             return;
-        RunTransform(run);
         redoTransform_ = run;
         return;
     }
-    if (MainF)
-        MainF->RedoActionExecute();
+    if (redoCode_ < 0 || !MainF)
+        return;
+    LastOperation = redoCode_;
+    MainF->RedoActionExecute();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -348,6 +364,7 @@ void TCompositeF::ProcessingApplied(int editTarget, const QString &undoCaption, 
     if (editTarget != EditCompositeLayer)
         return;
     redoTransform_.reset();
+    redoCode_ = redo ? LastOperation.load() : -1;
     const CFSettings &settings = CompositeEditorSettings();
     UpdateLayerControls(); // a trim may have changed the layer's size
     if (settings.View == settings.CurrentLayer || settings.View == CompositeView)
@@ -369,10 +386,12 @@ bool TCompositeF::UndoProcessing(int editTarget)
     CompositeEditorSettings() = CompositeEditorSettingsBackup();
     UpdateLayerControls();
     RedrawComposite();
+    // Redo is offered only for what it repeats: the transform, or the processing operation of
+    // the snapshot (not a trim or an equalization, whose region or table Redo cannot take again).
     if (redoTransform_)
         SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo transform"), true);
     else
         SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo filter"),
-                 CanRepeatOperation(LastOperation));
+                 redoCode_ >= 0 && CanRepeatOperation(redoCode_));
     return true;
 }

@@ -150,6 +150,9 @@ public:
     void RedoClick();
     // The editor's snapshot: settings and composite into their backups.
     void Snapshot();
+    // The backups no longer hold the composite as it was before the last change (a layer or a
+    // composite was loaded): Undo and Redo are disabled until the next operation.
+    void ForgetUndo();
 
     // ---- Files (composite_files.cpp)
     void LoadSingleImageClick();
@@ -196,8 +199,8 @@ private:
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     };
     std::optional<TransformRun> ReadTransform();
-    void RunTransform(const TransformRun &run);
-    void ChangeLayerShape(); // after a trim: selection, controls and view
+    bool RunTransform(const TransformRun &run); // false: refused, nothing changed
+    void ChangeLayerShape();                    // after a trim: selection, controls and view
     // View (composite_view.cpp).
     void OpenGLPanelInit();
     void OpenGLPanelPaint();
@@ -218,6 +221,8 @@ private:
     CompositePicture picture_;
     // The transform Redo repeats: set by Apply, dropped by any other change.
     std::optional<TransformRun> redoTransform_;
+    // The processing operation Redo repeats; -1 when the last change is none Redo can repeat.
+    int redoCode_ = -1;
 };
 
 extern TCompositeF *CompositeF;
