@@ -81,11 +81,14 @@ TEST_F(EqualizationWindowTest, PreviewShowsButLeavesThePixels)
     TChild *window = OpenTwoLevels();
     ShowEqualization();
     QTest::mouseClick(EqualizeF->UseImageHistogram, Qt::LeftButton);
+    const bool undoOn = main->Undo1->isEnabled(), redoOn = main->Redo1->isEnabled();
+    const QString undo = main->Undo1->text();
     QTest::mouseClick(EqualizeF->PreviewBtn, Qt::LeftButton);
     EXPECT_EQ(Pixel(window, 0, 0), 100);
-    EXPECT_FALSE(main->Undo1->isEnabled());
-    EXPECT_EQ(main->Undo1->text(), "&Undo");
-    EXPECT_FALSE(main->Redo1->isEnabled());
+    // The Undo and Redo of earlier work are left as they were.
+    EXPECT_EQ(main->Undo1->isEnabled(), undoOn);
+    EXPECT_EQ(main->Undo1->text(), undo);
+    EXPECT_EQ(main->Redo1->isEnabled(), redoOn);
     QTest::mouseClick(EqualizeF->ApplyBtn, Qt::LeftButton);
     EXPECT_EQ(Pixel(window, 0, 0), 43690);
 }
