@@ -217,25 +217,24 @@ bool PreviewOperation(ImageData *batchImage, const std::function<void()> &apply)
     const ProcessingTarget before = ProcessingTarget::Resolve(batchImage);
     if (!before || before.EditTargetValue() == EditBatchImage || !MainF)
         return false;
-    // The operation's own snapshot restores the pixels afterwards; the one of the work done
-    // before is put back, so Undo still undoes that work.
-    const bool keep = before.EditTargetValue() == EditActiveImage;
+    // The operation's own snapshot restores the pixels afterwards; the snapshot of the work done
+    // before (the main window's, and that of the target's owner) is put back, so Undo still
+    // undoes that work.
+    const int editTarget = before.EditTargetValue();
+    ProcessingTargetOwner *owner = FindTargetOwner(editTarget);
     KeptUndo kept;
-    if (keep)
-        kept.Take();
+    kept.Take();
+    if (owner)
+        owner->KeepUndo(editTarget);
     before.SnapshotSettings();
     apply();
     // Resolved again: the operation may have replaced the target's storage. The snapshot brings
     // back the pixels with their header (Modified, Brightest, Dimmest) as they were.
-    const ProcessingTarget after = ProcessingTarget::Resolve(batchImage);
-    if (after)
+    if (const ProcessingTarget after = ProcessingTarget::Resolve(batchImage))
         after.RestoreSnapshot();
-    if (keep) {
-        kept.PutBack();
-    } else if (after) {
-        if (ProcessingTargetOwner *owner = FindTargetOwner(after.EditTargetValue()))
-            owner->ProcessingPreviewed(after.EditTargetValue());
-    }
+    kept.PutBack();
+    if (owner)
+        owner->ProcessingPreviewed(editTarget);
     return true;
 }
 

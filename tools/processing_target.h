@@ -42,7 +42,9 @@ public:
     virtual void BackUpForUndo(int /*editTarget*/) {}
     // After an operation: redraw and enable the owner's own Undo/Redo items.
     virtual void ProcessingApplied(int /*editTarget*/, const QString & /*undoCaption*/, bool /*redo*/) {}
-    // After a preview put the pixels back: the owner's Undo/Redo items read "&Undo"/"&Redo", disabled.
+    // Around a preview: KeepUndo before the operation runs, ProcessingPreviewed after the pixels
+    // were put back: the owner's backups and Undo/Redo items are as they were kept.
+    virtual void KeepUndo(int /*editTarget*/) {}
     virtual void ProcessingPreviewed(int /*editTarget*/) {}
     // Undo (and the restore before Redo) for this target; false when the owner keeps no backup.
     virtual bool UndoProcessing(int /*editTarget*/) { return false; }

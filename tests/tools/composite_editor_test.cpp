@@ -282,6 +282,10 @@ TEST_F(CompositeEditorTest, TransformsApplyPreviewUndoAndRedoTheSameTransform)
     EXPECT_EQ(Frame(layer), shifted);
     EXPECT_EQ(editor->Undo1->text(), QStringLiteral("&Undo transform"));
     EXPECT_EQ(editor->Redo1->text(), QStringLiteral("&Redo transform"));
+    // A preview after it leaves its Undo and Redo as they were.
+    editor->PreviewBtn->click();
+    EXPECT_EQ(Frame(Composite().Layers[0]), shifted);
+    EXPECT_EQ(editor->Undo1->text(), QStringLiteral("&Undo transform"));
     editor->Undo1->trigger();
     EXPECT_EQ(Frame(Composite().Layers[0]), original);
     // Redo runs the same transform again on the restored layer: never an undo in disguise.

@@ -85,12 +85,8 @@ bool TCompositeF::RunTransform(const TransformRun &run)
         return false;
     ImageData &layer = Composite().Layers[run.layer];
     // The transform refuses a region outside the layer; then nothing changes, Undo included.
-    if (run.x0 < 0 || run.y0 < 0 || run.x1 < run.x0 || run.y1 < run.y0 || run.x1 > layer.Width - 1 ||
-        run.y1 > layer.Height - 1) {
-        korvi::gui::ShowMessage(QStringLiteral("The region to transform does not lie inside the layer."),
-                                QStringLiteral("Korvi"));
+    if (!TransformRegionFits(run))
         return false;
-    }
     Snapshot();
     if (MainF) {
         MainF->CalibrationUndoTag = -1;
@@ -109,6 +105,17 @@ bool TCompositeF::RunTransform(const TransformRun &run)
     return true;
 }
 
+bool TCompositeF::TransformRegionFits(const TransformRun &run)
+{
+    const ImageData &layer = Composite().Layers[run.layer];
+    if (run.x0 >= 0 && run.y0 >= 0 && run.x1 >= run.x0 && run.y1 >= run.y0 && run.x1 <= layer.Width - 1 &&
+        run.y1 <= layer.Height - 1)
+        return true;
+    korvi::gui::ShowMessage(QStringLiteral("The region to transform does not lie inside the layer."),
+                            QStringLiteral("Korvi"));
+    return false;
+}
+
 void TCompositeF::ApplyBtnClick()
 {
     const std::optional<TransformRun> run = ReadTransform();
@@ -120,12 +127,12 @@ void TCompositeF::ApplyBtnClick()
 void TCompositeF::PreviewBtnClick()
 {
     const std::optional<TransformRun> run = ReadTransform();
-    if (!run || !MainF || !RunTransform(*run))
+    if (!run || !MainF || !TransformRegionFits(*run))
         return;
-    // The pixels go back; the view keeps the transformed picture until the next redraw.
-    Composite().Layers[run->layer].Assign(MainF->UndoImage);
-    redoTransform_.reset();
-    SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
+    // The pixels go back, and so do the backups of the work before; the view keeps the
+    // transformed picture until the next redraw.
+    EditTarget = EditCompositeLayer;
+    PreviewOperation(nullptr, [&] { RunTransform(*run); });
 }
 
 void TCompositeF::ClearAllBtnClick()
@@ -372,10 +379,43 @@ void TCompositeF::ProcessingApplied(int editTarget, const QString &undoCaption, 
     SetItems(undoCaption, true, QStringLiteral("&Redo filter"), redo);
 }
 
+struct TCompositeF::KeptUndo {
+    CompositeImage composite;
+    CFSettings settings;
+    bool taken = false;
+    std::optional<TransformRun> transform;
+    int redoCode = -1;
+    QString undo, redo;
+    bool undoOn = false, redoOn = false;
+};
+
+void TCompositeF::KeepUndo(int editTarget)
+{
+    if (editTarget != EditCompositeLayer)
+        return;
+    kept_ = std::make_shared<KeptUndo>();
+    kept_->composite.Assign(CompositeBackup());
+    kept_->settings = CompositeEditorSettingsBackup();
+    kept_->taken = backupTaken_;
+    kept_->transform = redoTransform_;
+    kept_->redoCode = redoCode_;
+    kept_->undo = Undo1->text();
+    kept_->redo = Redo1->text();
+    kept_->undoOn = Undo1->isEnabled();
+    kept_->redoOn = Redo1->isEnabled();
+}
+
 void TCompositeF::ProcessingPreviewed(int editTarget)
 {
-    if (editTarget == EditCompositeLayer)
-        SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
+    if (editTarget != EditCompositeLayer || !kept_)
+        return;
+    CompositeBackup().Assign(kept_->composite);
+    CompositeEditorSettingsBackup() = kept_->settings;
+    backupTaken_ = kept_->taken;
+    redoTransform_ = kept_->transform;
+    redoCode_ = kept_->redoCode;
+    SetItems(kept_->undo, kept_->undoOn, kept_->redo, kept_->redoOn);
+    kept_.reset();
 }
 
 bool TCompositeF::UndoProcessing(int editTarget)

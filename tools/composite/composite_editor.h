@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -172,6 +173,7 @@ public:
     ImageData *ProcessingImage(int editTarget) override;
     void BackUpForUndo(int editTarget) override;
     void ProcessingApplied(int editTarget, const QString &undoCaption, bool redo) override;
+    void KeepUndo(int editTarget) override;
     void ProcessingPreviewed(int editTarget) override;
     bool UndoProcessing(int editTarget) override;
 
@@ -199,8 +201,9 @@ private:
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     };
     std::optional<TransformRun> ReadTransform();
-    bool RunTransform(const TransformRun &run); // false: refused, nothing changed
-    void ChangeLayerShape();                    // after a trim: selection, controls and view
+    bool RunTransform(const TransformRun &run);        // false: refused, nothing changed
+    bool TransformRegionFits(const TransformRun &run); // else says so
+    void ChangeLayerShape();                           // after a trim: selection, controls and view
     // View (composite_view.cpp).
     void OpenGLPanelInit();
     void OpenGLPanelPaint();
@@ -223,6 +226,9 @@ private:
     std::optional<TransformRun> redoTransform_;
     // The processing operation Redo repeats; -1 when the last change is none Redo can repeat.
     int redoCode_ = -1;
+    // The backups and Undo/Redo items of the work before a preview, put back after it.
+    struct KeptUndo;
+    std::shared_ptr<KeptUndo> kept_;
 };
 
 extern TCompositeF *CompositeF;
