@@ -305,7 +305,7 @@ TEST_F(CompositeEditorTest, TransformsApplyPreviewUndoAndRedoTheSameTransform)
               (QStringList{"0.0", "0.0", "0.0", "1.000", "1.000"}));
 }
 
-TEST_F(CompositeEditorTest, LoadingALayerLeavesNothingToUndo)
+TEST_F(CompositeEditorTest, LoadingALayerOrARefusedTransformLeavesNothingToUndo)
 {
     LoadLayer(0, 4, 2, [](int x, int) { return 100 * x + 100; });
     editor->LayerSelect[0]->trigger();
@@ -316,6 +316,20 @@ TEST_F(CompositeEditorTest, LoadingALayerLeavesNothingToUndo)
     EXPECT_FALSE(editor->Redo1->isEnabled());
     editor->UndoClick();
     EXPECT_TRUE(Composite().LayerLoaded(1));
+
+    // A region reaching outside the 4 x 2 layer is refused: nothing changed, nothing to undo.
+    editor->XLO->setValue(0);
+    editor->XHI->setValue(10);
+    editor->YLO->setValue(0);
+    editor->YHI->setValue(1);
+    editor->x_shift->setText(QStringLiteral("1"));
+    script.PressBox(QMessageBox::Ok);
+    editor->ApplyBtn->click();
+    EXPECT_TRUE(script.Done());
+    ASSERT_FALSE(script.boxTexts.empty());
+    EXPECT_TRUE(script.boxTexts.back().contains("does not lie inside"));
+    EXPECT_FALSE(editor->Undo1->isEnabled());
+    EXPECT_FALSE(editor->Redo1->isEnabled());
 }
 
 TEST_F(CompositeEditorTest, QuickEqualizationMedianAndPalettesActOnTheCurrentLayer)
