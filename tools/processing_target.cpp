@@ -163,7 +163,7 @@ void ProcessingTarget::Refresh(const RefreshOptions &options) const
 
 void ProcessingTarget::RestoreSnapshot() const
 {
-    if (!image_ || editTarget_ == EditBatchImage || !MainF)
+    if (!image_ || editTarget_ == EditBatchImage || !MainF || MainF->UndoImage.Empty)
         return;
     Image().Assign(MainF->UndoImage);
 }
@@ -184,7 +184,10 @@ struct KeptUndo {
 
     void Take()
     {
-        image.Assign(MainF->UndoImage);
+        // Moved out: an operation that refuses to run takes no snapshot, and then the empty
+        // buffer tells the preview that there is nothing to put back.
+        image = std::move(MainF->UndoImage);
+        MainF->UndoImage.Free();
         windowTag = MainF->UndoWindowTag;
         calibrationTag = MainF->CalibrationUndoTag;
         redoOperation = MainF->RedoOperation;

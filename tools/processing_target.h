@@ -112,7 +112,8 @@ public:
     // with undoCaption and its Redo item enabled when asked and LastOperation can be repeated;
     // owned targets: the owner's ProcessingApplied; a batch image: nothing.
     void Refresh(const RefreshOptions &options) const;
-    // Puts UndoImage back into the target (the display buffer keeps the rendered result).
+    // Puts UndoImage back into the target (the display buffer keeps the rendered result); nothing
+    // when it holds no snapshot.
     void RestoreSnapshot() const;
 
 private:

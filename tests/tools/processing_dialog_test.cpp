@@ -254,8 +254,20 @@ TEST_F(ProcessingDialogTest, ItemsChosenWhileOpenSwitchThePageAndWorkIsKeptAndMa
     main->Undo1->trigger();
     EXPECT_EQ(Frame(), original);
 
-    // A file loaded into the snapshot buffer leaves nothing to undo.
+    // A Preview the operation refuses (no manual sky fit for this image) puts nothing back.
     Click(dialog->ApplyBtn);
+    const Pixels clipped = Frame();
+    ASSERT_NE(clipped, original);
+    MenuItem("Skymodel1")->trigger();
+    ASSERT_EQ(dialog->PageControl->currentWidget(), dialog->ModelSkyPage);
+    dialog->ManualSkyModel->setChecked(true);
+    script.PressBox(QMessageBox::Ok);
+    Click(dialog->PreviewBtn);
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(Frame(), clipped);
+    dialog->AutoSkyModel->setChecked(true);
+
+    // A file loaded into the snapshot buffer leaves nothing to undo.
     const std::string path = folder.File("second.kvr");
     WriteTestImage(path, 5, 5, Noise);
     ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(path)}), 1);
