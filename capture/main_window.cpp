@@ -7,6 +7,7 @@
 #include "image_file.h"
 #include "image_window.h"
 #include "opengl_panel.h"
+#include "processing_target.h"
 #include "progress_window.h"
 #include "script_window.h"
 #include "settings.h"
@@ -563,10 +564,15 @@ QWidget *TMainF::ProgramWindow(const char *className) const
 void TMainF::ShowProgramWindow(const char *className)
 {
     if (QWidget *window = ProgramWindow(className)) {
+        // Shown, the window reads its target in its show handler; already open, it is only
+        // raised, so it is asked to read the target its command has just named.
+        const bool open = window->isVisible();
         window->show();
         korvi::gui::KeepInsideScreen(window);
         window->raise();
         window->activateWindow();
+        if (auto *reader = dynamic_cast<TargetReader *>(window); reader && open)
+            reader->ReadTarget();
     }
 }
 
@@ -675,6 +681,7 @@ void TMainF::OpenCommandLineImage(const QString &path)
     // The reader reports a file it cannot read; no window is opened for it.
     if (!LoadImageFile(name, UndoImage))
         return;
+    DropUndoSnapshot(); // the load buffer was the undo snapshot
     TChild *child = CreateImageWindow(UndoImage.Height, UndoImage.Width);
     child->Image().Assign(UndoImage);
     child->setWindowTitle(QString::fromStdString(name));

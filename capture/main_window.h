@@ -72,6 +72,8 @@ public:
     std::atomic<int> DelaySeconds{0};
     ImageData UndoImage; // load buffer of the file commands and one-level undo snapshot
     std::int64_t UndoWindowTag = -1;
+    // The operation Redo repeats on the window of UndoWindowTag; -1 while Redo is not offered.
+    int RedoOperation = -1;
     QImage PaletteFrameBitmap;                  // the frame drawn under the palette bar
     MainCCDThread *AcquisitionThread = nullptr; // the last acquisition thread started
     bool RepaintRequest = false;                // set on activation and when another window closes
@@ -193,6 +195,9 @@ public:
     // restore its backups); Redo runs the last operation again through the window that owns it.
     void UndoActionExecute();
     void RedoActionExecute();
+    // UndoImage no longer holds a window's earlier state (a file was loaded into it, or it was
+    // lent as scratch): Undo and Redo are disabled until the next operation.
+    void DropUndoSnapshot();
     // "Quick" histogram equalization of the first image window.
     void Quick1Click();
     // "Subtract sky": fits and subtracts the sky model of order PolyOrder in the first image window.

@@ -362,9 +362,14 @@ void TMainF::FastTrimClick()
     image.SelX0 = image.SelY0 = 0;
     image.SelX1 = width - 1;
     image.SelY1 = height - 1;
-    image.Modified = true;
+    image.PixelsEdited();
     window->RenderImage();
     Undo1->setEnabled(true);
+    Undo1->setText(QStringLiteral("&Undo filter"));
+    // The crop took its corners from the selection, which Redo has no way to repeat.
+    RedoOperation = -1;
+    Redo1->setText(QStringLiteral("&Redo"));
+    Redo1->setEnabled(false);
 }
 
 void TMainF::StatsFormShowExecute()

@@ -77,8 +77,7 @@ int TMainF::LoadImageFiles(const QStringList &files)
             break;
         // The buffer no longer holds any window's earlier state: an undo now would put this file
         // into the processed window and lose what that window held.
-        UndoWindowTag = -1;
-        CalibrationUndoTag = -1;
+        DropUndoSnapshot();
         TChild *child = CreateImageWindow(UndoImage.Height, UndoImage.Width);
         child->Image().Assign(UndoImage);
         child->show();

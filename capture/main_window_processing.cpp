@@ -13,6 +13,7 @@
 #include "processing_target.h"
 
 #include <QAction>
+#include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSpinBox>
@@ -117,8 +118,19 @@ void TMainF::UndoActionExecute()
     window->RenderImage();
     Undo1->setEnabled(true);
     Undo1->setText(QStringLiteral("&Undo filter"));
-    Redo1->setEnabled(CanRepeatOperation(LastOperation));
+    Redo1->setEnabled(RedoOperation >= 0 && CanRepeatOperation(RedoOperation));
     Redo1->setText(QStringLiteral("&Redo filter"));
+}
+
+void TMainF::DropUndoSnapshot()
+{
+    UndoWindowTag = -1;
+    CalibrationUndoTag = -1;
+    RedoOperation = -1;
+    Undo1->setText(QStringLiteral("&Undo"));
+    Undo1->setEnabled(false);
+    Redo1->setText(QStringLiteral("&Redo"));
+    Redo1->setEnabled(false);
 }
 
 void TMainF::RedoActionExecute()
@@ -132,8 +144,15 @@ void TMainF::RedoActionExecute()
     }
     if (target != EditActiveImage || !FirstImageWindow())
         return;
-    // An operation no window can repeat changes nothing here: in particular no new snapshot is
-    // taken of the processed image, so Undo still brings back the original.
+    // Redo repeats the operation of the snapshot, on the window the snapshot was taken of. One no
+    // window can repeat changes nothing here: in particular no new snapshot is taken of the
+    // processed image, so Undo still brings back the original.
+    TChild *undone = FindImageWindow(UndoWindowTag);
+    if (RedoOperation < 0 || !undone || !CanRepeatOperation(RedoOperation))
+        return;
+    if (undone != FirstImageWindow())
+        MdiArea->setActiveSubWindow(undone);
+    LastOperation = RedoOperation;
     if (!RepeatLastOperation())
         return;
     if (TChild *window = FirstImageWindow())

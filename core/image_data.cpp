@@ -3,6 +3,7 @@
 #include "settings.h"
 #include "ui_hooks.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -154,6 +155,22 @@ bool ImageData::CopyPixelsTo(UShortMatrix &rows) const
 bool ImageData::CopyPixelsFrom(const UShortMatrix &rows)
 {
     return !Empty && CopyUShortMatrix(rows, Rows, Width, Height * Frames);
+}
+
+void ImageData::PixelsEdited()
+{
+    Modified = true;
+    if (Empty)
+        return;
+    const std::uint16_t *pixels = FramePixels(0);
+    const std::size_t count = static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height);
+    std::uint16_t low = 65535, high = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        low = std::min(low, pixels[i]);
+        high = std::max(high, pixels[i]);
+    }
+    Dimmest = low;
+    Brightest = high;
 }
 
 bool ImageData::CopyRegionTo(UShortMatrix &rows, int x0, int x1, int y0, int y1) const

@@ -107,6 +107,9 @@ public:
     // size, the sub-frame and the binning. It does not allocate: Width and Height are taken only
     // when they describe the allocated storage; otherwise they stay and the result is false.
     bool SetHeader(const AcquisitionHeader &header);
+    // After an edit of the pixels: Modified is set, and Brightest and Dimmest are measured again
+    // from frame 0 (the frame a file holds), so a save describes the pixels it writes.
+    void PixelsEdited();
     // Load and save through the image file dispatch, LoadImageFile / SaveImageFile (format:
     // ImageFormat). True on success; failures are reported by the dispatch.
     bool SaveToFile(const std::string &path, int format);

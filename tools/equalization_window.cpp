@@ -170,15 +170,22 @@ void TEqualizeF::FormShow()
     curve_.Reset(CurveWidth, CurveHeight);
     const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage);
     if (!target) {
+        tableFor_.Clear();
         DrawCurve();
         return;
     }
-    // Only the histograms are taken from the target now; every operation resolves it afresh.
+    ReadHistograms(target);
+}
+
+void TEqualizeF::ReadHistograms(const ProcessingTarget &target)
+{
+    // The histograms and the image-based table belong to this target's pixels as they are now.
     const ImageData &image = target.Image();
     float mean = 0.0f, median = 0.0f, deviation = 0.0f;
     ComputeRegionStatistics(image.Rows, histogram_.data(), 0, 0, image.Width - 1, image.Height - 1, mean,
                             median, deviation, minimum_, maximum_, mode_, 65535);
     BuildEqualizationTable(histogram_.data(), equalizationTable_.data());
+    tableFor_.Take(target);
 
     const double top = mode_ >= 0 && mode_ < 65536 ? histogram_[mode_] : 0.0;
     const double scale = histogramPicture_.height() / (top + 1.0);
@@ -195,6 +202,19 @@ void TEqualizeF::FormShow()
                    : 0;
     });
     DrawCurve();
+}
+
+const float *TEqualizeF::TableFor(const ProcessingTarget &target)
+{
+    if (UseModelHistogram->isChecked()) {
+        BuildModelTable(curve_, modelTable_.data());
+        return modelTable_.data();
+    }
+    // The image-based table is the accumulated histogram of one image: for any other image, or
+    // this one changed since, it is built again from the pixels it will map.
+    if (!tableFor_.Fits(target))
+        ReadHistograms(target);
+    return equalizationTable_.data();
 }
 
 void TEqualizeF::DrawCurve()
@@ -244,13 +264,10 @@ void TEqualizeF::ShowEqualizedHistogram(const ImageData &image, const float *tab
 
 void TEqualizeF::ShowModifiedBtnClick()
 {
-    if (UseModelHistogram->isChecked())
-        BuildModelTable(curve_, modelTable_.data());
     const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage);
     if (!target)
         return;
-    ShowEqualizedHistogram(target.Image(),
-                           UseModelHistogram->isChecked() ? modelTable_.data() : equalizationTable_.data());
+    ShowEqualizedHistogram(target.Image(), TableFor(target));
 }
 
 void TEqualizeF::ApplyBtnClick()
@@ -260,11 +277,7 @@ void TEqualizeF::ApplyBtnClick()
     if (!target)
         return;
     target.Snapshot(3);
-    const float *table = equalizationTable_.data();
-    if (UseModelHistogram->isChecked()) {
-        BuildModelTable(curve_, modelTable_.data());
-        table = modelTable_.data();
-    }
+    const float *table = TableFor(target);
     ShowEqualizedHistogram(target.Image(), table);
     ApplyHistogramEqualization(target.Image(), table);
     ProcessingTarget::RefreshOptions options;

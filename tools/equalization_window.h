@@ -8,6 +8,7 @@
 
 #include "matrix.h"
 #include "processing/equalization.h"
+#include "processing_target.h"
 
 class ImageData;
 class QAction;
@@ -16,7 +17,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 
-class TEqualizeF : public QWidget
+class TEqualizeF : public QWidget, public TargetReader
 {
     Q_OBJECT
 public:
@@ -45,6 +46,7 @@ public:
     const QImage &CurvePicture() const { return curvePicture_; }
 
     void FormShow();
+    void ReadTarget() override { FormShow(); }
     void ShowModifiedBtnClick();
     void ApplyBtnClick();
     void PreviewBtnClick();
@@ -66,11 +68,16 @@ protected:
 
 private:
     void ShowEqualizedHistogram(const ImageData &image, const float *table);
+    // Histograms, accumulated histogram and image-based table of the target, and their pictures.
+    void ReadHistograms(const ProcessingTarget &target);
+    // The table the choice of the radio buttons gives for this target.
+    const float *TableFor(const ProcessingTarget &target);
 
     EqualizationCurve curve_{CurveWidth, CurveHeight};
     UIntVector histogram_;
     int minimum_ = 0, maximum_ = 0, mode_ = 0;
     FloatVector equalizationTable_, modelTable_;
+    ComputedFor tableFor_; // the image equalizationTable_ was accumulated from
     QImage histogramPicture_, equalizedPicture_, curvePicture_;
     QImage curveLayer_, histogramLayer_;
 };

@@ -42,16 +42,6 @@ QPushButton *Button(QWidget *parent, const char *name, const QString &caption)
     return button;
 }
 
-// FNV-1a over the pixels of frame 0: tells whether an image still holds the pixels it held.
-std::uint64_t PixelChecksum(const ImageData &image)
-{
-    std::uint64_t hash = 14695981039346656037ull;
-    const std::uint16_t *pixels = image.FramePixels(0);
-    for (std::size_t i = 0, n = static_cast<std::size_t>(image.Width) * image.Height; i < n; ++i)
-        hash = (hash ^ pixels[i]) * 1099511628211ull;
-    return hash;
-}
-
 // The Fourier window works on the active image window or the current composite layer only.
 ProcessingTarget ResolveFourierTarget(ImageData *targetImage)
 {
@@ -146,36 +136,25 @@ void TFourierF::FormClose()
     f_cut->setValue(1);
     dragging_ = firstMove_ = circleShown_ = false;
     filter_.Clear();
-    spectrumImage_ = nullptr;
-    spectrumTag_ = -1;
+    spectrumFor_.Clear();
     if (MainF)
         MainF->RepaintRequest = true;
 }
 
 bool TFourierF::TransformTarget(const ProcessingTarget &target)
 {
-    spectrumImage_ = nullptr;
-    spectrumTag_ = -1;
+    spectrumFor_.Clear();
     if (!filter_.Transform(target.Image()))
         return false;
-    spectrumImage_ = &target.Image();
-    spectrumTag_ = target.Window() ? target.Window()->Tag() : -1;
-    transformedPixels_ = filteredPixels_ = PixelChecksum(target.Image());
+    spectrumFor_.Take(target);
     return true;
 }
 
 bool TFourierF::SpectrumBelongsTo(const ProcessingTarget &target) const
 {
-    if (filter_.Empty() || &target.Image() != spectrumImage_)
-        return false;
-    if (target.Window() && target.Window()->Tag() != spectrumTag_)
-        return false;
-    if (target.Image().Width != filter_.SourceWidth() || target.Image().Height != filter_.SourceHeight())
-        return false;
     // The pixels taken at show (again after an Undo or a Preview), or the last result filtered
     // from them; anything else was changed by another operation and is transformed afresh.
-    const std::uint64_t now = PixelChecksum(target.Image());
-    return now == transformedPixels_ || now == filteredPixels_;
+    return !filter_.Empty() && spectrumFor_.Fits(target);
 }
 
 void TFourierF::FormShow()
@@ -320,7 +299,7 @@ void TFourierF::ApplyBtnClick()
     }
     target.Snapshot(100);
     filter_.Filter(target.Image(), f_cut->value(), HighPass->isChecked(), Apod->value());
-    filteredPixels_ = PixelChecksum(target.Image());
+    spectrumFor_.Follow(target);
     target.Refresh({});
 }
 

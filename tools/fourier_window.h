@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "processing/fourier.h"
+#include "processing_target.h"
 
 #include <cstdint>
 
@@ -14,7 +15,7 @@ class QPushButton;
 class QRadioButton;
 class QSpinBox;
 
-class TFourierF : public QWidget
+class TFourierF : public QWidget, public TargetReader
 {
     Q_OBJECT
 public:
@@ -41,6 +42,7 @@ public:
     double FrequencyScale() const;
 
     void FormShow();
+    void ReadTarget() override { FormShow(); }
     void DrawPowerSpectrum();
     void f_cutChange(int value);
     void ApplyBtnClick();
@@ -63,11 +65,8 @@ private:
     void ShowPicture();
 
     FourierFilter filter_;
-    const ImageData *spectrumImage_ = nullptr; // compared only, never read through
-    std::int64_t spectrumTag_ = -1;
-    // Checksums of the pixels the spectrum was taken from and of the last result filtered from it:
-    // pixels that match neither were changed by something else since.
-    std::uint64_t transformedPixels_ = 0, filteredPixels_ = 0;
+    // The image and pixels the spectrum was taken from, and the last result filtered from it.
+    ComputedFor spectrumFor_;
     QImage spectrumPicture_, displayed_;
     int radius_ = 0;
     bool dragging_ = false, firstMove_ = false, circleShown_ = false;

@@ -3,7 +3,6 @@
 #include "edit_target.h"
 #include "gui_runtime.h"
 #include "guiding/guider_window.h"
-#include "image_window.h"
 #include "main_window.h"
 
 #include <QFormLayout>
@@ -102,22 +101,28 @@ void THInfo::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-ImageData *THInfo::TargetImage()
+ImageData *THInfo::GuiderImage()
 {
-    if (EditTarget.load() == EditGuiderImage)
-        return GuiderF && !GuiderF->GuiderImage.Empty ? &GuiderF->GuiderImage : nullptr;
-    if (EditTarget.load() != EditActiveImage || !MainF)
-        return nullptr;
-    TChild *window = MainF->FirstImageWindow();
-    return window ? &window->Image() : nullptr;
+    return GuiderF && !GuiderF->GuiderImage.Empty ? &GuiderF->GuiderImage : nullptr;
 }
 
 void THInfo::FormShow()
 {
     ApplyBtn->setEnabled(true);
     UndoBtn->setEnabled(true);
-    const ImageData *target = TargetImage();
+    // The image window or the guider image; nothing else has a header to show.
+    shown_.Clear();
+    guiderShown_ = EditTarget == EditGuiderImage;
+    const ImageData *target = nullptr;
+    if (guiderShown_) {
+        target = GuiderImage();
+    } else if (EditTarget == EditActiveImage) {
+        const ProcessingTarget active = ProcessingTarget::Resolve();
+        shown_ = ShownTarget(active);
+        target = active ? &active.Image() : nullptr;
+    }
     if (!target) {
+        guiderShown_ = false;
         ApplyBtn->setEnabled(false);
         UndoBtn->setEnabled(false);
         return;
@@ -155,13 +160,19 @@ void THInfo::FormShow()
 
 void THInfo::ApplyBtnClick()
 {
-    // Found again now: the window shown when this one opened may have closed since.
-    ImageData *target = TargetImage();
-    if (!target)
+    // The image shown, found again now: it may have closed since, and another may be active.
+    const ProcessingTarget target = shown_.Find();
+    ImageData *shown = guiderShown_ ? GuiderImage() : target ? &target.Image() : nullptr;
+    if (!shown) {
+        korvi::gui::ShowMessage(QStringLiteral("The image this information belongs to is no longer open; "
+                                               "nothing was changed."),
+                                QStringLiteral("Korvi"));
         return;
-    target->Description = description->text().toStdString();
-    target->Filters = filters->text().toStdString();
-    target->Modified = true;
+    }
+    ImageData &image = *shown;
+    image.Description = description->text().toStdString();
+    image.Filters = filters->text().toStdString();
+    image.Modified = true;
 }
 
 void THInfo::UndoBtnClick()

@@ -1,9 +1,11 @@
 #pragma once
 // THInfo ("Image information"): the header of the image EditTarget names, with its description
-// and filters texts editable. The window shows a copy taken when it opens; Apply writes the two
-// texts into the target image found again at the click, so a window closed meanwhile is never
-// written to.
+// and filters texts editable. The window shows a copy taken when it opens, or when its command
+// chooses it again while it is open; Apply writes the two texts into the image shown, found again
+// at the click, so neither an image made active since nor one opened after the shown one closed
+// is ever written to.
 #include "image_data.h"
+#include "processing_target.h"
 
 #include <QDialog>
 
@@ -11,7 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class THInfo : public QDialog
+class THInfo : public QDialog, public TargetReader
 {
     Q_OBJECT
 public:
@@ -33,12 +35,18 @@ public:
     void UndoBtnClick();
     void OkBtnClick();
     void FormClose();
-    // The image EditTarget names now (the first image window's for 0), or nullptr.
-    static ImageData *TargetImage();
+    void ReadTarget() override { FormShow(); }
 
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    static ImageData *GuiderImage(); // nullptr while the guider holds no image
+
+    // The image the labels and edits were filled from: an image window, or the guider image.
+    ShownTarget shown_;
+    bool guiderShown_ = false;
 };
 
 extern THInfo *HInfo;

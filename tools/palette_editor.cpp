@@ -236,11 +236,27 @@ void TPaletteSet::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
+void TPaletteSet::TakeShownTarget()
+{
+    shownTarget_ = EditTarget;
+    shownWindowTag_ = -1;
+    shownLayer_ = CompositeEditorSettings().CurrentLayer;
+    if (shownTarget_ == EditActiveImage)
+        if (TChild *window = MainF ? MainF->FirstImageWindow() : nullptr)
+            shownWindowTag_ = window->Tag();
+}
+
+TChild *TPaletteSet::ShownWindow() const
+{
+    return MainF && shownWindowTag_ >= 0 ? MainF->FindImageWindow(shownWindowTag_) : nullptr;
+}
+
 PPalette *TPaletteSet::TargetPalette()
 {
-    switch (EditTarget.load()) {
+    // The palette shown: the one read when the window was shown, or chosen again while open.
+    switch (shownTarget_) {
     case EditActiveImage: {
-        TChild *window = MainF ? MainF->FirstImageWindow() : nullptr;
+        TChild *window = ShownWindow();
         return window ? &window->Image().Palette : nullptr;
     }
     case EditDefaultPalette:
@@ -251,11 +267,11 @@ PPalette *TPaletteSet::TargetPalette()
         return &CurrentSettings().DefaultPalettes[1];
     case EditCompositeLayer:
     case EditCompositePalette: {
-        const int layer = CompositeEditorSettings().CurrentLayer;
+        const int layer = shownLayer_;
         if (!CompositeF || layer < 0 || layer >= CompositeLayers)
             return nullptr; // the "All layers" bar has no palette
-        return EditTarget == EditCompositeLayer ? &Composite().Layers[layer].Palette
-                                                : &CompositeEditorSettings().LayerPalettes[layer];
+        return shownTarget_ == EditCompositeLayer ? &Composite().Layers[layer].Palette
+                                                  : &CompositeEditorSettings().LayerPalettes[layer];
     }
     default:
         return nullptr;
@@ -264,7 +280,9 @@ PPalette *TPaletteSet::TargetPalette()
 
 void TPaletteSet::FormShow()
 {
-    // The palette being edited is the target's, taken as the window opens.
+    // The palette being edited is the target's, taken as the window opens and whenever its
+    // command chooses it again while it is open.
+    TakeShownTarget();
     if (PPalette *target = TargetPalette())
         Palette.Assign(*target);
     PaletteBackup = Palette;
@@ -440,9 +458,9 @@ void TPaletteSet::ApplyToTarget()
     if (!target || !MainF)
         return;
     target->Assign(Palette);
-    switch (EditTarget.load()) {
+    switch (shownTarget_) {
     case EditActiveImage:
-        if (TChild *window = MainF->FirstImageWindow()) {
+        if (TChild *window = ShownWindow()) {
             MainF->DrawPaletteBar(window->ConstImage().Palette);
             window->RenderImage();
         }
@@ -462,14 +480,14 @@ void TPaletteSet::ApplyToTarget()
             GuiderF->UpdatePalBar();
         break;
     case EditCompositeLayer: {
-        const int layer = CompositeEditorSettings().CurrentLayer;
+        const int layer = shownLayer_;
         if (layer == CompositeEditorSettings().View)
             CompositeF->DrawPaletteBar(layer);
         CompositeF->RedrawComposite();
         break;
     }
     case EditCompositePalette: {
-        const int layer = CompositeEditorSettings().CurrentLayer;
+        const int layer = shownLayer_;
         if (!Composite().LayerLoaded(layer))
             CompositeF->DrawPaletteBar(layer);
         break;

@@ -5,6 +5,7 @@
 // curve edits themselves live in the Qt-free PaletteCurves model.
 #include "palette.h"
 #include "palette_curves.h"
+#include "processing_target.h"
 
 #include <QWidget>
 
@@ -17,10 +18,11 @@ class QCheckBox;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class TChild;
 class TOpenGLPanel;
 class ColorIndexView;
 
-class TPaletteSet : public QWidget
+class TPaletteSet : public QWidget, public TargetReader
 {
     Q_OBJECT
 public:
@@ -68,9 +70,10 @@ public:
     void RepaintPreview();
     void LoadPalette(const std::string &path);
     void ApplyToTarget();
-    // The palette of what EditTarget names, or nullptr when there is none (no image window, or a
-    // target whose window does not exist).
+    // The palette shown: of what EditTarget named when the window was shown (or its command chose
+    // it again while open), or nullptr when it is gone (the image window closed since).
     PPalette *TargetPalette();
+    void ReadTarget() override { FormShow(); }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -82,6 +85,13 @@ private:
     void OpenGLPanelInit();
     void OpenGLPanelPaint();
 
+    void TakeShownTarget();
+    TChild *ShownWindow() const;
+
+    // What the palette was read from: the EditTarget value, the image window's tag, the layer.
+    int shownTarget_ = -1;
+    std::int64_t shownWindowTag_ = -1;
+    int shownLayer_ = -1;
     std::unique_ptr<ColorIndexView> preview_;
     int shownChannel_ = 0; // channel whose points the curve view shows
     bool doubleClicked_ = false;

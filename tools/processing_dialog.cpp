@@ -394,6 +394,14 @@ void TFilterF::ApplyBtnClick()
         return;
     if (code == 1 && !ReadKernel())
         return; // a cell that is not a number: reported, nothing changed
+    if (code == 13 && ManualSkyModel->isChecked() && target.EditTargetValue() != EditBatchImage &&
+        !(SkyModelF && SkyModelF->FitBelongsTo(target))) {
+        // The sky-model window's fit belongs to the image its points were taken on.
+        korvi::gui::ShowMessage(QStringLiteral("The manually sampled sky model was not fitted on this image; "
+                                               "fit it in the sky model window first."),
+                                QStringLiteral("Korvi"));
+        return;
+    }
     target.Snapshot(-1);
     RunOperation(code, target.Image());
     if (code == 16 && target.Window() && MainF)
@@ -769,8 +777,31 @@ void TFilterF::showEvent(QShowEvent *event)
     });
 }
 
+void TFilterF::ReadTarget()
+{
+    EnableButtons(true);
+    if (ProcessingTarget::Resolve(TargetImage))
+        ShowOperationPage();
+}
+
+void TFilterF::ShowForSettings()
+{
+    show();
+    raise();
+    ShowOperationPage();
+    EnableButtons(false);
+}
+
+void TFilterF::EnableButtons(bool on)
+{
+    for (QPushButton *b : {ApplyBtn, PreviewBtn, UndoBtn, RedoBtn})
+        b->setEnabled(on);
+}
+
 void TFilterF::closeEvent(QCloseEvent *event)
 {
+    // Settings chosen for the batch are kept; the next opening serves the active image again.
+    EnableButtons(true);
     if (MainF)
         MainF->RepaintRequest = true;
     QWidget::closeEvent(event);

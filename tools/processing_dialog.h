@@ -21,7 +21,7 @@ class QSpinBox;
 class QTabWidget;
 class QTableWidget;
 
-class TFilterF : public QWidget, public OperationOwner
+class TFilterF : public QWidget, public OperationOwner, public TargetReader
 {
     Q_OBJECT
 public:
@@ -77,6 +77,12 @@ public:
     void UndoBtnClick();
     void RedoBtnClick();
     void ShowOperationPage();
+    // A menu item or tool-bar button chose the dialog again while it is open: the target and the
+    // page of LastOperation are read as when it is shown, and the buttons serve that target.
+    void ReadTarget() override;
+    // Shown for the batch window's "Filter settings...": the page of LastOperation with Preview,
+    // Apply, Undo and Redo disabled, until the dialog is closed or chosen again for an image.
+    void ShowForSettings();
     // True when the file was read; otherwise reported, nothing changes and the filter list goes
     // back to the entry whose kernels the editor holds.
     bool LoadFilterFile(const std::string &path);
@@ -106,6 +112,7 @@ private:
     void DrawMinMaxPicker();
     void RunOperation(int code, ImageData &image);
     int MinMaxRadioCode() const;
+    void EnableButtons(bool on);
     bool lowPassLoaded_ = false;
     int kernelEntry_ = 0; // the list entry the kernels were last loaded as
 };

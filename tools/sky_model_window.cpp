@@ -152,11 +152,36 @@ void TSkyModelF::closeEvent(QCloseEvent *event)
 
 bool TSkyModelF::CopyTarget()
 {
-    const ProcessingTarget target = ProcessingTarget::Resolve();
+    // The image shown, found again: the samples were picked on it, and on no other.
+    const ProcessingTarget target = shown_.Find();
     if (!target)
         return false;
     Copy.Assign(target.Image());
     return !Copy.Empty;
+}
+
+bool TSkyModelF::FitBelongsTo(const ProcessingTarget &target) const
+{
+    return Fit.Valid() && fitFor_.Fits(target);
+}
+
+ProcessingTarget TSkyModelF::FittedTarget()
+{
+    const ProcessingTarget target = shown_.Find();
+    if (!target) {
+        korvi::gui::ShowMessage(QStringLiteral("The image the sky points were taken on is no longer open; "
+                                               "nothing was subtracted."),
+                                QStringLiteral("Korvi"));
+        return {};
+    }
+    if (!FitBelongsTo(target)) {
+        korvi::gui::ShowMessage(QStringLiteral("The image has changed since the sky model was fitted; "
+                                               "preview a new fit first."),
+                                QStringLiteral("Korvi"));
+        ApplyBtn->setEnabled(false);
+        return {};
+    }
+    return target;
 }
 
 void TSkyModelF::FormShow()
@@ -172,6 +197,10 @@ void TSkyModelF::FormShow()
     }
     PreviewFitBtn->setEnabled(false);
     ApplyBtn->setEnabled(false);
+    // A fit made before belongs to the image shown before.
+    Fit = {};
+    fitFor_.Clear();
+    shown_ = ShownTarget(ProcessingTarget::Resolve());
     // The window works on its own copy; the undo snapshot is taken by Apply, when the target
     // actually changes, so opening the window never disturbs the main window's Undo.
     if (!CopyTarget()) {
@@ -209,6 +238,7 @@ void TSkyModelF::FormShow()
 void TSkyModelF::FormClose()
 {
     Copy.Free();
+    shown_.Clear();
     if (MainF)
         MainF->RepaintRequest = true;
 }
@@ -274,8 +304,14 @@ void TSkyModelF::DeleteLastBtnClick()
 
 void TSkyModelF::PreviewFitBtnClick()
 {
-    if (!CopyTarget())
+    const ProcessingTarget target = shown_.Find();
+    fitFor_.Clear();
+    if (!target || !CopyTarget()) {
+        Fit = {};
+        korvi::gui::ShowMessage(QStringLiteral("The image the sky points were taken on is no longer open."),
+                                QStringLiteral("Korvi"));
         return;
+    }
     const std::vector<SkySample> used(Samples.begin(), Samples.begin() + SampleCount);
     if (!SolveSkyModel(used, Fit, Order)) {
         Fit = {};
@@ -285,6 +321,7 @@ void TSkyModelF::PreviewFitBtnClick()
         RebuildView();
         return;
     }
+    fitFor_.Take(target);
     SubtractSkyModel(Copy, Fit);
     RebuildView();
     ApplyBtn->setEnabled(true);
@@ -292,14 +329,18 @@ void TSkyModelF::PreviewFitBtnClick()
 
 void TSkyModelF::ApplyBtnClick()
 {
-    const ProcessingTarget target = ProcessingTarget::Resolve();
     // The previewed fit is applied as it was made, whatever the order spin shows since.
-    if (!target || !Fit.Valid())
+    if (!Fit.Valid())
         return;
-    target.Snapshot(-1);
+    const ProcessingTarget target = FittedTarget();
+    if (!target)
+        return;
+    // A sky model subtraction; Redo is not offered, since it would repeat the processing
+    // dialog's sky model rather than this fit.
+    target.Snapshot(13);
     SubtractSkyModel(target.Image(), Fit);
     RebuildView();
-    target.Refresh({});
+    target.Refresh({.redo = false});
 }
 
 void TSkyModelF::UndoBtnClick()

@@ -5,6 +5,7 @@
 // operation uses this window's fit when "manually sampled" is chosen.
 #include "image_data.h"
 #include "processing/sky_model.h"
+#include "processing_target.h"
 
 #include <QWidget>
 
@@ -21,7 +22,7 @@ class QSpinBox;
 class QStatusBar;
 class TOpenGLPanel;
 
-class TSkyModelF : public QWidget
+class TSkyModelF : public QWidget, public TargetReader
 {
     Q_OBJECT
 public:
@@ -44,6 +45,7 @@ public:
     float Zoom = 1.0f;
 
     void FormShow();
+    void ReadTarget() override { FormShow(); }
     void FormClose();
     // A left-button release at panel position (px, py): appends a sample.
     void PanelClick(int px, int py);
@@ -58,6 +60,8 @@ public:
     void BiasTrackBarChange(int position);
     // The fit the processing dialog's manual sky model uses (not Valid before a preview).
     const SkyModel &FittedModel() const { return Fit; }
+    // True when the fit was made on this target and its pixels are still those it was fitted to.
+    bool FitBelongsTo(const ProcessingTarget &target) const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -65,12 +69,16 @@ protected:
 
 private:
     bool CopyTarget();
+    // The image shown when the fit still belongs to it; else a message and an empty target.
+    ProcessingTarget FittedTarget();
     void UpdatePreviewEnabled();
     void RebuildView();
     void OpenGLPanelPaint();
     // Image coordinates of a panel position; false outside the image.
     bool ImagePoint(int px, int py, int &x, int &y) const;
 
+    ShownTarget shown_;  // the image the copy (and the samples) came from
+    ComputedFor fitFor_; // the pixels Fit was made on
     std::unique_ptr<ColorIndexView> view_;
     int viewWidth_ = 0, viewHeight_ = 0;
 };

@@ -155,6 +155,11 @@ TEST_F(AlignWindowTest, PicksStarsPerChannelCropsAndStacks)
     }
     EXPECT_NEAR(CentroidX(Composite().Layers[1], 100 - 15, 80 - 10), 100 - 15, 0.2);
     EXPECT_EQ(AlignF->ViewCopy.Width, 165);
+    // The editor's Undo brings back every layer as it was before the crop.
+    ASSERT_TRUE(CompositeF->Undo1->isEnabled());
+    CompositeF->Undo1->trigger();
+    for (int layer : {0, 1})
+        EXPECT_EQ(Composite().Layers[layer].Width, W) << layer;
 
     AlignF->close();
     EXPECT_TRUE(main->RepaintRequest);

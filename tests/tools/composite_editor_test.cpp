@@ -219,6 +219,8 @@ TEST_F(CompositeEditorTest, ZoomReadOutSelectionAndTrimsWithUndo)
     ASSERT_EQ(Composite().Layers[0].Width, 6);
     EXPECT_EQ(Frame(Composite().Layers[0]), Frame(CompositeBackup().Layers[0]));
     EXPECT_EQ(Composite().Layers[0].FrameRow(0, 3)[5], 305);
+    // Redo has no way to take that selection again: it is not offered.
+    EXPECT_FALSE(editor->Redo1->isEnabled());
 
     MouseOnPanel(QEvent::MouseButtonPress, Qt::LeftButton, {4, 4});
     MouseOnPanel(QEvent::MouseButtonRelease, Qt::LeftButton, {4, 4});
@@ -280,6 +282,10 @@ TEST_F(CompositeEditorTest, TransformsApplyPreviewUndoAndRedoTheSameTransform)
     EXPECT_EQ(Frame(layer), shifted);
     EXPECT_EQ(editor->Undo1->text(), QStringLiteral("&Undo transform"));
     EXPECT_EQ(editor->Redo1->text(), QStringLiteral("&Redo transform"));
+    // A preview after it leaves its Undo and Redo as they were.
+    editor->PreviewBtn->click();
+    EXPECT_EQ(Frame(Composite().Layers[0]), shifted);
+    EXPECT_EQ(editor->Undo1->text(), QStringLiteral("&Undo transform"));
     editor->Undo1->trigger();
     EXPECT_EQ(Frame(Composite().Layers[0]), original);
     // Redo runs the same transform again on the restored layer: never an undo in disguise.
@@ -297,6 +303,33 @@ TEST_F(CompositeEditorTest, TransformsApplyPreviewUndoAndRedoTheSameTransform)
     EXPECT_EQ((QStringList{editor->x_shift->text(), editor->y_shift->text(), editor->rotation->text(),
                            editor->x_scale->text(), editor->y_scale->text()}),
               (QStringList{"0.0", "0.0", "0.0", "1.000", "1.000"}));
+}
+
+TEST_F(CompositeEditorTest, LoadingALayerOrARefusedTransformLeavesNothingToUndo)
+{
+    LoadLayer(0, 4, 2, [](int x, int) { return 100 * x + 100; });
+    editor->LayerSelect[0]->trigger();
+    editor->Quick1->trigger();
+    ASSERT_TRUE(editor->Undo1->isEnabled());
+    LoadLayer(1, 4, 2, [](int x, int) { return 50 * x; });
+    EXPECT_FALSE(editor->Undo1->isEnabled());
+    EXPECT_FALSE(editor->Redo1->isEnabled());
+    editor->UndoClick();
+    EXPECT_TRUE(Composite().LayerLoaded(1));
+
+    // A region reaching outside the 4 x 2 layer is refused: nothing changed, nothing to undo.
+    editor->XLO->setValue(0);
+    editor->XHI->setValue(10);
+    editor->YLO->setValue(0);
+    editor->YHI->setValue(1);
+    editor->x_shift->setText(QStringLiteral("1"));
+    script.PressBox(QMessageBox::Ok);
+    editor->ApplyBtn->click();
+    EXPECT_TRUE(script.Done());
+    ASSERT_FALSE(script.boxTexts.empty());
+    EXPECT_TRUE(script.boxTexts.back().contains("does not lie inside"));
+    EXPECT_FALSE(editor->Undo1->isEnabled());
+    EXPECT_FALSE(editor->Redo1->isEnabled());
 }
 
 TEST_F(CompositeEditorTest, QuickEqualizationMedianAndPalettesActOnTheCurrentLayer)

@@ -67,16 +67,32 @@ TEST_F(EqualizationWindowTest, ImageHistogramTableEqualizesAndUndoRestores)
     EXPECT_EQ(Pixel(window, 3, 1), 300);
 }
 
+TEST_F(EqualizationWindowTest, ChosenAgainForAnotherImageItsTableIsThatImages)
+{
+    OpenTwoLevels();
+    ShowEqualization();
+    TChild *second = OpenImage(4, 2, [](int x, int) { return x < 2 ? 1000 : 3000; });
+    ShowEqualization(); // the item chosen again while the window is open
+    EXPECT_EQ(EqualizeF->EqualizationTable()[1000], 43690.0f);
+    QTest::mouseClick(EqualizeF->UseImageHistogram, Qt::LeftButton);
+    QTest::mouseClick(EqualizeF->ApplyBtn, Qt::LeftButton);
+    EXPECT_EQ(Pixel(second, 0, 1), 43690);
+    EXPECT_EQ(Pixel(second, 3, 1), 65535);
+}
+
 TEST_F(EqualizationWindowTest, PreviewShowsButLeavesThePixels)
 {
     TChild *window = OpenTwoLevels();
     ShowEqualization();
     QTest::mouseClick(EqualizeF->UseImageHistogram, Qt::LeftButton);
+    const bool undoOn = main->Undo1->isEnabled(), redoOn = main->Redo1->isEnabled();
+    const QString undo = main->Undo1->text();
     QTest::mouseClick(EqualizeF->PreviewBtn, Qt::LeftButton);
     EXPECT_EQ(Pixel(window, 0, 0), 100);
-    EXPECT_FALSE(main->Undo1->isEnabled());
-    EXPECT_EQ(main->Undo1->text(), "&Undo");
-    EXPECT_FALSE(main->Redo1->isEnabled());
+    // The Undo and Redo of earlier work are left as they were.
+    EXPECT_EQ(main->Undo1->isEnabled(), undoOn);
+    EXPECT_EQ(main->Undo1->text(), undo);
+    EXPECT_EQ(main->Redo1->isEnabled(), redoOn);
     QTest::mouseClick(EqualizeF->ApplyBtn, Qt::LeftButton);
     EXPECT_EQ(Pixel(window, 0, 0), 43690);
 }

@@ -18,6 +18,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
@@ -104,18 +106,72 @@ TEST_F(InformationAndPalettesTest, InformationShowsTheHeaderAndApplyReachesEvery
         EXPECT_EQ(back.Filters, "Luminance");
     }
 
-    // The image window closed behind the open information window: Apply writes nowhere.
+    // The image window closed behind the open information window, and another image opened:
+    // Apply writes nowhere, and says so.
     main->FirstImageWindow()->Image().Modified = false;
     main->CloseAll->trigger();
     ASSERT_TRUE(WaitFor([this] { return main->FirstImageWindow() == nullptr; }));
+    const std::string other = folder.File("other.kvr");
+    WriteTestImage(other, 8, 4, [](int x, int) { return x; });
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(other)}), 1);
+    const std::string otherText = Image().Description;
     HInfo->description->setText("lost");
+    script.PressBox(QMessageBox::Ok);
     QTest::mouseClick(HInfo->ApplyBtn, Qt::LeftButton);
+    EXPECT_TRUE(script.Done()); // the box came
+    ASSERT_FALSE(script.boxTexts.empty());
+    EXPECT_TRUE(script.boxTexts.back().contains("no longer open"));
+    EXPECT_EQ(Image().Description, otherText);
+    EXPECT_FALSE(Image().Modified);
 
     HInfo->hide();
     EditTarget = EditDefaultPalette;
     HInfo->show();
     EXPECT_FALSE(HInfo->ApplyBtn->isEnabled());
     EXPECT_FALSE(HInfo->UndoBtn->isEnabled());
+}
+
+TEST_F(InformationAndPalettesTest, ChosenAgainWhileOpenTheWindowsShowAndWriteTheNewTarget)
+{
+    Start();
+    TChild *first = main->FirstImageWindow();
+    Image().Description = "first";
+    main->HeaderInfoFormShow->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(HInfo));
+    EXPECT_EQ(HInfo->NCol->text(), "Number of columns: 64");
+
+    // A second image becomes active; the item chosen again re-reads the open window.
+    const std::string path = folder.File("second.kvr");
+    WriteTestImage(path, 32, 16, [](int x, int y) { return 7 * x + y; });
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(path)}), 1);
+    TChild *second = main->FirstImageWindow();
+    ASSERT_NE(second, first);
+    second->Image().Description = "second";
+    main->HeaderInfoFormShow->trigger();
+    EXPECT_EQ(HInfo->NCol->text(), "Number of columns: 32");
+    EXPECT_EQ(HInfo->description->text(), "second");
+
+    // Apply writes into the image shown, even with the other one made active meanwhile.
+    HInfo->description->setText("typed for the second");
+    main->MdiArea->setActiveSubWindow(first);
+    ASSERT_EQ(main->FirstImageWindow(), first);
+    QTest::mouseClick(HInfo->ApplyBtn, Qt::LeftButton);
+    EXPECT_EQ(second->ConstImage().Description, "typed for the second");
+    EXPECT_EQ(first->ConstImage().Description, "first");
+
+    // The palette editor, open on the default palette, chosen again for the active image: it
+    // edits the image's palette, and OK writes that back, not the default curves.
+    Image().Palette.Points[0][1].y = 0.9f;
+    Image().Palette.BuildTables(true, true, true);
+    const PPalette own = Image().Palette;
+    ASSERT_FALSE(own.SameCurves(CurrentSettings().DefaultPalettes[0]));
+    main->findChild<QAction *>(QStringLiteral("Defaultpalette1"))->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(PaletteSet));
+    EXPECT_TRUE(PaletteSet->Palette.SameCurves(CurrentSettings().DefaultPalettes[0]));
+    main->PaletteEdit->trigger();
+    EXPECT_TRUE(PaletteSet->Palette.SameCurves(own));
+    QTest::mouseClick(PaletteSet->OkBtn, Qt::LeftButton);
+    EXPECT_TRUE(first->ConstImage().Palette.SameCurves(own));
 }
 
 TEST_F(InformationAndPalettesTest, CurveEditsReachTheImageOnlyThroughPreviewAndRevert)

@@ -14,6 +14,7 @@
 #include "program_windows.h"
 #include "settings.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -385,6 +386,30 @@ TEST_F(MultiProcessTest, FilterSumAndScalePagesNumberTheirOutputs)
     EXPECT_EQ(scaled.Width, 6);
     EXPECT_EQ(scaled.Height, 2);
     EXPECT_EQ(scaled.FrameRow(0, 1)[5], 201);
+}
+
+TEST_F(MultiProcessTest, FilterSettingsHoldTheDialogOnlyUntilItServesAnImageAgain)
+{
+    const std::string a = Write("a.kvr", 4, 3, [](int x, int y) { return 100 * x + y; });
+    ASSERT_EQ(window->LoadImageFiles({QString::fromStdString(a)}), 1);
+    QAction *median = window->findChild<QAction *>(QStringLiteral("Medianfilter1"));
+    ASSERT_NE(median, nullptr);
+    MultiProcessF->OperationSelect->setCurrentIndex(5);
+    MultiProcessF->FilterSettings->click();
+    ASSERT_TRUE(FilterF->isVisible());
+    EXPECT_FALSE(FilterF->ApplyBtn->isEnabled()); // settings for the batch only
+    median->trigger();                            // chosen for the active image while open
+    EXPECT_TRUE(FilterF->ApplyBtn->isEnabled());
+    EXPECT_TRUE(FilterF->PreviewBtn->isEnabled());
+
+    MultiProcessF->FilterSettings->click();
+    EXPECT_FALSE(FilterF->RedoBtn->isEnabled());
+    FilterF->close(); // closed and opened again, with the batch window still open
+    median->trigger();
+    ASSERT_TRUE(FilterF->isVisible());
+    EXPECT_TRUE(FilterF->ApplyBtn->isEnabled());
+    EXPECT_TRUE(FilterF->UndoBtn->isEnabled());
+    FilterF->close();
 }
 
 TEST_F(MultiProcessTest, EqualizeMapsEveryFileThroughTheEqualizationWindowsCurve)

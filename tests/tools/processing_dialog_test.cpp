@@ -27,6 +27,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -198,10 +199,11 @@ TEST_F(ProcessingDialogTest, EveryOperationAppliesUndoesRedoesAndPreviews)
         const Pixels once = Expected(c.filter);
         ASSERT_NE(once, before); // the case shows something
 
-        Click(dialog->PreviewBtn); // rendered, then the pixels put back
+        const bool undoOn = main->Undo1->isEnabled(), redoOn = main->Redo1->isEnabled();
+        Click(dialog->PreviewBtn); // rendered, then the pixels put back; Undo of earlier work kept
         EXPECT_EQ(Frame(), before);
-        EXPECT_FALSE(main->Undo1->isEnabled());
-        EXPECT_FALSE(main->Redo1->isEnabled());
+        EXPECT_EQ(main->Undo1->isEnabled(), undoOn);
+        EXPECT_EQ(main->Redo1->isEnabled(), redoOn);
 
         Click(dialog->ApplyBtn);
         EXPECT_EQ(Frame(), once);
@@ -219,6 +221,66 @@ TEST_F(ProcessingDialogTest, EveryOperationAppliesUndoesRedoesAndPreviews)
         std::copy(before.begin(), before.end(), original.Data());
         window->Image().CopyPixelsFrom(original);
     }
+}
+
+TEST_F(ProcessingDialogTest, ItemsChosenWhileOpenSwitchThePageAndWorkIsKeptAndMarked)
+{
+    OpenFromMenu("Gaussiancrossconvolution1");
+    ASSERT_EQ(dialog->PageControl->currentWidget(), dialog->GaussPage);
+    // Chosen while the dialog is open, an item brings its own page up.
+    MenuItem("Medianfilter1")->trigger();
+    EXPECT_EQ(dialog->PageControl->currentWidget(), dialog->MedianPage);
+    MenuItem("Convolutionfilters1")->trigger();
+    ASSERT_EQ(dialog->PageControl->currentWidget(), dialog->ConvolutionPage);
+    ASSERT_NE(dialog->Matrix1->item(1, 1), nullptr);
+    EXPECT_FALSE(dialog->Matrix1->item(1, 1)->text().isEmpty()); // the low-pass kernel is shown
+
+    // The convolution marks the image changed and its extremes measured again.
+    const Pixels original = Frame();
+    EXPECT_FALSE(window->ConstImage().Modified);
+    Click(dialog->ApplyBtn);
+    const Pixels convolved = Frame();
+    ASSERT_NE(convolved, original);
+    EXPECT_TRUE(window->ConstImage().Modified);
+    EXPECT_EQ(window->ConstImage().Brightest, *std::max_element(convolved.begin(), convolved.end()));
+    EXPECT_EQ(window->ConstImage().Dimmest, *std::min_element(convolved.begin(), convolved.end()));
+
+    // A Preview of another operation leaves the Undo of that Apply.
+    MenuItem("Threshold1")->trigger();
+    dialog->UpperThreshold->setValue(500);
+    Click(dialog->PreviewBtn);
+    EXPECT_EQ(Frame(), convolved);
+    EXPECT_TRUE(window->ConstImage().Modified);
+    main->Undo1->trigger();
+    EXPECT_EQ(Frame(), original);
+
+    // A Preview the operation refuses (no manual sky fit for this image) puts nothing back.
+    Click(dialog->ApplyBtn);
+    const Pixels clipped = Frame();
+    ASSERT_NE(clipped, original);
+    MenuItem("Skymodel1")->trigger();
+    ASSERT_EQ(dialog->PageControl->currentWidget(), dialog->ModelSkyPage);
+    dialog->ManualSkyModel->setChecked(true);
+    script.PressBox(QMessageBox::Ok);
+    Click(dialog->PreviewBtn);
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(Frame(), clipped);
+    dialog->AutoSkyModel->setChecked(true);
+
+    // A file loaded into the snapshot buffer leaves nothing to undo.
+    const std::string path = folder.File("second.kvr");
+    WriteTestImage(path, 5, 5, Noise);
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(path)}), 1);
+    EXPECT_FALSE(main->Undo1->isEnabled());
+    EXPECT_FALSE(main->Redo1->isEnabled());
+
+    // Closing the processed image asks.
+    script.PressBox(QMessageBox::No);
+    window->close();
+    EXPECT_TRUE(script.Done()); // the box came
+    ASSERT_FALSE(script.boxTexts.empty());
+    EXPECT_TRUE(script.boxTexts.back().contains("Save changes to image"));
+    EXPECT_EQ(script.unexpected, 0);
 }
 
 TEST_F(ProcessingDialogTest, PagesSetTheirOwnCodesAndOtherWindowsOperationsAreNotRepeated)

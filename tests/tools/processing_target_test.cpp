@@ -107,16 +107,20 @@ TEST_F(ProcessingTargetTest, ApplyUndoRedoAndPreview)
     main->Undo1->trigger();
     EXPECT_EQ(Pixel(3, 2), 100 + 3 + 40 + 5);
 
-    // Preview: the operation runs and is rendered, then the pixels are put back.
+    // Preview: the operation runs and is rendered, then the pixels are put back; the Undo of
+    // the Apply before it is kept.
+    tool.ApplyBtnClick();
+    ASSERT_EQ(Pixel(3, 2), 100 + 3 + 40 + 10);
     const std::vector<std::uint16_t> before(window->ConstImage().FramePixels(0),
                                             window->ConstImage().FramePixels(0) + 16 * 8);
     EXPECT_TRUE(PreviewOperation(nullptr, [&] { tool.ApplyBtnClick(); }));
-    EXPECT_EQ(tool.applied, 3);
+    EXPECT_EQ(tool.applied, 4);
     EXPECT_TRUE(std::equal(before.begin(), before.end(), window->ConstImage().FramePixels(0)));
-    EXPECT_FALSE(main->Undo1->isEnabled());
-    EXPECT_EQ(main->Undo1->text(), "&Undo");
-    EXPECT_FALSE(main->Redo1->isEnabled());
-    EXPECT_EQ(main->Redo1->text(), "&Redo");
+    EXPECT_TRUE(main->Undo1->isEnabled());
+    EXPECT_EQ(main->Undo1->text(), "&Undo filter");
+    EXPECT_TRUE(main->Redo1->isEnabled());
+    main->Undo1->trigger();
+    EXPECT_EQ(Pixel(3, 2), 100 + 3 + 40 + 5);
 }
 
 TEST_F(ProcessingTargetTest, RedoOfAnOperationNoWindowRepeatsKeepsTheOriginalForUndo)

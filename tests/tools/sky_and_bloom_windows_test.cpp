@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -208,6 +209,61 @@ TEST_F(SkyModelWindowTest, ToolWindowsStayOnTop)
         ASSERT_NE(window, nullptr) << name;
         EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint) << name;
     }
+}
+
+TEST_F(SkyModelWindowTest, AFitReachesOnlyItsImageAndRedoRunsNoEarlierOperation)
+{
+    TChild *first = main->FirstImageWindow();
+    // A log rescale first: LastOperation then names an operation the dialog can repeat.
+    FilterF->show();
+    LastOperation = 16;
+    FilterF->BiasLevel2->setValue(500);
+    FilterF->MaxInt->setValue(2000);
+    FilterF->ApplyBtnClick();
+    ASSERT_TRUE(main->Redo1->isEnabled());
+    FilterF->hide();
+
+    Image().DisplayOffset = 0;
+    SkyModelF->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(SkyModelF));
+    ClickAt(10, 10);
+    ClickAt(70, 12);
+    ClickAt(40, 50);
+    QTest::mouseClick(SkyModelF->PreviewFitBtn, Qt::LeftButton);
+    const ImageData fitted = [&] {
+        ImageData copy;
+        copy.Assign(Image());
+        return copy;
+    }();
+    QTest::mouseClick(SkyModelF->ApplyBtn, Qt::LeftButton);
+    ASSERT_NE(DifferingPixels(Image(), fitted), 0);
+    EXPECT_TRUE(main->Undo1->isEnabled());
+    EXPECT_FALSE(main->Redo1->isEnabled()); // the log rescale is not what Redo would repeat
+    main->Undo1->trigger();
+    EXPECT_EQ(DifferingPixels(Image(), fitted), 0);
+    EXPECT_FALSE(main->Redo1->isEnabled());
+    main->Redo1->trigger();
+    EXPECT_EQ(DifferingPixels(Image(), fitted), 0);
+
+    // A second image opens and the fitted one closes: the fit is not subtracted from it.
+    const std::string path = folder.File("other.kvr");
+    WriteTestImage(path, 80, 60, [](int x, int y) { return 3000 + x + y; });
+    ASSERT_EQ(main->LoadImageFiles({QString::fromStdString(path)}), 1);
+    first->Image().Modified = false;
+    first->close();
+    ASSERT_TRUE(WaitFor([&] { return main->ImageWindows().size() == 1; }));
+    const ImageData other = [&] {
+        ImageData copy;
+        copy.Assign(Image());
+        return copy;
+    }();
+    ASSERT_TRUE(SkyModelF->ApplyBtn->isEnabled());
+    script.PressBox(QMessageBox::Ok);
+    QTest::mouseClick(SkyModelF->ApplyBtn, Qt::LeftButton);
+    EXPECT_TRUE(script.Done()); // the box came
+    ASSERT_FALSE(script.boxTexts.empty());
+    EXPECT_TRUE(script.boxTexts.back().contains("no longer open"));
+    EXPECT_EQ(DifferingPixels(Image(), other), 0);
 }
 
 TEST_F(SkyModelWindowTest, LogRescaleFromTheDialogMapsTheRange)

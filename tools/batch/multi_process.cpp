@@ -729,11 +729,7 @@ void TMultiProcessF::FilterSettingsClick()
     }
     if (!FilterF || !TFilterF::Dispatches(LastOperation))
         return; // nothing to set for "No action" and "Rescale image"
-    for (QPushButton *b : {FilterF->ApplyBtn, FilterF->PreviewBtn, FilterF->UndoBtn, FilterF->RedoBtn})
-        b->setEnabled(false);
-    FilterF->show();
-    FilterF->raise();
-    FilterF->ShowOperationPage();
+    FilterF->ShowForSettings();
 }
 
 void TMultiProcessF::SumBtnClick()

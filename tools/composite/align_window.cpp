@@ -2,9 +2,11 @@
 
 #include "color_index_view.h"
 #include "composite/composite_image.h"
+#include "edit_target.h"
 #include "gui_runtime.h"
 #include "main_window.h"
 #include "opengl_panel.h"
+#include "processing_target.h"
 #include "selection.h"
 #include "text_format.h"
 
@@ -412,6 +414,19 @@ void TAlignF::StackBtnClick()
     options.TwoStars = TwoBoxesBtn->isChecked();
     options.ScaleCorrection = ScaleCorrection->isChecked();
     std::string problem;
+    // Measured first: a refusal changes nothing, not even the editor's Undo of earlier work.
+    std::array<ChannelAlignment, AlignmentChannels> placements;
+    const AlignmentOutcome check = MeasureAlignment(Layers(), options, placements, problem);
+    if (check == AlignmentOutcome::TooFewLayers)
+        return;
+    if (check == AlignmentOutcome::Refused) {
+        korvi::gui::ShowMessage(QString::fromStdString(problem), QStringLiteral("Korvi"));
+        return;
+    }
+    // The crop replaces every layer: the editor's Undo brings them back.
+    ProcessingTargetOwner *editor = FindTargetOwner(EditCompositeLayer);
+    if (editor)
+        editor->BackUpForUndo(EditCompositeLayer);
     const AlignmentOutcome outcome = AlignLayers(
         Layers(), options,
         [this](int channel, int percent) {
@@ -424,9 +439,11 @@ void TAlignF::StackBtnClick()
         korvi::gui::ShowMessage(QString::fromStdString(problem), QStringLiteral("Korvi"));
         return;
     }
+    if (editor)
+        editor->ProcessingApplied(EditCompositeLayer, QStringLiteral("&Undo filter"), false);
     if (MainF)
-        if (QWidget *editor = MainF->ProgramWindow("TCompositeF"))
-            QMetaObject::invokeMethod(editor, "RedrawComposite");
+        if (QWidget *window = MainF->ProgramWindow("TCompositeF"))
+            QMetaObject::invokeMethod(window, "RedrawComposite");
     // The view follows its channel into the cropping frame.
     ViewCopy.Assign(Layers()[ChannelIndex]);
     ViewCopy.Zoom = 1.0f;

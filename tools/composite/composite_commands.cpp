@@ -33,8 +33,17 @@ void TCompositeF::Snapshot()
     CompositeEditorSettingsBackup() = CompositeEditorSettings();
     CompositeBackup().Assign(Composite());
     backupTaken_ = true;
+    redoCode_ = -1; // until the change made now says it can be repeated
     if (MainF)
         MainF->UndoWindowTag = -1; // UndoImage no longer belongs to an image window
+}
+
+void TCompositeF::ForgetUndo()
+{
+    backupTaken_ = false;
+    redoTransform_.reset();
+    redoCode_ = -1;
+    SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -70,11 +79,14 @@ std::optional<TCompositeF::TransformRun> TCompositeF::ReadTransform()
     return run;
 }
 
-void TCompositeF::RunTransform(const TransformRun &run)
+bool TCompositeF::RunTransform(const TransformRun &run)
 {
     if (run.layer < 0 || run.layer >= CompositeLayers || !Composite().LayerLoaded(run.layer))
-        return;
+        return false;
     ImageData &layer = Composite().Layers[run.layer];
+    // The transform refuses a region outside the layer; then nothing changes, Undo included.
+    if (!TransformRegionFits(run))
+        return false;
     Snapshot();
     if (MainF) {
         MainF->CalibrationUndoTag = -1;
@@ -90,27 +102,37 @@ void TCompositeF::RunTransform(const TransformRun &run)
     if (view == run.layer || view == CompositeView)
         RedrawComposite();
     SetItems(QStringLiteral("&Undo transform"), true, QStringLiteral("&Redo transform"), true);
+    return true;
+}
+
+bool TCompositeF::TransformRegionFits(const TransformRun &run)
+{
+    const ImageData &layer = Composite().Layers[run.layer];
+    if (run.x0 >= 0 && run.y0 >= 0 && run.x1 >= run.x0 && run.y1 >= run.y0 && run.x1 <= layer.Width - 1 &&
+        run.y1 <= layer.Height - 1)
+        return true;
+    korvi::gui::ShowMessage(QStringLiteral("The region to transform does not lie inside the layer."),
+                            QStringLiteral("Korvi"));
+    return false;
 }
 
 void TCompositeF::ApplyBtnClick()
 {
     const std::optional<TransformRun> run = ReadTransform();
-    if (!run)
+    if (!run || !RunTransform(*run))
         return;
-    RunTransform(*run);
     redoTransform_ = run;
 }
 
 void TCompositeF::PreviewBtnClick()
 {
     const std::optional<TransformRun> run = ReadTransform();
-    if (!run || !MainF)
+    if (!run || !MainF || !TransformRegionFits(*run))
         return;
-    RunTransform(*run);
-    // The pixels go back; the view keeps the transformed picture until the next redraw.
-    Composite().Layers[run->layer].Assign(MainF->UndoImage);
-    redoTransform_.reset();
-    SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
+    // The pixels go back, and so do the backups of the work before; the view keeps the
+    // transformed picture until the next redraw.
+    EditTarget = EditCompositeLayer;
+    PreviewOperation(nullptr, [&] { RunTransform(*run); });
 }
 
 void TCompositeF::ClearAllBtnClick()
@@ -319,14 +341,15 @@ void TCompositeF::RedoClick()
         // A transform is not an operation of the processing dialog: Redo restores the composite
         // as it was before the transform and applies the same transform to it again.
         const TransformRun run = *redoTransform_;
-        if (!UndoProcessing(EditCompositeLayer))
+        if (!UndoProcessing(EditCompositeLayer) || !RunTransform(run))
             return;
-        RunTransform(run);
         redoTransform_ = run;
         return;
     }
-    if (MainF)
-        MainF->RedoActionExecute();
+    if (redoCode_ < 0 || !MainF)
+        return;
+    LastOperation = redoCode_;
+    MainF->RedoActionExecute();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -348,6 +371,7 @@ void TCompositeF::ProcessingApplied(int editTarget, const QString &undoCaption, 
     if (editTarget != EditCompositeLayer)
         return;
     redoTransform_.reset();
+    redoCode_ = redo ? LastOperation.load() : -1;
     const CFSettings &settings = CompositeEditorSettings();
     UpdateLayerControls(); // a trim may have changed the layer's size
     if (settings.View == settings.CurrentLayer || settings.View == CompositeView)
@@ -355,10 +379,43 @@ void TCompositeF::ProcessingApplied(int editTarget, const QString &undoCaption, 
     SetItems(undoCaption, true, QStringLiteral("&Redo filter"), redo);
 }
 
+struct TCompositeF::KeptUndo {
+    CompositeImage composite;
+    CFSettings settings;
+    bool taken = false;
+    std::optional<TransformRun> transform;
+    int redoCode = -1;
+    QString undo, redo;
+    bool undoOn = false, redoOn = false;
+};
+
+void TCompositeF::KeepUndo(int editTarget)
+{
+    if (editTarget != EditCompositeLayer)
+        return;
+    kept_ = std::make_shared<KeptUndo>();
+    kept_->composite.Assign(CompositeBackup());
+    kept_->settings = CompositeEditorSettingsBackup();
+    kept_->taken = backupTaken_;
+    kept_->transform = redoTransform_;
+    kept_->redoCode = redoCode_;
+    kept_->undo = Undo1->text();
+    kept_->redo = Redo1->text();
+    kept_->undoOn = Undo1->isEnabled();
+    kept_->redoOn = Redo1->isEnabled();
+}
+
 void TCompositeF::ProcessingPreviewed(int editTarget)
 {
-    if (editTarget == EditCompositeLayer)
-        SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
+    if (editTarget != EditCompositeLayer || !kept_)
+        return;
+    CompositeBackup().Assign(kept_->composite);
+    CompositeEditorSettingsBackup() = kept_->settings;
+    backupTaken_ = kept_->taken;
+    redoTransform_ = kept_->transform;
+    redoCode_ = kept_->redoCode;
+    SetItems(kept_->undo, kept_->undoOn, kept_->redo, kept_->redoOn);
+    kept_.reset();
 }
 
 bool TCompositeF::UndoProcessing(int editTarget)
@@ -369,10 +426,12 @@ bool TCompositeF::UndoProcessing(int editTarget)
     CompositeEditorSettings() = CompositeEditorSettingsBackup();
     UpdateLayerControls();
     RedrawComposite();
+    // Redo is offered only for what it repeats: the transform, or the processing operation of
+    // the snapshot (not a trim or an equalization, whose region or table Redo cannot take again).
     if (redoTransform_)
         SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo transform"), true);
     else
         SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo filter"),
-                 CanRepeatOperation(LastOperation));
+                 redoCode_ >= 0 && CanRepeatOperation(redoCode_));
     return true;
 }

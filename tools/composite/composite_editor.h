@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -153,6 +154,9 @@ public:
     void RedoClick();
     // The editor's snapshot: settings and composite into their backups.
     void Snapshot();
+    // The backups no longer hold the composite as it was before the last change (a layer or a
+    // composite was loaded): Undo and Redo are disabled until the next operation.
+    void ForgetUndo();
 
     // ---- Files (composite_files.cpp)
     void LoadSingleImageClick();
@@ -173,6 +177,7 @@ public:
     ImageData *ProcessingImage(int editTarget) override;
     void BackUpForUndo(int editTarget) override;
     void ProcessingApplied(int editTarget, const QString &undoCaption, bool redo) override;
+    void KeepUndo(int editTarget) override;
     void ProcessingPreviewed(int editTarget) override;
     bool UndoProcessing(int editTarget) override;
 
@@ -200,8 +205,9 @@ private:
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     };
     std::optional<TransformRun> ReadTransform();
-    void RunTransform(const TransformRun &run);
-    void ChangeLayerShape(); // after a trim: selection, controls and view
+    bool RunTransform(const TransformRun &run);        // false: refused, nothing changed
+    bool TransformRegionFits(const TransformRun &run); // else says so
+    void ChangeLayerShape();                           // after a trim: selection, controls and view
     // View (composite_view.cpp).
     void OpenGLPanelInit();
     void OpenGLPanelPaint();
@@ -222,6 +228,11 @@ private:
     CompositePicture picture_;
     // The transform Redo repeats: set by Apply, dropped by any other change.
     std::optional<TransformRun> redoTransform_;
+    // The processing operation Redo repeats; -1 when the last change is none Redo can repeat.
+    int redoCode_ = -1;
+    // The backups and Undo/Redo items of the work before a preview, put back after it.
+    struct KeptUndo;
+    std::shared_ptr<KeptUndo> kept_;
 };
 
 extern TCompositeF *CompositeF;

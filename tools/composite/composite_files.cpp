@@ -57,6 +57,7 @@ void TCompositeF::LoadSingleImageClick()
         return;
     if (!Composite().LoadLayer(current, path, CompositeEditorSettings().LayerPalettes[current]))
         return;
+    ForgetUndo(); // the backup holds the composite without this layer
     DrawPaletteBar(current);
     UpdateLayerControls();
     RedrawComposite();
@@ -90,6 +91,7 @@ void TCompositeF::LoadCompositeClick()
     CompositeEditorSettings().View = CompositeView;
     ShowView(CompositeView);
     CompositeEditorSettingsBackup() = CompositeEditorSettings();
+    ForgetUndo();
 }
 
 bool TCompositeF::SaveCompositeClick(const QString &title, const std::string &directory)
