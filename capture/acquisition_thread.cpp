@@ -251,7 +251,7 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     AcquisitionHeader header = header_;
     const int transferErrorsBefore = transferErrors_;
     const double seconds =
-        WithCamera([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, ImagingCameraIndex, callback); });
+        korvi::gui::WithCameraReadout([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, ImagingCameraIndex, callback); });
     const float elapsed = static_cast<float>(seconds);
     frame_.SetHeader(header);
     // Nothing read (the device could not be opened) or a pixel stream that fell short.

@@ -1,11 +1,14 @@
 #include "camera_lock.h"
 
 #include "gui_runtime.h"
+#include "time_scale.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <array>
 #include <chrono>
+#include <thread>
 
 namespace korvi::gui
 {
@@ -18,9 +21,71 @@ std::recursive_timed_mutex &CameraMutex()
     return mutex;
 }
 
+// Pending reservations: their deadlines (process seconds), 0 for a free slot. Part of the one
+// camera lock's state.
+constexpr int ReservationSlots = 8;
+constexpr double ReservationGrace = 1.0;
+
+struct Reservations {
+    std::mutex mutex;
+    std::array<double, ReservationSlots> deadlines{};
+};
+
+Reservations &PendingReservations()
+{
+    static Reservations reservations;
+    return reservations;
+}
+
+// True while a reservation that has not lapsed is pending.
+bool ReservationPending()
+{
+    Reservations &r = PendingReservations();
+    const double now = korvi::ScaledNow();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    for (double deadline : r.deadlines)
+        if (deadline > 0.0 && now < deadline + ReservationGrace)
+            return true;
+    return false;
+}
+
 } // namespace
 
-CameraLock::CameraLock(Mode mode)
+CameraReservation::CameraReservation(double deadline) : slot_(-1)
+{
+    Reservations &r = PendingReservations();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    for (int i = 0; i < ReservationSlots; ++i)
+        if (r.deadlines[i] <= 0.0) {
+            r.deadlines[i] = deadline > 0.0 ? deadline : 1e-9;
+            slot_ = i;
+            return;
+        }
+    // All slots taken (cannot happen with the program's one guide thread): no reservation.
+}
+
+CameraReservation::~CameraReservation()
+{
+    if (slot_ < 0)
+        return;
+    Reservations &r = PendingReservations();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    r.deadlines[slot_] = 0.0;
+}
+
+void CameraReservation::Renew(double deadline)
+{
+    if (slot_ < 0)
+        return;
+    Reservations &r = PendingReservations();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    r.deadlines[slot_] = deadline > 0.0 ? deadline : 1e-9;
+}
+
+// How deep this thread holds the camera lock (it is recursive).
+static thread_local int heldDepth = 0;
+
+void CameraLock::Take(Mode mode)
 {
     auto &mutex = CameraMutex();
     if (mutex.try_lock()) {
@@ -44,10 +109,36 @@ CameraLock::CameraLock(Mode mode)
     owns_ = true;
 }
 
+CameraLock::CameraLock(Mode mode)
+{
+    // A readout lets a timed command that is due go first; a thread that already holds the camera
+    // cannot step aside, so its readout goes on at once.
+    const bool yield = mode == Readout && heldDepth == 0;
+    const bool onGui = IsGuiThread() && QCoreApplication::instance() != nullptr;
+    for (;;) {
+        while (yield && ReservationPending()) {
+            if (onGui)
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 2);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        Take(mode == Readout ? Wait : mode);
+        // A reservation made while this thread waited for the lock is served first too.
+        if (!owns_ || !yield || !ReservationPending())
+            break;
+        CameraMutex().unlock();
+        owns_ = false;
+    }
+    if (owns_)
+        ++heldDepth;
+}
+
 CameraLock::~CameraLock()
 {
-    if (owns_)
+    if (owns_) {
+        --heldDepth;
         CameraMutex().unlock();
+    }
 }
 
 } // namespace korvi::gui

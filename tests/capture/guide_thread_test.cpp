@@ -48,6 +48,7 @@ public:
         positions.push_back({s.mountX, s.mountY, s.time});
         image.Assign(frame);
     }
+    void ShowGuideNotice(const QString &text) override { notices.push_back(text); }
     void ShowGuideOffset(float dx, float dy) override { offsets.push_back({dx, dy}); }
     void ShowGuideDirections(const std::array<bool, 4> &) override {}
     bool SaveGuideFrame(ImageData &frame, int format) override
@@ -55,10 +56,11 @@ public:
         saved.push_back(frame.FileName + "/" + std::to_string(format));
         return true;
     }
-    void StoreCalibration(const CalibrationResult &result) override
+    std::string StoreCalibration(const CalibrationResult &result) override
     {
         calibration = result;
         calibrated = true;
+        return result.ok ? "Status: Calibrated." : "Status: Calibration failed.";
     }
     void StartGuideTimer(int ms) override { timerIntervals.push_back(ms); }
     void GuideRunFinished(const QString &failureText) override
@@ -73,7 +75,7 @@ public:
         return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
     }
 
-    std::vector<QString> statuses, names;
+    std::vector<QString> statuses, names, notices;
     std::vector<Position> positions;
     std::vector<std::pair<float, float>> offsets;
     std::vector<std::string> saved;
@@ -226,8 +228,11 @@ TEST_F(GuideThreadTest, CalibrationRecoversTheMountsRatesAndAxisAngle)
                                            "Status: Slewing north.",
                                            "Status: Integrating (7).",
                                            "Status: Processing (6,7).",
-                                           "Status: Ready."};
+                                           "Status: Calibrated."};
     EXPECT_EQ(steps, expected);
+    // The steps also stay on the guide page while the waits count their seconds.
+    EXPECT_EQ(owner.notices.front(), QStringLiteral("Calibrating: Determining drift rate."));
+    EXPECT_EQ(owner.notices.back(), QStringLiteral("Calibrating: Slewing north."));
 }
 
 TEST_F(GuideThreadTest, CalibrationWithoutMotionIsRefused)
