@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTest>
 #include <QThread>
@@ -318,26 +319,133 @@ TEST_F(GuideThreadTest, PulsesEndWithinTheirCycleAndAStopMidPulseStopsTheMount)
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
 }
 
-TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentAgain)
+// The stop at the end of a run: refused once, it is sent again without troubling the observer;
+// refused while the link stays busy, the observer is told that the mount may still be moving,
+// in a box that stays until answered, and OK sends it again.
+TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentUntilTakenOrTheObserverIsTold)
 {
-    UsbBoxAnswerer boxes;
     sim::Config c;
     c.driftX = 2.0; // east-west only: a long east-west pulse and no north-south one
     c.driftY = 0.0;
     GuideSettings s = Settings211(1);
     s.GuideRates = {GuideRate{0.02f, 0.0f}, GuideRate{-0.02f, 0.0f}, GuideRate{0.0f, 0.02f},
                     GuideRate{0.0f, -0.02f}};
-    Start(c, s);
-    ASSERT_TRUE(WaitForCycles(1));
-    ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
-    // Mid-pulse the next camera call is the stop: the link refuses it once.
-    sim::Faults refuse;
-    refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
-    sim::SetFaults(refuse);
-    ASSERT_TRUE(StopAndWait());
-    EXPECT_EQ(boxes.captions, std::vector<QString>{UsbCaption});
-    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
-    EXPECT_EQ(SlewWords().back().second, 0);
+    for (bool staysBusy : {false, true}) {
+        SCOPED_TRACE(staysBusy);
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= 1; }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
+        sim::Faults refuse;
+        if (staysBusy)
+            refuse.busy = true; // held elsewhere, far longer than a second
+        else
+            refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
+        sim::SetFaults(refuse);
+        owner.acquiring = false;
+        // Every box is recorded; it is answered only after it has stayed up a while, with the
+        // link free again.
+        std::vector<QString> boxes;
+        bool movingWhenAsked = false;
+        QTimer answerer;
+        answerer.setInterval(5);
+        QElapsedTimer shown;
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            if (!shown.isValid()) {
+                shown.start();
+                boxes.push_back(box->windowTitle() + QStringLiteral(": ") + box->text());
+                return;
+            }
+            if (shown.elapsed() < 300)
+                return;
+            shown.invalidate();
+            movingWhenAsked = sim::GetSnapshot().slewBits != 0;
+            sim::ClearFaults();
+            box->button(QMessageBox::Ok)->click();
+        });
+        answerer.start();
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
+        answerer.stop();
+        EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+        EXPECT_EQ(SlewWords().back().second, 0);
+        if (staysBusy) {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("Korvi: ")));
+            EXPECT_TRUE(boxes[0].contains(QStringLiteral("the mount may still be moving"))) << boxes[0].toStdString();
+            EXPECT_TRUE(movingWhenAsked);
+        } else {
+            EXPECT_TRUE(boxes.empty());
+        }
+        sim::ClearFaults();
+    }
+}
+
+// Blank frames (clouds) and saturated frames in the middle of a guiding run with drift: no pulse
+// while the star cannot be measured, so the mount moves only by the drift; one lasting message
+// says the star is lost, guiding resumes by itself, and after MaxLostCycles lost cycles in a row
+// the run stops with a message.
+TEST_F(GuideThreadTest, ALostOrSaturatedStarSendsNoPulseAndGuidingResumes)
+{
+    sim::Config c;
+    c.driftX = 0.15; // 0.03 and 0.02 pixels per second on the guiding sensor
+    c.driftY = 0.1;
+    GuideSettings s = Settings211(1);
+    for (int d = 0; d < 4; ++d)
+        s.GuideRates[d] = SimulatorRate(c, d);
+    const int words = 211 * 165;
+    for (std::uint16_t level : {std::uint16_t(800), std::uint16_t(65535)}) {
+        SCOPED_TRACE(level);
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= 4 || owner.finished; }, 60000));
+        // The episode: six cycles of frames that hold no star.
+        const std::size_t before = owner.positions.size();
+        sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(words, level));
+        const int start = runner.Thread()->GuideCycles();
+        ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= start + 6 || owner.finished; }, 60000));
+        sim::SetReplayFrame(1, nullptr);
+        const std::size_t after = owner.positions.size();
+        ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= start + 16 || owner.finished; }, 60000));
+        EXPECT_FALSE(owner.finished);
+        // During the episode the mount moved by the drift alone (no pulse).
+        const TestOwner::Position a = owner.positions[before - 1], b = owner.positions[after - 1];
+        const double moved = std::hypot(b.x - a.x, b.y - a.y) / c.guiding.pixelScale;
+        const double drift = std::hypot(c.driftX, c.driftY) / c.guiding.pixelScale * (b.time - a.time);
+        EXPECT_LT(moved, drift + 0.5) << moved << " px against a drift of " << drift;
+        // After it, the star is held again.
+        const TestOwner::Position first = owner.positions.front();
+        double sum = 0.0;
+        int n = 0;
+        for (std::size_t i = owner.positions.size() - 5; i < owner.positions.size(); ++i, ++n) {
+            const double dx = (owner.positions[i].x - first.x) / c.guiding.pixelScale;
+            const double dy = (owner.positions[i].y - first.y) / c.guiding.pixelScale;
+            sum += dx * dx + dy * dy;
+        }
+        EXPECT_LT(std::sqrt(sum / n), 1.0);
+        // One lasting message for the episode, then one that guiding resumed.
+        const auto lost = std::count_if(owner.notices.begin(), owner.notices.end(),
+                                        [](const QString &t) { return t.startsWith(QStringLiteral("Star lost at ")); });
+        EXPECT_EQ(lost, 1);
+        ASSERT_FALSE(owner.notices.empty());
+        EXPECT_TRUE(owner.notices.back().startsWith(QStringLiteral("Guiding resumed at "))) << owner.notices.back().toStdString();
+
+        // A star that does not come back: the run stops with a message after the limit.
+        sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(words, level));
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 60000));
+        EXPECT_TRUE(owner.failure.startsWith(
+            QStringLiteral("Guiding stopped: the star was lost for %1 cycles in a row").arg(TGuiderThread::MaxLostCycles)))
+            << owner.failure.toStdString();
+        EXPECT_EQ(owner.statuses.back(), QStringLiteral("Status: Guiding stopped; star lost."));
+        EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+        sim::SetReplayFrame(1, nullptr);
+    }
 }
 
 TEST_F(GuideThreadTest, ABusyLinkIsReportedOnceAndGuidingGoesOn)
