@@ -126,6 +126,8 @@ TGuiderF::TGuiderF(QWidget *parent)
     layout->setSpacing(2);
     BuildToolBar();
     layout->addWidget(ActionToolBar);
+    // Wide enough for every tool-bar button: none hides in the overflow menu at the start.
+    resize(std::max(width(), ActionToolBar->sizeHint().width() + 8), height());
 
     auto *middle = new QHBoxLayout;
     ImgScrollBox = Named(new QScrollArea(this), "ImgScrollBox");
