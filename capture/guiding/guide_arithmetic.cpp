@@ -206,7 +206,8 @@ std::string ApplyCalibration(Settings &settings, const CalibrationResult &result
     settings.GuideRates = result.rates;
     settings.GuideCalibrationRatio = result.checkRatio;
     const GuideRate e = result.rates[GuideEast], w = result.rates[GuideWest], n = result.rates[GuideNorth];
-    const double angle = std::atan2(static_cast<double>(e.y), static_cast<double>(e.x)) * 180.0 / std::numbers::pi;
+    const double angle =
+        std::atan2(static_cast<double>(e.y), static_cast<double>(e.x)) * 180.0 / std::numbers::pi;
     char text[256];
     std::snprintf(text, sizeof text,
                   "Status: Calibrated. Rates (px/s): east %.3f, %.3f; west %.3f, %.3f; north %.3f, %.3f. "

@@ -343,25 +343,28 @@ void TGuiderThread::Guide()
             const QString reason = LostStarReason(dx, dy, GuideSearchRange);
             if (reason.isEmpty()) {
                 if (!lostReason_.isEmpty())
-                    ShowNotice(QStringLiteral("Guiding resumed at %1 after the star was lost for %2 cycles (%3).")
-                                   .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
-                                   .arg(lostInEpisode)
-                                   .arg(lostReason_));
+                    ShowNotice(
+                        QStringLiteral("Guiding resumed at %1 after the star was lost for %2 cycles (%3).")
+                            .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
+                            .arg(lostInEpisode)
+                            .arg(lostReason_));
                 lostReason_.clear();
                 lostCycles = lostInEpisode = 0;
                 pulse = ComputeGuidePulse(dx, dy, s.GuideRates);
                 limiter.Limit(pulse);
             } else {
                 if (lostReason_.isEmpty())
-                    ShowNotice(QStringLiteral("Star lost at %1: %2. No corrections until it is measurable again.")
-                                   .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
-                                   .arg(reason));
+                    ShowNotice(
+                        QStringLiteral("Star lost at %1: %2. No corrections until it is measurable again.")
+                            .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
+                            .arg(reason));
                 lostReason_ = reason;
                 ++lostInEpisode;
                 if (++lostCycles >= MaxLostCycles) {
-                    problem_ = QStringLiteral("Guiding stopped: the star was lost for %1 cycles in a row (%2).")
-                                   .arg(lostCycles)
-                                   .arg(reason);
+                    problem_ =
+                        QStringLiteral("Guiding stopped: the star was lost for %1 cycles in a row (%2).")
+                            .arg(lostCycles)
+                            .arg(reason);
                     endStatus_ = QStringLiteral("Status: Guiding stopped; star lost.");
                     ShowNotice(problem_);
                     break;
@@ -433,8 +436,18 @@ bool TGuiderThread::Pulse(GuidePulse pulse)
     bool unsent = moving && !SendSlew();
     // The pulse is timed from the moment its start reached the controller.
     const double start = korvi::ScaledNow();
+    // The reservation is always for the next end that is due.
+    auto nextEnd = [&] {
+        double end = 0.0;
+        if (directions_[GuideEast] || directions_[GuideWest])
+            end = start + pulse.eastWestSeconds;
+        if ((directions_[GuideNorth] || directions_[GuideSouth]) &&
+            (end == 0.0 || start + pulse.northSouthSeconds < end))
+            end = start + pulse.northSouthSeconds;
+        return end;
+    };
     if (reservation)
-        reservation->Renew(start + std::max(pulse.eastWestSeconds, pulse.northSouthSeconds));
+        reservation->Renew(nextEnd());
     if (lostReason_.isEmpty())
         ShowStatus(QStringLiteral("Status: Ready."));
     GuideThreadOwner *owner = owner_;
@@ -459,9 +472,12 @@ bool TGuiderThread::Pulse(GuidePulse pulse)
         // A pulse end the link refused is sent again at every poll until it goes through.
         if (changed)
             unsent = !SendSlew();
-        if (reservation && !unsent &&
-            !std::any_of(directions_.begin(), directions_.end(), [](bool d) { return d; }))
-            reservation.reset();
+        if (reservation && !unsent) {
+            if (std::any_of(directions_.begin(), directions_.end(), [](bool d) { return d; }))
+                reservation->Renew(nextEnd());
+            else
+                reservation.reset();
+        }
         if (now >= cycleEnd)
             return true;
         if (!Running())

@@ -719,8 +719,8 @@ void TGuiderF::ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels)
     // observer chose, and a guide or calibration frame also the zoom and the display levels (the
     // first one, on an empty view, gets automatic levels and fits the window).
     const bool keepView = !GuiderImage.Empty && !fitAndShowLevels;
-    const bool keepSelection = !GuiderImage.Empty && GuiderImage.Width == frame.Width &&
-                               GuiderImage.Height == frame.Height;
+    const bool keepSelection =
+        !GuiderImage.Empty && GuiderImage.Width == frame.Width && GuiderImage.Height == frame.Height;
     const float zoom = GuiderImage.Zoom, gain = GuiderImage.Gain, offset = GuiderImage.DisplayOffset;
     const bool selectionShown = GuiderImage.SelectionShown;
     const std::int32_t x0 = GuiderImage.SelX0, y0 = GuiderImage.SelY0, x1 = GuiderImage.SelX1,

@@ -28,7 +28,6 @@ void CountStopError(int)
     ++stopErrors;
 }
 
-
 constexpr int ClientSize = 115;
 
 } // namespace

@@ -25,10 +25,14 @@ std::recursive_timed_mutex &CameraMutex()
 // camera lock's state.
 constexpr int ReservationSlots = 8;
 constexpr double ReservationGrace = 1.0;
+// Another thread's short command waits while a reservation falls due within this time (process
+// seconds), so it cannot be on the link when the timed command is due.
+constexpr double ShortCommandGuard = 0.25;
 
 struct Reservations {
     std::mutex mutex;
     std::array<double, ReservationSlots> deadlines{};
+    std::array<std::thread::id, ReservationSlots> owners{};
 };
 
 Reservations &PendingReservations()
@@ -37,15 +41,20 @@ Reservations &PendingReservations()
     return reservations;
 }
 
-// True while a reservation that has not lapsed is pending.
-bool ReservationPending()
+// True while another thread's reservation that has not lapsed is pending and falls due within
+// the horizon (process seconds; a negative horizon: whenever it falls due).
+bool ReservationPending(double horizon)
 {
     Reservations &r = PendingReservations();
     const double now = korvi::ScaledNow();
+    const std::thread::id self = std::this_thread::get_id();
     std::lock_guard<std::mutex> guard(r.mutex);
-    for (double deadline : r.deadlines)
-        if (deadline > 0.0 && now < deadline + ReservationGrace)
+    for (int i = 0; i < ReservationSlots; ++i) {
+        const double deadline = r.deadlines[i];
+        if (deadline > 0.0 && r.owners[i] != self && now < deadline + ReservationGrace &&
+            (horizon < 0.0 || deadline - now <= horizon))
             return true;
+    }
     return false;
 }
 
@@ -58,6 +67,7 @@ CameraReservation::CameraReservation(double deadline) : slot_(-1)
     for (int i = 0; i < ReservationSlots; ++i)
         if (r.deadlines[i] <= 0.0) {
             r.deadlines[i] = deadline > 0.0 ? deadline : 1e-9;
+            r.owners[i] = std::this_thread::get_id();
             slot_ = i;
             return;
         }
@@ -111,20 +121,24 @@ void CameraLock::Take(Mode mode)
 
 CameraLock::CameraLock(Mode mode)
 {
-    // A readout lets a timed command that is due go first; a thread that already holds the camera
-    // cannot step aside, so its readout goes on at once.
-    const bool yield = mode == Readout && heldDepth == 0;
+    // A readout lets every pending timed command of another thread go first, a short command
+    // those that fall due soon; a thread that already holds the camera cannot step aside, so its
+    // command goes on at once.
+    const bool yield = heldDepth == 0;
+    const double horizon = mode == Readout ? -1.0 : ShortCommandGuard;
     const bool onGui = IsGuiThread() && QCoreApplication::instance() != nullptr;
     for (;;) {
-        while (yield && ReservationPending()) {
+        while (yield && mode != TryOnly && ReservationPending(horizon)) {
             if (onGui)
                 QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 2);
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
+        if (mode == TryOnly && yield && ReservationPending(horizon))
+            return;
         Take(mode == Readout ? Wait : mode);
         // A reservation made while this thread waited for the lock is served first too.
-        if (!owns_ || !yield || !ReservationPending())
+        if (!owns_ || !yield || !ReservationPending(horizon))
             break;
         CameraMutex().unlock();
         owns_ = false;

@@ -176,7 +176,8 @@ TEST_F(GuiderWindowTest, FailedRunsSayWhyAndLeaveTheButtonsIdle)
     CurrentSettings().GuideRates = {}; // as shipped: never calibrated
     {
         ModalScript modals;
-        modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("Guiding did not start: "), QMessageBox::Ok);
+        modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("Guiding did not start: "),
+                             QMessageBox::Ok);
         g->GuideBtn->click();
         ASSERT_TRUE(WaitIdle());
         ASSERT_TRUE(WaitUntil([&] { return modals.Pending() == 0; }, 20000));
@@ -184,22 +185,26 @@ TEST_F(GuiderWindowTest, FailedRunsSayWhyAndLeaveTheButtonsIdle)
     QTest::qWait(50);
     EXPECT_EQ(g->GuidePicture(), QStringLiteral("noguide.bmp"));
     EXPECT_EQ(g->StatusBar[1]->text(), QStringLiteral("Status: Not guiding; calibrate first."));
-    EXPECT_TRUE(g->GuideStatus->text().contains(QStringLiteral("calibrate first"))) << g->GuideStatus->text().toStdString();
+    EXPECT_TRUE(g->GuideStatus->text().contains(QStringLiteral("calibrate first")))
+        << g->GuideStatus->text().toStdString();
 
     sim::Config still;
     still.guideRate = 0.0; // the mount does not answer the slews
     sim::Reset(still);
     {
         ModalScript modals;
-        modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("Calibration failed: no measurable motion east"),
+        modals.ExpectMessage(QStringLiteral("Korvi"),
+                             QStringLiteral("Calibration failed: no measurable motion east"),
                              QMessageBox::Ok);
         g->MetricBtn->click();
         ASSERT_TRUE(WaitIdle(120000));
         ASSERT_TRUE(WaitUntil([&] { return modals.Pending() == 0; }, 20000));
     }
     QTest::qWait(50);
-    EXPECT_EQ(g->StatusBar[1]->text(),
-              QStringLiteral("Status: Calibration failed (no measurable motion east); the previous guide rates were kept."));
+    EXPECT_EQ(
+        g->StatusBar[1]->text(),
+        QStringLiteral(
+            "Status: Calibration failed (no measurable motion east); the previous guide rates were kept."));
     EXPECT_EQ(CurrentSettings().GuideRates[GuideEast].x, 0.0f);
     EXPECT_EQ(g->GuidePicture(), QStringLiteral("noguide.bmp"));
 }
