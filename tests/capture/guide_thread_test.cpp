@@ -4,6 +4,7 @@
 // link is reported once, guider frames are named and saved, a start waits for the last run to
 // end, and guiding runs beside an imaging acquisition.
 #include "acquisition_thread.h"
+#include "camera_lock.h"
 #include "capture_test_support.h"
 #include "guiding/guide_thread.h"
 #include "main_window.h"
@@ -101,6 +102,8 @@ public:
             if (!box || !box->isVisible())
                 return;
             captions.push_back(box->windowTitle());
+            // Whoever shows the box does not hold the camera meanwhile.
+            cameraFreeDuringBox.push_back(korvi::gui::CameraLock(korvi::gui::CameraLock::TryOnly).Owns());
             sim::ClearFaults();
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
                 ok->click();
@@ -110,6 +113,7 @@ public:
         timer_.start();
     }
     std::vector<QString> captions;
+    std::vector<bool> cameraFreeDuringBox;
 
 private:
     QTimer timer_;
@@ -473,6 +477,7 @@ TEST_F(GuideThreadTest, ABusyLinkIsReportedOnceAndGuidingGoesOn)
     EXPECT_FALSE(owner.finished);
     ASSERT_TRUE(StopAndWait());
     EXPECT_EQ(boxes.captions, std::vector<QString>{UsbCaption});
+    EXPECT_EQ(boxes.cameraFreeDuringBox, std::vector<bool>{true});
     EXPECT_EQ(runner.Thread()->LinkErrorsReported(), 1);
     EXPECT_GE(runner.Thread()->LinkErrors(), 1);
 }
