@@ -87,7 +87,9 @@ KORVICOM_API uint16_t _CheckDeviceStatus(UsbErrorCallback callback);
 // replyByteCount bytes back into buffer (which must hold the larger of the two). Returns the
 // driver status of the closing call (0 on success), or a non-zero status when the device did not
 // open or the call was refused without sending anything (an odd, negative or above-65535 count,
-// or no buffer for a payload or reply).
+// or no buffer for a payload or reply). A reply shorter than replyByteCount is reported through
+// the callback as FT_IO_ERROR (4) and returned as 4; the buffer past the bytes that came is then
+// as it was.
 KORVICOM_API int _KEDRO_Control(int subCommand, uint16_t *buffer, int byteCount, int replyByteCount,
                                 UsbErrorCallback callback);
 

@@ -54,9 +54,21 @@ int _KEDRO_Control(int subCommand, uint16_t *buffer, int byteCount, int replyByt
     if (handle == nullptr)
         return static_cast<int>(failed);
     WriteReported(handle, frame.data(), static_cast<DWORD>(byteCount + 2 * kFrameHeaderWords), callback);
-    if (replyByteCount >= 1)
-        ReadReported(handle, buffer, static_cast<DWORD>(replyByteCount), callback);
-    return static_cast<int>(FT_Close(handle));
+    bool shortReply = false;
+    if (replyByteCount >= 1) {
+        // A reply that ended early (a silent controller) would leave the payload, or zeros, in the
+        // buffer as if the controller had sent them: it is reported, as a short pixel stream is.
+        DWORD received = 0;
+        const FT_STATUS read = FT_Read(handle, buffer, static_cast<DWORD>(replyByteCount), &received);
+        Report(callback, read);
+        shortReply = read == FT_OK && received < static_cast<DWORD>(replyByteCount);
+    }
+    const FT_STATUS closed = FT_Close(handle);
+    if (shortReply) {
+        Report(callback, FT_IO_ERROR);
+        return static_cast<int>(FT_IO_ERROR);
+    }
+    return static_cast<int>(closed);
 }
 
 } // extern "C"

@@ -257,8 +257,10 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
         if (s.CoolerPowerOn[1])
             WithCamera([&] { _CCDTESupplyOff(1, callback); });
     }
+    // The amplifier's settling holds the camera as long as a readout does: it lets a timed
+    // command that is due go first, like the readout.
     if (amplifierLowered)
-        WithCamera([&] {
+        korvi::gui::WithCameraReadout([&] {
             _Vdd_Set_High(callback);
             _Delay(200.0f);
         });
@@ -271,8 +273,8 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
         SetPriority(true);
     AcquisitionHeader header = header_;
     const int transferErrorsBefore = transferErrors_;
-    const double seconds =
-        WithCamera([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, ImagingCameraIndex, callback); });
+    const double seconds = korvi::gui::WithCameraReadout(
+        [&] { return _ReadCCD(frame_.Rows.RowTable(), &header, ImagingCameraIndex, callback); });
     const float elapsed = static_cast<float>(seconds);
     frame_.SetHeader(header);
     // Nothing read (the device could not be opened) or a pixel stream that fell short.

@@ -469,9 +469,15 @@ void TTelescopeCtrlF::ReadEEPROMBtnClick()
         !AskToProceed("The existing file will be overwritten; proceed?"))
         return;
     std::array<std::uint16_t, DriveMemoryWords> words{};
+    int status = 0;
     {
         BusyCursor busy;
-        Exchange(DriveReadMemory, words.data(), 0, DriveMemoryWords * 2);
+        status = Exchange(DriveReadMemory, words.data(), 0, DriveMemoryWords * 2);
+    }
+    // Without the whole reply the words are not the controller's: no file claims to hold them.
+    if (status != 0) {
+        Report("The drive controller did not send its EEPROM contents; no file was written.");
+        return;
     }
     if (!WriteDriveMemoryDump(path, words.data(), DriveMemoryWords))
         ReportWriteFailure(path);
@@ -481,7 +487,10 @@ void TTelescopeCtrlF::ReadConfigBtnClick()
 {
     std::array<std::uint16_t, DriveConfigurationWords> words =
         PackDriveConfiguration(ConfigurationFromControls());
-    Exchange(DriveReadConfiguration, words.data(), 0, DriveConfigurationWords * 2);
+    if (Exchange(DriveReadConfiguration, words.data(), 0, DriveConfigurationWords * 2) != 0) {
+        Report("The drive controller did not send its configuration; the settings shown were not changed.");
+        return;
+    }
     ShowConfiguration(UnpackDriveConfiguration(words));
 }
 
@@ -495,7 +504,11 @@ void TTelescopeCtrlF::WriteConfigBtnClick()
 void TTelescopeCtrlF::TestIOBtnClick()
 {
     std::uint16_t word = static_cast<std::uint16_t>(OutInt->value());
-    Exchange(DriveTestIO, &word, 2, 2);
+    // A controller that did not answer leaves the word sent in the buffer: that is no reply.
+    if (Exchange(DriveTestIO, &word, 2, 2) != 0) {
+        StatusLabel->setText(QStringLiteral("Status: no reply from the drive controller."));
+        return;
+    }
     StatusLabel->setText(QStringLiteral("Integer received: ") + QString::number(word) +
                          QStringLiteral(" (expected 12345)"));
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <numbers>
 
 namespace
 {
@@ -203,5 +205,13 @@ std::string ApplyCalibration(Settings &settings, const CalibrationResult &result
         return "Status: Calibration failed (" + result.problem + "); the previous guide rates were kept.";
     settings.GuideRates = result.rates;
     settings.GuideCalibrationRatio = result.checkRatio;
-    return "Status: Calibration done.";
+    const GuideRate e = result.rates[GuideEast], w = result.rates[GuideWest], n = result.rates[GuideNorth];
+    const double angle =
+        std::atan2(static_cast<double>(e.y), static_cast<double>(e.x)) * 180.0 / std::numbers::pi;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Status: Calibrated. Rates (px/s): east %.3f, %.3f; west %.3f, %.3f; north %.3f, %.3f. "
+                  "Axis angle %.1f deg; check ratio %.2f.",
+                  e.x, e.y, w.x, w.y, n.x, n.y, angle, result.checkRatio);
+    return text;
 }

@@ -98,5 +98,7 @@ CalibrationResult ComputeCalibration(const CalibrationShifts &shifts);
 
 // What the owner of a calibration run does with its result: the guide mode becomes 1 (guide);
 // the rates and the check ratio are stored only when the calibration succeeded, so a failed one
-// keeps the rates guiding used before. Returns the status text that says which it was.
+// keeps the rates guiding used before. Returns the status text that says which it was: the
+// measured rates, the east axis's angle against the sensor's x axis and the check ratio, or why
+// the calibration was refused.
 std::string ApplyCalibration(Settings &settings, const CalibrationResult &result);

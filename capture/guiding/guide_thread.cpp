@@ -9,12 +9,15 @@
 #include "time_scale.h"
 #include "usb_error_handler.h"
 
+#include "gui_runtime.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace
@@ -30,6 +33,14 @@ constexpr int CalibrationSearchRange = 40;
 // A refused slew is sent again this many times in all, this far apart (process seconds).
 constexpr int SlewAttempts = 20;
 constexpr double SlewRetryInterval = 0.05;
+// The stop at the end of a run is sent this long (process seconds) before the observer is asked.
+constexpr double StopRetrySeconds = 3.0;
+// A star: its brightest pixel stands this many noise widths above the background, and at least
+// this many counts.
+constexpr double StarSigmas = 8.0;
+constexpr double StarMinimumCounts = 30.0;
+// A box with this share of its pixels at full scale is saturated.
+constexpr double SaturatedShare = 0.02;
 
 // The guide thread running on this thread, for the link error callback (a plain function).
 thread_local TGuiderThread *runningGuide = nullptr;
@@ -49,34 +60,52 @@ double WholeSecondsOf(float seconds)
 // Link errors of the guide thread are counted, and reported through the program's USB error box
 // once per fault: the calls that fail one after the other (a link held elsewhere for a while)
 // raise one box, and the next call that goes through ends the fault. After a Cancel no more boxes
-// are shown for this run.
+// are shown for this run. The box is shown after the call, once the camera lock is free: the
+// other threads go on using the camera while it waits for the observer.
 void TGuiderThread::LinkError(int status)
 {
     TGuiderThread *self = runningGuide;
-    if (self) {
-        ++self->linkErrors_;
-        if (self->inLinkFault_ || self->StopRequested())
-            return;
-        self->inLinkFault_ = true;
-        ++self->linkErrorsReported_;
+    if (!self) {
+        UsbErrorHandler(status);
+        return;
     }
-    UsbErrorHandler(status);
+    ++self->linkErrors_;
+    if (self->inLinkFault_ || self->StopRequested() || self->quietLink_)
+        return;
+    self->inLinkFault_ = true;
+    ++self->linkErrorsReported_;
+    self->pendingReport_ = status != 0 ? status : 4; // 4: the driver's input/output error
+}
+
+void TGuiderThread::AfterCameraCall(int errorsBefore)
+{
+    if (linkErrors_.load() == errorsBefore)
+        inLinkFault_ = false;
+    if (pendingReport_ != 0) {
+        const int status = pendingReport_;
+        pendingReport_ = 0;
+        UsbErrorHandler(status);
+    }
 }
 
 // Every camera call holds the camera lock for the call alone.
 template <typename Fn> auto TGuiderThread::Camera(Fn &&fn) -> decltype(fn())
 {
-    struct FaultEnd {
-        TGuiderThread *thread;
-        int errorsBefore;
-        ~FaultEnd()
+    const int errorsBefore = linkErrors_.load();
+    if constexpr (std::is_void_v<decltype(fn())>) {
         {
-            if (thread->linkErrors_.load() == errorsBefore)
-                thread->inLinkFault_ = false;
+            korvi::gui::CameraLock lock;
+            fn();
         }
-    } end{this, linkErrors_.load()};
-    korvi::gui::CameraLock lock;
-    return fn();
+        AfterCameraCall(errorsBefore);
+    } else {
+        auto result = [&] {
+            korvi::gui::CameraLock lock;
+            return fn();
+        }();
+        AfterCameraCall(errorsBefore);
+        return result;
+    }
 }
 
 TGuiderThread::TGuiderThread(GuideThreadOwner *owner, GuideSettings settings, QObject *parent)
@@ -106,6 +135,7 @@ void TGuiderThread::Body()
 
     const std::string problem = GuideFrameGeometry(settings_, header_);
     if (!problem.empty()) {
+        problem_ = Q(problem);
         ShowStatus(Q(problem));
         return;
     }
@@ -129,21 +159,18 @@ void TGuiderThread::Body()
         ShowStatus(QStringLiteral("Status: Unknown guide mode."));
         return;
     }
-    ShowStatus(QStringLiteral("Status: Ready."));
+    // A guide or calibration run ends with a status that says how it ended; it is not
+    // overwritten by "Status: Ready.".
+    ShowStatus(endStatus_.isEmpty() ? QStringLiteral("Status: Ready.") : endStatus_);
 }
 
 void TGuiderThread::Finish()
 {
     // Whatever ended the run, the mount must not keep moving.
-    if (settings_.GuideMode == 1 || settings_.GuideMode == 2 || slewSent_) {
-        directions_ = {};
-        SendSlew();
-        const std::array<bool, 4> none{};
-        GuideThreadOwner *owner = owner_;
-        PostToGuiThread(QCoreApplication::instance(), [owner, none] { owner->ShowGuideDirections(none); });
-    }
+    if (settings_.GuideMode == 1 || settings_.GuideMode == 2 || slewSent_)
+        StopMount();
     runningGuide = nullptr;
-    const QString failure = FailureText();
+    const QString failure = !FailureText().isEmpty() ? FailureText() : problem_;
     OnGuiThread([this, failure] { owner_->GuideRunFinished(failure); });
 }
 
@@ -259,7 +286,9 @@ void TGuiderThread::Guide()
     const GuideSettings &s = settings_;
     const std::string problem = GuideRatesProblem(s.GuideRates);
     if (!problem.empty()) {
-        ShowStatus(QStringLiteral("Status: ") + Q(problem));
+        problem_ = QStringLiteral("Guiding did not start: ") + Q(problem);
+        endStatus_ = QStringLiteral("Status: Not guiding; calibrate first.");
+        ShowNotice(problem_);
         return;
     }
 
@@ -270,12 +299,27 @@ void TGuiderThread::Guide()
     if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
         return;
     if (!ReadFrame(false)) {
-        ShowStatus(QStringLiteral("Status: The reference frame could not be read."));
+        problem_ = QStringLiteral("Guiding did not start: the reference frame could not be read.");
+        endStatus_ = QStringLiteral("Status: Not guiding; the reference frame could not be read.");
+        ShowNotice(problem_);
         return;
     }
     if (s.Display)
         ShowFrame(false);
+    {
+        float dx = 0.0f, dy = 0.0f;
+        lostReason_ = LostStarReason(dx, dy, GuideSearchRange);
+    }
+    if (!lostReason_.isEmpty()) {
+        problem_ = QStringLiteral("Guiding did not start: ") + lostReason_ +
+                   QStringLiteral(" in the reference frame.");
+        endStatus_ = QStringLiteral("Status: Not guiding; no star in the reference frame.");
+        ShowNotice(problem_);
+        return;
+    }
     TakeReference();
+    ShowNotice(QStringLiteral("Guiding."));
+    int lostCycles = 0, lostInEpisode = 0;
 
     GuidePulseLimiter limiter(s.GuideDetent, s.GuideMaxExcursion);
     while (Running()) {
@@ -294,8 +338,39 @@ void TGuiderThread::Guide()
             GuideThreadOwner *owner = owner_;
             PostToGuiThread(QCoreApplication::instance(),
                             [owner, dx, dy] { owner->ShowGuideOffset(dx, dy); });
-            pulse = ComputeGuidePulse(dx, dy, s.GuideRates);
-            limiter.Limit(pulse);
+            // A measurement that cannot be a star sends no pulse: following it would drive the
+            // mount away from a star that is only hidden.
+            const QString reason = LostStarReason(dx, dy, GuideSearchRange);
+            if (reason.isEmpty()) {
+                if (!lostReason_.isEmpty())
+                    ShowNotice(
+                        QStringLiteral("Guiding resumed at %1 after the star was lost for %2 cycles (%3).")
+                            .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
+                            .arg(lostInEpisode)
+                            .arg(lostReason_));
+                lostReason_.clear();
+                lostCycles = lostInEpisode = 0;
+                pulse = ComputeGuidePulse(dx, dy, s.GuideRates);
+                limiter.Limit(pulse);
+            } else {
+                if (lostReason_.isEmpty())
+                    ShowNotice(
+                        QStringLiteral("Star lost at %1: %2. No corrections until it is measurable again.")
+                            .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
+                            .arg(reason));
+                lostReason_ = reason;
+                ++lostInEpisode;
+                if (++lostCycles >= MaxLostCycles) {
+                    problem_ =
+                        QStringLiteral("Guiding stopped: the star was lost for %1 cycles in a row (%2).")
+                            .arg(lostCycles)
+                            .arg(reason);
+                    endStatus_ = QStringLiteral("Status: Guiding stopped; star lost.");
+                    ShowNotice(problem_);
+                    break;
+                }
+                ShowStatus(QStringLiteral("Status: Star lost; no correction this cycle."));
+            }
         } else {
             // No correction from a frame the link did not deliver; the cycle still takes its time.
             ShowStatus(QStringLiteral("Status: Frame not read; no correction this cycle."));
@@ -304,6 +379,42 @@ void TGuiderThread::Guide()
             break;
         ++guideCycles_;
     }
+    if (endStatus_.isEmpty())
+        endStatus_ = QStringLiteral("Status: Guiding stopped.");
+}
+
+QString TGuiderThread::LostStarReason(float dx, float dy, int range) const
+{
+    const int w = frame_.Width, h = frame_.Height;
+    std::vector<std::uint16_t> values;
+    values.reserve(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    std::size_t saturated = 0;
+    std::uint16_t brightest = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint16_t v = frame_.Rows[y][x];
+            values.push_back(v);
+            saturated += v == 65535 ? 1 : 0;
+            brightest = std::max(brightest, v);
+        }
+    if (values.empty())
+        return QStringLiteral("the frame is empty");
+    if (static_cast<double>(saturated) >= SaturatedShare * static_cast<double>(values.size()))
+        return QStringLiteral("the guide box is saturated");
+    // Background and noise from the median and the median absolute deviation, which the star's
+    // few pixels do not move.
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    const double median = *middle;
+    for (std::uint16_t &v : values)
+        v = static_cast<std::uint16_t>(std::abs(static_cast<double>(v) - median));
+    std::nth_element(values.begin(), middle, values.end());
+    const double noise = std::max(1.0, 1.4826 * *middle);
+    if (!(brightest - median >= std::max(StarSigmas * noise, StarMinimumCounts)))
+        return QStringLiteral("no star stands above the background");
+    if (!(std::abs(dx) < range && std::abs(dy) < range))
+        return QStringLiteral("the star is beyond the search range");
+    return {};
 }
 
 bool TGuiderThread::Pulse(GuidePulse pulse)
@@ -315,9 +426,30 @@ bool TGuiderThread::Pulse(GuidePulse pulse)
     if (!(pulse.northSouthSeconds > 0.0))
         pulse.directions[GuideNorth] = pulse.directions[GuideSouth] = false;
     directions_ = pulse.directions;
+    const bool moving = std::any_of(directions_.begin(), directions_.end(), [](bool d) { return d; });
+    // The ends of the pulse are reserved on the camera, so no readout of another thread begins
+    // before they have gone out: each end is timed by this thread's clock alone.
+    std::unique_ptr<korvi::gui::CameraReservation> reservation;
+    if (moving)
+        reservation = std::make_unique<korvi::gui::CameraReservation>(
+            korvi::ScaledNow() + std::max(pulse.eastWestSeconds, pulse.northSouthSeconds));
+    bool unsent = moving && !SendSlew();
+    // The pulse is timed from the moment its start reached the controller.
     const double start = korvi::ScaledNow();
-    SendSlew();
-    ShowStatus(QStringLiteral("Status: Ready."));
+    // The reservation is always for the next end that is due.
+    auto nextEnd = [&] {
+        double end = 0.0;
+        if (directions_[GuideEast] || directions_[GuideWest])
+            end = start + pulse.eastWestSeconds;
+        if ((directions_[GuideNorth] || directions_[GuideSouth]) &&
+            (end == 0.0 || start + pulse.northSouthSeconds < end))
+            end = start + pulse.northSouthSeconds;
+        return end;
+    };
+    if (reservation)
+        reservation->Renew(nextEnd());
+    if (lostReason_.isEmpty())
+        ShowStatus(QStringLiteral("Status: Ready."));
     GuideThreadOwner *owner = owner_;
     const int interval = std::max(0, s.GuideDetent) * 1000 + 1;
     PostToGuiThread(QCoreApplication::instance(), [owner, interval] { owner->StartGuideTimer(interval); });
@@ -328,7 +460,7 @@ bool TGuiderThread::Pulse(GuidePulse pulse)
     const double cycleEnd = start + interval * 0.001;
     for (;;) {
         const double now = korvi::ScaledNow();
-        bool changed = false;
+        bool changed = unsent;
         if ((directions_[GuideEast] || directions_[GuideWest]) && now >= eastWestEnd) {
             directions_[GuideEast] = directions_[GuideWest] = false;
             changed = true;
@@ -337,8 +469,15 @@ bool TGuiderThread::Pulse(GuidePulse pulse)
             directions_[GuideNorth] = directions_[GuideSouth] = false;
             changed = true;
         }
+        // A pulse end the link refused is sent again at every poll until it goes through.
         if (changed)
-            SendSlew();
+            unsent = !SendSlew();
+        if (reservation && !unsent) {
+            if (std::any_of(directions_.begin(), directions_.end(), [](bool d) { return d; }))
+                reservation->Renew(nextEnd());
+            else
+                reservation.reset();
+        }
         if (now >= cycleEnd)
             return true;
         if (!Running())
@@ -353,25 +492,52 @@ bool TGuiderThread::Pulse(GuidePulse pulse)
     }
 }
 
-void TGuiderThread::SendSlew()
+bool TGuiderThread::SendSlew()
 {
     const GuideSettings &s = settings_;
     const std::array<bool, 4> d = directions_;
     // A slew the link refused leaves the mount doing what it did before, which may be moving:
     // it is sent again until it goes through (the fault is reported once), for a short while.
-    for (int attempt = 0; attempt < SlewAttempts; ++attempt) {
+    bool taken = false;
+    for (int attempt = 0; attempt < SlewAttempts && !taken; ++attempt) {
+        if (attempt > 0)
+            korvi::ScaledSleep(SlewRetryInterval);
         const int errorsBefore = linkErrors_.load();
         Camera([&] {
             return _Slew(d[GuideEast], d[GuideWest], d[GuideNorth], d[GuideSouth], s.UseKEDRO,
                          s.InvertEastWest, s.InvertNorthSouth, &LinkError);
         });
         slewSent_ = true;
-        if (linkErrors_.load() == errorsBefore)
-            break;
-        korvi::ScaledSleep(SlewRetryInterval);
+        taken = linkErrors_.load() == errorsBefore;
     }
     GuideThreadOwner *owner = owner_;
     PostToGuiThread(QCoreApplication::instance(), [owner, d] { owner->ShowGuideDirections(d); });
+    return taken;
+}
+
+void TGuiderThread::StopMount()
+{
+    directions_ = {};
+    // The stop has its own box; the link's boxes would only come in front of it.
+    quietLink_ = true;
+    for (;;) {
+        const double giveUp = korvi::ScaledNow() + StopRetrySeconds;
+        bool taken = false;
+        while (!(taken = SendSlew()) && korvi::ScaledNow() < giveUp) {
+        }
+        if (taken)
+            break;
+        const MessageAnswer answer = korvi::gui::ShowMessage(
+            QStringLiteral("The telescope drive did not take the stop command: the mount may still be "
+                           "moving.\n\nOK sends the stop again; Cancel gives up (stop the mount by hand)."),
+            QStringLiteral("Korvi"), MessageButtons::OkCancel, MessageIcon::Warning);
+        if (answer != MessageAnswer::Ok) {
+            if (problem_.isEmpty())
+                endStatus_ = QStringLiteral("Status: The mount may still be moving.");
+            break;
+        }
+    }
+    quietLink_ = false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -404,6 +570,10 @@ bool TGuiderThread::SlewFor(int direction, double seconds)
 void TGuiderThread::Calibrate()
 {
     CalibrationShifts shifts;
+    auto step = [this](const QString &text) {
+        ShowStatus(text);
+        ShowNotice(QStringLiteral("Calibrating: ") + text.mid(8));
+    };
     auto processing = [this](int a, int b) {
         ShowStatus(QStringLiteral("Status: Processing (%1,%2).").arg(a).arg(b));
     };
@@ -423,39 +593,39 @@ void TGuiderThread::Calibrate()
             break;
         TakeReference();
 
-        ShowStatus(QStringLiteral("Status: Determining drift rate."));
+        step(QStringLiteral("Status: Determining drift rate."));
         if (!WaitSeconds(20.0, true) || !CalibrationFrame(2))
             break;
         processing(1, 2);
         measure(shifts.drift);
         TakeReference();
 
-        ShowStatus(QStringLiteral("Status: Slewing GuiderF->East."));
+        step(QStringLiteral("Status: Slewing GuiderF->East."));
         if (!SlewFor(GuideEast, 10.0) || !CalibrationFrame(3))
             break;
         processing(2, 3);
         measure(shifts.east);
         TakeReference();
 
-        ShowStatus(QStringLiteral("Status: Slewing GuiderF->West."));
+        step(QStringLiteral("Status: Slewing GuiderF->West."));
         if (!SlewFor(GuideWest, 10.0) || !CalibrationFrame(4))
             break;
         processing(3, 4);
         measure(shifts.west);
 
-        ShowStatus(QStringLiteral("Status: Slewing GuiderF->North."));
+        step(QStringLiteral("Status: Slewing GuiderF->North."));
         if (!SlewFor(GuideNorth, 10.0) || !CalibrationFrame(5))
             break;
         TakeReference();
 
-        ShowStatus(QStringLiteral("Status: Slewing GuiderF->North."));
+        step(QStringLiteral("Status: Slewing GuiderF->North."));
         if (!SlewFor(GuideNorth, 10.0) || !CalibrationFrame(6))
             break;
         processing(5, 6);
         measure(shifts.north);
         TakeReference();
 
-        ShowStatus(QStringLiteral("Status: Slewing north."));
+        step(QStringLiteral("Status: Slewing north."));
         if (!SlewFor(GuideNorth, 20.0) || !CalibrationFrame(7))
             break;
         processing(6, 7);
@@ -468,7 +638,14 @@ void TGuiderThread::Calibrate()
         result = ComputeCalibration(shifts);
     else
         result.problem = "the calibration was stopped";
-    OnGuiThread([this, &result] { owner_->StoreCalibration(result); });
+    // A calibration that ran to its end and was refused is a failure the observer must see; the
+    // owner shows the result (or the refusal) in a status that stays.
+    if (done && !result.ok)
+        problem_ = QStringLiteral("Calibration failed: ") + Q(result.problem) +
+                   QStringLiteral(". The previous guide rates were kept.");
+    QString shown;
+    OnGuiThread([this, &result, &shown] { shown = Q(owner_->StoreCalibration(result)); });
+    endStatus_ = shown;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -495,6 +672,12 @@ bool TGuiderThread::WaitSeconds(double seconds, bool showTimes)
             return false;
         Suspend(OpenWait(), std::min(end, now + DisplayInterval));
     }
+}
+
+void TGuiderThread::ShowNotice(const QString &text)
+{
+    GuideThreadOwner *owner = owner_;
+    PostToGuiThread(QCoreApplication::instance(), [owner, text] { owner->ShowGuideNotice(text); });
 }
 
 void TGuiderThread::ShowStatus(const QString &text)

@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 // What the thread needs from the window that runs it.
@@ -41,6 +42,9 @@ public:
     // A frame to show: the owner copies it. fitAndShowLevels: zoom to fit and show the frame's
     // levels in the display controls (frames of an acquisition series); else only redraw.
     virtual void ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels) = 0;
+    // A message about the guide or calibration run that stays until the next one replaces it (the
+    // star lost or found again, the step a calibration is at, how the run ended).
+    virtual void ShowGuideNotice(const QString &text) = 0;
     // The star's measured shift against the reference (pixels).
     virtual void ShowGuideOffset(float dx, float dy) = 0;
     // The directions now pulsed (east, west, north, south); the owner keeps them and redraws the
@@ -48,13 +52,14 @@ public:
     virtual void ShowGuideDirections(const std::array<bool, 4> &directions) = 0;
     // Saves the frame under its FileName in the given format; false when it was not written.
     virtual bool SaveGuideFrame(ImageData &frame, int format) = 0;
-    // The end of a calibration: store the rates and check ratio when result.ok (and say so),
-    // else keep the previous rates and show result.problem; the guide mode becomes 1 either way.
-    virtual void StoreCalibration(const CalibrationResult &result) = 0;
+    // The end of a calibration: store the rates and check ratio when result.ok, else keep the
+    // previous rates; the guide mode becomes 1 either way. Returns the status shown, which says
+    // which it was (with the measured rates and axis angle).
+    virtual std::string StoreCalibration(const CalibrationResult &result) = 0;
     // A guide cycle of the given length has started (the window's cycle timer).
     virtual void StartGuideTimer(int intervalMs) = 0;
-    // The run has ended: clear the acquiring and continuous flags, enable the guide button, and
-    // report failure when it is not empty.
+    // The run has ended: clear the acquiring and continuous flags, return the buttons to idle, and
+    // report failure (in a box) when it is not empty.
     virtual void GuideRunFinished(const QString &failure) = 0;
 };
 
@@ -64,6 +69,9 @@ public:
     // The settings are the snapshot the run uses from start to end.
     TGuiderThread(GuideThreadOwner *owner, GuideSettings settings, QObject *parent = nullptr);
     ~TGuiderThread() override;
+
+    // Guide cycles in a row whose frame showed no measurable star, after which guiding stops.
+    static constexpr int MaxLostCycles = 12;
 
     // Frames read in this run, guide cycles completed, link errors seen and reported.
     int FramesRead() const { return framesRead_.load(); }
@@ -98,14 +106,25 @@ private:
     bool CalibrationFrame(int number);
     void TakeReference();
     bool Measure(float &dx, float &dy, int range);
+    // Empty when the frame holds a star the shift (dx, dy) can be trusted on, else why not.
+    QString LostStarReason(float dx, float dy, int range) const;
     // Pulses the directions for their times, ending each on time and the cycle after the detent;
     // false when the run was stopped meanwhile.
     bool Pulse(GuidePulse pulse);
     // Moves in one direction for the given seconds, then stops.
     bool SlewFor(int direction, double seconds);
-    void SendSlew();
+    // Sends the current directions, again for a short while when the link refuses them; true
+    // when the controller took them.
+    bool SendSlew();
+    // Stops the mount at the end of a run: sent until the controller takes it, or until the
+    // observer, told that the mount may still be moving, gives up.
+    void StopMount();
+    // After a camera call: ends a link fault that is over and shows the box of a new one, now
+    // that the camera lock is free again.
+    void AfterCameraCall(int errorsBefore);
 
     void ShowStatus(const QString &text);
+    void ShowNotice(const QString &text);
     void ShowFrame(bool fitAndShowLevels);
 
     GuideThreadOwner *owner_;
@@ -116,6 +135,11 @@ private:
     std::array<bool, 4> directions_{};
     bool slewSent_ = false;
     bool inLinkFault_ = false; // the last camera call failed and was reported
+    bool quietLink_ = false;   // link errors are counted but not shown (the final stop has its own box)
+    int pendingReport_ = 0;    // link status whose box waits until the camera lock is free
+    QString problem_;          // why the run failed, shown in a box at its end
+    QString endStatus_;        // the status the run ends with, in place of "Status: Ready."
+    QString lostReason_;       // why the star is lost now; empty while it is measured
     std::atomic<int> framesRead_{0};
     std::atomic<int> guideCycles_{0};
     std::atomic<int> linkErrors_{0};

@@ -10,6 +10,7 @@
 #include "gui_runtime.h"
 #include "guiding/track_window.h"
 #include "korvicom.h"
+#include "levels.h"
 #include "main_window.h"
 #include "opengl_panel.h"
 #include "processing/sky_model.h"
@@ -125,6 +126,8 @@ TGuiderF::TGuiderF(QWidget *parent)
     layout->setSpacing(2);
     BuildToolBar();
     layout->addWidget(ActionToolBar);
+    // Wide enough for every tool-bar button: none hides in the overflow menu at the start.
+    resize(std::max(width(), ActionToolBar->sizeHint().width() + 8), height());
 
     auto *middle = new QHBoxLayout;
     ImgScrollBox = Named(new QScrollArea(this), "ImgScrollBox");
@@ -712,14 +715,49 @@ void TGuiderF::ShowGuideImageName(const QString &text)
 
 void TGuiderF::ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels)
 {
+    // A frame of a run replaces the pixels only: the view keeps the palette and the selection the
+    // observer chose, and a guide or calibration frame also the zoom and the display levels (the
+    // first one, on an empty view, gets automatic levels and fits the window).
+    const bool keepView = !GuiderImage.Empty && !fitAndShowLevels;
+    const bool keepSelection =
+        !GuiderImage.Empty && GuiderImage.Width == frame.Width && GuiderImage.Height == frame.Height;
+    const float zoom = GuiderImage.Zoom, gain = GuiderImage.Gain, offset = GuiderImage.DisplayOffset;
+    const bool selectionShown = GuiderImage.SelectionShown;
+    const std::int32_t x0 = GuiderImage.SelX0, y0 = GuiderImage.SelY0, x1 = GuiderImage.SelX1,
+                       y1 = GuiderImage.SelY1;
+    PPalette palette;
+    const bool keepPalette = !GuiderImage.Empty;
+    if (keepPalette)
+        palette.Assign(GuiderImage.Palette);
     GuiderImage.Assign(frame);
-    if (!fitAndShowLevels) {
+    if (keepPalette) {
+        GuiderImage.Palette.Assign(palette);
+    }
+    if (keepSelection) {
+        GuiderImage.SelectionShown = selectionShown;
+        GuiderImage.SelX0 = x0;
+        GuiderImage.SelY0 = y0;
+        GuiderImage.SelX1 = x1;
+        GuiderImage.SelY1 = y1;
+    }
+    if (keepView) {
+        GuiderImage.Zoom = zoom;
+        GuiderImage.Gain = gain;
+        GuiderImage.DisplayOffset = offset;
         RefreshDisplay();
         return;
     }
+    if (!fitAndShowLevels)
+        ComputeDisplayLevels(GuiderImage);
     ZoomFitExecute();
     BiasLevel->setValue(static_cast<int>(GuiderImage.DisplayOffset));
     IntScale->setText(PictureText("###0.00", GuiderImage.Gain));
+}
+
+void TGuiderF::ShowGuideNotice(const QString &text)
+{
+    GuideStatus->setText(text);
+    GuideStatus->repaint();
 }
 
 void TGuiderF::ShowGuideOffset(float dx, float dy)
@@ -732,6 +770,9 @@ void TGuiderF::ShowGuideOffset(float dx, float dy)
 void TGuiderF::ShowGuideDirections(const std::array<bool, 4> &directions)
 {
     GuideDirectionFlags = directions;
+    // The guide thread's slew has replaced any slew of the paddle or the keys: their directions
+    // are no longer lit, so the next press starts a slew again.
+    CurrentSettings().ManualSlewFlags = {};
     if (TrackF)
         TrackF->UpdatePaddleBitmap();
 }
@@ -743,17 +784,12 @@ bool TGuiderF::SaveGuideFrame(ImageData &frame, int format)
     return MainF->SaveImageInFormat(frame.FileName, frame, format);
 }
 
-void TGuiderF::StoreCalibration(const CalibrationResult &result)
+std::string TGuiderF::StoreCalibration(const CalibrationResult &result)
 {
-    Settings &s = CurrentSettings();
-    if (result.ok) {
-        s.GuideRates = result.rates;
-        s.GuideCalibrationRatio = result.checkRatio;
-        SetStatus(1, QStringLiteral("Status: Calibrated."));
-    } else {
-        SetStatus(1, QString::fromStdString(result.problem));
-    }
-    s.GuideMode = 1;
+    const std::string text = ApplyCalibration(CurrentSettings(), result);
+    SetStatus(1, QString::fromStdString(text));
+    ShowGuideNotice(QString::fromStdString(text));
+    return text;
 }
 
 void TGuiderF::StartGuideTimer(int intervalMs)
@@ -764,7 +800,9 @@ void TGuiderF::StartGuideTimer(int intervalMs)
 
 void TGuiderF::GuideRunFinished(const QString &failure)
 {
+    // Whatever ended the run, the buttons show that nothing runs now.
     GuideBtn->setEnabled(true);
+    SetGuidePicture(false);
     Acquiring = false;
     Continuous = false;
     if (!failure.isEmpty())

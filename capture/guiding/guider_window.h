@@ -157,10 +157,11 @@ public:
     void ShowGuideStatus(const QString &text) override;
     void ShowGuideImageName(const QString &text) override;
     void ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels) override;
+    void ShowGuideNotice(const QString &text) override;
     void ShowGuideOffset(float dx, float dy) override;
     void ShowGuideDirections(const std::array<bool, 4> &directions) override;
     bool SaveGuideFrame(ImageData &frame, int format) override;
-    void StoreCalibration(const CalibrationResult &result) override;
+    std::string StoreCalibration(const CalibrationResult &result) override;
     void StartGuideTimer(int intervalMs) override;
     void GuideRunFinished(const QString &failure) override;
 

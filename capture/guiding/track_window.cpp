@@ -5,6 +5,7 @@
 #include "korvicom.h"
 #include "main_window.h"
 #include "settings.h"
+#include "time_scale.h"
 #include "usb_error_handler.h"
 
 #include <QCloseEvent>
@@ -18,6 +19,14 @@ TTrackF *TrackF = nullptr;
 
 namespace
 {
+
+// Link errors of the stop sent when the paddle window goes, counted instead of shown: that stop
+// has its own box.
+thread_local int stopErrors = 0;
+void CountStopError(int)
+{
+    ++stopErrors;
+}
 
 constexpr int ClientSize = 115;
 
@@ -68,6 +77,8 @@ TTrackF::TTrackF(QWidget *parent)
 
 TTrackF::~TTrackF()
 {
+    // The program is ending: a slew of the paddle or the keys must not outlive it.
+    korvi::gui::RunGuarded([] { StopManualSlew(); });
     if (TrackF == this)
         TrackF = nullptr;
 }
@@ -125,4 +136,33 @@ void TTrackF::ImageMouseDown(int x, int y)
     korvi::gui::CameraLock lock;
     _Slew(f[GuideEast], f[GuideWest], f[GuideNorth], f[GuideSouth], s.UseKEDRO, s.InvertEastWest,
           s.InvertNorthSouth, UsbErrorHandler);
+}
+
+void TTrackF::StopManualSlew()
+{
+    Settings &s = CurrentSettings();
+    std::array<bool, 4> &f = s.ManualSlewFlags;
+    if (!(f[GuideEast] || f[GuideWest] || f[GuideNorth] || f[GuideSouth]))
+        return;
+    f = {};
+    for (;;) {
+        // Sent until the controller takes it, for a short while, then the observer is asked.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            if (attempt > 0)
+                korvi::ScaledSleep(0.05);
+            const int before = stopErrors;
+            {
+                korvi::gui::CameraLock lock;
+                _Slew(0, 0, 0, 0, s.UseKEDRO, s.InvertEastWest, s.InvertNorthSouth, CountStopError);
+            }
+            if (stopErrors == before)
+                return;
+        }
+        const MessageAnswer answer = korvi::gui::ShowMessage(
+            QStringLiteral("The telescope drive did not take the stop command: the mount may still be "
+                           "moving.\n\nOK sends the stop again; Cancel gives up (stop the mount by hand)."),
+            QStringLiteral("Korvi"), MessageButtons::OkCancel, MessageIcon::Warning);
+        if (answer != MessageAnswer::Ok)
+            return;
+    }
 }

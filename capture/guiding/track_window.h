@@ -26,6 +26,11 @@ public:
     explicit TTrackF(QWidget *parent = nullptr);
     ~TTrackF() override;
 
+    // Stops a slew the paddle or the guider's keys started (at the program's end): the stop is
+    // sent until the controller takes it, or the observer, told that the mount may still be
+    // moving, gives up.
+    static void StopManualSlew();
+
     QLabel *Image = nullptr;
 
     // Loads the picture for the current ManualSlewFlags.

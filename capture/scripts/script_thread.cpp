@@ -420,7 +420,7 @@ bool TScriptThread::Read(int camera)
     if (camera == 0 && s.priority)
         setPriority(QThread::HighestPriority);
     {
-        korvi::gui::CameraLock lock;
+        korvi::gui::CameraLock lock(korvi::gui::CameraLock::Readout);
         _ReadCCD(image_.Rows.RowTable(), &header, camera, &TScriptThread::LinkError);
     }
     setPriority(QThread::NormalPriority);

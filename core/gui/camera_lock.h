@@ -12,6 +12,12 @@
 //
 // The lock is recursive, so a routine that takes it may call another that takes it too. Never hold
 // it across an exposure's wait or anything else long: it serialises calls, not runs.
+//
+// A frame readout holds the lock for its whole transfer (a tenth of a second to seconds), and no
+// other command can reach the controller meanwhile. A command that must go out at a set time (the
+// end of a guide pulse) therefore reserves the camera beforehand (CameraReservation): a readout
+// (CameraLock::Readout) that would begin while a reservation is pending waits until it has been
+// served, so the timed command is never delayed by more than one short command.
 #include <mutex>
 
 namespace korvi::gui
@@ -20,7 +26,9 @@ namespace korvi::gui
 class CameraLock
 {
 public:
-    enum Mode { Wait, TryOnly };
+    // Readout: waits (also) until no reservation is pending, then holds the camera for a
+    // transfer.
+    enum Mode { Wait, TryOnly, Readout };
 
     explicit CameraLock(Mode mode = Wait);
     ~CameraLock();
@@ -32,13 +40,40 @@ public:
     explicit operator bool() const { return owns_; }
 
 private:
+    void Take(Mode mode);
     bool owns_ = false;
+};
+
+// A pending short command at a set time. While one exists, readouts do not begin; it lapses by
+// itself a second (process time) after its deadline, so a thread that never comes back cannot stall
+// the readouts of others.
+class CameraReservation
+{
+public:
+    // deadline: the korvi::ScaledNow() time the command is due.
+    explicit CameraReservation(double deadline);
+    ~CameraReservation();
+    CameraReservation(const CameraReservation &) = delete;
+    CameraReservation &operator=(const CameraReservation &) = delete;
+
+    // Moves the deadline (a later end of the same pulse); the reservation stays pending.
+    void Renew(double deadline);
+
+private:
+    int slot_;
 };
 
 // Runs fn while holding the camera lock (waiting for it) and returns what fn returns.
 template <typename Fn> auto WithCamera(Fn &&fn) -> decltype(fn())
 {
     CameraLock lock;
+    return fn();
+}
+
+// The same for a frame readout (CameraLock::Readout).
+template <typename Fn> auto WithCameraReadout(Fn &&fn) -> decltype(fn())
+{
+    CameraLock lock(CameraLock::Readout);
     return fn();
 }
 

@@ -79,15 +79,17 @@ TEST_F(KorvicomDrive, ConfigurationAndRatesRoundTrip)
     EXPECT_EQ(sim::WrittenBlocks().back().size(), 14u);
 }
 
-TEST_F(KorvicomDrive, MissingReplyLeavesThePayload)
+// A silent controller: the payload stays in the buffer, and the short reply is reported and
+// returned as an input/output error, so no caller takes the payload for the answer.
+TEST_F(KorvicomDrive, MissingReplyIsReportedAndLeavesThePayload)
 {
     sim::Faults faults;
     faults.noReply = true;
     Inject(faults);
     std::uint16_t buffer[1] = {4321};
-    EXPECT_EQ(_KEDRO_Control(1, buffer, 2, 2, RecordStatus), 0);
+    EXPECT_EQ(_KEDRO_Control(1, buffer, 2, 2, RecordStatus), 4);
     EXPECT_EQ(buffer[0], 4321);
-    EXPECT_TRUE(ReportedStatuses().empty());
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{4});
 }
 
 TEST_F(KorvicomDrive, ResultIsTheStatusOfTheClose)

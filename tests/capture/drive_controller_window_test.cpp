@@ -182,6 +182,47 @@ TEST_F(DriveControllerWindowTest, EepromProgramReadAndResetRoundTrip)
     EXPECT_EQ(lines[500], "0");
 }
 
+// A controller that sends nothing back: the test word is not taken for its answer, no dump file
+// claims to hold a memory that was not read, and the spins keep their values.
+TEST_F(DriveControllerWindowTest, ASilentControllerIsReportedAndWritesNoDump)
+{
+    sim::Faults silent;
+    silent.noReply = true;
+    sim::SetFaults(silent);
+    const QString usb = QStringLiteral("Korvi USB device error");
+    {
+        ModalScript modals;
+        modals.ExpectMessage(usb, QString(), QMessageBox::Ok);
+        w->TestIOBtn->click();
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_EQ(w->StatusLabel->text(), QStringLiteral("Status: no reply from the drive controller."));
+
+    const std::string chosen = (folder.path() / "silent.txt").string();
+    {
+        ModalScript modals;
+        modals.ExpectSaveFile(QString::fromStdString(chosen), QStringLiteral("Save EEPROM data"));
+        modals.ExpectMessage(usb, QString(), QMessageBox::Ok);
+        modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("did not send its EEPROM contents"),
+                             QMessageBox::Ok);
+        w->ReadEEPROMBtn->click();
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(chosen));
+
+    w->period_delay->setValue(1234);
+    {
+        ModalScript modals;
+        modals.ExpectMessage(usb, QString(), QMessageBox::Ok);
+        modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("did not send its configuration"),
+                             QMessageBox::Ok);
+        w->ReadConfigBtn->click();
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_EQ(w->period_delay->value(), 1234);
+    sim::ClearFaults();
+}
+
 TEST_F(DriveControllerWindowTest, BadOrMissingTrackingFileNeverErasesTheController)
 {
     struct Case {

@@ -173,7 +173,12 @@ TEST(GuideCalibration, RefusesCalibrationsThatMeasuredNothingUsableAndKeepsThePr
     }
     Settings settings;
     const CalibrationResult r = ComputeCalibration(good);
-    EXPECT_EQ(ApplyCalibration(settings, r), "Status: Calibration done.");
+    // The guider window shows this text when the calibration ends: the rates, the axis angle
+    // (atan(3/14) = 12.09 degrees) and the check ratio (no motion over the check slew: 14.32 px
+    // expected over |north| = 1.432 px/s).
+    EXPECT_EQ(ApplyCalibration(settings, r),
+              "Status: Calibrated. Rates (px/s): east 1.400, 0.300; west -1.400, -0.300; north -0.300, "
+              "1.400. Axis angle 12.1 deg; check ratio 10.00.");
     EXPECT_EQ(settings.GuideRates[GuideEast].x, r.rates[GuideEast].x);
     EXPECT_EQ(settings.GuideMode, 1);
 }

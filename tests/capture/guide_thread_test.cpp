@@ -4,6 +4,7 @@
 // link is reported once, guider frames are named and saved, a start waits for the last run to
 // end, and guiding runs beside an imaging acquisition.
 #include "acquisition_thread.h"
+#include "camera_lock.h"
 #include "capture_test_support.h"
 #include "guiding/guide_thread.h"
 #include "main_window.h"
@@ -13,6 +14,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTest>
 #include <QThread>
@@ -20,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <numbers>
 
 using namespace korvi::test;
@@ -48,6 +51,7 @@ public:
         positions.push_back({s.mountX, s.mountY, s.time});
         image.Assign(frame);
     }
+    void ShowGuideNotice(const QString &text) override { notices.push_back(text); }
     void ShowGuideOffset(float dx, float dy) override { offsets.push_back({dx, dy}); }
     void ShowGuideDirections(const std::array<bool, 4> &) override {}
     bool SaveGuideFrame(ImageData &frame, int format) override
@@ -55,10 +59,11 @@ public:
         saved.push_back(frame.FileName + "/" + std::to_string(format));
         return true;
     }
-    void StoreCalibration(const CalibrationResult &result) override
+    std::string StoreCalibration(const CalibrationResult &result) override
     {
         calibration = result;
         calibrated = true;
+        return result.ok ? "Status: Calibrated." : "Status: Calibration failed.";
     }
     void StartGuideTimer(int ms) override { timerIntervals.push_back(ms); }
     void GuideRunFinished(const QString &failureText) override
@@ -73,7 +78,7 @@ public:
         return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
     }
 
-    std::vector<QString> statuses, names;
+    std::vector<QString> statuses, names, notices;
     std::vector<Position> positions;
     std::vector<std::pair<float, float>> offsets;
     std::vector<std::string> saved;
@@ -97,6 +102,8 @@ public:
             if (!box || !box->isVisible())
                 return;
             captions.push_back(box->windowTitle());
+            // Whoever shows the box does not hold the camera meanwhile.
+            cameraFreeDuringBox.push_back(korvi::gui::CameraLock(korvi::gui::CameraLock::TryOnly).Owns());
             sim::ClearFaults();
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
                 ok->click();
@@ -106,6 +113,7 @@ public:
         timer_.start();
     }
     std::vector<QString> captions;
+    std::vector<bool> cameraFreeDuringBox;
 
 private:
     QTimer timer_;
@@ -226,8 +234,11 @@ TEST_F(GuideThreadTest, CalibrationRecoversTheMountsRatesAndAxisAngle)
                                            "Status: Slewing north.",
                                            "Status: Integrating (7).",
                                            "Status: Processing (6,7).",
-                                           "Status: Ready."};
+                                           "Status: Calibrated."};
     EXPECT_EQ(steps, expected);
+    // The steps also stay on the guide page while the waits count their seconds.
+    EXPECT_EQ(owner.notices.front(), QStringLiteral("Calibrating: Determining drift rate."));
+    EXPECT_EQ(owner.notices.back(), QStringLiteral("Calibrating: Slewing north."));
 }
 
 TEST_F(GuideThreadTest, CalibrationWithoutMotionIsRefused)
@@ -313,26 +324,139 @@ TEST_F(GuideThreadTest, PulsesEndWithinTheirCycleAndAStopMidPulseStopsTheMount)
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
 }
 
-TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentAgain)
+// The stop at the end of a run: refused once, it is sent again without troubling the observer;
+// refused while the link stays busy, the observer is told that the mount may still be moving,
+// in a box that stays until answered, and OK sends it again.
+TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentUntilTakenOrTheObserverIsTold)
 {
-    UsbBoxAnswerer boxes;
     sim::Config c;
     c.driftX = 2.0; // east-west only: a long east-west pulse and no north-south one
     c.driftY = 0.0;
     GuideSettings s = Settings211(1);
     s.GuideRates = {GuideRate{0.02f, 0.0f}, GuideRate{-0.02f, 0.0f}, GuideRate{0.0f, 0.02f},
                     GuideRate{0.0f, -0.02f}};
-    Start(c, s);
-    ASSERT_TRUE(WaitForCycles(1));
-    ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
-    // Mid-pulse the next camera call is the stop: the link refuses it once.
-    sim::Faults refuse;
-    refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
-    sim::SetFaults(refuse);
-    ASSERT_TRUE(StopAndWait());
-    EXPECT_EQ(boxes.captions, std::vector<QString>{UsbCaption});
-    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
-    EXPECT_EQ(SlewWords().back().second, 0);
+    for (bool staysBusy : {false, true}) {
+        SCOPED_TRACE(staysBusy);
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= 1; }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
+        sim::Faults refuse;
+        if (staysBusy)
+            refuse.busy = true; // held elsewhere, far longer than a second
+        else
+            refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
+        sim::SetFaults(refuse);
+        owner.acquiring = false;
+        // Every box is recorded; it is answered only after it has stayed up a while, with the
+        // link free again.
+        std::vector<QString> boxes;
+        bool movingWhenAsked = false;
+        QTimer answerer;
+        answerer.setInterval(5);
+        QElapsedTimer shown;
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            if (!shown.isValid()) {
+                shown.start();
+                boxes.push_back(box->windowTitle() + QStringLiteral(": ") + box->text());
+                return;
+            }
+            if (shown.elapsed() < 300)
+                return;
+            shown.invalidate();
+            movingWhenAsked = sim::GetSnapshot().slewBits != 0;
+            sim::ClearFaults();
+            box->button(QMessageBox::Ok)->click();
+        });
+        answerer.start();
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
+        answerer.stop();
+        EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+        EXPECT_EQ(SlewWords().back().second, 0);
+        if (staysBusy) {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("Korvi: ")));
+            EXPECT_TRUE(boxes[0].contains(QStringLiteral("the mount may still be moving")))
+                << boxes[0].toStdString();
+            EXPECT_TRUE(movingWhenAsked);
+        } else {
+            EXPECT_TRUE(boxes.empty());
+        }
+        sim::ClearFaults();
+    }
+}
+
+// Blank frames (clouds) and saturated frames in the middle of a guiding run with drift: no pulse
+// while the star cannot be measured, so the mount moves only by the drift; one lasting message
+// says the star is lost, guiding resumes by itself, and after MaxLostCycles lost cycles in a row
+// the run stops with a message.
+TEST_F(GuideThreadTest, ALostOrSaturatedStarSendsNoPulseAndGuidingResumes)
+{
+    sim::Config c;
+    c.driftX = 0.15; // 0.03 and 0.02 pixels per second on the guiding sensor
+    c.driftY = 0.1;
+    GuideSettings s = Settings211(1);
+    for (int d = 0; d < 4; ++d)
+        s.GuideRates[d] = SimulatorRate(c, d);
+    const int words = 211 * 165;
+    for (std::uint16_t level : {std::uint16_t(800), std::uint16_t(65535)}) {
+        SCOPED_TRACE(level);
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= 4 || owner.finished; }, 60000));
+        // The episode: six cycles of frames that hold no star.
+        const std::size_t before = owner.positions.size();
+        sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(words, level));
+        const int start = runner.Thread()->GuideCycles();
+        ASSERT_TRUE(
+            WaitFor([&] { return runner.Thread()->GuideCycles() >= start + 6 || owner.finished; }, 60000));
+        sim::SetReplayFrame(1, nullptr);
+        const std::size_t after = owner.positions.size();
+        ASSERT_TRUE(
+            WaitFor([&] { return runner.Thread()->GuideCycles() >= start + 16 || owner.finished; }, 60000));
+        EXPECT_FALSE(owner.finished);
+        // During the episode the mount moved by the drift alone (no pulse).
+        const TestOwner::Position a = owner.positions[before - 1], b = owner.positions[after - 1];
+        const double moved = std::hypot(b.x - a.x, b.y - a.y) / c.guiding.pixelScale;
+        const double drift = std::hypot(c.driftX, c.driftY) / c.guiding.pixelScale * (b.time - a.time);
+        EXPECT_LT(moved, drift + 0.5) << moved << " px against a drift of " << drift;
+        // After it, the star is held again.
+        const TestOwner::Position first = owner.positions.front();
+        double sum = 0.0;
+        int n = 0;
+        for (std::size_t i = owner.positions.size() - 5; i < owner.positions.size(); ++i, ++n) {
+            const double dx = (owner.positions[i].x - first.x) / c.guiding.pixelScale;
+            const double dy = (owner.positions[i].y - first.y) / c.guiding.pixelScale;
+            sum += dx * dx + dy * dy;
+        }
+        EXPECT_LT(std::sqrt(sum / n), 1.0);
+        // One lasting message for the episode, then one that guiding resumed.
+        const auto lost = std::count_if(owner.notices.begin(), owner.notices.end(), [](const QString &t) {
+            return t.startsWith(QStringLiteral("Star lost at "));
+        });
+        EXPECT_EQ(lost, 1);
+        ASSERT_FALSE(owner.notices.empty());
+        EXPECT_TRUE(owner.notices.back().startsWith(QStringLiteral("Guiding resumed at ")))
+            << owner.notices.back().toStdString();
+
+        // A star that does not come back: the run stops with a message after the limit.
+        sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(words, level));
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 60000));
+        EXPECT_TRUE(owner.failure.startsWith(
+            QStringLiteral("Guiding stopped: the star was lost for %1 cycles in a row")
+                .arg(TGuiderThread::MaxLostCycles)))
+            << owner.failure.toStdString();
+        EXPECT_EQ(owner.statuses.back(), QStringLiteral("Status: Guiding stopped; star lost."));
+        EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+        sim::SetReplayFrame(1, nullptr);
+    }
 }
 
 TEST_F(GuideThreadTest, ABusyLinkIsReportedOnceAndGuidingGoesOn)
@@ -353,6 +477,7 @@ TEST_F(GuideThreadTest, ABusyLinkIsReportedOnceAndGuidingGoesOn)
     EXPECT_FALSE(owner.finished);
     ASSERT_TRUE(StopAndWait());
     EXPECT_EQ(boxes.captions, std::vector<QString>{UsbCaption});
+    EXPECT_EQ(boxes.cameraFreeDuringBox, std::vector<bool>{true});
     EXPECT_EQ(runner.Thread()->LinkErrorsReported(), 1);
     EXPECT_GE(runner.Thread()->LinkErrors(), 1);
 }
@@ -419,11 +544,27 @@ TEST_F(GuideThreadTest, AStartWaitsUntilTheLastRunHasEnded)
     ASSERT_TRUE(WaitFor([&] { return owner.finished == 2; }, 20000));
 }
 
+// A guide run beside a counted imaging run of full frames: every frame saved, no USB box, and
+// every pulse as long on the wire as the guide thread asked, although the imaging readouts hold
+// the camera for a large part of each cycle.
 TEST_F(GuideThreadTest, GuidingRunsBesideAnImagingAcquisition)
 {
-    UsbBoxAnswerer boxes;
+    std::vector<QString> boxes;
+    QTimer answerer;
+    answerer.setInterval(5);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        boxes.push_back(box->windowTitle() + QStringLiteral(": ") + box->text());
+        sim::ClearFaults();
+        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
+    });
+    answerer.start();
     ProgramFolder folder;
     sim::Config c;
+    c.driftX = 1.5; // 0.3 pixels per second: pulses of about a second every cycle
+    c.driftY = 0.0;
     sim::Reset(c);
     auto main = std::make_unique<TMainF>(folder.Dir(), QStringList());
     CreateProgramWindows(main.get());
@@ -431,13 +572,13 @@ TEST_F(GuideThreadTest, GuidingRunsBesideAnImagingAcquisition)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
     Settings &settings = CurrentSettings();
     settings.XLO[0] = 0;
-    settings.XHI[0] = 99;
+    settings.XHI[0] = settings.NCOL[0] - 1;
     settings.YLO[0] = 0;
-    settings.YHI[0] = 79;
-    settings.NImage[0] = 4;
+    settings.YHI[0] = settings.NROW[0] - 1;
+    settings.NImage[0] = 12;
     settings.InitExt[0] = 1;
     settings.IncrExt = true;
-    settings.IntTime[0] = 2.0f;
+    settings.IntTime[0] = 3.0f;
     settings.Delay[0] = 0.0f;
     settings.SaveFile[0] = folder.File("m42");
     settings.SaveFormat[0] = 0;
@@ -452,17 +593,58 @@ TEST_F(GuideThreadTest, GuidingRunsBesideAnImagingAcquisition)
     ASSERT_TRUE(runner.Start(s));
     ASSERT_TRUE(WaitForCycles(1));
     main->Acquire->trigger();
-    ASSERT_TRUE(WaitFor([&] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, 60000));
-    const int cycles = runner.Thread()->GuideCycles();
+    ASSERT_TRUE(WaitFor([&] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, 120000));
     const int frames = main->AcquisitionThread->FramesRead();
     ASSERT_TRUE(StopAndWait());
-    // Both cameras were read all along. (The imaging thread does not yet take the camera lock
-    // for its calls, so one of its calls can still meet the guide thread's on the link; such a
-    // meeting is answered in the USB error box and the run goes on.)
-    EXPECT_EQ(frames, 4);
-    EXPECT_GE(cycles, 2);
+    answerer.stop();
+    EXPECT_EQ(frames, 12);
+    for (int i = 1; i <= 12; ++i)
+        EXPECT_TRUE(std::filesystem::exists(folder.File("m42_" + std::to_string(i) + ".kvr"))) << i;
+    EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
     EXPECT_EQ(sim::GetSnapshot().cameras[1].readouts, static_cast<unsigned>(owner.positions.size()));
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+
+    // The pulses asked for, from the offsets shown (the first 40 cycles are only capped at the
+    // detent), against the east-west and north-south lengths on the wire.
+    std::vector<GuidePulse> asked;
+    for (const auto &[dx, dy] : owner.offsets) {
+        GuidePulse p = ComputeGuidePulse(dx, dy, s.GuideRates);
+        p.eastWestSeconds = std::min(p.eastWestSeconds, 5.0);
+        p.northSouthSeconds = std::min(p.northSouthSeconds, 5.0);
+        if (p.eastWestSeconds > 0.0 || p.northSouthSeconds > 0.0)
+            asked.push_back(p);
+    }
+    const auto words = SlewWords();
+    std::vector<std::array<double, 2>> onWire; // east-west, north-south seconds
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        if (words[w].second == 0 || (w > 0 && words[w - 1].second != 0))
+            continue;
+        std::array<double, 2> lengths{0.0, 0.0};
+        const int axisBits[2] = {1 | 2, 4 | 8};
+        for (int axis = 0; axis < 2; ++axis) {
+            if (!(words[w].second & axisBits[axis]))
+                continue;
+            for (std::size_t e = w + 1; e < words.size(); ++e)
+                if (!(words[e].second & axisBits[axis])) {
+                    lengths[axis] = words[e].first - words[w].first;
+                    break;
+                }
+        }
+        onWire.push_back(lengths);
+    }
+    ASSERT_GE(onWire.size(), asked.size() - 1); // the last pulse may have been cut by the stop
+    // The program's clock runs twenty times faster here, so a few milliseconds of a busy machine
+    // show as a tenth of a second: the typical (median) pulse must be within 10% of its length.
+    std::vector<double> errors;
+    for (std::size_t i = 0; i + 1 < asked.size(); ++i) {
+        const double want[2] = {asked[i].eastWestSeconds, asked[i].northSouthSeconds};
+        for (int axis = 0; axis < 2; ++axis)
+            if (want[axis] >= 0.5)
+                errors.push_back(std::abs(onWire[i][axis] - want[axis]) / want[axis]);
+    }
+    ASSERT_GE(errors.size(), 5u);
+    std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+    EXPECT_LE(errors[errors.size() / 2], 0.1);
     main->ClosingDone = true;
 }
 

@@ -6,6 +6,7 @@
 #include "camera_test_support.h"
 #include "edit_target.h"
 #include "guiding/guider_window.h"
+#include "guiding/track_window.h"
 #include "image_information.h"
 #include "image_render.h"
 #include "main_window.h"
@@ -26,6 +27,7 @@
 #include <QSet>
 #include <QSlider>
 #include <QSpinBox>
+#include <QToolBar>
 #include <QToolButton>
 
 #include <cmath>
@@ -146,6 +148,11 @@ TEST_F(GuiderWindowTest, RunsEveryModeAgainstTheSimulator)
     EXPECT_EQ(CurrentSettings().GuideMode, 2);
     ASSERT_TRUE(WaitIdle(120000));
     EXPECT_EQ(CurrentSettings().GuideMode, 1);
+    // The result stays on the status bar and the guide page: the rates and the axis angle.
+    EXPECT_TRUE(g->StatusBar[1]->text().startsWith(QStringLiteral("Status: Calibrated. Rates (px/s): east ")))
+        << g->StatusBar[1]->text().toStdString();
+    EXPECT_TRUE(g->StatusBar[1]->text().contains(QStringLiteral("Axis angle ")));
+    EXPECT_EQ(g->GuideStatus->text(), g->StatusBar[1]->text());
     EXPECT_GT(
         std::hypot(CurrentSettings().GuideRates[GuideEast].x, CurrentSettings().GuideRates[GuideEast].y),
         0.05);
@@ -160,6 +167,118 @@ TEST_F(GuiderWindowTest, RunsEveryModeAgainstTheSimulator)
     EXPECT_EQ(g->GuidePicture(), QStringLiteral("noguide.bmp"));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+}
+
+// Guide pressed before any calibration, and a calibration in which the mount does not move: a box
+// says so, a status that stays says so, and the buttons are idle again.
+TEST_F(GuiderWindowTest, FailedRunsSayWhyAndLeaveTheButtonsIdle)
+{
+    CurrentSettings().GuideRates = {}; // as shipped: never calibrated
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("Guiding did not start: "),
+                             QMessageBox::Ok);
+        g->GuideBtn->click();
+        ASSERT_TRUE(WaitIdle());
+        ASSERT_TRUE(WaitUntil([&] { return modals.Pending() == 0; }, 20000));
+    }
+    QTest::qWait(50);
+    EXPECT_EQ(g->GuidePicture(), QStringLiteral("noguide.bmp"));
+    EXPECT_EQ(g->StatusBar[1]->text(), QStringLiteral("Status: Not guiding; calibrate first."));
+    EXPECT_TRUE(g->GuideStatus->text().contains(QStringLiteral("calibrate first")))
+        << g->GuideStatus->text().toStdString();
+
+    sim::Config still;
+    still.guideRate = 0.0; // the mount does not answer the slews
+    sim::Reset(still);
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi"),
+                             QStringLiteral("Calibration failed: no measurable motion east"),
+                             QMessageBox::Ok);
+        g->MetricBtn->click();
+        ASSERT_TRUE(WaitIdle(120000));
+        ASSERT_TRUE(WaitUntil([&] { return modals.Pending() == 0; }, 20000));
+    }
+    QTest::qWait(50);
+    EXPECT_EQ(
+        g->StatusBar[1]->text(),
+        QStringLiteral(
+            "Status: Calibration failed (no measurable motion east); the previous guide rates were kept."));
+    EXPECT_EQ(CurrentSettings().GuideRates[GuideEast].x, 0.0f);
+    EXPECT_EQ(g->GuidePicture(), QStringLiteral("noguide.bmp"));
+}
+
+// Frames of a guiding run keep what the observer set on the view: the zoom and display levels
+// set before the run, a selection dragged and a quick palette chosen during it. A paddle
+// direction pressed during guiding is not left lit once guiding has taken over the mount.
+TEST_F(GuiderWindowTest, GuideFramesKeepTheViewAndThePaddleIsFreeAfterGuiding)
+{
+    g->NImage211->setValue(1);
+    g->Acquire->trigger();
+    ASSERT_TRUE(WaitIdle());
+    g->Zoom1->trigger();
+    g->ZoomIn->trigger();
+    const float zoom = g->GuiderImage.Zoom;
+    g->IntScale->setText(QStringLiteral("3.00"));
+    g->BiasLevel->setValue(850);
+    ASSERT_FLOAT_EQ(g->GuiderImage.Gain, 3.0f);
+
+    sim::Config c;
+    const double a = c.mountRotationDegrees * std::acos(-1.0) / 180.0, k = c.guideRate / c.guiding.pixelScale;
+    const GuideRate east{static_cast<float>(k * std::cos(a)), static_cast<float>(k * std::sin(a))};
+    const GuideRate north{static_cast<float>(-k * std::sin(a)), static_cast<float>(k * std::cos(a))};
+    CurrentSettings().GuideRates = {east, GuideRate{-east.x, -east.y}, north, GuideRate{-north.x, -north.y}};
+    g->GuideBtn->click();
+    ASSERT_TRUE(WaitUntil([&] { return GuiderReadouts() >= 3u; }, 60000));
+    // During the run: a selection and a quick palette.
+    QTest::mousePress(g->OpenGLPanel1, Qt::LeftButton, {}, QPoint(30, 30));
+    MoveTo(g->OpenGLPanel1, QPoint(90, 60));
+    QTest::mouseRelease(g->OpenGLPanel1, Qt::LeftButton, {}, QPoint(90, 60));
+    const std::array<int, 4> selection{g->GuiderImage.SelX0, g->GuiderImage.SelY0, g->GuiderImage.SelX1,
+                                       g->GuiderImage.SelY1};
+    ASSERT_TRUE(g->GuiderImage.SelectionShown);
+    g->BlackbodyBtn->click();
+    PPalette chosen;
+    chosen.Assign(g->GuiderImage.Palette);
+    ASSERT_FALSE(chosen.SameCurves(PPalette{}));
+    // A paddle press while guiding: the guide pulses take the mount over.
+    ASSERT_NE(TrackF, nullptr);
+    TrackF->show();
+    TrackF->ImageMouseDown(57, 10); // the top triangle: north
+    const unsigned readouts = GuiderReadouts();
+    ASSERT_TRUE(WaitUntil([&] { return GuiderReadouts() >= readouts + 2; }, 60000));
+
+    const ImageData &i = g->GuiderImage;
+    EXPECT_FLOAT_EQ(i.Zoom, zoom);
+    EXPECT_FLOAT_EQ(i.Gain, 3.0f);
+    EXPECT_FLOAT_EQ(i.DisplayOffset, 850.0f);
+    EXPECT_EQ(g->IntScale->text(), QStringLiteral("3.00"));
+    EXPECT_TRUE(i.SelectionShown);
+    EXPECT_EQ((std::array{i.SelX0, i.SelY0, i.SelX1, i.SelY1}), selection);
+    EXPECT_TRUE(i.Palette.SameCurves(chosen));
+
+    g->GuideBtn->click();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    // The next press of north slews north.
+    TrackF->ImageMouseDown(57, 10);
+    EXPECT_TRUE(CurrentSettings().ManualSlewFlags[GuideNorth]);
+    EXPECT_NE(sim::GetSnapshot().slewBits, 0);
+    TrackF->ImageMouseDown(57, 10);
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    TrackF->hide();
+}
+
+// At the window's default width every tool-bar action has its own button (none hides in the
+// overflow menu).
+TEST_F(GuiderWindowTest, EveryToolBarActionIsVisibleAtTheDefaultSize)
+{
+    for (QAction *action : g->ActionToolBar->actions()) {
+        QWidget *button = g->ActionToolBar->widgetForAction(action);
+        ASSERT_NE(button, nullptr) << action->objectName().toStdString();
+        EXPECT_TRUE(button->isVisible()) << action->objectName().toStdString();
+    }
 }
 
 TEST_F(GuiderWindowTest, SubframeIsCheckedBeforeAFrameIsAcquired)

@@ -93,6 +93,32 @@ TEST(TrackWindow, ClicksToggleDirectionsAndSendThemAtOnce)
     }
 }
 
+// The program ends while a paddle slew runs: the slew does not outlive it, also when the link
+// refuses the first stop.
+TEST(TrackWindow, ASlewOfThePaddleEndsWithTheProgram)
+{
+    ProgramFolder folder;
+    CurrentSettings().ProgramDirectory = folder.Dir();
+    CurrentSettings().UseKEDRO = false;
+    CurrentSettings().InvertEastWest = CurrentSettings().InvertNorthSouth = false;
+    CurrentSettings().ManualSlewFlags = {};
+    sim::Reset(sim::Config{});
+    {
+        TTrackF paddle;
+        paddle.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&paddle));
+        QTest::mouseClick(paddle.Image, Qt::LeftButton, {}, Left);
+        ASSERT_EQ(sim::GetSnapshot().slewBits, 1);
+        sim::Faults refuse;
+        refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
+        sim::SetFaults(refuse);
+    }
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    EXPECT_EQ(SlewWords().back(), 0);
+    EXPECT_FALSE(CurrentSettings().ManualSlewFlags[GuideEast]);
+    sim::ClearFaults();
+}
+
 TEST(TrackWindow, TheToolsMenuShowsThePaddle)
 {
     ProgramFolder folder;
