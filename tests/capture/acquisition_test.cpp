@@ -634,7 +634,8 @@ TEST_F(AcquisitionTest, MissingFlatFileSavesOneRawFrameAndSaysWhy)
 
 TEST_F(AcquisitionTest, MissingCalibrationFileAfterAFailedSaveDoesNotClaimTheFrameWasSaved)
 {
-    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    WriteFileBytes(folder.File("not-a-folder"), "a file");
+    main->SaveFile->setText(QString::fromStdString(folder.File("not-a-folder/m42")));
     main->SaveProcessed->setChecked(true);
     main->FlatFrameFile->setText(QString::fromStdString(folder.File("flat-missing.fit")));
     main->Acquire->trigger();
@@ -824,11 +825,13 @@ TEST_F(AcquisitionTest, InvalidGeometryEndsTheRunBeforeAnythingIsSent)
     EXPECT_TRUE(Windows().empty());
 }
 
-// A FITS frame aimed at a missing folder: the folder is named as the problem, and nothing claims
-// the frame was acquired; the run ends and the number stays free.
+// A FITS frame aimed at a folder that cannot be made (a file stands in its way): the folder is
+// named as the problem, and nothing claims the frame was acquired; the run ends and the number
+// stays free.
 TEST_F(AcquisitionTest, AFailedSaveIsReportedAndNeverAnnouncedAsAcquired)
 {
-    main->SaveFile->setText(QString::fromStdString(folder.File("no-such-folder/m42")));
+    WriteFileBytes(folder.File("not-a-folder"), "a file");
+    main->SaveFile->setText(QString::fromStdString(folder.File("not-a-folder/m42")));
     main->NImage->setValue(2);
     main->Acquire->trigger();
     ASSERT_TRUE(WaitForEnd());

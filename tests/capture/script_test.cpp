@@ -49,7 +49,7 @@ std::vector<double> CommandTimes(int opcode)
     return times;
 }
 
-constexpr Command Clear0{4, 0}, Open{50, -1}, Close{51, -1}, Read0{2, 0};
+constexpr Command Clear0{4, 0}, Open{50, -1}, Close{51, -1}, Read0{2, 0}, Temperature0{31, 0};
 
 class ScriptTest : public ::testing::Test
 {
@@ -140,12 +140,17 @@ TEST_F(ScriptTest, LoopWritesNumberedFramesWithTheCommandsInOrder)
         EXPECT_EQ(image.MaxRows, 1032);
         EXPECT_EQ(image.Brightest, 1000 + Width * Height - 1);
         EXPECT_FALSE(image.Date.empty());
+        // The header says how long the shutter was open (the pass's DELAY, and a little more).
+        const double delay = 1.0 + 0.2 * (n - 6);
+        EXPECT_GE(std::atof(image.IntegrationTime.c_str()), delay - 0.01) << image.IntegrationTime;
+        EXPECT_LT(std::atof(image.IntegrationTime.c_str()), delay + 5.0) << image.IntegrationTime;
+        EXPECT_FALSE(image.CCDTemperature.empty());
     }
     EXPECT_EQ(main->ImageWindows().size(), 3u);
 
     std::vector<Command> expected;
     for (int pass = 0; pass < 3; ++pass)
-        expected.insert(expected.end(), {Clear0, Clear0, Open, Close, Read0});
+        expected.insert(expected.end(), {Clear0, Clear0, Open, Close, Read0, Temperature0});
     EXPECT_EQ(Commands(), expected);
     // The shutter stayed open for the pass's DELAY: 1.2, 1.4 and 1.6 s.
     const std::vector<double> opened = CommandTimes(50), closed = CommandTimes(51);
