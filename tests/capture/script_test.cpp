@@ -140,10 +140,6 @@ TEST_F(ScriptTest, LoopWritesNumberedFramesWithTheCommandsInOrder)
         EXPECT_EQ(image.MaxRows, 1032);
         EXPECT_EQ(image.Brightest, 1000 + Width * Height - 1);
         EXPECT_FALSE(image.Date.empty());
-        // The header says how long the shutter was open (the pass's DELAY, and a little more).
-        const double delay = 1.0 + 0.2 * (n - 6);
-        EXPECT_GE(std::atof(image.IntegrationTime.c_str()), delay - 0.01) << image.IntegrationTime;
-        EXPECT_LT(std::atof(image.IntegrationTime.c_str()), delay + 5.0) << image.IntegrationTime;
         EXPECT_FALSE(image.CCDTemperature.empty());
     }
     EXPECT_EQ(main->ImageWindows().size(), 3u);
@@ -156,8 +152,14 @@ TEST_F(ScriptTest, LoopWritesNumberedFramesWithTheCommandsInOrder)
     const std::vector<double> opened = CommandTimes(50), closed = CommandTimes(51);
     ASSERT_EQ(opened.size(), 3u);
     ASSERT_EQ(closed.size(), 3u);
-    for (int pass = 0; pass < 3; ++pass)
+    for (int pass = 0; pass < 3; ++pass) {
         EXPECT_GE(closed[pass] - opened[pass], 1.2 + 0.2 * pass - 0.01) << pass;
+        // The frame's header says how long the shutter was open.
+        ImageData image;
+        ASSERT_TRUE(LoadImageFile(folder.File("m42_" + std::to_string(7 + pass) + ".fit"), image));
+        EXPECT_NEAR(std::atof(image.IntegrationTime.c_str()), closed[pass] - opened[pass], 1.0)
+            << image.IntegrationTime;
+    }
 }
 
 TEST_F(ScriptTest, DisplayKeepsToTheWindowLimit)

@@ -41,8 +41,8 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <iostream>
 #include <cmath>
+#include <iostream>
 #include <numeric>
 
 using namespace korvi::test;
@@ -499,8 +499,8 @@ protected:
             const ImageData previous = Load(Light(filter, n - 1));
             const std::vector<double> old = Pixels(previous, 0, 0, previous.Width - 1, previous.Height - 1);
             EXPECT_NEAR(TrailingNumber(StatsForm->AverageLabel->text()), mean, 2.0 + mean * 1e-3)
-                << StatsForm->AverageLabel->text().toStdString() << " (the frame before: "
-                << std::accumulate(old.begin(), old.end(), 0.0) / old.size() << ")";
+                << StatsForm->AverageLabel->text().toStdString()
+                << " (the frame before: " << std::accumulate(old.begin(), old.end(), 0.0) / old.size() << ")";
         }
         StatsForm->close();
     }
@@ -684,8 +684,19 @@ protected:
         b->FixHotPixels->setChecked(true);
         b->FixBadColumns->setChecked(false);
         b->PreserveFileName->setChecked(true);
-        b->UseOutputPath->setChecked(true);
+        // First without a suffix or an output folder, in the lights' own format: every result
+        // would replace its raw light. The batch refuses (whatever its words), and writes nothing.
+        b->UseOutputPath->setChecked(false);
         b->Suffix->setText(QString());
+        b->SaveFormat->setCurrentIndex(1);
+        modals.ExpectMessage(QStringLiteral("Korvi"), QString(), QMessageBox::NoButton);
+        QTest::mouseClick(b->ApplyCorrBtn, Qt::LeftButton);
+        ASSERT_EQ(modals.Pending(), 0) << "the batch wrote its results over its inputs without a word";
+        for (int f = 0; f < 3; ++f)
+            ASSERT_EQ(ReadFileBytes(Light(f, 1)), rawBytes[f]) << "an input was overwritten";
+        // Then into a folder of their own (not made yet), in the own format.
+        b->UseOutputPath->setChecked(true);
+        b->SaveFormat->setCurrentIndex(0);
         b->OutputPrefix->setText(Q(Work("cal/")));
         QTest::mouseClick(b->ApplyCorrBtn, Qt::LeftButton);
         for (int f = 0; f < 3; ++f) {
