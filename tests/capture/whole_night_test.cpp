@@ -1,9 +1,10 @@
-// A whole observing night through the real windows on the simulated camera, time running 33
-// times faster (the mount drifting): first start on a new machine, cooling, focusing, a guide run beside a
-// script that takes lights through three filters, darks and flats, the statistics window on the newest frame,
-// then the batch window's master frames and calibration with the problem-pixel window's list,
-// stacking, the composite editor with its alignment window, a FITS round trip, shut-down and a
-// restart. Every box and dialog is answered by caption and text; any other one fails the night.
+// A whole observing night through the real windows on the simulated camera, time running 33 times
+// faster and the mount drifting: first start on a new machine, cooling, focusing, a guide run beside
+// a script that takes lights through three filters, darks and flats, the statistics window on the
+// newest frame, then the batch window's master frames and calibration with the problem-pixel
+// window's list, stacking, the composite editor with its alignment window, a FITS round trip,
+// shut-down and a restart. Every box and dialog is answered by caption and text; any other one
+// fails the night. `ctest -L night` runs it alone.
 #include "camera_test_support.h"
 
 #include "composite/align_window.h"
@@ -42,7 +43,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <numeric>
 
 using namespace korvi::test;
