@@ -11,6 +11,7 @@
 #include "subframe_check.h"
 #include "text_format.h"
 #include "time_scale.h"
+#include "ui_hooks.h"
 #include "usb_error_handler.h"
 
 #include <QMdiArea>
@@ -227,6 +228,8 @@ bool TScriptThread::ExecuteCommand(const ScriptLine &line)
                 return false;
             ShowStatus(QStringLiteral("Status: Clearing (%1)").arg(i));
         }
+        exposureStart_ = korvi::ScaledNow();
+        exposureEnd_ = -1.0;
     } else if (k == "DELAY") {
         ShowStatus(status_);
         float value = 0.0f;
@@ -264,6 +267,9 @@ bool TScriptThread::ExecuteCommand(const ScriptLine &line)
         const bool open = k == "SHUTTEROPEN";
         if (!cameraCall([&] { _Shutter(open ? 1 : 0, callback); }))
             return false;
+        (open ? exposureStart_ : exposureEnd_) = korvi::ScaledNow();
+        if (open)
+            exposureEnd_ = -1.0;
         ShowStatus(open ? QStringLiteral("Status: Opened shutter.")
                         : QStringLiteral("Status: Closed shutter."));
     } else if (k == "WAIT") {
@@ -425,6 +431,21 @@ bool TScriptThread::Read(int camera)
     }
     setPriority(QThread::NormalPriority);
     image_.SetHeader(header);
+    // Saved frames say what they are: the script's description and filters, the exposure the
+    // script gave them and the sensor's temperature at the readout.
+    const double exposureEnd = exposureEnd_ >= 0.0 ? exposureEnd_ : korvi::ScaledNow();
+    const double exposure = exposureStart_ >= 0.0 ? std::max(0.0, exposureEnd - exposureStart_) : 0.0;
+    float temperature = 0.0f;
+    {
+        korvi::gui::CameraLock lock;
+        temperature = static_cast<float>(_CCD_GetTemperature(camera, &TScriptThread::LinkError));
+    }
+    const char separator = UserDecimalSeparator();
+    image_.Description = v.DESC;
+    image_.Filters = v.FILTERS;
+    image_.IntegrationTime = FormatFloat("0.000e+00", exposure, separator);
+    image_.CCDTemperature = FormatFloat("##0.0", temperature, separator);
+    exposureStart_ = exposureEnd_ = -1.0;
     // The frame carries the moment it was read, from one reading of the clock.
     const std::time_t now = std::time(nullptr);
     image_.Date = GmtDateTimeText(false, now);

@@ -69,6 +69,9 @@ private:
     const std::vector<std::string> lines_;
     ScriptVariables variables_;
     ImageData image_; // the script image
+    // The frame's exposure on the process clock: from the end of the last clearing scan or from
+    // the shutter's opening, to its closing or to the readout (negative: not known yet).
+    double exposureStart_ = -1.0, exposureEnd_ = -1.0;
     std::atomic<int> lineIndex_{0};
     QString status_;
     QString error_; // what stopped the run, empty for a normal end or a stop

@@ -51,7 +51,7 @@ std::vector<double> CommandTimes(int opcode)
     return times;
 }
 
-constexpr Command Clear0{4, 0}, Open{50, -1}, Close{51, -1}, Read0{2, 0};
+constexpr Command Clear0{4, 0}, Open{50, -1}, Close{51, -1}, Read0{2, 0}, Temperature0{31, 0};
 
 class ScriptTest : public ::testing::Test
 {
@@ -142,19 +142,26 @@ TEST_F(ScriptTest, LoopWritesNumberedFramesWithTheCommandsInOrder)
         EXPECT_EQ(image.MaxRows, 1032);
         EXPECT_EQ(image.Brightest, 1000 + Width * Height - 1);
         EXPECT_FALSE(image.Date.empty());
+        EXPECT_FALSE(image.CCDTemperature.empty());
     }
     EXPECT_EQ(main->ImageWindows().size(), 3u);
 
     std::vector<Command> expected;
     for (int pass = 0; pass < 3; ++pass)
-        expected.insert(expected.end(), {Clear0, Clear0, Open, Close, Read0});
+        expected.insert(expected.end(), {Clear0, Clear0, Open, Close, Read0, Temperature0});
     EXPECT_EQ(Commands(), expected);
     // The shutter stayed open for the pass's DELAY: 1.2, 1.4 and 1.6 s.
     const std::vector<double> opened = CommandTimes(50), closed = CommandTimes(51);
     ASSERT_EQ(opened.size(), 3u);
     ASSERT_EQ(closed.size(), 3u);
-    for (int pass = 0; pass < 3; ++pass)
+    for (int pass = 0; pass < 3; ++pass) {
         EXPECT_GE(closed[pass] - opened[pass], 1.2 + 0.2 * pass - 0.01) << pass;
+        // The frame's header says how long the shutter was open.
+        ImageData image;
+        ASSERT_TRUE(LoadImageFile(folder.File("m42_" + std::to_string(7 + pass) + ".fit"), image));
+        EXPECT_NEAR(std::atof(image.IntegrationTime.c_str()), closed[pass] - opened[pass], 1.0)
+            << image.IntegrationTime;
+    }
 }
 
 TEST_F(ScriptTest, DisplayKeepsToTheWindowLimit)

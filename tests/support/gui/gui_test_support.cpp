@@ -66,9 +66,9 @@ void ModalScript::ExpectOpenFiles(const QStringList &paths, const QString &title
     expected_.push_back({QStringLiteral("open"), titlePart, {}, QMessageBox::NoButton, paths});
 }
 
-void ModalScript::ExpectSaveFile(const QString &path, const QString &titlePart)
+void ModalScript::ExpectSaveFile(const QString &path, const QString &titlePart, const QString &filterPart)
 {
-    expected_.push_back({QStringLiteral("save"), titlePart, {}, QMessageBox::NoButton, {path}});
+    expected_.push_back({QStringLiteral("save"), titlePart, {}, QMessageBox::NoButton, {path}, filterPart});
 }
 
 void ModalScript::ExpectFileDialogCancel(const QString &titlePart)
@@ -140,7 +140,14 @@ void ModalScript::Handle(QWidget *modal)
             return;
         }
         const QStringList files = expected_.front().files;
+        const QString filterPart = expected_.front().filterPart;
         expected_.erase(expected_.begin());
+        if (!filterPart.isEmpty())
+            for (const QString &filter : dialog->nameFilters())
+                if (filter.contains(filterPart)) {
+                    dialog->selectNameFilter(filter);
+                    break;
+                }
         if (files.isEmpty()) {
             QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
             return;

@@ -53,9 +53,10 @@ public:
     // close box, whatever the box makes of that).
     void ExpectMessage(const QString &caption, const QString &textPart, QMessageBox::StandardButton answer);
     // The next file dialog is answered with these files (open) or this name (save); an empty list
-    // cancels it. `titlePart` must occur in the dialog's title (empty: any title).
+    // cancels it. `titlePart` must occur in the dialog's title (empty: any title); a save dialog's
+    // first name filter that contains `filterPart` is chosen (empty: the dialog's own choice).
     void ExpectOpenFiles(const QStringList &paths, const QString &titlePart = {});
-    void ExpectSaveFile(const QString &path, const QString &titlePart = {});
+    void ExpectSaveFile(const QString &path, const QString &titlePart = {}, const QString &filterPart = {});
     void ExpectFileDialogCancel(const QString &titlePart = {});
 
     // Everything that appeared, answered or not.
@@ -70,6 +71,7 @@ private:
         QString textPart;
         QMessageBox::StandardButton answer = QMessageBox::NoButton;
         QStringList files;
+        QString filterPart;
     };
     void Poll();
     void Handle(QWidget *modal);
