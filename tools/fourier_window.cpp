@@ -121,6 +121,7 @@ TFourierF::~TFourierF()
 {
     if (FourierF == this)
         FourierF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 double TFourierF::FrequencyScale() const

@@ -134,6 +134,7 @@ TSkyModelF::~TSkyModelF()
 {
     if (SkyModelF == this)
         SkyModelF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TSkyModelF::showEvent(QShowEvent *event)

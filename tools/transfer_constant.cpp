@@ -169,6 +169,7 @@ TXferConstF::~TXferConstF()
 {
     if (XferConstF == this)
         XferConstF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TXferConstF::closeEvent(QCloseEvent *event)

@@ -202,6 +202,7 @@ TGuiderF::~TGuiderF()
         MainF->GuiderAcquiring = nullptr;
     if (GuiderF == this)
         GuiderF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TGuiderF::BuildToolBar()

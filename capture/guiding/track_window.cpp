@@ -70,6 +70,7 @@ TTrackF::~TTrackF()
 {
     if (TrackF == this)
         TrackF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 bool TTrackF::eventFilter(QObject *watched, QEvent *event)

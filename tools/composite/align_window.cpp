@@ -202,6 +202,7 @@ TAlignF::~TAlignF()
 {
     if (AlignF == this)
         AlignF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TAlignF::showEvent(QShowEvent *event)
