@@ -1,5 +1,6 @@
 #include "about_window.h"
 
+#include "gui_runtime.h"
 #include "main_window.h"
 
 #include <QPushButton>
@@ -67,6 +68,7 @@ TAboutF::~TAboutF()
 {
     if (AboutF == this)
         AboutF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TAboutF::closeEvent(QCloseEvent *event)

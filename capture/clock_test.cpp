@@ -52,6 +52,7 @@ TTestClockF::~TTestClockF()
 {
     if (TestClockF == this)
         TestClockF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TTestClockF::closeEvent(QCloseEvent *event)

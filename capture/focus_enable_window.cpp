@@ -25,6 +25,7 @@ TFocusEnableF::~TFocusEnableF()
 {
     if (FocusEnableF == this)
         FocusEnableF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TFocusEnableF::ExitBtnClick()

@@ -79,6 +79,7 @@ TFocusMonitorF::~TFocusMonitorF()
 {
     if (FocusMonitorF == this)
         FocusMonitorF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TFocusMonitorF::MeasureFocus()

@@ -170,6 +170,7 @@ TMainF::~TMainF()
     korvi::gui::SetMessageParent(nullptr);
     if (MainF == this)
         MainF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -29,6 +29,7 @@ TProgressF::~TProgressF()
 {
     if (ProgressF == this)
         ProgressF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TProgressF::showEvent(QShowEvent *event)

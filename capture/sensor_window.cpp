@@ -61,6 +61,7 @@ TCCDSetF::~TCCDSetF()
 {
     if (CCDSetF == this)
         CCDSetF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TCCDSetF::showEvent(QShowEvent *event)

@@ -1,5 +1,6 @@
 #include "testing_window.h"
 
+#include "gui_runtime.h"
 #include "main_window.h"
 
 #include <QTimer>
@@ -21,6 +22,7 @@ TTestF::~TTestF()
 {
     if (TestF == this)
         TestF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TTestF::Timer1Timer()

@@ -67,6 +67,7 @@ TBloomRemovalF::~TBloomRemovalF()
 {
     if (BloomRemovalF == this)
         BloomRemovalF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TBloomRemovalF::closeEvent(QCloseEvent *event)

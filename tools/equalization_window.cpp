@@ -143,6 +143,7 @@ TEqualizeF::~TEqualizeF()
 {
     if (EqualizeF == this)
         EqualizeF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TEqualizeF::showEvent(QShowEvent *event)

@@ -111,6 +111,7 @@ TFourierF::~TFourierF()
 {
     if (FourierF == this)
         FourierF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 double TFourierF::FrequencyScale() const

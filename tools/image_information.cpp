@@ -87,6 +87,7 @@ THInfo::~THInfo()
 {
     if (HInfo == this)
         HInfo = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void THInfo::showEvent(QShowEvent *event)

@@ -222,6 +222,7 @@ TPaletteSet::~TPaletteSet()
 {
     if (PaletteSet == this)
         PaletteSet = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TPaletteSet::showEvent(QShowEvent *event)

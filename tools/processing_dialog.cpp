@@ -152,6 +152,7 @@ TFilterF::~TFilterF()
 {
     if (FilterF == this)
         FilterF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TFilterF::BuildPages()

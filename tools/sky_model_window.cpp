@@ -136,6 +136,7 @@ TSkyModelF::~TSkyModelF()
 {
     if (SkyModelF == this)
         SkyModelF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TSkyModelF::showEvent(QShowEvent *event)

@@ -181,6 +181,7 @@ TStatsForm::~TStatsForm()
 {
     if (StatsForm == this)
         StatsForm = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TStatsForm::SetSource(const ImageData *image, QObject *holder)

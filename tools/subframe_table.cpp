@@ -74,6 +74,7 @@ TSubFrameF::~TSubFrameF()
 {
     if (SubFrameF == this)
         SubFrameF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TSubFrameF::showEvent(QShowEvent *event)

@@ -170,6 +170,7 @@ TXferConstF::~TXferConstF()
 {
     if (XferConstF == this)
         XferConstF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TXferConstF::closeEvent(QCloseEvent *event)

@@ -243,6 +243,7 @@ TTelescopeCtrlF::~TTelescopeCtrlF()
 {
     if (TelescopeCtrlF == this)
         TelescopeCtrlF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TTelescopeCtrlF::showEvent(QShowEvent *event)

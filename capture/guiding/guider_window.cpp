@@ -205,6 +205,7 @@ TGuiderF::~TGuiderF()
         MainF->GuiderAcquiring = nullptr;
     if (GuiderF == this)
         GuiderF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TGuiderF::BuildToolBar()

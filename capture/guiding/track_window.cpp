@@ -81,6 +81,7 @@ TTrackF::~TTrackF()
     korvi::gui::RunGuarded([] { StopManualSlew(); });
     if (TrackF == this)
         TrackF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 bool TTrackF::eventFilter(QObject *watched, QEvent *event)

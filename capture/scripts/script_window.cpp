@@ -156,6 +156,7 @@ TScriptF::~TScriptF()
     StopScriptThread();
     if (ScriptF == this)
         ScriptF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 QString TScriptF::ScriptsFolder() const

@@ -250,32 +250,45 @@ bool CompositeImage::LoadFromFile(const std::string &path)
         return false;
     }
 
+    // Pixels and palettes are read into staged layers first: the composite changes only once the
+    // whole file has been read, so a damaged block leaves it as it was.
+    std::vector<ImageData> staged(static_cast<std::size_t>(n));
+    std::vector<PPalette> palettes(static_cast<std::size_t>(n));
+    bool good = true;
+    for (int i = 0; i < n && good; ++i)
+        good = staged[i].Allocate(records[i].Width, records[i].Height, 1) && ReadPixels(file, staged[i]);
+    for (int i = 0; i < n && good; ++i) {
+        CompositePaletteBlock block;
+        palettes[i].Assign(Layers[i].Palette);
+        good = file.ReadBytes(block.data(), block.size()) && DecodePaletteBlock(block, palettes[i]);
+        if (good)
+            palettes[i].BuildTables(true, true, true);
+    }
+    if (!good) {
+        // The sizes matched the file, so only a read error, a lack of memory or a damaged palette
+        // gets here.
+        ReportDamaged(path, "its pixels or palettes cannot be read.");
+        return false;
+    }
+
     Name = path;
     LayerCount = n;
     BlendMode = blend;
     AllLayerIntensity = 1.0f; // the stored intensities already include it
     for (int i = 0; i < n; ++i) {
-        ApplyRecord(records[i], Layers[i]);
-        UseInComposite[i] = true;
-    }
-    bool good = true;
-    for (int i = 0; i < n && good; ++i) {
         ImageData &layer = Layers[i];
-        good = layer.Allocate(records[i].Width, records[i].Height, 1) && ReadPixels(file, layer);
+        ApplyRecord(records[i], layer);
+        UseInComposite[i] = true;
+        // The staged storage has the layer's size: taking it over allocates nothing.
+        std::swap(layer.Rows, staged[i].Rows);
+        std::swap(layer.Rgba, staged[i].Rgba);
+        std::swap(layer.Width, staged[i].Width);
+        std::swap(layer.Height, staged[i].Height);
+        std::swap(layer.Frames, staged[i].Frames);
+        std::swap(layer.Empty, staged[i].Empty);
         layer.TimeStamp = NextImageTimeStamp();
-    }
-    for (int i = 0; i < n && good; ++i) {
-        CompositePaletteBlock block;
-        good = file.ReadBytes(block.data(), block.size()) && DecodePaletteBlock(block, Layers[i].Palette);
-        if (good)
-            Layers[i].Palette.BuildTables(true, true, true);
-    }
-    if (!good) {
-        // The sizes matched the file, so only a read error or a damaged palette gets here: no
-        // half-read layer is left behind.
-        Clear();
-        ReportDamaged(path, "its pixels or palettes cannot be read.");
-        return false;
+        layer.Palette = std::move(palettes[i]);
+        layer.Palette.Dirty = 1;
     }
     IsNew = false;
     return true;

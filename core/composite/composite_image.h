@@ -46,8 +46,8 @@ public:
     // blend mode and the intensity keep their values.
     void Clear();
     // Reads a composite file into slots 0..N-1. False when the first line is not the format line
-    // (nothing changed, no message) or when the file is damaged: counts and sizes are checked
-    // against the file's length before anything changes, and a damaged file is reported.
+    // (nothing changed, no message) or when the file is damaged (reported): the whole file, pixels
+    // and palettes, is read and checked before anything changes, so a damaged file changes nothing.
     bool LoadFromFile(const std::string &path);
     // Writes the loaded and used layers as a composite file (sets LayerCount to their number). The
     // file is written beside the target and renamed over it, so a failure (reported) leaves an

@@ -26,6 +26,13 @@ ProgressHandler progressHandler;
 
 } // namespace
 
+void DetachHandlers(QObject *window)
+{
+    QObject::disconnect(window, nullptr, window, nullptr);
+    for (QObject *child : window->findChildren<QObject *>())
+        QObject::disconnect(child, nullptr, window, nullptr);
+}
+
 bool IsGuiThread()
 {
     const QCoreApplication *app = QCoreApplication::instance();

@@ -4,7 +4,8 @@
 // - run a handler guarded, so an exception that escapes it becomes a message box instead of
 //   ending the program,
 // - modal message boxes, the busy cursor and the progress display, callable from any thread,
-// - the user's decimal separator for picture-formatted numbers.
+// - the user's decimal separator for picture-formatted numbers,
+// - the cut of a window's handlers before its base classes are destroyed.
 #include <QString>
 
 #include "ui_hooks.h"
@@ -15,6 +16,7 @@
 #include <type_traits>
 #include <utility>
 
+class QObject;
 class QWidget;
 
 class QRect;
@@ -61,6 +63,13 @@ template <typename F> auto Guarded(F f)
         });
     };
 }
+
+// Cuts every connection from window itself and from its children (at any depth) to handlers whose
+// context is window. The last statement of the destructor of every window that connects handlers
+// to its own or its children's signals: the base classes' destructors still close sub-windows,
+// move the focus and delete children, and the signals that raises must not reach a window whose
+// own members are already destroyed.
+void DetachHandlers(QObject *window);
 
 // The text shown for an escaping exception.
 std::string ExceptionText(std::exception_ptr error);

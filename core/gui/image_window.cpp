@@ -1,5 +1,7 @@
 #include "image_window.h"
 
+#include "gui_runtime.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -104,7 +106,10 @@ TChild::TChild(ImageWindowHost *host, int height, int width, QWidget *parent)
     UpdateScrollBars();
 }
 
-TChild::~TChild() = default;
+TChild::~TChild()
+{
+    korvi::gui::DetachHandlers(this);
+}
 
 ImageData &TChild::Image()
 {

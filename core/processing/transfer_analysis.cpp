@@ -354,7 +354,9 @@ bool FitTransferConstant(const std::vector<TransferRecord> &records, TransferFit
     const double b = biasSum / biasCount;
     const TransferRanges r = RangesOf(records);
     const double d = (r.yMax - r.yMin) / (r.xMax - r.xMin);
-    if (!std::isfinite(d) || d <= 0.0) {
+    // The search multiplies the slope by 1.001 from d/4 up to 4d: that needs d/4 to be a normal
+    // number (a subnormal one has too few bits for the step to move it) and 4d to be finite.
+    if (!std::isnormal(d / 4.0) || d <= 0.0 || !std::isfinite(4.0 * d)) {
         problem = "The data give no slope to fit.";
         return false;
     }

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <random>
 
 using korvi::test::ReadFileBytes;
@@ -142,6 +143,14 @@ TEST(TransferFitTest, FindsTheSlopeOfExactData)
     // Only lit records, or only bias records: nothing to fit.
     EXPECT_FALSE(FitTransferConstant({records.begin(), records.begin() + 4}, fit, problem));
     EXPECT_FALSE(FitTransferConstant({records.begin() + 4, records.end()}, fit, problem));
+
+    // A slope of a few hundred of the smallest doubles: a step of 0.1 % no longer moves the search
+    // (it used to run forever on such a file); refused like no slope at all.
+    const double y = std::numeric_limits<double>::min();
+    const std::vector<TransferRecord> tiny = {
+        {0.0, y, 0}, {1.0, y + 400 * std::numeric_limits<double>::denorm_min(), 0}, {0.5, y, 1}};
+    EXPECT_FALSE(FitTransferConstant(tiny, fit, problem));
+    EXPECT_EQ(problem, "The data give no slope to fit.");
 }
 
 // Bias and flat frames drawn with the simulated imaging camera's gain, bias and read noise: the

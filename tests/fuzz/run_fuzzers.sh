@@ -4,7 +4,9 @@
 # New inputs go to the work folder, never into the committed seeds.
 #   run_fuzzers.sh <work folder> [seconds per target] [inputs per target] [target ...]
 # Without targets it runs the image readers; fuzz_script_language (the script checker and
-# expression evaluator) is built from its own few units and needs no image core.
+# expression evaluator) is built from its own few units and needs no image core; fuzz_data_files
+# (every other reader of the program's files, picked by the input's first byte) links the image
+# core and the drive controller's file unit.
 # With a count of inputs the run is repeatable: a fixed seed, a fresh work corpus, and at most that
 # many inputs (the seconds still bound it on a slow machine), so a test run explores the same inputs
 # every time instead of turning red on whatever a longer search happens to find that day.
@@ -22,6 +24,7 @@ if [ $# -ge 4 ]; then
 fi
 # The script language's units (besides its fuzz target); the image readers link the image core.
 SCRIPT_UNITS=("$SRC/capture/scripts/script_language.cpp" "$SRC/core/text_format.cpp" "$SRC/core/ui_hooks.cpp")
+DATA_UNITS=("$SRC/capture/guiding/drive_controller.cpp")
 NEEDS_CORE=0
 for target in "${TARGETS[@]}"; do
   [ "$target" = fuzz_script_language ] || NEEDS_CORE=1
@@ -70,6 +73,12 @@ if [ "$NEEDS_CORE" = 1 ] && ! cmake --build "$BUILD" --target korvi_core -j 4 >"
   rm -f "$WORK/libimage_files.a"
   ar rcs "$WORK/libimage_files.a" "$WORK/objects/"*.o
   CORE="$WORK/libimage_files.a"
+  for target in "${TARGETS[@]}"; do
+    if [ "$target" = fuzz_data_files ]; then
+      echo "fuzz_data_files needs the whole image core: fuzzing skipped"
+      exit 77
+    fi
+  done
 fi
 
 LIBS="$(pkg-config --libs cfitsio libpng zlib fftw3)"
@@ -79,9 +88,11 @@ for target in "${TARGETS[@]}"; do
       -I"$SRC/core" -I"$SRC/capture/scripts" "$SRC/tests/fuzz/$target.cpp" "${SCRIPT_UNITS[@]}" -o "$WORK/$target"
     continue
   fi
+  units=()
+  [ "$target" = fuzz_data_files ] && units=("${DATA_UNITS[@]}")
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$SRC/core" -I"$SRC/camera_link" "$SRC/tests/fuzz/$target.cpp" "$CORE" \
-    $LIBS -lpthread -o "$WORK/$target"
+    -I"$SRC/core" -I"$SRC/camera_link" -I"$SRC/capture/guiding" "$SRC/tests/fuzz/$target.cpp" \
+    "${units[@]}" "$CORE" $LIBS -lpthread -o "$WORK/$target"
 done
 
 status=0

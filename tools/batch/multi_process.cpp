@@ -375,6 +375,7 @@ TMultiProcessF::~TMultiProcessF()
 {
     if (MultiProcessF == this)
         MultiProcessF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TMultiProcessF::showEvent(QShowEvent *event)

@@ -183,6 +183,7 @@ TProblemPixelMapF::~TProblemPixelMapF()
 {
     if (ProblemPixelMapF == this)
         ProblemPixelMapF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TProblemPixelMapF::showEvent(QShowEvent *event)

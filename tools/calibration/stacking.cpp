@@ -213,6 +213,7 @@ TStackMultipleF::~TStackMultipleF()
 {
     if (StackMultipleF == this)
         StackMultipleF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TStackMultipleF::showEvent(QShowEvent *event)

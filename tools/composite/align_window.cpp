@@ -204,6 +204,7 @@ TAlignF::~TAlignF()
 {
     if (AlignF == this)
         AlignF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TAlignF::showEvent(QShowEvent *event)

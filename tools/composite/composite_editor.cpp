@@ -139,6 +139,7 @@ TCompositeF::~TCompositeF()
 {
     if (CompositeF == this)
         CompositeF = nullptr;
+    korvi::gui::DetachHandlers(this);
 }
 
 void TCompositeF::BuildActions()

@@ -158,6 +158,11 @@ TEST(CompositeFile, RefusesOtherFilesAndDamagedOnesBeforeChangingAnything)
              good.substr(good.find("\n", good.find("\n3\n2\n", header) + 3) + 1),
          true},
         {"records cut", good.substr(0, header + 12), true},
+        // Everything read but the second palette's red segment count, 0.
+        {"damaged palette",
+         good.substr(0, good.size() - CompositePaletteBlockBytes) + Le16(0) +
+             good.substr(good.size() - CompositePaletteBlockBytes + 2),
+         true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
