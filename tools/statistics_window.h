@@ -8,6 +8,7 @@
 
 #include "matrix.h"
 #include "processing/statistics.h"
+#include "processing_target.h"
 
 class ImageData;
 class QCheckBox;
@@ -17,7 +18,7 @@ class QScrollBar;
 class QSpinBox;
 class QStatusBar;
 
-class TStatsForm : public QWidget
+class TStatsForm : public QWidget, public TargetReader
 {
     Q_OBJECT
 public:
@@ -28,6 +29,9 @@ public:
     // that object goes away the window has no image rather than a stale one.
     void SetSource(const ImageData *image, QObject *holder);
     const ImageData *SourceImage() const;
+    // Chosen again while open (for the same window or another): the statistics are measured anew
+    // on the image SetSource named, which may have been replaced by a newer frame since.
+    void ReadTarget() override { FormShow(); }
 
     QSpinBox *XLo = nullptr, *YLo = nullptr, *XHi = nullptr, *YHi = nullptr;
     QPushButton *FullImageBtn = nullptr, *SelectionBtn = nullptr, *RecomputeBtn = nullptr;

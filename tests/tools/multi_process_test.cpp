@@ -135,14 +135,15 @@ TEST_F(MultiProcessTest, BrowserListAndFormatConversionBesideTheInputs)
     }
     EXPECT_FALSE(std::filesystem::exists(folder.file("out")));
 
-    // An output folder that cannot be written: one box, naming the file, and the run ends.
+    // An output folder that cannot be made (nor the one above it): one box, naming the file, and the run
+    // ends.
     List({a, b});
-    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("missing/run")));
+    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("missing/deeper/run")));
     {
         ModalScript modals;
         modals.ExpectMessage("Korvi",
                              "Could not open file to write (check that path exists).\n" +
-                                 QString::fromStdString(folder.file("missing/a_p.png")),
+                                 QString::fromStdString(folder.file("missing/deeper/a_p.png")),
                              QMessageBox::Ok);
         MultiProcessF->ProcessBtn->click();
     }
@@ -241,12 +242,13 @@ TEST_F(MultiProcessTest, DarkFrameThenDarkBadColumnAndHotPixelCorrections)
     // A master frame that cannot be saved leaves the dark frame box as it was; so does a list
     // with a frame of another size, which saves nothing; an empty output prefix is refused.
     MultiProcessF->ThermalFrame->setText(QStringLiteral("older.kvr"));
-    MultiProcessF->OutputPrefix->setText(QString::fromStdString(folder.file("no-such-folder/master_dark")));
+    MultiProcessF->OutputPrefix->setText(
+        QString::fromStdString(folder.file("no-such-folder/deeper/master_dark")));
     {
         ModalScript modals;
         modals.ExpectMessage("Korvi",
                              "Could not open file to write (check that path exists).\n" +
-                                 QString::fromStdString(folder.file("no-such-folder/master_dark.kvr")),
+                                 QString::fromStdString(folder.file("no-such-folder/deeper/master_dark.kvr")),
                              QMessageBox::Ok);
         MultiProcessF->ThermalFrameBtn->click();
     }
