@@ -7,15 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _OPENMP
-#include <omp.h>
-#else
-inline int omp_get_max_threads()
-{
-    return 1;
-}
-inline void omp_set_num_threads(int) {}
-#endif
+#include "openmp_threads.h"
 
 #include <algorithm>
 #include <random>

@@ -14,15 +14,7 @@
 #include <random>
 #include <vector>
 
-#ifdef _OPENMP
-#include <omp.h>
-#else
-inline int omp_get_max_threads()
-{
-    return 1;
-}
-inline void omp_set_num_threads(int) {}
-#endif
+#include "openmp_threads.h"
 
 using namespace korvi::test;
 
