@@ -175,7 +175,7 @@ TEST_F(FourierWindowTest, SpectrumOfAStarFrameIsNotBlackAtTheDefaultExponent)
     OpenImage(128, 128, [](int x, int y) {
         const int dx = x % 32 - 16, dy = y % 32 - 16;
         std::uint32_t noise =
-            static_cast<std::uint32_t>(x * 73856093) ^ static_cast<std::uint32_t>(y * 19349663);
+            (static_cast<std::uint32_t>(x) * 73856093u) ^ (static_cast<std::uint32_t>(y) * 19349663u);
         noise = (noise ^ (noise >> 13)) * 2654435761u;
         return 1000 + static_cast<int>((noise >> 16) % 25) + (dx * dx + dy * dy < 5 ? 8000 : 0);
     });
