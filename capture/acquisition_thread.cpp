@@ -118,14 +118,10 @@ std::string MainCCDThread::PrepareSaveFolder(const AcquisitionSettings &s, bool 
     // ends before anything is exposed.
     if (continuous || !s.SaveRawImage)
         return {};
-    const std::string folder = ExtractDirectoryPart(s.SaveFile);
-    std::error_code ec;
-    if (folder.empty() || std::filesystem::is_directory(folder, ec))
+    if (MakeFolderOf(s.SaveFile))
         return {};
-    const std::filesystem::path path = std::filesystem::path(folder).parent_path(); // without the '/'
-    if (std::filesystem::is_directory(path.parent_path(), ec) && std::filesystem::create_directory(path, ec))
-        return {};
-    return "The folder " + folder + " does not exist and could not be made; nothing was acquired.";
+    return "The folder " + ExtractDirectoryPart(s.SaveFile) +
+           " does not exist and could not be made; nothing was acquired.";
 }
 
 void MainCCDThread::ReportAcquisitionProblemNow(const QString &text)

@@ -178,16 +178,8 @@ bool TMainF::SaveImageInFormat(const std::string &name, ImageData &image, int fo
         return korvi::gui::CallOnGuiThread([&] { return SaveImageInFormat(name, image, format); });
     if (name.empty())
         return false;
-    // A folder named for tonight's frames (or a batch's results) need not exist yet: it is made
-    // here when the folder above it exists (a mistyped path does not grow a tree of folders), and
-    // a folder that cannot be made fails the save like any other write.
-    {
-        std::error_code error;
-        const std::filesystem::path folder = std::filesystem::path(name).parent_path();
-        if (!folder.empty() && !std::filesystem::exists(folder, error) &&
-            std::filesystem::is_directory(folder.parent_path(), error))
-            std::filesystem::create_directory(folder, error);
-    }
+    // A folder that cannot be made fails the save like any other write.
+    MakeFolderOf(name);
     bool written = false;
     switch (format) {
     case FormatBmp:

@@ -1,5 +1,7 @@
 #include "file_names.h"
 
+#include <filesystem>
+
 namespace
 {
 
@@ -34,4 +36,14 @@ std::string ExtractFileNamePart(std::string_view path)
 std::string ExtractDirectoryPart(std::string_view path)
 {
     return std::string(path.substr(0, NameStart(path)));
+}
+
+bool MakeFolderOf(const std::string &file)
+{
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error))
+        return true;
+    return std::filesystem::is_directory(folder.parent_path(), error) &&
+           std::filesystem::create_directory(folder, error);
 }

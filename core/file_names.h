@@ -13,3 +13,7 @@ std::string StripExtension(std::string_view path);
 std::string ExtractFileNamePart(std::string_view path);
 // The text up to and including the last '/'; empty when it holds none.
 std::string ExtractDirectoryPart(std::string_view path);
+// Makes the folder that `file` would be written into when it is missing but the folder above it
+// exists: a folder named for tonight's frames need not exist yet, while a mistyped path does not
+// grow a tree of folders. True when the folder exists afterwards (or `file` names none).
+bool MakeFolderOf(const std::string &file);

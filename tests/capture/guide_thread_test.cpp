@@ -153,6 +153,15 @@ GuideSettings Settings211(int mode)
     return s;
 }
 
+// Guide mode on the 211 x 165 frame with the rates the simulated mount really has.
+GuideSettings GuidingAtSimulatorRates(const sim::Config &c)
+{
+    GuideSettings s = Settings211(1);
+    for (int d = 0; d < 4; ++d)
+        s.GuideRates[d] = SimulatorRate(c, d);
+    return s;
+}
+
 // Simulator times and direction bits of every four-wire slew word written.
 std::vector<std::pair<double, int>> SlewWords()
 {
@@ -257,9 +266,7 @@ TEST_F(GuideThreadTest, GuidingHoldsTheStarWhileTheDriftWouldCarryItAway)
     sim::Config c;
     c.driftX = 0.15; // 0.03 and 0.02 pixels per second on the guiding sensor
     c.driftY = 0.1;
-    GuideSettings s = Settings211(1);
-    for (int d = 0; d < 4; ++d)
-        s.GuideRates[d] = SimulatorRate(c, d);
+    const GuideSettings s = GuidingAtSimulatorRates(c);
     Start(c, s);
     ASSERT_TRUE(WaitForCycles(28));
     ASSERT_TRUE(StopAndWait());
@@ -400,9 +407,7 @@ TEST_F(GuideThreadTest, ALostOrSaturatedStarSendsNoPulseAndGuidingResumes)
     sim::Config c;
     c.driftX = 0.15; // 0.03 and 0.02 pixels per second on the guiding sensor
     c.driftY = 0.1;
-    GuideSettings s = Settings211(1);
-    for (int d = 0; d < 4; ++d)
-        s.GuideRates[d] = SimulatorRate(c, d);
+    const GuideSettings s = GuidingAtSimulatorRates(c);
     const int words = 211 * 165;
     for (std::uint16_t level : {std::uint16_t(800), std::uint16_t(65535)}) {
         SCOPED_TRACE(level);
@@ -463,9 +468,7 @@ TEST_F(GuideThreadTest, ABusyLinkIsReportedOnceAndGuidingGoesOn)
 {
     UsbBoxAnswerer boxes;
     sim::Config c;
-    GuideSettings s = Settings211(1);
-    for (int d = 0; d < 4; ++d)
-        s.GuideRates[d] = SimulatorRate(c, d);
+    const GuideSettings s = GuidingAtSimulatorRates(c);
     Start(c, s);
     ASSERT_TRUE(WaitForCycles(2));
     sim::Faults busy;
@@ -587,9 +590,7 @@ TEST_F(GuideThreadTest, GuidingRunsBesideAnImagingAcquisition)
     settings.DisplayImage = true;
     main->ApplySettingsToControls();
 
-    GuideSettings s = Settings211(1);
-    for (int d = 0; d < 4; ++d)
-        s.GuideRates[d] = SimulatorRate(c, d);
+    const GuideSettings s = GuidingAtSimulatorRates(c);
     ASSERT_TRUE(runner.Start(s));
     ASSERT_TRUE(WaitForCycles(1));
     main->Acquire->trigger();
