@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QOpenGLFunctions_1_1>
+#include <QRegion>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QStyle>
@@ -318,6 +319,7 @@ void TChild::OpenGLPanelPaint()
         gl->glFlush();
         return;
     }
+    FillAroundCanvas();
     DrawImage();
     DrawRubberBand();
     gl->glFlush();
@@ -327,6 +329,33 @@ void TChild::OpenGLPanelPaint()
         if (host_)
             host_->RepaintMagnifier();
     }
+}
+
+void TChild::FillAroundCanvas()
+{
+    // Where the canvas does not reach (a picture fitted to a window of another aspect, or zoomed
+    // out) the view shows the window's background, so the picture's own dark edges stay apart from
+    // the empty part of the view. Only that part is cleared: the picture is blended onto black.
+    const QRect view(0, 0, panel_->width(), panel_->height());
+    const QRect canvas(-hScroll_->value(), -vScroll_->value(), canvasWidth_, canvasHeight_);
+    if (canvas.contains(view))
+        return;
+    QOpenGLFunctions_1_1 *gl = panel_->GL();
+    const QColor background = palette().color(QPalette::Window);
+    const double dpr = panel_->devicePixelRatioF();
+    gl->glEnable(GL_SCISSOR_TEST);
+    gl->glClearColor(float(background.redF()), float(background.greenF()), float(background.blueF()), 1.0f);
+    for (const QRect &band : QRegion(view).subtracted(QRegion(canvas))) {
+        // Scissor boxes count from the framebuffer's lower-left corner, in device pixels.
+        const int x0 = qRound(band.left() * dpr);
+        const int x1 = qRound((band.left() + band.width()) * dpr);
+        const int y0 = qRound((view.height() - band.top() - band.height()) * dpr);
+        const int y1 = qRound((view.height() - band.top()) * dpr);
+        gl->glScissor(x0, y0, x1 - x0, y1 - y0);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
+    gl->glDisable(GL_SCISSOR_TEST);
+    gl->glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
 }
 
 void TChild::DrawImage()

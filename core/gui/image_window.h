@@ -101,6 +101,7 @@ private:
     // Viewport pixel -> canvas pixel.
     int CanvasX(int viewX) const;
     int CanvasY(int viewY) const;
+    void FillAroundCanvas();
     void DrawImage();
     void BuildReducedPicture(int drawWidth, int drawHeight, double zoom);
     void DrawRubberBand();

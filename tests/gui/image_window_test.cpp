@@ -130,6 +130,8 @@ protected:
     }
 
     TOpenGLPanel *Panel() { return window->OpenGLPanel(); }
+    // What the view shows where the canvas does not reach.
+    QRgb Background() const { return window->palette().color(QPalette::Window).rgb(); }
 
     FakeImageWindowHost host;
     QPointer<TChild> window;
@@ -158,9 +160,9 @@ TEST_F(ImageWindowTest, DrawsFrameZeroAtZoomTwoWithRowZeroAtTheBottom)
                 for (int dx = 0; dx < 2; ++dx) // grab rows run top-down; image row 0 is the lowest
                     EXPECT_TRUE(PixelIs(picture, 2 * x + dx, 6 - 2 * (y + 1) + dy, IndexColour(Ramp(x, y))))
                         << "image pixel " << x << ", " << y;
-    // Outside the 8 x 6 canvas the panel stays black.
-    EXPECT_TRUE(PixelIs(picture, 8, 0, Black));
-    EXPECT_TRUE(PixelIs(picture, 0, 6, Black));
+    // Outside the 8 x 6 canvas the panel shows the window's background.
+    EXPECT_TRUE(PixelIs(picture, 8, 0, Background()));
+    EXPECT_TRUE(PixelIs(picture, 0, 6, Background()));
 }
 
 TEST_F(ImageWindowTest, GreyAndFalseColourPalettesWithLinearLevels)
@@ -214,8 +216,8 @@ TEST_F(ImageWindowTest, ZoomedOutShowsThePixelUnderEachCanvasPixelCentre)
         for (int j = 0; j < 4; ++j)
             EXPECT_TRUE(PixelIs(picture, j, 2 - k, IndexColour(1000 * (2 * j + 1) + 100 * (2 * k + 1))))
                 << "canvas " << j << ", " << k;
-    EXPECT_TRUE(PixelIs(picture, 4, 0, Black));
-    EXPECT_TRUE(PixelIs(picture, 0, 3, Black));
+    EXPECT_TRUE(PixelIs(picture, 4, 0, Background()));
+    EXPECT_TRUE(PixelIs(picture, 0, 3, Background()));
 
     // New pixels at the same zoom are shown.
     window->Image().Rows[1][1] = 9999;
@@ -240,8 +242,8 @@ TEST_F(ImageWindowTest, ZoomedOutShowsThePixelUnderEachCanvasPixelCentre)
         for (int j = 0; j < 4; ++j)
             EXPECT_TRUE(PixelIs(picture, j, 1 - k, IndexColour(1000 * columns[j] + 100 * rows[k])))
                 << "canvas " << j << ", " << k;
-    EXPECT_TRUE(PixelIs(picture, 4, 0, Black));
-    EXPECT_TRUE(PixelIs(picture, 0, 2, Black));
+    EXPECT_TRUE(PixelIs(picture, 4, 0, Background()));
+    EXPECT_TRUE(PixelIs(picture, 0, 2, Background()));
 }
 
 TEST_F(ImageWindowTest, ZoomedImageScrollsAndDrawsOnlyWhatIsVisible)
@@ -342,7 +344,7 @@ TEST_F(ImageWindowTest, ReallocatedImageIsRenderedBeforeItIsShown)
     const QImage picture = GrabPanel(Panel());
     EXPECT_TRUE(PixelIs(picture, 0, 0, IndexColour(100)));
     EXPECT_TRUE(PixelIs(picture, 2, 0, IndexColour(300)));
-    EXPECT_TRUE(PixelIs(picture, 0, 1, Black));
+    EXPECT_TRUE(PixelIs(picture, 0, 1, Background()));
 
     // Freed: the old picture is not shown any more.
     window->Image().Free();
@@ -680,6 +682,57 @@ TEST_F(ImageWindowTest, InAnMdiAreaFitMaximisesAndActivationReachesTheHost)
     EXPECT_FALSE(second->VerticalScrollBar()->isVisible());
     delete first.data();
     delete second.data();
+}
+
+TEST_F(ImageWindowTest, FittedPictureOfAnotherAspectLeavesTheWindowBackgroundBelowIt)
+{
+    QMdiArea area;
+    area.resize(900, 700);
+    ASSERT_TRUE(ShowAndWait(&area));
+    // 300 x 100, wider than the client: fitted by width, the canvas ends well above the view's bottom.
+    window = new TChild(&host, 100, 300);
+    ImageData &image = window->Image();
+    image.Allocate(300, 100, 1);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 300; ++x)
+            image.Rows[y][x] = static_cast<std::uint16_t>(100 * x + y);
+    SetIndexPalette(image.Palette);
+    area.addSubWindow(window);
+    window->show();
+    window->FitToWindow();
+    window->RenderImage();
+    ASSERT_TRUE(WaitUntil([&] { return Panel()->isVisible() && Panel()->height() > 300; }));
+    const int vw = Panel()->width();
+    const int vh = Panel()->height();
+    const int ch = window->PanelHeight();
+    ASSERT_EQ(window->PanelWidth(), vw);
+    ASSERT_LT(ch, vh - 50);
+    ASSERT_NE(Background() & 0xFFFFFFu, Black & 0xFFFFFFu) << "a background that can be told from black";
+
+    const QImage picture = GrabPanel(Panel());
+    const double zoom = window->Zoom();
+    // The canvas' lowest row shows image row 0; every pixel of the band below reads back as the
+    // window's background.
+    EXPECT_TRUE(PixelIs(picture, vw / 2, ch - 1, IndexColour(100 * int((vw / 2 + 0.5) / zoom))));
+    const QRect band(0, ch, vw, vh - ch);
+    int background = 0;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x)
+            background += (picture.pixel(x, y) & 0xFFFFFFu) == (Background() & 0xFFFFFFu);
+    EXPECT_EQ(background, band.width() * band.height());
+
+    // The pointer over the centre of image pixel (120, 10) reads out that pixel, which is what the
+    // view shows under it.
+    const QPoint at(int((120 + 0.5) * zoom), ch - 1 - int((10 + 0.5) * zoom));
+    EXPECT_TRUE(PixelIs(picture, at.x(), at.y(), IndexColour(100 * 120 + 10)));
+    MoveTo(Panel(), at);
+    ASSERT_FALSE(host.statusTexts.empty());
+    EXPECT_EQ(host.statusTexts.back().toStdString(), "Frame 1: X=120, Y=10, Value: 12010");
+    EXPECT_EQ(host.magnifierPoints.back(), std::make_pair(120, 10));
+    // In the band the read-out says so.
+    MoveTo(Panel(), QPoint(at.x(), ch + 20));
+    EXPECT_NE(host.statusTexts.back().toStdString().find("Excluded pixel."), std::string::npos);
+    delete window.data();
 }
 
 TEST_F(ImageWindowTest, AttachToWindowMenu)
