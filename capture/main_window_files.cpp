@@ -28,8 +28,7 @@ QFileDialog *MakeDialog(QWidget *parent, const char *name)
 {
     auto *dialog = new QFileDialog(parent);
     dialog->setObjectName(QString::fromLatin1(name));
-    // Qt's own dialog: the same on every desktop, and one the program's tests can drive.
-    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    korvi::gui::PrepareFileDialog(*dialog);
     dialog->setOption(QFileDialog::HideNameFilterDetails, true);
     return dialog;
 }

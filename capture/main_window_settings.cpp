@@ -108,7 +108,7 @@ BrowseResult Browse(QWidget *parent, const char *name, bool save, const QString 
 {
     QFileDialog dialog(parent);
     dialog.setObjectName(QString::fromLatin1(name));
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    korvi::gui::PrepareFileDialog(dialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     if (save)

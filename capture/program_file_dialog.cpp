@@ -2,6 +2,7 @@
 
 #include "default_data.h"
 #include "file_dialogs.h"
+#include "gui_runtime.h"
 #include "settings.h"
 
 #include <QFileDialog>
@@ -20,7 +21,7 @@ FileDialogChoice RunFileDialogChoice(QWidget *parent, FileDialogKind kind, const
                                      const std::string &name)
 {
     QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    korvi::gui::PrepareFileDialog(dialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setWindowTitle(title);

@@ -109,7 +109,7 @@ QFileDialog *PaletteDialog(QWidget *parent, const char *name, const QString &tit
 {
     auto *dialog = new QFileDialog(parent);
     dialog->setObjectName(QString::fromLatin1(name));
-    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    korvi::gui::PrepareFileDialog(*dialog);
     dialog->setWindowTitle(title);
     dialog->setAcceptMode(mode);
     dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);

@@ -106,7 +106,7 @@ QString ChooseFilterFile(QWidget *parent, bool save, const std::string &current)
 {
     const std::unique_ptr<QFileDialog> dialog(new QFileDialog(parent));
     dialog->setObjectName(save ? QStringLiteral("SaveFilterDialog") : QStringLiteral("LoadFilterDialog"));
-    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    korvi::gui::PrepareFileDialog(*dialog);
     dialog->setWindowTitle(save ? QStringLiteral("Save convolution filter")
                                 : QStringLiteral("Load convolution filter"));
     if (save) {

@@ -338,7 +338,7 @@ void TStatsForm::SaveBtnClick()
 {
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("StatsSaveDialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    korvi::gui::PrepareFileDialog(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setWindowTitle(QStringLiteral("Save histogram "));
     dialog.setNameFilter(QStringLiteral("Comma delimited text (*.csv)"));

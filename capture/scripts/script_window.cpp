@@ -371,7 +371,7 @@ QFileDialog *TScriptF::Dialog(bool save)
     if (!dialog) {
         dialog = new QFileDialog(this);
         dialog->setObjectName(save ? QStringLiteral("SaveDialog") : QStringLiteral("OpenDialog"));
-        dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        korvi::gui::PrepareFileDialog(*dialog);
         dialog->setOption(QFileDialog::HideNameFilterDetails, true);
         dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);

@@ -2,8 +2,11 @@
 
 #include "tsan_handoff.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QCursor>
+#include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
@@ -250,6 +253,16 @@ void InstallCoreUiHooks()
 {
     static QtUiHooks hooks;
     InstallUiHooks(&hooks);
+}
+
+void PrepareFileDialog(QFileDialog &dialog)
+{
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    QObject::connect(&dialog, &QDialog::finished, &dialog, [&dialog] {
+        for (QCompleter *completer : dialog.findChildren<QCompleter *>())
+            if (QAbstractItemView *list = completer->popup(); list->isVisible())
+                list->hide();
+    });
 }
 
 QRect WindowArea(const QWidget *window)

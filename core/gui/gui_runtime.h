@@ -4,6 +4,7 @@
 // - run a handler guarded, so an exception that escapes it becomes a message box instead of
 //   ending the program,
 // - modal message boxes, the busy cursor and the progress display, callable from any thread,
+// - the set-up every file dialog shares,
 // - the user's decimal separator for picture-formatted numbers,
 // - the cut of a window's handlers before its base classes are destroyed.
 #include <QString>
@@ -16,6 +17,7 @@
 #include <type_traits>
 #include <utility>
 
+class QFileDialog;
 class QObject;
 class QWidget;
 
@@ -99,6 +101,13 @@ void SetProgressHandler(ProgressHandler handler);
 void BeginProgress(const QString &caption);
 void SetProgressPosition(int percent);
 void EndProgress();
+
+// Sets up a file dialog the way every dialog of the program is: Qt's own dialog (the same on every
+// desktop, and one the tests can drive), whose name completer takes its list off the screen when
+// the dialog closes. Enter pressed while the list shows reaches the dialog itself when the window
+// system gives the key to the focused dialog rather than to the list; the dialog then accepts and
+// hides, and a dialog kept for later uses would leave the list standing over the program.
+void PrepareFileDialog(QFileDialog &dialog);
 
 // The screen area a top-level window opens in: the available geometry of its screen, and no more
 // than a 1920 x 1080 screen's from that screen's corner, so that windows placed for one screen stay

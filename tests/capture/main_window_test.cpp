@@ -16,17 +16,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -425,6 +429,49 @@ TEST_F(MainWindowTest, SaveAsAsksBeforeOverwritingAndNoChoosesAgain)
     ASSERT_TRUE(LoadImageFile(target, back));
     EXPECT_EQ(back.FrameRow(0, 3)[2], Ramp(2, 3));
     EXPECT_TRUE(script.Done());
+}
+
+// A name typed into the save dialog, accepted with Enter while its completer lists a file: once
+// the dialog has closed and the new file is on disk, none of the completer's list is left on screen.
+TEST_F(MainWindowTest, SaveAsTypedWithTheCompleterShowingLeavesNoListOnScreen)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    fs::create_directories(folder.File("out"));
+    WriteFileBytes(folder.File("out/saved.kvr"), "an older file");
+    CurrentSettings().LastSaveDirectory[0] = folder.File("out/");
+    QPointer<QWidget> list;
+    bool listed = false;
+    script.Add([&](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        auto *edit = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!edit || !edit->completer()) {
+            qobject_cast<QDialog *>(w)->reject();
+            return;
+        }
+        edit->setFocus();
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("sav"));
+        list = edit->completer()->popup();
+        listed = WaitFor([&] { return list && list->isVisible(); });
+        // Enter as the X server delivers it to the focused dialog: the name field leaves it to
+        // the dialog, whose default button accepts the typed name.
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    main->SaveAs->trigger();
+    ASSERT_TRUE(listed) << "the completer never showed its list";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(folder.File("out/sav.kvr")); }));
+    // The dialog's file list learns of the new file; the completer follows its model.
+    QAbstractItemModel *model = main->SaveDialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                                    ->completer()
+                                    ->completionModel();
+    EXPECT_TRUE(WaitFor([&] { return model->rowCount() >= 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(main->SaveDialog->isVisible());
+    ASSERT_FALSE(list.isNull());
+    EXPECT_FALSE(list->isVisible()) << "the completer's list stayed on screen";
+    EXPECT_EQ(script.unexpected, 0);
 }
 
 TEST_F(MainWindowTest, SaveImageWritesTheOriginFormatToTheSameFile)
