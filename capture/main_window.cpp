@@ -568,6 +568,7 @@ void TMainF::ShowProgramWindow(const char *className)
         // Shown, the window reads its target in its show handler; already open, it is only
         // raised, so it is asked to read the target its command has just named.
         const bool open = window->isVisible();
+        korvi::gui::PlaceBeforeFirstShow(window, this);
         window->show();
         korvi::gui::KeepInsideScreen(window);
         window->raise();

@@ -274,6 +274,21 @@ QRect WindowArea(const QWidget *window)
     return available.intersected(QRect(screen->geometry().topLeft(), QSize(1920, 1080)));
 }
 
+void PlaceBeforeFirstShow(QWidget *window, const QWidget *over)
+{
+    if (!window || !window->isWindow() || window->isVisible() || window->testAttribute(Qt::WA_Moved))
+        return;
+    window->ensurePolished();
+    if (!window->testAttribute(Qt::WA_Resized))
+        window->adjustSize(); // the size showing would give it
+    const QRect area = WindowArea(over ? over : window);
+    QRect placed(QPoint(), window->size().boundedTo(area.size()));
+    placed.moveCenter(over ? over->frameGeometry().center() : area.center());
+    const int x = std::max(area.left(), std::min(placed.left(), area.left() + area.width() - placed.width()));
+    const int y = std::max(area.top(), std::min(placed.top(), area.top() + area.height() - placed.height()));
+    window->move(x, y);
+}
+
 void KeepInsideScreen(QWidget *window)
 {
     if (!window || !window->isWindow() ||

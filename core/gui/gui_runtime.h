@@ -113,6 +113,11 @@ void PrepareFileDialog(QFileDialog &dialog);
 // than a 1920 x 1080 screen's from that screen's corner, so that windows placed for one screen stay
 // inside a common laptop or projector screen too.
 QRect WindowArea(const QWidget *window);
+// Gives a top-level window that nobody has placed yet (not shown before, not moved) a place of the
+// program's own before it is first shown: centred over `over`, inside WindowArea. A window manager
+// keeps a position the program set, where it would otherwise choose one itself, which can lie
+// partly below the bottom of the screen and after KeepInsideScreen has run.
+void PlaceBeforeFirstShow(QWidget *window, const QWidget *over);
 // Moves (and when it must, shrinks) a shown top-level window so that its frame lies inside
 // WindowArea. A maximised or full-screen window is left alone.
 void KeepInsideScreen(QWidget *window);
