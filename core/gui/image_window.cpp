@@ -334,14 +334,15 @@ void TChild::OpenGLPanelPaint()
 void TChild::FillAroundCanvas()
 {
     // Where the canvas does not reach (a picture fitted to a window of another aspect, or zoomed
-    // out) the view shows the window's background, so the picture's own dark edges stay apart from
-    // the empty part of the view. Only that part is cleared: the picture is blended onto black.
+    // out) the view shows the background of the workspace the window lies in (the window's own
+    // outside one), so the picture's dark edges stay apart from the empty part of the view. Only
+    // that part is cleared: the picture is blended onto black.
     const QRect view(0, 0, panel_->width(), panel_->height());
     const QRect canvas(-hScroll_->value(), -vScroll_->value(), canvasWidth_, canvasHeight_);
     if (canvas.contains(view))
         return;
     QOpenGLFunctions_1_1 *gl = panel_->GL();
-    const QColor background = palette().color(QPalette::Window);
+    const QColor background = mdiArea() ? mdiArea()->background().color() : palette().color(QPalette::Window);
     const double dpr = panel_->devicePixelRatioF();
     gl->glEnable(GL_SCISSOR_TEST);
     gl->glClearColor(float(background.redF()), float(background.greenF()), float(background.blueF()), 1.0f);
