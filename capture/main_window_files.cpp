@@ -8,6 +8,7 @@
 #include "gui_runtime.h"
 #include "image_file.h"
 #include "image_window.h"
+#include "program_file_dialog.h"
 #include "settings.h"
 
 #include <QAction>
@@ -56,7 +57,8 @@ void TMainF::LoadImage1Click()
     OpenDialog->setWindowTitle(QStringLiteral("Open an image file"));
     OpenDialog->setNameFilters(filters);
     OpenDialog->selectNameFilter(filters.value(4));
-    OpenDialog->setDirectory(QString::fromStdString(CurrentSettings().LastOpenDirectory[0]));
+    OpenDialog->setDirectory(
+        QString::fromStdString(DialogStartDirectory(CurrentSettings().LastOpenDirectory[0])));
     if (OpenDialog->exec() != QDialog::Accepted)
         return;
     const QStringList files = OpenDialog->selectedFiles();
@@ -136,7 +138,8 @@ void TMainF::SaveAsClick()
         SaveDialog->setWindowTitle(QStringLiteral("Select save file name"));
         SaveDialog->setNameFilters(filters);
         SaveDialog->selectNameFilter(filters.value(std::clamp(image.OriginFormat, 0, 5)));
-        SaveDialog->setDirectory(QString::fromStdString(CurrentSettings().LastSaveDirectory[0]));
+        SaveDialog->setDirectory(
+            QString::fromStdString(DialogStartDirectory(CurrentSettings().LastSaveDirectory[0])));
         if (SaveDialog->exec() != QDialog::Accepted || SaveDialog->selectedFiles().isEmpty())
             return;
         const std::string chosen = SaveDialog->selectedFiles().front().toStdString();

@@ -16,6 +16,15 @@ std::string FramesFolder()
     return CurrentSettings().ProgramDirectory + DefaultFramesFolder + "/";
 }
 
+std::string DialogStartDirectory(const std::string &directory)
+{
+    std::error_code ec;
+    if (!directory.empty() && std::filesystem::is_directory(directory, ec))
+        return directory;
+    return std::filesystem::is_directory(FramesFolder(), ec) ? FramesFolder()
+                                                             : CurrentSettings().ProgramDirectory;
+}
+
 FileDialogChoice RunFileDialogChoice(QWidget *parent, FileDialogKind kind, const QString &title,
                                      const char *filterList, int filterIndex, const std::string &directory,
                                      const std::string &name)
@@ -31,11 +40,7 @@ FileDialogChoice RunFileDialogChoice(QWidget *parent, FileDialogKind kind, const
     const bool save = kind == FileDialogKind::Save;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    std::error_code ec;
-    std::string start = directory;
-    if (start.empty() || !std::filesystem::is_directory(start, ec))
-        start = std::filesystem::is_directory(FramesFolder(), ec) ? FramesFolder()
-                                                                  : CurrentSettings().ProgramDirectory;
+    const std::string start = DialogStartDirectory(directory);
     if (!start.empty())
         dialog.setDirectory(QString::fromStdString(start));
     if (!name.empty())

@@ -12,6 +12,10 @@ enum class FileDialogKind { Open, Save };
 // The folder the program's frames go to by default: "Frames/" in the program directory.
 std::string FramesFolder();
 
+// The folder a file dialog opens in for a remembered `directory`: that folder when it exists, else
+// the frames folder (or the program directory when there is none), never the file system's root.
+std::string DialogStartDirectory(const std::string &directory);
+
 // Runs the dialog modally and returns the chosen path, or an empty text when it was cancelled.
 // A save dialog never asks about overwriting: the window that uses the name decides that. A
 // directory that is empty or missing is replaced by the frames folder (or the program directory),

@@ -10,6 +10,7 @@
 #include "image_information.h"
 #include "image_window.h"
 #include "main_window.h"
+#include "program_file_dialog.h"
 #include "program_windows.h"
 #include "sensor_window.h"
 #include "settings.h"
@@ -472,6 +473,30 @@ TEST_F(MainWindowTest, SaveAsTypedWithTheCompleterShowingLeavesNoListOnScreen)
     EXPECT_FALSE(main->SaveDialog->isVisible());
     ASSERT_FALSE(list.isNull());
     EXPECT_FALSE(list->isVisible()) << "the completer's list stayed on screen";
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+// With no folder remembered (the shipped settings), Load Images and Save Image As open in the frames
+// folder, not at the file system's root, where a first save would otherwise land.
+TEST_F(MainWindowTest, LoadAndSaveDialogsWithoutARememberedFolderOpenInTheFramesFolder)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    fs::create_directories(FramesFolder());
+    CurrentSettings().LastOpenDirectory[0].clear();
+    CurrentSettings().LastSaveDirectory[0].clear();
+    std::vector<std::string> opened;
+    for (int i = 0; i < 2; ++i)
+        script.Add([&](QWidget *w) {
+            opened.push_back(qobject_cast<QFileDialog *>(w)->directory().absolutePath().toStdString() + "/");
+            qobject_cast<QDialog *>(w)->reject();
+        });
+    main->Open->trigger();
+    main->SaveAs->trigger();
+    Settle();
+    const std::string frames = fs::canonical(FramesFolder()).string() + "/";
+    EXPECT_EQ(opened, (std::vector<std::string>{frames, frames}));
     EXPECT_EQ(script.unexpected, 0);
 }
 
