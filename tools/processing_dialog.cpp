@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -160,6 +161,8 @@ void TFilterF::BuildPages()
     auto *layout = new QVBoxLayout(this);
     PageControl = new QTabWidget(this);
     PageControl->setObjectName(QStringLiteral("PageControl"));
+    // Every page's caption stays in sight: the window is as wide as its row of tabs.
+    PageControl->tabBar()->setUsesScrollButtons(false);
     layout->addWidget(PageControl);
 
     // Convolution: the two kernels, the filter list, the size, the power and the filter files.
