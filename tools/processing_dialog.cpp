@@ -163,6 +163,7 @@ void TFilterF::BuildPages()
     PageControl->setObjectName(QStringLiteral("PageControl"));
     // Every page's caption stays in sight: the window is as wide as its row of tabs.
     PageControl->tabBar()->setUsesScrollButtons(false);
+    PageControl->tabBar()->setElideMode(Qt::ElideNone);
     layout->addWidget(PageControl);
 
     // Convolution: the two kernels, the filter list, the size, the power and the filter files.

@@ -1416,9 +1416,11 @@ TEST_F(MainWindowTest, EveryWindowTheMenusOpenFitsA1080LineScreenWithReadableTab
             }
             if (!action->isEnabled() || action->isSeparator())
                 continue;
-            // The processing commands that open a window for their settings, checked as they
-            // open; those that act at once (undo, redo, quick equalization, trim) are left out.
-            if (menu->objectName() == "Filters1" || menu->objectName() == "Histogramequalization1") {
+            // The processing commands that open a window for their settings and the tools' items
+            // named after their work (the batch window's pages, the sensor choice), checked as
+            // they open; those that act at once (undo, redo, quick equalization, trim) are left out.
+            if (!action->objectName().startsWith("Show") &&
+                QStringList{"Filters1", "Histogramequalization1", "Tools1"}.contains(menu->objectName())) {
                 if (QStringList{"Undo1", "Redo1", "Quick1", "FastTrim1"}.contains(action->objectName()) ||
                     fromBelow)
                     continue;

@@ -33,6 +33,7 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -178,6 +179,9 @@ TMultiProcessF::TMultiProcessF(QWidget *parent) : QWidget(parent, Qt::Window | Q
 
     // Pages.
     PageControl = Named(new QTabWidget(this), "PageControl");
+    // As wide as its row of page captions: none is cut or hidden behind scroll arrows.
+    PageControl->tabBar()->setUsesScrollButtons(false);
+    PageControl->tabBar()->setElideMode(Qt::ElideNone);
     const auto page = [this](const char *title) {
         auto *widget = new QWidget;
         auto *form = new QFormLayout(widget);
