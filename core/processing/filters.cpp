@@ -285,100 +285,112 @@ void StoreMagnitudes(const float *__restrict a, float normA, const float *__rest
 
 // ---- Gaussian
 
-// Four doubles, loaded from and stored to any address.
-typedef double Doubles4 __attribute__((vector_size(32)));
-
-// acc += weight x (p[0 .. 3] + q[0 .. 3]) (inlined into each clone of its callers).
-__attribute__((always_inline)) inline void AddPairProduct(Doubles4 &acc, const Doubles4 &weight,
-                                                          const double *p, const double *q)
+// The horizontal sums of the Gaussian: out[x] = g[0] v[x] + g[1] (v[x - 1] + v[x + 1]) + ... +
+// g[R] (v[x - R] + v[x + R]) for x = 0 .. width - 1 (v[-R] .. v[width + R - 1] readable). The pixel
+// pairs are added as integers, which is exact. (R is fixed so that the loop over the columns is
+// vectorised; inlined into each clone of its callers.)
+template <int R>
+__attribute__((always_inline)) inline void GaussianRowSums(const std::uint16_t *__restrict v,
+                                                           const double *__restrict g, int width,
+                                                           double *__restrict out)
 {
-    Doubles4 u, v;
-    std::memcpy(&u, p, sizeof u);
-    std::memcpy(&v, q, sizeof v);
-    acc += weight * (u + v);
-}
-
-// How far `value` lies from the nearest whole number. The sums lie in 0 .. 65535 (positive
-// weights adding up to one, over pixels); there adding and taking away 2^52 rounds to the nearest
-// whole number exactly, in vector code (std::floor is not). Outside that range the distance is 0,
-// so such a sum is worked out directly.
-__attribute__((always_inline)) inline double DistanceToWhole(double value)
-{
-    const double inside = value > 0.0 ? std::min(value, 65536.0) : 0.0;
-    const double whole = (inside + 0x1p52) - 0x1p52;
-    return std::fabs(inside - whole);
-}
-
-// out[x] = weights[0] x centre[x] + weights[1] x (low[0][x] + high[0][x]) + ... +
-// weights[pairs] x (low[pairs - 1][x] + high[pairs - 1][x]): a symmetric weighting with one
-// product per pair; sixteen columns at a time in registers.
-KORVI_VECTOR_CLONES
-void SymmetricSum(const double *centre, const double *const *low, const double *const *high,
-                  const double *weights, int pairs, int width, double *__restrict out)
-{
-    int x = 0;
-    for (; x + 16 <= width; x += 16) {
-        const double w0 = weights[0];
-        const Doubles4 weight0 = {w0, w0, w0, w0};
-        Doubles4 a0, a1, a2, a3;
-        std::memcpy(&a0, centre + x, sizeof a0);
-        std::memcpy(&a1, centre + x + 4, sizeof a1);
-        std::memcpy(&a2, centre + x + 8, sizeof a2);
-        std::memcpy(&a3, centre + x + 12, sizeof a3);
-        a0 *= weight0;
-        a1 *= weight0;
-        a2 *= weight0;
-        a3 *= weight0;
-        for (int t = 0; t < pairs; ++t) {
-            const double *l = low[t] + x, *h = high[t] + x;
-            const double w = weights[t + 1];
-            const Doubles4 weight = {w, w, w, w};
-            AddPairProduct(a0, weight, l, h);
-            AddPairProduct(a1, weight, l + 4, h + 4);
-            AddPairProduct(a2, weight, l + 8, h + 8);
-            AddPairProduct(a3, weight, l + 12, h + 12);
-        }
-        std::memcpy(out + x, &a0, sizeof a0);
-        std::memcpy(out + x + 4, &a1, sizeof a1);
-        std::memcpy(out + x + 8, &a2, sizeof a2);
-        std::memcpy(out + x + 12, &a3, sizeof a3);
-    }
-    for (; x < width; ++x) {
-        double a = weights[0] * centre[x];
-        for (int t = 0; t < pairs; ++t)
-            a += weights[t + 1] * (low[t][x] + high[t][x]);
+    for (int x = 0; x < width; ++x) {
+        double a = g[0] * v[x];
+        for (int k = 1; k <= R; ++k)
+            a += g[k] * (v[x - k] + v[x + k]);
         out[x] = a;
     }
 }
 
-// target[x] = sum[x] truncated to a pixel (PixelFromFloat, at most 65535). Returns whether any
-// sum lies less than `margin` from a whole number.
-KORVI_VECTOR_CLONES
-bool StoreTruncated(const double *__restrict sum, int width, double margin, std::uint16_t *__restrict target)
+// The vertical sum of the Gaussian in column x: g[0] centre[x] + g[1] (above[0][x] + below[0][x]) +
+// ... + g[r] (above[r - 1][x] + below[r - 1][x]).
+__attribute__((always_inline)) inline double GaussianColumnSum(const double *centre,
+                                                               const double *const *above,
+                                                               const double *const *below, const double *g,
+                                                               int r, int x)
 {
+    double a = g[0] * centre[x];
+    for (int k = 1; k <= r; ++k)
+        a += g[k] * (above[k - 1][x] + below[k - 1][x]);
+    return a;
+}
+
+// Whether a sum lies within `margin` of a whole number, so that rounding may have decided its
+// truncation. The sums are of non-negative weights adding up to one over pixels: they lie in
+// 0 .. 65535 (up to rounding), where the fraction is exact.
+__attribute__((always_inline)) inline bool NearWhole(double sum, double margin)
+{
+    const double fraction = sum - static_cast<double>(static_cast<int>(sum));
+    return fraction < margin || fraction > 1.0 - margin;
+}
+
+// The vertical sums of the Gaussian (GaussianColumnSum, R = r) truncated into target; returns
+// whether any of them is NearWhole.
+template <int R>
+__attribute__((always_inline)) inline bool
+GaussianColumnSums(const double *__restrict centre, const double *const *above, const double *const *below,
+                   const double *__restrict g, int width, double margin, std::uint16_t *__restrict target)
+{
+    const double *__restrict l[R];
+    const double *__restrict h[R];
+    for (int k = 0; k < R; ++k) {
+        l[k] = above[k];
+        h[k] = below[k];
+    }
+    int found = 0;
     for (int x = 0; x < width; ++x) {
-        const double value = sum[x] > 0.0 ? std::min(sum[x], 65535.0) : 0.0; // NaN too gives 0
-        target[x] = static_cast<std::uint16_t>(static_cast<int>(value));
+        double a = g[0] * centre[x];
+        for (int k = 1; k <= R; ++k)
+            a += g[k] * (l[k - 1][x] + h[k - 1][x]);
+        const int whole = static_cast<int>(a);
+        const double fraction = a - static_cast<double>(whole);
+        found |= static_cast<int>(fraction < margin) | static_cast<int>(fraction > 1.0 - margin);
+        target[x] = static_cast<std::uint16_t>(whole < 65535 ? whole : 65535);
     }
-    // Four at a time in vector form (the compiler leaves the plain loop scalar), the same steps
-    // as DistanceToWhole.
-    typedef long long Masks4 __attribute__((vector_size(32)));
-    const Doubles4 zero = {0.0, 0.0, 0.0, 0.0}, top = zero + 65536.0, shift = zero + 0x1p52,
-                   near = zero + margin;
-    Masks4 any = {0, 0, 0, 0};
-    int x = 0;
-    for (; x + 4 <= width; x += 4) {
-        Doubles4 value;
-        std::memcpy(&value, sum + x, sizeof value);
-        const Doubles4 inside = value > zero ? (value < top ? value : top) : zero;
-        const Doubles4 whole = (inside + shift) - shift;
-        const Doubles4 distance = inside - whole;
-        any |= (distance < near) & (distance > -near);
+    return found != 0;
+}
+
+// Both passes for each radius the Gaussian uses, built for each target.
+#define KORVI_GAUSSIAN_PASSES(R)                                                                             \
+    KORVI_VECTOR_CLONES void GaussianRowSums##R(const std::uint16_t *v, const double *g, int width,          \
+                                                double *out)                                                 \
+    {                                                                                                        \
+        GaussianRowSums<R>(v, g, width, out);                                                                \
+    }                                                                                                        \
+    KORVI_VECTOR_CLONES bool GaussianColumnSums##R(const double *centre, const double *const *above,         \
+                                                   const double *const *below, const double *g, int width,   \
+                                                   double margin, std::uint16_t *target)                     \
+    {                                                                                                        \
+        return GaussianColumnSums<R>(centre, above, below, g, width, margin, target);                        \
     }
-    bool found = (any[0] | any[1] | any[2] | any[3]) != 0;
-    for (; x < width; ++x)
-        found = found || DistanceToWhole(sum[x]) < margin;
-    return found;
+KORVI_GAUSSIAN_PASSES(3)
+KORVI_GAUSSIAN_PASSES(6)
+KORVI_GAUSSIAN_PASSES(9)
+KORVI_GAUSSIAN_PASSES(12)
+KORVI_GAUSSIAN_PASSES(15)
+#undef KORVI_GAUSSIAN_PASSES
+
+struct GaussianPasses {
+    void (*rows)(const std::uint16_t *, const double *, int, double *);
+    bool (*columns)(const double *, const double *const *, const double *const *, const double *, int, double,
+                    std::uint16_t *);
+};
+
+// The passes for radius r = min(3 sigma, 15).
+GaussianPasses GaussianPassesFor(int r)
+{
+    switch (r) {
+    case 3:
+        return {GaussianRowSums3, GaussianColumnSums3};
+    case 6:
+        return {GaussianRowSums6, GaussianColumnSums6};
+    case 9:
+        return {GaussianRowSums9, GaussianColumnSums9};
+    case 12:
+        return {GaussianRowSums12, GaussianColumnSums12};
+    default:
+        return {GaussianRowSums15, GaussianColumnSums15};
+    }
 }
 
 // ---- median
@@ -591,12 +603,12 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
     for (int i = 0; i < 31; ++i)
         g[i] = std::exp(-((i - 15) * (i - 15)) / twoSigmaSquared) / std::sqrt(total);
     constexpr double Margin = 1e-6;
+    const GaussianPasses passes = GaussianPassesFor(r);
 
     const int window = 2 * r + 1, padded = width + 2 * r;
     struct Local {
         std::vector<double> ring;                   // horizontal sums, row yy in slot yy % window
-        std::vector<double> row;                    // one padded source row
-        std::vector<double> sum;                    // the vertical sum of one output row
+        std::vector<std::uint16_t> row;             // one padded source row
         std::vector<double> zeros;                  // the sums of a row that adds nothing
         int next = std::numeric_limits<int>::min(); // first row whose horizontal sum is not made
     };
@@ -604,8 +616,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
         image, r, progress,
         [&] {
             return Local{std::vector<double>(static_cast<std::size_t>(window) * width),
-                         std::vector<double>(static_cast<std::size_t>(padded)),
-                         std::vector<double>(static_cast<std::size_t>(width)),
+                         std::vector<std::uint16_t>(static_cast<std::size_t>(padded)),
                          std::vector<double>(static_cast<std::size_t>(width))};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
@@ -613,17 +624,12 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 local.next = std::numeric_limits<int>::min();
             // Only rows 1 .. height - 2 and columns 1 .. width - 2 contribute; the row is padded
             // with zeros, which add nothing (the padding and the end columns stay zero).
-            const double *left[15], *right[15];
-            for (int k = 1; k <= r; ++k) {
-                left[k - 1] = local.row.data() + r - k;
-                right[k - 1] = local.row.data() + r + k;
-            }
             for (int yy = std::max({local.next, y - r, 1}); yy <= std::min(y + r, height - 2); ++yy) {
-                const std::uint16_t *source = original.Row(yy);
-                for (int x = 1; x <= width - 2; ++x)
-                    local.row[static_cast<std::size_t>(x + r)] = source[x];
-                SymmetricSum(local.row.data() + r, left, right, g + 15, r, width,
-                             local.ring.data() + static_cast<std::size_t>(yy % window) * width);
+                if (width > 2)
+                    std::memcpy(local.row.data() + r + 1, original.Row(yy) + 1,
+                                static_cast<std::size_t>(width - 2) * sizeof(std::uint16_t));
+                passes.rows(local.row.data() + r, g + 15, width,
+                            local.ring.data() + static_cast<std::size_t>(yy % window) * width);
             }
             local.next = std::max(local.next, y + r + 1);
             // Rows outside 1 .. height - 2 add nothing: they are read as zeros.
@@ -637,10 +643,10 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 above[k - 1] = sums(y - k);
                 below[k - 1] = sums(y + k);
             }
-            SymmetricSum(sums(y), above, below, g + 15, r, width, local.sum.data());
-            if (StoreTruncated(local.sum.data(), width, Margin, target))
+            const double *centre = sums(y);
+            if (passes.columns(centre, above, below, g + 15, width, Margin, target))
                 for (int x = 0; x < width; ++x) {
-                    if (!(DistanceToWhole(local.sum[x]) < Margin))
+                    if (!NearWhole(GaussianColumnSum(centre, above, below, g + 15, r, x), Margin))
                         continue;
                     double value = 0.0;
                     for (int i = -r; i <= r; ++i) {
@@ -828,23 +834,12 @@ void ApplyMedianFilter(ImageData &image, int n, float factor)
     FilterProgress progress("Applying median filter...");
     const int width = image.Width, height = image.Height;
     if (n == 3) { // the common case: each window's median, minimum and maximum from sorted columns
-        const std::size_t stride = static_cast<std::size_t>(width) + 2;
-        ForEachRowInPlace(
-            image, 1, progress, [&] { return std::vector<std::uint16_t>(3 * stride); },
-            [&](int y, std::vector<std::uint16_t> &work, const OriginalRows &original,
-                std::uint16_t *target) {
-                std::uint16_t *lo = work.data() + 1, *mid = lo + stride, *hi = mid + stride;
-                SortColumns3(original.Row(std::max(y - 1, 0)), original.Row(y),
-                             original.Row(std::min(y + 1, height - 1)), width, lo, mid, hi);
-                for (std::uint16_t *column : {lo, mid, hi}) {
-                    column[-1] = column[0];
-                    column[width] = column[width - 1];
-                }
-                if (factor == 0.0f) // any change is more than no spread: every pixel takes the median
-                    MedianOfSortedColumns3(lo, mid, hi, width, target);
-                else
-                    ReplaceByMedian3(lo, mid, hi, original.Row(y), width, factor, target);
-            });
+        ForEachRowInPlace(image, 1, progress, MakeNoLocal,
+                          [&](int y, NoLocal &, const OriginalRows &original, std::uint16_t *target) {
+                              MedianRow3(original.Row(std::max(y - 1, 0)), original.Row(y),
+                                         original.Row(std::min(y + 1, height - 1)), original.Row(y), width,
+                                         factor, target);
+                          });
         return;
     }
     if (n == 5) { // likewise: five sorted columns per window

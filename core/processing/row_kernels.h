@@ -22,6 +22,13 @@ void MedianOfSortedColumns3(const std::uint16_t *lo, const std::uint16_t *mid, c
 void ReplaceByMedian3(const std::uint16_t *lo, const std::uint16_t *mid, const std::uint16_t *hi,
                       const std::uint16_t *pixel, int n, float factor, std::uint16_t *out);
 
+// One row of the 3 x 3 median filter, edge pixels repeated: a, b, c are the rows above, at and
+// below (n values each), pixel the row as it was. With factor 0 out[x] is each window's median;
+// otherwise as ReplaceByMedian3. Same results as SortColumns3 and then MedianOfSortedColumns3 or
+// ReplaceByMedian3 over columns with their ends repeated, without row-long work rows.
+void MedianRow3(const std::uint16_t *a, const std::uint16_t *b, const std::uint16_t *c,
+                const std::uint16_t *pixel, int n, float factor, std::uint16_t *out);
+
 // out[x] = the minimum (or maximum) of source[x - 1], source[x], source[x + 1], x = 0 .. n - 1.
 void MinMaxOf3(const std::uint16_t *source, int n, bool minimum, std::uint16_t *out);
 // out[x] = the minimum (or maximum) of a[x] and b[x].
