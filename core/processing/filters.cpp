@@ -350,47 +350,159 @@ GaussianColumnSums(const double *__restrict centre, const double *const *above, 
     return found != 0;
 }
 
-// Both passes for each radius the Gaussian uses, built for each target.
-#define KORVI_GAUSSIAN_PASSES(R)                                                                             \
+// Four doubles, loaded from and stored to any address.
+typedef double Doubles4 __attribute__((vector_size(32)));
+
+__attribute__((always_inline)) inline Doubles4 LoadDoubles4(const double *p)
+{
+    Doubles4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// target[x] = sum[x] truncated (at most 65535); returns whether any sum is NearWhole (x = 0 .. n - 1).
+__attribute__((always_inline)) inline bool TruncateSums(const double *__restrict sum, int n, double margin,
+                                                        std::uint16_t *__restrict target)
+{
+    int found = 0;
+    for (int x = 0; x < n; ++x) {
+        const int whole = static_cast<int>(sum[x]);
+        const double fraction = sum[x] - static_cast<double>(whole);
+        found |= static_cast<int>(fraction < margin) | static_cast<int>(fraction > 1.0 - margin);
+        target[x] = static_cast<std::uint16_t>(whole < 65535 ? whole : 65535);
+    }
+    return found != 0;
+}
+
+// GaussianColumnSums for the larger radii: a few hundred columns at a time, sixteen columns at a
+// time in registers while the rows are walked (so each row is read a cache line or two at a time),
+// then truncated.
+KORVI_VECTOR_CLONES
+bool GaussianWideColumnSums(const double *centre, const double *const *above, const double *const *below,
+                            const double *g, int r, int width, double margin,
+                            std::uint16_t *__restrict target)
+{
+    constexpr int Span = 512;
+    double sum[Span];
+    bool found = false;
+    for (int x0 = 0; x0 < width; x0 += Span) {
+        const int span = std::min(Span, width - x0);
+        int i = 0;
+        for (; i + 16 <= span; i += 16) {
+            const int x = x0 + i;
+            const Doubles4 g0 = Doubles4{} + g[0];
+            Doubles4 a0 = g0 * LoadDoubles4(centre + x), a1 = g0 * LoadDoubles4(centre + x + 4),
+                     a2 = g0 * LoadDoubles4(centre + x + 8), a3 = g0 * LoadDoubles4(centre + x + 12);
+            for (int k = 1; k <= r; ++k) {
+                const double *l = above[k - 1] + x, *h = below[k - 1] + x;
+                const Doubles4 gk = Doubles4{} + g[k];
+                a0 += gk * (LoadDoubles4(l) + LoadDoubles4(h));
+                a1 += gk * (LoadDoubles4(l + 4) + LoadDoubles4(h + 4));
+                a2 += gk * (LoadDoubles4(l + 8) + LoadDoubles4(h + 8));
+                a3 += gk * (LoadDoubles4(l + 12) + LoadDoubles4(h + 12));
+            }
+            std::memcpy(sum + i, &a0, sizeof a0);
+            std::memcpy(sum + i + 4, &a1, sizeof a1);
+            std::memcpy(sum + i + 8, &a2, sizeof a2);
+            std::memcpy(sum + i + 12, &a3, sizeof a3);
+        }
+        for (; i < span; ++i)
+            sum[i] = GaussianColumnSum(centre, above, below, g, r, x0 + i);
+        found = TruncateSums(sum, span, margin, target + x0) || found;
+    }
+    return found;
+}
+
+// GaussianRowSums for the larger radii, where converting each pixel once pays: the padded row
+// v[-r] .. v[width + r - 1] as doubles into `scratch` (width + 2r), then sixteen columns at a time
+// in registers.
+KORVI_VECTOR_CLONES
+void GaussianWideRowSums(const std::uint16_t *v, const double *g, int r, int width,
+                         double *__restrict scratch, double *__restrict out)
+{
+    for (int x = -r; x < width + r; ++x)
+        scratch[x + r] = v[x];
+    const double *s = scratch + r;
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const Doubles4 g0 = Doubles4{} + g[0];
+        Doubles4 a0 = g0 * LoadDoubles4(s + x), a1 = g0 * LoadDoubles4(s + x + 4),
+                 a2 = g0 * LoadDoubles4(s + x + 8), a3 = g0 * LoadDoubles4(s + x + 12);
+        for (int k = 1; k <= r; ++k) {
+            const double *l = s + x - k, *h = s + x + k;
+            const Doubles4 gk = Doubles4{} + g[k];
+            a0 += gk * (LoadDoubles4(l) + LoadDoubles4(h));
+            a1 += gk * (LoadDoubles4(l + 4) + LoadDoubles4(h + 4));
+            a2 += gk * (LoadDoubles4(l + 8) + LoadDoubles4(h + 8));
+            a3 += gk * (LoadDoubles4(l + 12) + LoadDoubles4(h + 12));
+        }
+        std::memcpy(out + x, &a0, sizeof a0);
+        std::memcpy(out + x + 4, &a1, sizeof a1);
+        std::memcpy(out + x + 8, &a2, sizeof a2);
+        std::memcpy(out + x + 12, &a3, sizeof a3);
+    }
+    for (; x < width; ++x) {
+        double a = g[0] * s[x];
+        for (int k = 1; k <= r; ++k)
+            a += g[k] * (s[x - k] + s[x + k]);
+        out[x] = a;
+    }
+}
+
+// Both passes for each radius the Gaussian uses, built for each target: with the radius fixed,
+// the loops over the columns are vectorised.
+#define KORVI_GAUSSIAN_ROWS(R)                                                                               \
     KORVI_VECTOR_CLONES void GaussianRowSums##R(const std::uint16_t *v, const double *g, int width,          \
                                                 double *out)                                                 \
     {                                                                                                        \
         GaussianRowSums<R>(v, g, width, out);                                                                \
-    }                                                                                                        \
+    }
+#define KORVI_GAUSSIAN_COLUMNS(R)                                                                            \
     KORVI_VECTOR_CLONES bool GaussianColumnSums##R(const double *centre, const double *const *above,         \
                                                    const double *const *below, const double *g, int width,   \
                                                    double margin, std::uint16_t *target)                     \
     {                                                                                                        \
         return GaussianColumnSums<R>(centre, above, below, g, width, margin, target);                        \
     }
-KORVI_GAUSSIAN_PASSES(3)
-KORVI_GAUSSIAN_PASSES(6)
-KORVI_GAUSSIAN_PASSES(9)
-KORVI_GAUSSIAN_PASSES(12)
-KORVI_GAUSSIAN_PASSES(15)
-#undef KORVI_GAUSSIAN_PASSES
+KORVI_GAUSSIAN_ROWS(3)
+KORVI_GAUSSIAN_ROWS(6)
+KORVI_GAUSSIAN_COLUMNS(3)
+KORVI_GAUSSIAN_COLUMNS(6)
+#undef KORVI_GAUSSIAN_ROWS
+#undef KORVI_GAUSSIAN_COLUMNS
 
+// The two passes of the Gaussian of radius r = min(3 sigma, 15): for r 3 and 6 with the radius
+// fixed at compile time (so the loops over the columns are vectorised), otherwise sixteen
+// columns at a time.
 struct GaussianPasses {
+    int r;
     void (*rows)(const std::uint16_t *, const double *, int, double *);
     bool (*columns)(const double *, const double *const *, const double *const *, const double *, int, double,
                     std::uint16_t *);
+    // The horizontal sums of padded row v into out; scratch: width + 2r doubles.
+    void Rows(const std::uint16_t *v, const double *g, int width, double *scratch, double *out) const
+    {
+        if (rows)
+            rows(v, g, width, out);
+        else
+            GaussianWideRowSums(v, g, r, width, scratch, out);
+    }
+    // Truncates the vertical sums into target; whether any is NearWhole.
+    bool Columns(const double *centre, const double *const *above, const double *const *below,
+                 const double *g, int width, double margin, std::uint16_t *target) const
+    {
+        return columns ? columns(centre, above, below, g, width, margin, target)
+                       : GaussianWideColumnSums(centre, above, below, g, r, width, margin, target);
+    }
 };
 
-// The passes for radius r = min(3 sigma, 15).
 GaussianPasses GaussianPassesFor(int r)
 {
-    switch (r) {
-    case 3:
-        return {GaussianRowSums3, GaussianColumnSums3};
-    case 6:
-        return {GaussianRowSums6, GaussianColumnSums6};
-    case 9:
-        return {GaussianRowSums9, GaussianColumnSums9};
-    case 12:
-        return {GaussianRowSums12, GaussianColumnSums12};
-    default:
-        return {GaussianRowSums15, GaussianColumnSums15};
-    }
+    if (r == 3)
+        return {r, GaussianRowSums3, GaussianColumnSums3};
+    if (r == 6)
+        return {r, GaussianRowSums6, GaussianColumnSums6};
+    return {r, nullptr, nullptr};
 }
 
 // ---- median
@@ -609,6 +721,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
     struct Local {
         std::vector<double> ring;                   // horizontal sums, row yy in slot yy % window
         std::vector<std::uint16_t> row;             // one padded source row
+        std::vector<double> scratch;                // the same as doubles (for the larger radii)
         std::vector<double> zeros;                  // the sums of a row that adds nothing
         int next = std::numeric_limits<int>::min(); // first row whose horizontal sum is not made
     };
@@ -617,6 +730,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
         [&] {
             return Local{std::vector<double>(static_cast<std::size_t>(window) * width),
                          std::vector<std::uint16_t>(static_cast<std::size_t>(padded)),
+                         std::vector<double>(static_cast<std::size_t>(passes.rows ? 0 : padded)),
                          std::vector<double>(static_cast<std::size_t>(width))};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
@@ -628,7 +742,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 if (width > 2)
                     std::memcpy(local.row.data() + r + 1, original.Row(yy) + 1,
                                 static_cast<std::size_t>(width - 2) * sizeof(std::uint16_t));
-                passes.rows(local.row.data() + r, g + 15, width,
+                passes.Rows(local.row.data() + r, g + 15, width, local.scratch.data(),
                             local.ring.data() + static_cast<std::size_t>(yy % window) * width);
             }
             local.next = std::max(local.next, y + r + 1);
@@ -644,7 +758,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 below[k - 1] = sums(y + k);
             }
             const double *centre = sums(y);
-            if (passes.columns(centre, above, below, g + 15, width, Margin, target))
+            if (passes.Columns(centre, above, below, g + 15, width, Margin, target))
                 for (int x = 0; x < width; ++x) {
                     if (!NearWhole(GaussianColumnSum(centre, above, below, g + 15, r, x), Margin))
                         continue;
