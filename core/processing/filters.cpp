@@ -350,6 +350,11 @@ GaussianColumnSums(const double *__restrict centre, const double *const *above, 
     return found != 0;
 }
 
+// The vector helpers below are inlined wherever they are used: no vector is passed between functions
+// built for different targets, so GCC's note on the changed calling convention does not apply.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 // Four doubles, loaded from and stored to any address.
 typedef double Doubles4 __attribute__((vector_size(32)));
 
