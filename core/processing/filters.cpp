@@ -379,13 +379,48 @@ __attribute__((always_inline)) inline bool TruncateSums(const double *__restrict
     return found != 0;
 }
 
-// GaussianColumnSums for the larger radii: a few hundred columns at a time, sixteen columns at a
-// time in registers while the rows are walked (so each row is read a cache line or two at a time),
-// then truncated.
+// The larger radii are summed along columns first, straight from the pixel rows (2r + 1 rows of
+// 16 bits stay in the second-level cache, where as many rows of sums in double would not):
+// out[x] = g[0] rows[r][x] + g[1] (rows[r - 1][x] + rows[r + 1][x]) + ... + g[r] (rows[0][x] +
+// rows[2r][x]), each pair added as integers (exact). A few hundred columns at a time, their sums
+// kept in the first-level cache while the rows go by.
 KORVI_VECTOR_CLONES
-bool GaussianWideColumnSums(const double *centre, const double *const *above, const double *const *below,
-                            const double *g, int r, int width, double margin,
-                            std::uint16_t *__restrict target)
+void GaussianWideColumnsFirst(const std::uint16_t *const *rows, const double *g, int r, int width,
+                              double *__restrict out)
+{
+    constexpr int Span = 512;
+    for (int x0 = 0; x0 < width; x0 += Span) {
+        const int span = std::min(Span, width - x0);
+        double *__restrict o = out + x0;
+        const std::uint16_t *__restrict c = rows[r] + x0;
+        for (int i = 0; i < span; ++i)
+            o[i] = g[0] * c[i];
+        for (int k = 1; k <= r; ++k) {
+            const std::uint16_t *__restrict l = rows[r - k] + x0;
+            const std::uint16_t *__restrict h = rows[r + k] + x0;
+            const double gk = g[k];
+            for (int i = 0; i < span; ++i)
+                o[i] += gk * (l[i] + h[i]);
+        }
+    }
+}
+
+// The sum along the row of the column sums s (s[-r] .. s[width + r - 1] readable) at column x,
+// in the order GaussianWideRowsTruncated adds.
+__attribute__((always_inline)) inline double GaussianWideRowSum(const double *s, const double *g, int r,
+                                                                int x)
+{
+    double a = g[0] * s[x];
+    for (int k = 1; k <= r; ++k)
+        a += g[k] * (s[x - k] + s[x + k]);
+    return a;
+}
+
+// Then along the row, truncated into target (GaussianWideRowSum for each column); returns whether
+// any sum is NearWhole. A span at a time: sixteen columns at a time in registers, then truncated.
+KORVI_VECTOR_CLONES
+bool GaussianWideRowsTruncated(const double *s, const double *g, int r, int width, double margin,
+                               std::uint16_t *__restrict target)
 {
     constexpr int Span = 512;
     double sum[Span];
@@ -396,10 +431,10 @@ bool GaussianWideColumnSums(const double *centre, const double *const *above, co
         for (; i + 16 <= span; i += 16) {
             const int x = x0 + i;
             const Doubles4 g0 = Doubles4{} + g[0];
-            Doubles4 a0 = g0 * LoadDoubles4(centre + x), a1 = g0 * LoadDoubles4(centre + x + 4),
-                     a2 = g0 * LoadDoubles4(centre + x + 8), a3 = g0 * LoadDoubles4(centre + x + 12);
+            Doubles4 a0 = g0 * LoadDoubles4(s + x), a1 = g0 * LoadDoubles4(s + x + 4),
+                     a2 = g0 * LoadDoubles4(s + x + 8), a3 = g0 * LoadDoubles4(s + x + 12);
             for (int k = 1; k <= r; ++k) {
-                const double *l = above[k - 1] + x, *h = below[k - 1] + x;
+                const double *l = s + x - k, *h = s + x + k;
                 const Doubles4 gk = Doubles4{} + g[k];
                 a0 += gk * (LoadDoubles4(l) + LoadDoubles4(h));
                 a1 += gk * (LoadDoubles4(l + 4) + LoadDoubles4(h + 4));
@@ -412,46 +447,10 @@ bool GaussianWideColumnSums(const double *centre, const double *const *above, co
             std::memcpy(sum + i + 12, &a3, sizeof a3);
         }
         for (; i < span; ++i)
-            sum[i] = GaussianColumnSum(centre, above, below, g, r, x0 + i);
+            sum[i] = GaussianWideRowSum(s, g, r, x0 + i);
         found = TruncateSums(sum, span, margin, target + x0) || found;
     }
     return found;
-}
-
-// GaussianRowSums for the larger radii, where converting each pixel once pays: the padded row
-// v[-r] .. v[width + r - 1] as doubles into `scratch` (width + 2r), then sixteen columns at a time
-// in registers.
-KORVI_VECTOR_CLONES
-void GaussianWideRowSums(const std::uint16_t *v, const double *g, int r, int width,
-                         double *__restrict scratch, double *__restrict out)
-{
-    for (int x = -r; x < width + r; ++x)
-        scratch[x + r] = v[x];
-    const double *s = scratch + r;
-    int x = 0;
-    for (; x + 16 <= width; x += 16) {
-        const Doubles4 g0 = Doubles4{} + g[0];
-        Doubles4 a0 = g0 * LoadDoubles4(s + x), a1 = g0 * LoadDoubles4(s + x + 4),
-                 a2 = g0 * LoadDoubles4(s + x + 8), a3 = g0 * LoadDoubles4(s + x + 12);
-        for (int k = 1; k <= r; ++k) {
-            const double *l = s + x - k, *h = s + x + k;
-            const Doubles4 gk = Doubles4{} + g[k];
-            a0 += gk * (LoadDoubles4(l) + LoadDoubles4(h));
-            a1 += gk * (LoadDoubles4(l + 4) + LoadDoubles4(h + 4));
-            a2 += gk * (LoadDoubles4(l + 8) + LoadDoubles4(h + 8));
-            a3 += gk * (LoadDoubles4(l + 12) + LoadDoubles4(h + 12));
-        }
-        std::memcpy(out + x, &a0, sizeof a0);
-        std::memcpy(out + x + 4, &a1, sizeof a1);
-        std::memcpy(out + x + 8, &a2, sizeof a2);
-        std::memcpy(out + x + 12, &a3, sizeof a3);
-    }
-    for (; x < width; ++x) {
-        double a = g[0] * s[x];
-        for (int k = 1; k <= r; ++k)
-            a += g[k] * (s[x - k] + s[x + k]);
-        out[x] = a;
-    }
 }
 
 // Both passes for each radius the Gaussian uses, built for each target: with the radius fixed,
@@ -476,38 +475,21 @@ KORVI_GAUSSIAN_COLUMNS(6)
 #undef KORVI_GAUSSIAN_ROWS
 #undef KORVI_GAUSSIAN_COLUMNS
 
-// The two passes of the Gaussian of radius r = min(3 sigma, 15): for r 3 and 6 with the radius
-// fixed at compile time (so the loops over the columns are vectorised), otherwise sixteen
-// columns at a time.
+// The two passes of the Gaussian of radius r = min(3 sigma, 15) for r 3 and 6, with the radius
+// fixed at compile time (so the loops over the columns are vectorised); none for the larger radii.
 struct GaussianPasses {
-    int r;
     void (*rows)(const std::uint16_t *, const double *, int, double *);
     bool (*columns)(const double *, const double *const *, const double *const *, const double *, int, double,
                     std::uint16_t *);
-    // The horizontal sums of padded row v into out; scratch: width + 2r doubles.
-    void Rows(const std::uint16_t *v, const double *g, int width, double *scratch, double *out) const
-    {
-        if (rows)
-            rows(v, g, width, out);
-        else
-            GaussianWideRowSums(v, g, r, width, scratch, out);
-    }
-    // Truncates the vertical sums into target; whether any is NearWhole.
-    bool Columns(const double *centre, const double *const *above, const double *const *below,
-                 const double *g, int width, double margin, std::uint16_t *target) const
-    {
-        return columns ? columns(centre, above, below, g, width, margin, target)
-                       : GaussianWideColumnSums(centre, above, below, g, r, width, margin, target);
-    }
 };
 
 GaussianPasses GaussianPassesFor(int r)
 {
     if (r == 3)
-        return {r, GaussianRowSums3, GaussianColumnSums3};
+        return {GaussianRowSums3, GaussianColumnSums3};
     if (r == 6)
-        return {r, GaussianRowSums6, GaussianColumnSums6};
-    return {r, nullptr, nullptr};
+        return {GaussianRowSums6, GaussianColumnSums6};
+    return {nullptr, nullptr};
 }
 
 // ---- median
@@ -709,7 +691,8 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
     double table[31][31];
     GaussianWeightTable(sigma, table);
     // The table is a product of one-dimensional weights, g(i) g(j), up to rounding: the sum is
-    // taken along rows, then along columns. Where that sum comes so close to a whole number that
+    // taken along rows and along columns, one after the other (in double, within far less than
+    // `Margin` of the direct sum). Where that sum comes so close to a whole number that
     // rounding could decide its truncation, the pixel is summed directly from the table.
     const double twoSigmaSquared = 2.0 * sigma * sigma;
     double total = 0.0;
@@ -722,11 +705,57 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
     constexpr double Margin = 1e-6;
     const GaussianPasses passes = GaussianPassesFor(r);
 
+    // The pixel at column x of output row y summed directly from the table, for the sums that
+    // come close to a whole number.
+    const auto direct = [&](const OriginalRows &original, int y, int x) {
+        double value = 0.0;
+        for (int i = -r; i <= r; ++i) {
+            const int xx = x + i;
+            if (xx < 1 || xx > width - 2)
+                continue;
+            for (int j = -r; j <= r; ++j) {
+                const int yy = y + j;
+                if (yy >= 1 && yy <= height - 2)
+                    value += table[i + 15][j + 15] * original.Row(yy)[xx];
+            }
+        }
+        return PixelFromFloat(std::min(value, 65535.0));
+    };
     const int window = 2 * r + 1, padded = width + 2 * r;
+    if (!passes.rows) {
+        // Columns first, then rows. Only rows 1 .. height - 2 and columns 1 .. width - 2
+        // contribute: other rows are read as zeros, and the end columns of the column sums are
+        // zero, as is their padding.
+        struct Wide {
+            std::vector<double> sums;         // the column sums of one output row, padded
+            std::vector<std::uint16_t> zeros; // a row that adds nothing
+        };
+        ForEachRowInPlace(
+            image, r, progress,
+            [&] {
+                return Wide{std::vector<double>(static_cast<std::size_t>(padded)),
+                            std::vector<std::uint16_t>(static_cast<std::size_t>(width))};
+            },
+            [&](int y, Wide &local, const OriginalRows &original, std::uint16_t *target) {
+                const std::uint16_t *rows[31];
+                for (int j = -r; j <= r; ++j)
+                    rows[j + r] = y + j < 1 || y + j > height - 2 ? local.zeros.data() : original.Row(y + j);
+                double *s = local.sums.data() + r;
+                GaussianWideColumnsFirst(rows, g + 15, r, width, s);
+                s[0] = s[width - 1] = 0.0;
+                if (GaussianWideRowsTruncated(s, g + 15, r, width, Margin, target))
+                    for (int x = 0; x < width; ++x)
+                        if (NearWhole(GaussianWideRowSum(s, g + 15, r, x), Margin))
+                            target[x] = direct(original, y, x);
+                if (unsharp)
+                    unsharp->Apply(original.Row(y), target, width);
+            });
+        return;
+    }
+    // Rows first, each row's sums kept in a ring while they are in reach, then columns.
     struct Local {
         std::vector<double> ring;                   // horizontal sums, row yy in slot yy % window
         std::vector<std::uint16_t> row;             // one padded source row
-        std::vector<double> scratch;                // the same as doubles (for the larger radii)
         std::vector<double> zeros;                  // the sums of a row that adds nothing
         int next = std::numeric_limits<int>::min(); // first row whose horizontal sum is not made
     };
@@ -735,7 +764,6 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
         [&] {
             return Local{std::vector<double>(static_cast<std::size_t>(window) * width),
                          std::vector<std::uint16_t>(static_cast<std::size_t>(padded)),
-                         std::vector<double>(static_cast<std::size_t>(passes.rows ? 0 : padded)),
                          std::vector<double>(static_cast<std::size_t>(width))};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
@@ -747,7 +775,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 if (width > 2)
                     std::memcpy(local.row.data() + r + 1, original.Row(yy) + 1,
                                 static_cast<std::size_t>(width - 2) * sizeof(std::uint16_t));
-                passes.Rows(local.row.data() + r, g + 15, width, local.scratch.data(),
+                passes.rows(local.row.data() + r, g + 15, width,
                             local.ring.data() + static_cast<std::size_t>(yy % window) * width);
             }
             local.next = std::max(local.next, y + r + 1);
@@ -763,23 +791,10 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 below[k - 1] = sums(y + k);
             }
             const double *centre = sums(y);
-            if (passes.Columns(centre, above, below, g + 15, width, Margin, target))
-                for (int x = 0; x < width; ++x) {
-                    if (!NearWhole(GaussianColumnSum(centre, above, below, g + 15, r, x), Margin))
-                        continue;
-                    double value = 0.0;
-                    for (int i = -r; i <= r; ++i) {
-                        const int xx = x + i;
-                        if (xx < 1 || xx > width - 2)
-                            continue;
-                        for (int j = -r; j <= r; ++j) {
-                            const int yy = y + j;
-                            if (yy >= 1 && yy <= height - 2)
-                                value += table[i + 15][j + 15] * original.Row(yy)[xx];
-                        }
-                    }
-                    target[x] = PixelFromFloat(std::min(value, 65535.0));
-                }
+            if (passes.columns(centre, above, below, g + 15, width, Margin, target))
+                for (int x = 0; x < width; ++x)
+                    if (NearWhole(GaussianColumnSum(centre, above, below, g + 15, r, x), Margin))
+                        target[x] = direct(original, y, x);
             if (unsharp)
                 unsharp->Apply(original.Row(y), target, width);
         });
