@@ -20,25 +20,6 @@ inline std::uint16_t Middle3(std::uint16_t a, std::uint16_t b, std::uint16_t c)
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
-} // namespace
-
-KORVI_ROW_CLONES
-void SortColumns3(const std::uint16_t *__restrict a, const std::uint16_t *__restrict b,
-                  const std::uint16_t *__restrict c, int n, std::uint16_t *__restrict lo,
-                  std::uint16_t *__restrict mid, std::uint16_t *__restrict hi)
-{
-    for (int x = 0; x < n; ++x) {
-        const std::uint16_t p = a[x], q = b[x], r = c[x];
-        const std::uint16_t low = std::min(p, q), high = std::max(p, q);
-        lo[x] = std::min(low, r);
-        hi[x] = std::max(high, r);
-        mid[x] = std::max(low, std::min(high, r));
-    }
-}
-
-namespace
-{
-
 // The vector helpers below are inlined wherever they are used: no vector is passed between functions
 // built for different targets, so GCC's note on the changed calling convention does not apply.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -97,7 +78,10 @@ __attribute__((always_inline)) inline std::uint16_t Replace(int p, int m, int mi
                                                                  : static_cast<std::uint16_t>(p);
 }
 
-// The bodies of MedianOfSortedColumns3 and ReplaceByMedian3, inlined into each clone of their callers.
+// The median of each 3 x 3 window from sorted columns: out[x] is the middle of the nine values in
+// columns x - 1, x and x + 1 (lo[-1] .. lo[n] readable), the middle of the largest of the three
+// lows, the middle of the three middles and the smallest of the three highs. ReplaceSpan3: as the
+// median filter chooses, the median m where |pixel - m| > (maximum - minimum) x factor.
 __attribute__((always_inline)) inline void MedianSpan3(const std::uint16_t *lo, const std::uint16_t *mid,
                                                        const std::uint16_t *hi, int n, std::uint16_t *out)
 {
@@ -166,20 +150,6 @@ __attribute__((always_inline)) inline void SortSpan3(const std::uint16_t *a, con
 }
 
 } // namespace
-
-KORVI_ROW_CLONES
-void MedianOfSortedColumns3(const std::uint16_t *lo, const std::uint16_t *mid, const std::uint16_t *hi, int n,
-                            std::uint16_t *out)
-{
-    MedianSpan3(lo, mid, hi, n, out);
-}
-
-KORVI_ROW_CLONES
-void ReplaceByMedian3(const std::uint16_t *lo, const std::uint16_t *mid, const std::uint16_t *hi,
-                      const std::uint16_t *pixel, int n, float factor, std::uint16_t *out)
-{
-    ReplaceSpan3(lo, mid, hi, pixel, n, factor, out);
-}
 
 KORVI_ROW_CLONES
 void MedianRow3(const std::uint16_t *a, const std::uint16_t *b, const std::uint16_t *c,
