@@ -453,7 +453,7 @@ bool GaussianWideRowsTruncated(const double *s, const double *g, int r, int widt
     return found;
 }
 
-// Both passes for each radius the Gaussian uses, built for each target: with the radius fixed,
+// Both passes for radii 3 and 6 (sigma 1 and 2), built for each target: with the radius fixed,
 // the loops over the columns are vectorised.
 #define KORVI_GAUSSIAN_ROWS(R)                                                                               \
     KORVI_VECTOR_CLONES void GaussianRowSums##R(const std::uint16_t *v, const double *g, int width,          \
