@@ -395,7 +395,16 @@ void GaussianWideColumnsFirst(const std::uint16_t *const *rows, const double *g,
         const std::uint16_t *__restrict c = rows[r] + x0;
         for (int i = 0; i < span; ++i)
             o[i] = g[0] * c[i];
-        for (int k = 1; k <= r; ++k) {
+        int k = 1;
+        for (; k + 3 <= r; k += 3) { // three pairs of rows per pass over the sums, in order
+            const std::uint16_t *__restrict l0 = rows[r - k] + x0, *__restrict h0 = rows[r + k] + x0;
+            const std::uint16_t *__restrict l1 = rows[r - k - 1] + x0, *__restrict h1 = rows[r + k + 1] + x0;
+            const std::uint16_t *__restrict l2 = rows[r - k - 2] + x0, *__restrict h2 = rows[r + k + 2] + x0;
+            const double g0 = g[k], g1 = g[k + 1], g2 = g[k + 2];
+            for (int i = 0; i < span; ++i)
+                o[i] = ((o[i] + g0 * (l0[i] + h0[i])) + g1 * (l1[i] + h1[i])) + g2 * (l2[i] + h2[i]);
+        }
+        for (; k <= r; ++k) {
             const std::uint16_t *__restrict l = rows[r - k] + x0;
             const std::uint16_t *__restrict h = rows[r + k] + x0;
             const double gk = g[k];
