@@ -396,7 +396,7 @@ void GaussianWideColumnsFirst(const std::uint16_t *const *rows, const double *g,
         for (int i = 0; i < span; ++i)
             o[i] = g[0] * c[i];
         int k = 1;
-        for (; k + 3 <= r; k += 3) { // three pairs of rows per pass over the sums, in order
+        for (; k + 2 <= r; k += 3) { // three pairs of rows per pass over the sums, in order
             const std::uint16_t *__restrict l0 = rows[r - k] + x0, *__restrict h0 = rows[r + k] + x0;
             const std::uint16_t *__restrict l1 = rows[r - k - 1] + x0, *__restrict h1 = rows[r + k + 1] + x0;
             const std::uint16_t *__restrict l2 = rows[r - k - 2] + x0, *__restrict h2 = rows[r + k + 2] + x0;

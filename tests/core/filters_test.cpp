@@ -213,7 +213,7 @@ std::vector<FilterRun> Runs()
         runs.push_back({"convolution", [=](ImageData &i) { ApplyConvolution(i, five, k); },
                         [=](const ImageData &i) { return ConvolutionByFormula(i, five, k); }});
     }
-    for (int sigma : {1, 2, 5, 6})
+    for (int sigma : {1, 2, 3, 5, 6})
         runs.push_back({"gaussian", [=](ImageData &i) { ApplyGaussianConvolution(i, sigma); },
                         [=](const ImageData &i) { return GaussianByFormula(i, sigma); }});
     for (int radius : {1, 2, 3, 7})
