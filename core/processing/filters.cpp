@@ -285,100 +285,220 @@ void StoreMagnitudes(const float *__restrict a, float normA, const float *__rest
 
 // ---- Gaussian
 
-// Four doubles, loaded from and stored to any address.
-typedef double Doubles4 __attribute__((vector_size(32)));
-
-// acc += weight x (p[0 .. 3] + q[0 .. 3]) (inlined into each clone of its callers).
-__attribute__((always_inline)) inline void AddPairProduct(Doubles4 &acc, const Doubles4 &weight,
-                                                          const double *p, const double *q)
+// The horizontal sums of the Gaussian: out[x] = g[0] v[x] + g[1] (v[x - 1] + v[x + 1]) + ... +
+// g[R] (v[x - R] + v[x + R]) for x = 0 .. width - 1 (v[-R] .. v[width + R - 1] readable). The pixel
+// pairs are added as integers, which is exact. (R is fixed so that the loop over the columns is
+// vectorised; inlined into each clone of its callers.)
+template <int R>
+__attribute__((always_inline)) inline void GaussianRowSums(const std::uint16_t *__restrict v,
+                                                           const double *__restrict g, int width,
+                                                           double *__restrict out)
 {
-    Doubles4 u, v;
-    std::memcpy(&u, p, sizeof u);
-    std::memcpy(&v, q, sizeof v);
-    acc += weight * (u + v);
-}
-
-// How far `value` lies from the nearest whole number. The sums lie in 0 .. 65535 (positive
-// weights adding up to one, over pixels); there adding and taking away 2^52 rounds to the nearest
-// whole number exactly, in vector code (std::floor is not). Outside that range the distance is 0,
-// so such a sum is worked out directly.
-__attribute__((always_inline)) inline double DistanceToWhole(double value)
-{
-    const double inside = value > 0.0 ? std::min(value, 65536.0) : 0.0;
-    const double whole = (inside + 0x1p52) - 0x1p52;
-    return std::fabs(inside - whole);
-}
-
-// out[x] = weights[0] x centre[x] + weights[1] x (low[0][x] + high[0][x]) + ... +
-// weights[pairs] x (low[pairs - 1][x] + high[pairs - 1][x]): a symmetric weighting with one
-// product per pair; sixteen columns at a time in registers.
-KORVI_VECTOR_CLONES
-void SymmetricSum(const double *centre, const double *const *low, const double *const *high,
-                  const double *weights, int pairs, int width, double *__restrict out)
-{
-    int x = 0;
-    for (; x + 16 <= width; x += 16) {
-        const double w0 = weights[0];
-        const Doubles4 weight0 = {w0, w0, w0, w0};
-        Doubles4 a0, a1, a2, a3;
-        std::memcpy(&a0, centre + x, sizeof a0);
-        std::memcpy(&a1, centre + x + 4, sizeof a1);
-        std::memcpy(&a2, centre + x + 8, sizeof a2);
-        std::memcpy(&a3, centre + x + 12, sizeof a3);
-        a0 *= weight0;
-        a1 *= weight0;
-        a2 *= weight0;
-        a3 *= weight0;
-        for (int t = 0; t < pairs; ++t) {
-            const double *l = low[t] + x, *h = high[t] + x;
-            const double w = weights[t + 1];
-            const Doubles4 weight = {w, w, w, w};
-            AddPairProduct(a0, weight, l, h);
-            AddPairProduct(a1, weight, l + 4, h + 4);
-            AddPairProduct(a2, weight, l + 8, h + 8);
-            AddPairProduct(a3, weight, l + 12, h + 12);
-        }
-        std::memcpy(out + x, &a0, sizeof a0);
-        std::memcpy(out + x + 4, &a1, sizeof a1);
-        std::memcpy(out + x + 8, &a2, sizeof a2);
-        std::memcpy(out + x + 12, &a3, sizeof a3);
-    }
-    for (; x < width; ++x) {
-        double a = weights[0] * centre[x];
-        for (int t = 0; t < pairs; ++t)
-            a += weights[t + 1] * (low[t][x] + high[t][x]);
+    for (int x = 0; x < width; ++x) {
+        double a = g[0] * v[x];
+        for (int k = 1; k <= R; ++k)
+            a += g[k] * (v[x - k] + v[x + k]);
         out[x] = a;
     }
 }
 
-// target[x] = sum[x] truncated to a pixel (PixelFromFloat, at most 65535). Returns whether any
-// sum lies less than `margin` from a whole number.
-KORVI_VECTOR_CLONES
-bool StoreTruncated(const double *__restrict sum, int width, double margin, std::uint16_t *__restrict target)
+// The vertical sum of the Gaussian in column x: g[0] centre[x] + g[1] (above[0][x] + below[0][x]) +
+// ... + g[r] (above[r - 1][x] + below[r - 1][x]).
+__attribute__((always_inline)) inline double GaussianColumnSum(const double *centre,
+                                                               const double *const *above,
+                                                               const double *const *below, const double *g,
+                                                               int r, int x)
 {
+    double a = g[0] * centre[x];
+    for (int k = 1; k <= r; ++k)
+        a += g[k] * (above[k - 1][x] + below[k - 1][x]);
+    return a;
+}
+
+// Whether a sum lies within `margin` of a whole number, so that rounding may have decided its
+// truncation. The sums are of non-negative weights adding up to one over pixels: they lie in
+// 0 .. 65535 (up to rounding), where the fraction is exact.
+__attribute__((always_inline)) inline bool NearWhole(double sum, double margin)
+{
+    const double fraction = sum - static_cast<double>(static_cast<int>(sum));
+    return fraction < margin || fraction > 1.0 - margin;
+}
+
+// The vertical sums of the Gaussian (GaussianColumnSum, R = r) truncated into target; returns
+// whether any of them is NearWhole.
+template <int R>
+__attribute__((always_inline)) inline bool
+GaussianColumnSums(const double *__restrict centre, const double *const *above, const double *const *below,
+                   const double *__restrict g, int width, double margin, std::uint16_t *__restrict target)
+{
+    const double *__restrict l[R];
+    const double *__restrict h[R];
+    for (int k = 0; k < R; ++k) {
+        l[k] = above[k];
+        h[k] = below[k];
+    }
+    int found = 0;
     for (int x = 0; x < width; ++x) {
-        const double value = sum[x] > 0.0 ? std::min(sum[x], 65535.0) : 0.0; // NaN too gives 0
-        target[x] = static_cast<std::uint16_t>(static_cast<int>(value));
+        double a = g[0] * centre[x];
+        for (int k = 1; k <= R; ++k)
+            a += g[k] * (l[k - 1][x] + h[k - 1][x]);
+        const int whole = static_cast<int>(a);
+        const double fraction = a - static_cast<double>(whole);
+        found |= static_cast<int>(fraction < margin) | static_cast<int>(fraction > 1.0 - margin);
+        target[x] = static_cast<std::uint16_t>(whole < 65535 ? whole : 65535);
     }
-    // Four at a time in vector form (the compiler leaves the plain loop scalar), the same steps
-    // as DistanceToWhole.
-    typedef long long Masks4 __attribute__((vector_size(32)));
-    const Doubles4 zero = {0.0, 0.0, 0.0, 0.0}, top = zero + 65536.0, shift = zero + 0x1p52,
-                   near = zero + margin;
-    Masks4 any = {0, 0, 0, 0};
-    int x = 0;
-    for (; x + 4 <= width; x += 4) {
-        Doubles4 value;
-        std::memcpy(&value, sum + x, sizeof value);
-        const Doubles4 inside = value > zero ? (value < top ? value : top) : zero;
-        const Doubles4 whole = (inside + shift) - shift;
-        const Doubles4 distance = inside - whole;
-        any |= (distance < near) & (distance > -near);
+    return found != 0;
+}
+
+// The vector helpers below are inlined wherever they are used: no vector is passed between functions
+// built for different targets, so GCC's note on the changed calling convention does not apply.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+// Four doubles, loaded from and stored to any address.
+typedef double Doubles4 __attribute__((vector_size(32)));
+
+__attribute__((always_inline)) inline Doubles4 LoadDoubles4(const double *p)
+{
+    Doubles4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// target[x] = sum[x] truncated (at most 65535); returns whether any sum is NearWhole (x = 0 .. n - 1).
+__attribute__((always_inline)) inline bool TruncateSums(const double *__restrict sum, int n, double margin,
+                                                        std::uint16_t *__restrict target)
+{
+    int found = 0;
+    for (int x = 0; x < n; ++x) {
+        const int whole = static_cast<int>(sum[x]);
+        const double fraction = sum[x] - static_cast<double>(whole);
+        found |= static_cast<int>(fraction < margin) | static_cast<int>(fraction > 1.0 - margin);
+        target[x] = static_cast<std::uint16_t>(whole < 65535 ? whole : 65535);
     }
-    bool found = (any[0] | any[1] | any[2] | any[3]) != 0;
-    for (; x < width; ++x)
-        found = found || DistanceToWhole(sum[x]) < margin;
+    return found != 0;
+}
+
+// The larger radii are summed along columns first, straight from the pixel rows (2r + 1 rows of
+// 16 bits stay in the second-level cache, where as many rows of sums in double would not):
+// out[x] = g[0] rows[r][x] + g[1] (rows[r - 1][x] + rows[r + 1][x]) + ... + g[r] (rows[0][x] +
+// rows[2r][x]), each pair added as integers (exact). A few hundred columns at a time, their sums
+// kept in the first-level cache while the rows go by.
+KORVI_VECTOR_CLONES
+void GaussianWideColumnsFirst(const std::uint16_t *const *rows, const double *g, int r, int width,
+                              double *__restrict out)
+{
+    constexpr int Span = 512;
+    for (int x0 = 0; x0 < width; x0 += Span) {
+        const int span = std::min(Span, width - x0);
+        double *__restrict o = out + x0;
+        const std::uint16_t *__restrict c = rows[r] + x0;
+        for (int i = 0; i < span; ++i)
+            o[i] = g[0] * c[i];
+        int k = 1;
+        for (; k + 2 <= r; k += 3) { // three pairs of rows per pass over the sums, in order
+            const std::uint16_t *__restrict l0 = rows[r - k] + x0, *__restrict h0 = rows[r + k] + x0;
+            const std::uint16_t *__restrict l1 = rows[r - k - 1] + x0, *__restrict h1 = rows[r + k + 1] + x0;
+            const std::uint16_t *__restrict l2 = rows[r - k - 2] + x0, *__restrict h2 = rows[r + k + 2] + x0;
+            const double g0 = g[k], g1 = g[k + 1], g2 = g[k + 2];
+            for (int i = 0; i < span; ++i)
+                o[i] = ((o[i] + g0 * (l0[i] + h0[i])) + g1 * (l1[i] + h1[i])) + g2 * (l2[i] + h2[i]);
+        }
+        for (; k <= r; ++k) {
+            const std::uint16_t *__restrict l = rows[r - k] + x0;
+            const std::uint16_t *__restrict h = rows[r + k] + x0;
+            const double gk = g[k];
+            for (int i = 0; i < span; ++i)
+                o[i] += gk * (l[i] + h[i]);
+        }
+    }
+}
+
+// The sum along the row of the column sums s (s[-r] .. s[width + r - 1] readable) at column x,
+// in the order GaussianWideRowsTruncated adds.
+__attribute__((always_inline)) inline double GaussianWideRowSum(const double *s, const double *g, int r,
+                                                                int x)
+{
+    double a = g[0] * s[x];
+    for (int k = 1; k <= r; ++k)
+        a += g[k] * (s[x - k] + s[x + k]);
+    return a;
+}
+
+// Then along the row, truncated into target (GaussianWideRowSum for each column); returns whether
+// any sum is NearWhole. A span at a time: sixteen columns at a time in registers, then truncated.
+KORVI_VECTOR_CLONES
+bool GaussianWideRowsTruncated(const double *s, const double *g, int r, int width, double margin,
+                               std::uint16_t *__restrict target)
+{
+    constexpr int Span = 512;
+    double sum[Span];
+    bool found = false;
+    for (int x0 = 0; x0 < width; x0 += Span) {
+        const int span = std::min(Span, width - x0);
+        int i = 0;
+        for (; i + 16 <= span; i += 16) {
+            const int x = x0 + i;
+            const Doubles4 g0 = Doubles4{} + g[0];
+            Doubles4 a0 = g0 * LoadDoubles4(s + x), a1 = g0 * LoadDoubles4(s + x + 4),
+                     a2 = g0 * LoadDoubles4(s + x + 8), a3 = g0 * LoadDoubles4(s + x + 12);
+            for (int k = 1; k <= r; ++k) {
+                const double *l = s + x - k, *h = s + x + k;
+                const Doubles4 gk = Doubles4{} + g[k];
+                a0 += gk * (LoadDoubles4(l) + LoadDoubles4(h));
+                a1 += gk * (LoadDoubles4(l + 4) + LoadDoubles4(h + 4));
+                a2 += gk * (LoadDoubles4(l + 8) + LoadDoubles4(h + 8));
+                a3 += gk * (LoadDoubles4(l + 12) + LoadDoubles4(h + 12));
+            }
+            std::memcpy(sum + i, &a0, sizeof a0);
+            std::memcpy(sum + i + 4, &a1, sizeof a1);
+            std::memcpy(sum + i + 8, &a2, sizeof a2);
+            std::memcpy(sum + i + 12, &a3, sizeof a3);
+        }
+        for (; i < span; ++i)
+            sum[i] = GaussianWideRowSum(s, g, r, x0 + i);
+        found = TruncateSums(sum, span, margin, target + x0) || found;
+    }
     return found;
+}
+
+// Both passes for radii 3 and 6 (sigma 1 and 2), built for each target: with the radius fixed,
+// the loops over the columns are vectorised.
+#define KORVI_GAUSSIAN_ROWS(R)                                                                               \
+    KORVI_VECTOR_CLONES void GaussianRowSums##R(const std::uint16_t *v, const double *g, int width,          \
+                                                double *out)                                                 \
+    {                                                                                                        \
+        GaussianRowSums<R>(v, g, width, out);                                                                \
+    }
+#define KORVI_GAUSSIAN_COLUMNS(R)                                                                            \
+    KORVI_VECTOR_CLONES bool GaussianColumnSums##R(const double *centre, const double *const *above,         \
+                                                   const double *const *below, const double *g, int width,   \
+                                                   double margin, std::uint16_t *target)                     \
+    {                                                                                                        \
+        return GaussianColumnSums<R>(centre, above, below, g, width, margin, target);                        \
+    }
+KORVI_GAUSSIAN_ROWS(3)
+KORVI_GAUSSIAN_ROWS(6)
+KORVI_GAUSSIAN_COLUMNS(3)
+KORVI_GAUSSIAN_COLUMNS(6)
+#undef KORVI_GAUSSIAN_ROWS
+#undef KORVI_GAUSSIAN_COLUMNS
+
+// The two passes of the Gaussian of radius r = min(3 sigma, 15) for r 3 and 6, with the radius
+// fixed at compile time (so the loops over the columns are vectorised); none for the larger radii.
+struct GaussianPasses {
+    void (*rows)(const std::uint16_t *, const double *, int, double *);
+    bool (*columns)(const double *, const double *const *, const double *const *, const double *, int, double,
+                    std::uint16_t *);
+};
+
+GaussianPasses GaussianPassesFor(int r)
+{
+    if (r == 3)
+        return {GaussianRowSums3, GaussianColumnSums3};
+    if (r == 6)
+        return {GaussianRowSums6, GaussianColumnSums6};
+    return {nullptr, nullptr};
 }
 
 // ---- median
@@ -580,7 +700,8 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
     double table[31][31];
     GaussianWeightTable(sigma, table);
     // The table is a product of one-dimensional weights, g(i) g(j), up to rounding: the sum is
-    // taken along rows, then along columns. Where that sum comes so close to a whole number that
+    // taken along rows and along columns, one after the other (in double, within far less than
+    // `Margin` of the direct sum). Where that sum comes so close to a whole number that
     // rounding could decide its truncation, the pixel is summed directly from the table.
     const double twoSigmaSquared = 2.0 * sigma * sigma;
     double total = 0.0;
@@ -591,12 +712,59 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
     for (int i = 0; i < 31; ++i)
         g[i] = std::exp(-((i - 15) * (i - 15)) / twoSigmaSquared) / std::sqrt(total);
     constexpr double Margin = 1e-6;
+    const GaussianPasses passes = GaussianPassesFor(r);
 
+    // The pixel at column x of output row y summed directly from the table, for the sums that
+    // come close to a whole number.
+    const auto direct = [&](const OriginalRows &original, int y, int x) {
+        double value = 0.0;
+        for (int i = -r; i <= r; ++i) {
+            const int xx = x + i;
+            if (xx < 1 || xx > width - 2)
+                continue;
+            for (int j = -r; j <= r; ++j) {
+                const int yy = y + j;
+                if (yy >= 1 && yy <= height - 2)
+                    value += table[i + 15][j + 15] * original.Row(yy)[xx];
+            }
+        }
+        return PixelFromFloat(std::min(value, 65535.0));
+    };
     const int window = 2 * r + 1, padded = width + 2 * r;
+    if (!passes.rows) {
+        // Columns first, then rows. Only rows 1 .. height - 2 and columns 1 .. width - 2
+        // contribute: other rows are read as zeros, and the end columns of the column sums are
+        // zero, as is their padding.
+        struct Wide {
+            std::vector<double> sums;         // the column sums of one output row, padded
+            std::vector<std::uint16_t> zeros; // a row that adds nothing
+        };
+        ForEachRowInPlace(
+            image, r, progress,
+            [&] {
+                return Wide{std::vector<double>(static_cast<std::size_t>(padded)),
+                            std::vector<std::uint16_t>(static_cast<std::size_t>(width))};
+            },
+            [&](int y, Wide &local, const OriginalRows &original, std::uint16_t *target) {
+                const std::uint16_t *rows[31];
+                for (int j = -r; j <= r; ++j)
+                    rows[j + r] = y + j < 1 || y + j > height - 2 ? local.zeros.data() : original.Row(y + j);
+                double *s = local.sums.data() + r;
+                GaussianWideColumnsFirst(rows, g + 15, r, width, s);
+                s[0] = s[width - 1] = 0.0;
+                if (GaussianWideRowsTruncated(s, g + 15, r, width, Margin, target))
+                    for (int x = 0; x < width; ++x)
+                        if (NearWhole(GaussianWideRowSum(s, g + 15, r, x), Margin))
+                            target[x] = direct(original, y, x);
+                if (unsharp)
+                    unsharp->Apply(original.Row(y), target, width);
+            });
+        return;
+    }
+    // Rows first, each row's sums kept in a ring while they are in reach, then columns.
     struct Local {
         std::vector<double> ring;                   // horizontal sums, row yy in slot yy % window
-        std::vector<double> row;                    // one padded source row
-        std::vector<double> sum;                    // the vertical sum of one output row
+        std::vector<std::uint16_t> row;             // one padded source row
         std::vector<double> zeros;                  // the sums of a row that adds nothing
         int next = std::numeric_limits<int>::min(); // first row whose horizontal sum is not made
     };
@@ -604,8 +772,7 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
         image, r, progress,
         [&] {
             return Local{std::vector<double>(static_cast<std::size_t>(window) * width),
-                         std::vector<double>(static_cast<std::size_t>(padded)),
-                         std::vector<double>(static_cast<std::size_t>(width)),
+                         std::vector<std::uint16_t>(static_cast<std::size_t>(padded)),
                          std::vector<double>(static_cast<std::size_t>(width))};
         },
         [&](int y, Local &local, const OriginalRows &original, std::uint16_t *target) {
@@ -613,17 +780,12 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 local.next = std::numeric_limits<int>::min();
             // Only rows 1 .. height - 2 and columns 1 .. width - 2 contribute; the row is padded
             // with zeros, which add nothing (the padding and the end columns stay zero).
-            const double *left[15], *right[15];
-            for (int k = 1; k <= r; ++k) {
-                left[k - 1] = local.row.data() + r - k;
-                right[k - 1] = local.row.data() + r + k;
-            }
             for (int yy = std::max({local.next, y - r, 1}); yy <= std::min(y + r, height - 2); ++yy) {
-                const std::uint16_t *source = original.Row(yy);
-                for (int x = 1; x <= width - 2; ++x)
-                    local.row[static_cast<std::size_t>(x + r)] = source[x];
-                SymmetricSum(local.row.data() + r, left, right, g + 15, r, width,
-                             local.ring.data() + static_cast<std::size_t>(yy % window) * width);
+                if (width > 2)
+                    std::memcpy(local.row.data() + r + 1, original.Row(yy) + 1,
+                                static_cast<std::size_t>(width - 2) * sizeof(std::uint16_t));
+                passes.rows(local.row.data() + r, g + 15, width,
+                            local.ring.data() + static_cast<std::size_t>(yy % window) * width);
             }
             local.next = std::max(local.next, y + r + 1);
             // Rows outside 1 .. height - 2 add nothing: they are read as zeros.
@@ -637,24 +799,11 @@ void GaussianBlur(ImageData &image, int sigma, const char *text, const UnsharpSt
                 above[k - 1] = sums(y - k);
                 below[k - 1] = sums(y + k);
             }
-            SymmetricSum(sums(y), above, below, g + 15, r, width, local.sum.data());
-            if (StoreTruncated(local.sum.data(), width, Margin, target))
-                for (int x = 0; x < width; ++x) {
-                    if (!(DistanceToWhole(local.sum[x]) < Margin))
-                        continue;
-                    double value = 0.0;
-                    for (int i = -r; i <= r; ++i) {
-                        const int xx = x + i;
-                        if (xx < 1 || xx > width - 2)
-                            continue;
-                        for (int j = -r; j <= r; ++j) {
-                            const int yy = y + j;
-                            if (yy >= 1 && yy <= height - 2)
-                                value += table[i + 15][j + 15] * original.Row(yy)[xx];
-                        }
-                    }
-                    target[x] = PixelFromFloat(std::min(value, 65535.0));
-                }
+            const double *centre = sums(y);
+            if (passes.columns(centre, above, below, g + 15, width, Margin, target))
+                for (int x = 0; x < width; ++x)
+                    if (NearWhole(GaussianColumnSum(centre, above, below, g + 15, r, x), Margin))
+                        target[x] = direct(original, y, x);
             if (unsharp)
                 unsharp->Apply(original.Row(y), target, width);
         });
@@ -828,23 +977,12 @@ void ApplyMedianFilter(ImageData &image, int n, float factor)
     FilterProgress progress("Applying median filter...");
     const int width = image.Width, height = image.Height;
     if (n == 3) { // the common case: each window's median, minimum and maximum from sorted columns
-        const std::size_t stride = static_cast<std::size_t>(width) + 2;
-        ForEachRowInPlace(
-            image, 1, progress, [&] { return std::vector<std::uint16_t>(3 * stride); },
-            [&](int y, std::vector<std::uint16_t> &work, const OriginalRows &original,
-                std::uint16_t *target) {
-                std::uint16_t *lo = work.data() + 1, *mid = lo + stride, *hi = mid + stride;
-                SortColumns3(original.Row(std::max(y - 1, 0)), original.Row(y),
-                             original.Row(std::min(y + 1, height - 1)), width, lo, mid, hi);
-                for (std::uint16_t *column : {lo, mid, hi}) {
-                    column[-1] = column[0];
-                    column[width] = column[width - 1];
-                }
-                if (factor == 0.0f) // any change is more than no spread: every pixel takes the median
-                    MedianOfSortedColumns3(lo, mid, hi, width, target);
-                else
-                    ReplaceByMedian3(lo, mid, hi, original.Row(y), width, factor, target);
-            });
+        ForEachRowInPlace(image, 1, progress, MakeNoLocal,
+                          [&](int y, NoLocal &, const OriginalRows &original, std::uint16_t *target) {
+                              MedianRow3(original.Row(std::max(y - 1, 0)), original.Row(y),
+                                         original.Row(std::min(y + 1, height - 1)), original.Row(y), width,
+                                         factor, target);
+                          });
         return;
     }
     if (n == 5) { // likewise: five sorted columns per window

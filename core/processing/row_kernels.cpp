@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 // Not under the sanitizers: the loader runs the chooser before their runtimes are ready.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) &&     \
@@ -19,47 +20,165 @@ inline std::uint16_t Middle3(std::uint16_t a, std::uint16_t b, std::uint16_t c)
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
-} // namespace
+// The vector helpers below are inlined wherever they are used: no vector is passed between functions
+// built for different targets, so GCC's note on the changed calling convention does not apply.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+// Sixteen pixels in one vector (two halves on targets with 16-byte vectors), loaded from and stored
+// to any address.
+typedef std::uint16_t Pixels16 __attribute__((vector_size(32)));
+typedef std::int16_t Masks16 __attribute__((vector_size(32)));
+typedef float Floats16 __attribute__((vector_size(64)));
 
-KORVI_ROW_CLONES
-void SortColumns3(const std::uint16_t *__restrict a, const std::uint16_t *__restrict b,
-                  const std::uint16_t *__restrict c, int n, std::uint16_t *__restrict lo,
-                  std::uint16_t *__restrict mid, std::uint16_t *__restrict hi)
+__attribute__((always_inline)) inline Pixels16 Load16(const std::uint16_t *p)
 {
-    for (int x = 0; x < n; ++x) {
-        const std::uint16_t p = a[x], q = b[x], r = c[x];
-        const std::uint16_t low = std::min(p, q), high = std::max(p, q);
-        lo[x] = std::min(low, r);
-        hi[x] = std::max(high, r);
-        mid[x] = std::max(low, std::min(high, r));
-    }
+    Pixels16 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+__attribute__((always_inline)) inline void Store16(std::uint16_t *p, Pixels16 v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+__attribute__((always_inline)) inline Pixels16 Min16(Pixels16 a, Pixels16 b)
+{
+    return a < b ? a : b;
+}
+__attribute__((always_inline)) inline Pixels16 Max16(Pixels16 a, Pixels16 b)
+{
+    return a < b ? b : a;
+}
+__attribute__((always_inline)) inline Pixels16 Middle16(Pixels16 a, Pixels16 b, Pixels16 c)
+{
+    return Max16(Min16(a, b), Min16(Max16(a, b), c));
 }
 
-KORVI_ROW_CLONES
-void MedianOfSortedColumns3(const std::uint16_t *__restrict lo, const std::uint16_t *__restrict mid,
-                            const std::uint16_t *__restrict hi, int n, std::uint16_t *__restrict out)
+// The median, minimum and maximum of the sixteen windows whose sorted columns start at lo - 1,
+// mid - 1, hi - 1.
+__attribute__((always_inline)) inline void Windows16(const std::uint16_t *lo, const std::uint16_t *mid,
+                                                     const std::uint16_t *hi, Pixels16 &median,
+                                                     Pixels16 &minimum, Pixels16 &maximum)
 {
-    for (int x = 0; x < n; ++x) {
+    const Pixels16 l0 = Load16(lo - 1), l1 = Load16(lo), l2 = Load16(lo + 1);
+    const Pixels16 h0 = Load16(hi - 1), h1 = Load16(hi), h2 = Load16(hi + 1);
+    const Pixels16 low = Max16(Max16(l0, l1), l2), high = Min16(Min16(h0, h1), h2);
+    median = Middle16(low, Middle16(Load16(mid - 1), Load16(mid), Load16(mid + 1)), high);
+    minimum = Min16(Min16(l0, l1), l2);
+    maximum = Max16(Max16(h0, h1), h2);
+}
+
+// The median filter's choice: the median where |pixel - median| > (maximum - minimum) x factor,
+// compared in float, otherwise the pixel.
+__attribute__((always_inline)) inline std::uint16_t Replace(int p, int m, int minimum, int maximum,
+                                                            float factor)
+{
+    const float spread = static_cast<float>(maximum - minimum);
+    return static_cast<float>(std::abs(p - m)) > spread * factor ? static_cast<std::uint16_t>(m)
+                                                                 : static_cast<std::uint16_t>(p);
+}
+
+// The median of each 3 x 3 window from sorted columns: out[x] is the middle of the nine values in
+// columns x - 1, x and x + 1 (lo[-1] .. lo[n] readable), the middle of the largest of the three
+// lows, the middle of the three middles and the smallest of the three highs. ReplaceSpan3: as the
+// median filter chooses, the median m where |pixel - m| > (maximum - minimum) x factor.
+__attribute__((always_inline)) inline void MedianSpan3(const std::uint16_t *lo, const std::uint16_t *mid,
+                                                       const std::uint16_t *hi, int n, std::uint16_t *out)
+{
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        Pixels16 median, minimum, maximum;
+        Windows16(lo + x, mid + x, hi + x, median, minimum, maximum);
+        Store16(out + x, median);
+    }
+    for (; x < n; ++x) {
         const std::uint16_t low = std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]);
         const std::uint16_t high = std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]);
         out[x] = Middle3(low, Middle3(mid[x - 1], mid[x], mid[x + 1]), high);
     }
 }
 
-KORVI_ROW_CLONES
-void ReplaceByMedian3(const std::uint16_t *__restrict lo, const std::uint16_t *__restrict mid,
-                      const std::uint16_t *__restrict hi, const std::uint16_t *__restrict pixel, int n,
-                      float factor, std::uint16_t *__restrict out)
+__attribute__((always_inline)) inline void ReplaceSpan3(const std::uint16_t *lo, const std::uint16_t *mid,
+                                                        const std::uint16_t *hi, const std::uint16_t *pixel,
+                                                        int n, float factor, std::uint16_t *out)
 {
-    for (int x = 0; x < n; ++x) {
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        Pixels16 m, minimum, maximum;
+        Windows16(lo + x, mid + x, hi + x, m, minimum, maximum);
+        const Pixels16 p = Load16(pixel + x);
+        // |p - m| and the spread are exact in 16 bits, and exact in float.
+        const Floats16 distance = __builtin_convertvector(p < m ? m - p : p - m, Floats16);
+        const Floats16 spread = __builtin_convertvector(maximum - minimum, Floats16);
+        const Masks16 take = __builtin_convertvector(distance > spread * factor, Masks16);
+        Store16(out + x, take ? m : p);
+    }
+    for (; x < n; ++x) {
         const std::uint16_t low = std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]);
         const std::uint16_t high = std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]);
         const std::uint16_t m = Middle3(low, Middle3(mid[x - 1], mid[x], mid[x + 1]), high);
         const std::uint16_t minimum = std::min(std::min(lo[x - 1], lo[x]), lo[x + 1]);
         const std::uint16_t maximum = std::max(std::max(hi[x - 1], hi[x]), hi[x + 1]);
-        const int p = pixel[x];
-        const float spread = static_cast<float>(maximum - minimum);
-        out[x] = static_cast<float>(std::abs(p - m)) > spread * factor ? m : static_cast<std::uint16_t>(p);
+        out[x] = Replace(pixel[x], m, minimum, maximum, factor);
+    }
+}
+
+// Sorts the columns from .. to - 1 of three rows into lo, mid, hi (indexed from `from`).
+__attribute__((always_inline)) inline void SortSpan3(const std::uint16_t *a, const std::uint16_t *b,
+                                                     const std::uint16_t *c, int from, int to,
+                                                     std::uint16_t *lo, std::uint16_t *mid, std::uint16_t *hi)
+{
+    int x = from;
+    for (; x + 16 <= to; x += 16) {
+        const Pixels16 p = Load16(a + x), q = Load16(b + x), r = Load16(c + x);
+        // Row c is the one read here for the first time (a and b were read for the rows before):
+        // asking for it 4 KB ahead hides the memory's latency. (The address is worked out as a
+        // number: past the row's end it may point anywhere, and a prefetch never faults.)
+        __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<std::uintptr_t>(c + x) + 4096));
+        const Pixels16 low = Min16(p, q), high = Max16(p, q);
+        Store16(lo + (x - from), Min16(low, r));
+        Store16(hi + (x - from), Max16(high, r));
+        Store16(mid + (x - from), Max16(low, Min16(high, r)));
+    }
+    for (; x < to; ++x) {
+        const std::uint16_t p = a[x], q = b[x], r = c[x];
+        const std::uint16_t low = std::min(p, q), high = std::max(p, q);
+        lo[x - from] = std::min(low, r);
+        hi[x - from] = std::max(high, r);
+        mid[x - from] = std::max(low, std::min(high, r));
+    }
+}
+
+} // namespace
+
+KORVI_ROW_CLONES
+void MedianRow3(const std::uint16_t *a, const std::uint16_t *b, const std::uint16_t *c,
+                const std::uint16_t *pixel, int n, float factor, std::uint16_t *out)
+{
+    // A few hundred columns at a time: their sorted columns stay in the first-level cache between
+    // the two steps. Each span is sorted with one column on either side (the edge column repeated
+    // at the ends of the row).
+    constexpr int Span = 512;
+    std::uint16_t lo[Span + 2], mid[Span + 2], hi[Span + 2];
+    for (int x0 = 0; x0 < n; x0 += Span) {
+        const int span = std::min(Span, n - x0);
+        const int from = std::max(x0 - 1, 0), to = std::min(x0 + span + 1, n);
+        const int skip = from - (x0 - 1); // 1 at the start of the row, where column -1 repeats column 0
+        SortSpan3(a, b, c, from, to, lo + skip, mid + skip, hi + skip);
+        if (skip) {
+            lo[0] = lo[1];
+            mid[0] = mid[1];
+            hi[0] = hi[1];
+        }
+        if (x0 + span == n) {
+            lo[span + 1] = lo[span];
+            mid[span + 1] = mid[span];
+            hi[span + 1] = hi[span];
+        }
+        if (factor == 0.0f)
+            MedianSpan3(lo + 1, mid + 1, hi + 1, span, out + x0);
+        else
+            ReplaceSpan3(lo + 1, mid + 1, hi + 1, pixel + x0, span, factor, out + x0);
     }
 }
 

@@ -5,22 +5,14 @@
 // or float arithmetic in a fixed order without fused multiply-add).
 #include <cstdint>
 
-// Sorts each column of three rows: lo[x] <= mid[x] <= hi[x] are the values of a[x], b[x], c[x]
-// (x = 0 .. n - 1).
-void SortColumns3(const std::uint16_t *a, const std::uint16_t *b, const std::uint16_t *c, int n,
-                  std::uint16_t *lo, std::uint16_t *mid, std::uint16_t *hi);
-
-// The median of each 3 x 3 window from sorted columns (SortColumns3): out[x] is the middle of the
-// nine values in columns x - 1, x and x + 1 (so lo[-1] .. lo[n] must be readable; x = 0 .. n - 1).
-// The median of the nine is the middle of: the largest of the three lows, the middle of the three
+// One row of the 3 x 3 median filter, edge pixels repeated: a, b, c are the rows above, at and
+// below (n values each), pixel the row as it was. With factor 0 out[x] is each window's median;
+// otherwise pixel[x] becomes the window's median m when |pixel - m| > (maximum - minimum) x factor
+// (in float), and stays otherwise. The columns of the three rows are sorted a span at a time, and
+// the median of the nine is the middle of: the largest of the three lows, the middle of the three
 // middles, the smallest of the three highs.
-void MedianOfSortedColumns3(const std::uint16_t *lo, const std::uint16_t *mid, const std::uint16_t *hi, int n,
-                            std::uint16_t *out);
-
-// As MedianOfSortedColumns3, for the median filter: pixel[x] becomes the window's median m when
-// |pixel - m| > (maximum - minimum) x factor (in float), and stays otherwise.
-void ReplaceByMedian3(const std::uint16_t *lo, const std::uint16_t *mid, const std::uint16_t *hi,
-                      const std::uint16_t *pixel, int n, float factor, std::uint16_t *out);
+void MedianRow3(const std::uint16_t *a, const std::uint16_t *b, const std::uint16_t *c,
+                const std::uint16_t *pixel, int n, float factor, std::uint16_t *out);
 
 // out[x] = the minimum (or maximum) of source[x - 1], source[x], source[x + 1], x = 0 .. n - 1.
 void MinMaxOf3(const std::uint16_t *source, int n, bool minimum, std::uint16_t *out);

@@ -118,20 +118,12 @@ void GaussianBlurSigma3(const UShortMatrix &source, UShortMatrix &target)
         }
 }
 
-// The 3 x 3 median of one row with coordinates clamped to the matrix: the columns of the three
-// rows are sorted, the edge columns repeated, and each pixel takes the median of its three
-// sorted columns. `work` holds 3 (w + 2) values.
-void MedianRow3(const std::uint16_t *above, const std::uint16_t *row, const std::uint16_t *below, int w,
-                std::uint16_t *work, std::uint16_t *out)
+// The 3 x 3 median of one row with coordinates clamped to the matrix (the row kernel repeats the
+// edge columns).
+void MedianRow3(const UShortMatrix &rows, int h, int w, int y, std::uint16_t *out)
 {
-    const std::size_t stride = static_cast<std::size_t>(w) + 2;
-    std::uint16_t *lo = work + 1, *mid = lo + stride, *hi = mid + stride;
-    SortColumns3(above, row, below, w, lo, mid, hi);
-    for (std::uint16_t *column : {lo, mid, hi}) {
-        column[-1] = column[0];
-        column[w] = column[w - 1];
-    }
-    MedianOfSortedColumns3(lo, mid, hi, w, out);
+    const std::uint16_t *row = rows[y];
+    ::MedianRow3(rows[std::max(y - 1, 0)], row, rows[std::min(y + 1, h - 1)], row, w, 0.0f, out);
 }
 
 } // namespace
@@ -163,14 +155,9 @@ void MedianFilterMatrix(const UShortMatrix &source, int n, int w, int h, UShortM
     if (result.Rows() != h || result.Columns() != w)
         result.Allocate(h, w);
     if (n == 3) { // the common case (star finding over whole frames) through sorted columns
-#pragma omp parallel if (static_cast <long>(w) * h >= 65536)
-        {
-            std::vector<std::uint16_t> work(3 * (static_cast<std::size_t>(w) + 2)); // one per thread
-#pragma omp for schedule(dynamic, 16)
-            for (int y = 0; y < h; ++y)
-                MedianRow3(source[std::max(y - 1, 0)], source[y], source[std::min(y + 1, h - 1)], w,
-                           work.data(), result[y]);
-        }
+#pragma omp parallel for schedule(dynamic, 16) if (static_cast <long>(w) * h >= 65536)
+        for (int y = 0; y < h; ++y)
+            MedianRow3(source, h, w, y, result[y]);
     } else {
         const int lo = -(n / 2), hi = n - 1 - n / 2, middle = n * n / 2;
 #pragma omp parallel if (static_cast <long>(w) * h >= 65536)
@@ -210,18 +197,14 @@ void FindStarCentroid(const UShortMatrix &rows, int w, int h, float &x, float &y
     };
     const int blocks = (h + BlockRows - 1) / BlockRows;
     std::vector<Best> best(static_cast<std::size_t>(blocks));
-    auto medianRow = [&](int row, std::uint16_t *work, std::uint16_t *out) {
-        MedianRow3(rows[std::max(row - 1, 0)], rows[row], rows[std::min(row + 1, h - 1)], w, work, out);
-    };
 #pragma omp parallel if (static_cast <long>(w) * h >= 65536)
     {
-        std::vector<std::uint16_t> work(3 * (static_cast<std::size_t>(w) + 2)),
-            out(static_cast<std::size_t>(w));
+        std::vector<std::uint16_t> out(static_cast<std::size_t>(w));
 #pragma omp for schedule(dynamic, 1)
         for (int b = 0; b < blocks; ++b) {
             Best found;
             for (int row = b * BlockRows; row < std::min(h, (b + 1) * BlockRows); ++row) {
-                medianRow(row, work.data(), out.data());
+                MedianRow3(rows, h, w, row, out.data());
                 const int peak = RowMaximum(out.data(), w);
                 if (peak < found.value)
                     continue;
@@ -237,10 +220,10 @@ void FindStarCentroid(const UShortMatrix &rows, int w, int h, float &x, float &y
         if (b.value > found.value || (b.value == found.value && b.x < found.x))
             found = b;
     const int bx = found.x, by = found.y;
-    std::vector<std::uint16_t> work(3 * (static_cast<std::size_t>(w) + 2)), out(static_cast<std::size_t>(w));
+    std::vector<std::uint16_t> out(static_cast<std::size_t>(w));
     double sum = 0.0, sumX = 0.0, sumY = 0.0;
     for (int row = std::max(by - 6, 1); row <= std::min(by + 6, h - 1); ++row) {
-        medianRow(row, work.data(), out.data());
+        MedianRow3(rows, h, w, row, out.data());
         for (int column = std::max(bx - 6, 1); column <= std::min(bx + 6, w - 1); ++column) {
             const double v = out[static_cast<std::size_t>(column)];
             sum += v;
