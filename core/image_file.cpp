@@ -216,7 +216,8 @@ bool LoadImageFile(const std::string &path, ImageData &image)
         BusyCursor busy;
         switch (info.Format) {
         case NativeFormat:
-            read = ReadNativeImage(path, loaded);
+            // The image loaded into often holds the palette of the file before it, built already.
+            read = ReadNativeImage(path, loaded, &image.Palette);
             break;
         case FitsFormat:
             read = ReadFitsImage(path, loaded);

@@ -356,7 +356,7 @@ bool ParseNativeLayout(const std::uint8_t *data, std::size_t size, std::uint64_t
     return true;
 }
 
-void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette)
+void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette, const PPalette *known)
 {
     std::size_t item = 0;
     const std::size_t items = std::min(size, NativePaletteBytes) / 4;
@@ -379,7 +379,7 @@ void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &pa
             if (item < items)
                 flag = next() != 0;
     palette.Name.clear();
-    palette.BuildTables(true, true, true);
+    palette.RefreshTables(known);
 }
 
 bool WriteNativeImage(const std::string &path, const ImageData &image)
@@ -513,7 +513,7 @@ bool ProbeNativeImage(const std::string &path, int &width, int &height)
     return true;
 }
 
-bool ReadNativeImage(const std::string &path, ImageData &image)
+bool ReadNativeImage(const std::string &path, ImageData &image, const PPalette *known)
 {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -573,7 +573,7 @@ bool ReadNativeImage(const std::string &path, ImageData &image)
         ShowReadError(path, "the palette block cannot be read.");
         return false;
     }
-    ReadNativePalette(block.data(), block.size(), image.Palette);
+    ReadNativePalette(block.data(), block.size(), image.Palette, known);
 
     // Frame 0, column after column.
     const int width = layout.Width;
