@@ -1008,6 +1008,14 @@ void ApplyUnsharpMask(ImageData &image, int sigma, int radius, int offset, int a
 namespace
 {
 
+// A pause in a spin loop.
+inline void CpuRelax()
+{
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+
 // How a row of the resized image takes its values from its source row: column[i] of it.
 enum class ColumnStep {
     Copy,  // column[i] == i
@@ -1163,9 +1171,16 @@ bool ResizeImage(double fx, double fy, ImageData &image)
                 for (int b = next.fetch_add(1); b < blocks; b = next.fetch_add(1)) {
                     const int y0 = BlockStart(height, blocks, b), y1 = BlockStart(height, blocks, b + 1);
                     const int needed = std::min(blockOf(hazards[y1 - 1]), b - 1);
+                    // A block waited for is being written right now and takes some tens of
+                    // microseconds: spun for at first (giving the processor away on a busy machine
+                    // can cost a whole time slice), then yielded for.
                     for (int k = needed; k >= 0; --k)
-                        while (!finished[static_cast<std::size_t>(k)].load(std::memory_order_acquire))
-                            std::this_thread::yield();
+                        for (int spin = 0;
+                             !finished[static_cast<std::size_t>(k)].load(std::memory_order_acquire); ++spin)
+                            if (spin < 4096)
+                                CpuRelax();
+                            else
+                                std::this_thread::yield();
                     for (int j = y0; j < y1; ++j)
                         resampleRow(j, target(j));
                     finished[static_cast<std::size_t>(b)].store(true, std::memory_order_release);
