@@ -1,10 +1,18 @@
 // Loading and saving a 16-bit 4096 x 4096 frame in every image format, in MB/s of pixel data
-// (32 MB per frame), next to CFITSIO reading the same FITS file into a freshly allocated block: the
-// floor below which no load can go (a load allocates its image too), and next to CFITSIO writing the
-// frame's pixels to a new FITS file with nothing else: the anchor of both savers. And
-// ImageData::Allocate of the frame (pixels and display buffer); the plain std::vector of as many
-// pixels beside it is context only: it times this machine's page faults, not the program.
+// (32 MB per frame), each next to an anchor from the same run that does the same work:
+//   - loads next to CFITSIO reading the same FITS file into a fresh pixel block (a load makes a
+//     fresh pixel block too; the display buffer is lent by the image loaded into, as in a series);
+//   - saves next to CFITSIO writing the frame's pixels to a new FITS file with nothing else. Both
+//     sides write a file whose name is free (the old one is removed in the timed loop on both
+//     sides), as every frame of a series is; the "Replacing" pair writes over an existing file the
+//     safe way on both sides (a temporary file renamed onto it), where ext4 writes the new blocks
+//     out at the rename, which costs wall time but little CPU.
+// The own format is saved at two sizes to show that its time grows with the pixels alone.
+// After the benchmarks a table gives each figure beside its anchor (best of the repetitions) and
+// the load average. ImageData::Allocate of the frame (pixels and display buffer) is context; so is
+// the plain std::vector of as many pixels: it times this machine's page faults, not the program.
 // Before the benchmarks it prints the peak memory that one FITS load adds to the process.
+// Run with --benchmark_repetitions=5 on a machine as quiet as can be had.
 #include "bmp_file.h"
 #include "fits_file.h"
 #include "image_data.h"
@@ -16,6 +24,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,36 +37,36 @@ namespace
 constexpr int Side = 4096;
 constexpr std::int64_t FrameBytes = std::int64_t{Side} * Side * 2;
 
-// A sky frame: bias and sky with read noise, a gradient and some stars, so that PNG compression
-// meets data like a real frame's.
-const ImageData &Frame()
+// A sky frame of side x side: bias and sky with read noise, a gradient and some stars, so that
+// PNG compression meets data like a real frame's.
+const ImageData &Frame(int side = Side)
 {
-    static ImageData frame = [] {
-        ImageData image;
-        image.Allocate(Side, Side, 1);
-        std::mt19937 random(2026);
-        std::normal_distribution<float> noise(0.0f, 12.0f);
-        for (int y = 0; y < Side; ++y)
-            for (int x = 0; x < Side; ++x)
-                image.Rows[y][x] =
-                    static_cast<std::uint16_t>(1100.0f + 0.05f * static_cast<float>(x + y) + noise(random));
-        std::uniform_int_distribution<int> place(8, Side - 9);
-        for (int star = 0; star < 2000; ++star) {
-            const int cx = place(random), cy = place(random);
-            for (int dy = -3; dy <= 3; ++dy)
-                for (int dx = -3; dx <= 3; ++dx)
-                    image.Rows[cy + dy][cx + dx] = static_cast<std::uint16_t>(
-                        std::min(65535, image.Rows[cy + dy][cx + dx] + 20000 / (1 + dx * dx + dy * dy)));
-        }
-        image.XLo = 0;
-        image.XHi = Side - 1;
-        image.YLo = 0;
-        image.YHi = Side - 1;
-        image.XBin = image.YBin = 1;
-        image.MaxColumns = image.MaxRows = Side;
+    static std::map<int, ImageData> frames;
+    ImageData &image = frames[side];
+    if (!image.Empty)
         return image;
-    }();
-    return frame;
+    image.Allocate(side, side, 1);
+    std::mt19937 random(2026);
+    std::normal_distribution<float> noise(0.0f, 12.0f);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            image.Rows[y][x] =
+                static_cast<std::uint16_t>(1100.0f + 0.05f * static_cast<float>(x + y) + noise(random));
+    std::uniform_int_distribution<int> place(8, side - 9);
+    for (int star = 0; star < 2000 * (side / 1024) * (side / 1024) / 16; ++star) {
+        const int cx = place(random), cy = place(random);
+        for (int dy = -3; dy <= 3; ++dy)
+            for (int dx = -3; dx <= 3; ++dx)
+                image.Rows[cy + dy][cx + dx] = static_cast<std::uint16_t>(
+                    std::min(65535, image.Rows[cy + dy][cx + dx] + 20000 / (1 + dx * dx + dy * dy)));
+    }
+    image.XLo = 0;
+    image.XHi = side - 1;
+    image.YLo = 0;
+    image.YHi = side - 1;
+    image.XBin = image.YBin = 1;
+    image.MaxColumns = image.MaxRows = side;
+    return image;
 }
 
 std::string FileFor(const char *extension)
@@ -67,14 +76,19 @@ std::string FileFor(const char *extension)
     return (folder / (std::string("frame.") + extension)).string();
 }
 
-void Save(benchmark::State &state, int format, const char *extension)
+// replacing: the file of the last iteration stays and is written over; otherwise it is removed
+// first (in the timed loop, as the anchor does).
+void Save(benchmark::State &state, int format, const char *extension, bool replacing = false, int side = Side)
 {
-    const ImageData &frame = Frame();
+    const ImageData &frame = Frame(side);
     const std::string path = FileFor(extension);
-    for (auto _ : state)
+    for (auto _ : state) {
+        if (!replacing)
+            std::filesystem::remove(path);
         if (!SaveImageFile(path, format, frame))
             state.SkipWithError("save failed");
-    state.SetBytesProcessed(state.iterations() * FrameBytes);
+    }
+    state.SetBytesProcessed(state.iterations() * std::int64_t{side} * side * 2);
 }
 
 void Load(benchmark::State &state, int format, const char *extension)
@@ -93,7 +107,7 @@ void Load(benchmark::State &state, int format, const char *extension)
 
 void BM_SaveOwnFormat(benchmark::State &state)
 {
-    Save(state, FormatNative, "kvr");
+    Save(state, FormatNative, "kvr", false, static_cast<int>(state.range(0)));
 }
 void BM_LoadOwnFormat(benchmark::State &state)
 {
@@ -102,6 +116,10 @@ void BM_LoadOwnFormat(benchmark::State &state)
 void BM_SaveFits(benchmark::State &state)
 {
     Save(state, FormatFits, "fits");
+}
+void BM_SaveFitsReplacing(benchmark::State &state)
+{
+    Save(state, FormatFits, "fits", true);
 }
 void BM_LoadFits(benchmark::State &state)
 {
@@ -140,8 +158,8 @@ void BM_LoadBmp(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * FrameBytes);
 }
 
-// The floor: CFITSIO alone opening the same FITS file, reading its pixels into a freshly
-// allocated block (the fastest block there is: huge-page advised) and closing it.
+// The loads' anchor: CFITSIO alone opening the same FITS file, reading its pixels into a fresh
+// pixel block (from the program's pixel-block path, as a load's) and closing it.
 void BM_CfitsioReadFreshBlock(benchmark::State &state)
 {
     const std::string path = FileFor("fits");
@@ -165,23 +183,46 @@ void BM_CfitsioReadFreshBlock(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * FrameBytes);
 }
 
-// The savers' anchor: CFITSIO alone creating a FITS file and writing the frame's pixels to it.
+// CFITSIO alone creating a FITS file at `path` and writing the frame's pixels to it.
+bool CfitsioWrite(const std::string &path, const ImageData &frame)
+{
+    int status = 0;
+    fitsfile *file = nullptr;
+    long axes[2] = {frame.Width, frame.Height};
+    fits_create_diskfile(&file, path.c_str(), &status);
+    fits_create_img(file, USHORT_IMG, 2, axes, &status);
+    fits_write_img(file, TUSHORT, 1, static_cast<LONGLONG>(frame.Rows.Size()),
+                   const_cast<std::uint16_t *>(frame.Rows.Data()), &status);
+    fits_close_file(file, &status);
+    return status == 0;
+}
+
+// The savers' anchor: a new file each time (the old one removed first, as CFITSIO cannot create
+// over a file).
 void BM_CfitsioWrite(benchmark::State &state)
 {
     const std::string path = FileFor("raw.fits");
     const ImageData &frame = Frame();
     for (auto _ : state) {
-        int status = 0;
-        fitsfile *file = nullptr;
-        long axes[2] = {Side, Side};
-        std::filesystem::remove(path); // (as a saver replaces the file it writes)
-        fits_create_diskfile(&file, path.c_str(), &status);
-        fits_create_img(file, USHORT_IMG, 2, axes, &status);
-        fits_write_img(file, TUSHORT, 1, static_cast<LONGLONG>(frame.Rows.Size()),
-                       const_cast<std::uint16_t *>(frame.Rows.Data()), &status);
-        fits_close_file(file, &status);
-        if (status)
+        std::filesystem::remove(path);
+        if (!CfitsioWrite(path, frame))
             state.SkipWithError("CFITSIO write failed");
+    }
+    state.SetBytesProcessed(state.iterations() * FrameBytes);
+}
+
+// The same over an existing file, the way the savers replace one: written under another name,
+// then renamed onto it.
+void BM_CfitsioWriteReplacing(benchmark::State &state)
+{
+    const std::string path = FileFor("raw.fits");
+    const std::string temporary = path + ".part";
+    const ImageData &frame = Frame();
+    for (auto _ : state) {
+        std::filesystem::remove(temporary);
+        if (!CfitsioWrite(temporary, frame))
+            state.SkipWithError("CFITSIO write failed");
+        std::filesystem::rename(temporary, path);
     }
     state.SetBytesProcessed(state.iterations() * FrameBytes);
 }
@@ -251,14 +292,75 @@ void PrintLoadPeak()
                 Side, Side, static_cast<double>(peak - before) / 1024.0, imageMib);
 }
 
+// The console table, and each benchmark's best real time over its repetitions (ms), or its median
+// when only the aggregates are reported.
+class PairReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        for (const Run &run : runs) {
+            if (run.error_occurred)
+                continue;
+            const double time = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration) {
+                double &best = best_[run.run_name.str()];
+                if (best == 0.0 || time < best)
+                    best = time;
+            } else if (run.aggregate_name == "median") {
+                median_[run.run_name.str()] = time;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    double Best(const std::string &name) const
+    {
+        if (const auto found = best_.find(name); found != best_.end())
+            return found->second;
+        const auto found = median_.find(name);
+        return found == median_.end() ? 0.0 : found->second;
+    }
+
+private:
+    std::map<std::string, double> best_, median_;
+};
+
+void PrintPairs(const PairReporter &reporter)
+{
+    const struct {
+        const char *ours, *anchor;
+    } pairs[] = {{"BM_LoadFits", "BM_CfitsioReadFreshBlock"},
+                 {"BM_LoadOwnFormat", "BM_CfitsioReadFreshBlock"},
+                 {"BM_SaveFits", "BM_CfitsioWrite"},
+                 {"BM_SaveOwnFormat/4096", "BM_CfitsioWrite"},
+                 {"BM_SaveFitsReplacing", "BM_CfitsioWriteReplacing"}};
+    std::printf("\n%-24s %10s   %-26s %10s %7s\n", "ours", "best ms", "anchor", "best ms", "ratio");
+    for (const auto &pair : pairs) {
+        const double ours = reporter.Best(pair.ours), anchor = reporter.Best(pair.anchor);
+        if (ours > 0.0 && anchor > 0.0)
+            std::printf("%-24s %10.2f   %-26s %10.2f %6.2fx\n", pair.ours, ours, pair.anchor, anchor,
+                        ours / anchor);
+    }
+    const double small = reporter.Best("BM_SaveOwnFormat/2048"),
+                 large = reporter.Best("BM_SaveOwnFormat/4096");
+    if (small > 0.0 && large > 0.0)
+        std::printf("Own-format save, 4096 against 2048 (4x the pixels): %.2fx the time\n", large / small);
+    std::ifstream load("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (load >> one >> five >> fifteen)
+        std::printf("Load average at the end: %s %s %s\n", one.c_str(), five.c_str(), fifteen.c_str());
+}
+
 } // namespace
 
-BENCHMARK(BM_SaveOwnFormat)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveOwnFormat)->Arg(2048)->Arg(Side)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadOwnFormat)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveFits)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFits)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CfitsioReadFreshBlock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CfitsioWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveFitsReplacing)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CfitsioWriteReplacing)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SavePng)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadPng)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadBmp)->Unit(benchmark::kMillisecond);
@@ -272,7 +374,9 @@ int main(int argc, char **argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     PrintLoadPeak();
-    benchmark::RunSpecifiedBenchmarks();
+    PairReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintPairs(reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -513,6 +513,26 @@ long ReadLongKey(fitsfile *file, const char *name, long fallback)
 
 // OpenImage, with a failure shown to the user: a CFITSIO status through the FITS error box and log,
 // a file without a usable image as a message naming the file.
+// True for an uncompressed image of stored 16-bit values with BSCALE 1 and BZERO 32768 (a missing
+// key has its FITS default: BSCALE 1, BZERO 0).
+bool OffsetShortImage(fitsfile *file, int bitpix)
+{
+    int status = 0;
+    if (bitpix != SHORT_IMG || fits_is_compressed_image(file, &status) || status != 0)
+        return false;
+    fits_write_errmark();
+    const auto number = [&](const char *key, double fallback) {
+        int keyStatus = 0;
+        double value = fallback;
+        if (fits_read_key(file, TDOUBLE, key, &value, nullptr, &keyStatus))
+            value = keyStatus == KEY_NO_EXIST ? fallback : std::nan("");
+        return value;
+    };
+    const bool offset = number("BSCALE", 1.0) == 1.0 && number("BZERO", 0.0) == 32768.0;
+    fits_clear_errmark(); // a missing key's message is no error of the read
+    return offset;
+}
+
 bool OpenReportedImage(const std::string &path, FitsHandle &handle, int &naxis, long axes[3], int &bitpix)
 {
     std::string problem;
@@ -794,6 +814,13 @@ bool ReadFitsImage(const std::string &path, ImageData &image)
     const LONGLONG chunkRows = std::max<LONGLONG>(1, FitsChunkPixels / width);
     // Every value of these types fits 16 bits unsigned: read straight into the pixel rows.
     const bool direct = equivalent == USHORT_IMG || equivalent == BYTE_IMG;
+    // The usual unsigned file (this program's own): stored values with BZERO 32768. Read as stored,
+    // CFITSIO puts a whole chunk straight into the rows in one read; the offset is then added here
+    // in the pass that measures the extremes (the same values CFITSIO's own conversion gives, which
+    // otherwise goes through a small buffer of its own a few kilobytes at a time).
+    const bool offsetShorts = status == 0 && direct && OffsetShortImage(file, bitpix);
+    if (offsetShorts)
+        fits_set_bscale(file, 1.0, 0.0, &status);
     std::vector<int> wide;
     if (status == 0 && !direct)
         wide.resize(static_cast<std::size_t>(std::min(rows, chunkRows) * width));
@@ -802,9 +829,16 @@ bool ReadFitsImage(const std::string &path, ImageData &image)
     for (LONGLONG row = 0; row < rows && status == 0; row += chunkRows) {
         const LONGLONG count = std::min(chunkRows, rows - row) * width;
         std::uint16_t *out = image.Rows[static_cast<int>(row)];
-        if (direct) {
+        std::int32_t chunkLow = 0, chunkHigh = 0;
+        if (offsetShorts) {
+            short blank = 0;
+            fits_read_img(file, TSHORT, row * width + 1, count, &blank, reinterpret_cast<short *>(out),
+                          &anyNull, &status);
+            AddSignOffset(out, static_cast<std::size_t>(count), chunkLow, chunkHigh);
+        } else if (direct) {
             unsigned short blank = 0;
             fits_read_img(file, TUSHORT, row * width + 1, count, &blank, out, &anyNull, &status);
+            MeasureExtremes(out, static_cast<std::size_t>(count), chunkLow, chunkHigh);
         } else {
             // Read as 32-bit integers; each value keeps its low 16 bits.
             int blank = 0;
@@ -813,9 +847,8 @@ bool ReadFitsImage(const std::string &path, ImageData &image)
                 status = 0;
             for (LONGLONG i = 0; i < count; ++i)
                 out[i] = static_cast<std::uint16_t>(wide[static_cast<std::size_t>(i)]);
+            MeasureExtremes(out, static_cast<std::size_t>(count), chunkLow, chunkHigh);
         }
-        std::int32_t chunkLow = 0, chunkHigh = 0;
-        MeasureExtremes(out, static_cast<std::size_t>(count), chunkLow, chunkHigh);
         low = std::min<std::uint16_t>(low, static_cast<std::uint16_t>(chunkLow));
         high = std::max<std::uint16_t>(high, static_cast<std::uint16_t>(chunkHigh));
     }

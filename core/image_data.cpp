@@ -94,6 +94,16 @@ bool ImageData::Allocate(int width, int height, int frames)
 {
     if (!Empty && width == Width && height == Height && frames == Frames)
         return true; // the acquisition re-reads into the same image every frame: keep the storage
+    return AllocateStorage(width, height, frames, nullptr);
+}
+
+bool ImageData::AllocateWithDisplay(int width, int height, int frames, PixelVector<std::uint8_t> &display)
+{
+    return AllocateStorage(width, height, frames, &display);
+}
+
+bool ImageData::AllocateStorage(int width, int height, int frames, PixelVector<std::uint8_t> *display)
+{
     Free();
     if (width <= 0 || height <= 0 || frames <= 0)
         return false;
@@ -105,9 +115,13 @@ bool ImageData::Allocate(int width, int height, int frames)
     try {
         Rows.Allocate(static_cast<int>(rowCount), width);
         const std::size_t pixels = static_cast<std::size_t>(rowCount) * static_cast<std::size_t>(width);
-        // Every byte 255: alpha must be 255, the colours are rendered before they are shown.
-        Rgba.resize(pixels * 4);
-        FillPixelBlock(Rgba.data(), 255, Rgba.size());
+        if (display && display->size() == pixels * 4) {
+            Rgba.swap(*display);
+        } else {
+            // Every byte 255: alpha must be 255, the colours are rendered before they are shown.
+            Rgba.resize(pixels * 4);
+            FillPixelBlock(Rgba.data(), 255, Rgba.size());
+        }
     } catch (const std::bad_alloc &) {
         Free();
         return false;

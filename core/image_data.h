@@ -89,6 +89,11 @@ public:
     // many rows, or more than the memory can hold leaves the image empty and freed and returns
     // false.
     bool Allocate(int width, int height, int frames);
+    // Allocate for an image that is empty, taking `display` (swapped in) as the display buffer when
+    // it holds exactly the width x height x frames x 4 bytes needed, so that its pages need no
+    // clearing; it must be another image's display buffer (every alpha byte 255). Otherwise, and on
+    // failure, display is left as it was.
+    bool AllocateWithDisplay(int width, int height, int frames, PixelVector<std::uint8_t> &display);
     // Releases Rows and Rgba: Empty, Width = Height = 0, Frames = 1. Harmless on an empty image.
     void Free();
     // Deep copy of the source (flags, texts, every header number, selection, TimeStamp, pixels and
@@ -137,5 +142,6 @@ public:
 
 private:
     void CopyHeaderFrom(const ImageData &source);
+    bool AllocateStorage(int width, int height, int frames, PixelVector<std::uint8_t> *display);
     void TakeFrom(ImageData &other);
 };

@@ -42,6 +42,21 @@ void MeasureExtremes(const std::uint16_t *pixels, std::size_t count, std::int32_
     brightest = static_cast<std::uint16_t>(high) ^ 0x8000u;
 }
 
+void AddSignOffset(std::uint16_t *pixels, std::size_t count, std::int32_t &dimmest, std::int32_t &brightest)
+{
+    // Stored value s stands for s + 32768, which is s with its top bit flipped; the signed order of
+    // the stored values is the order of the pixels.
+    std::int16_t low = INT16_MAX, high = INT16_MIN;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto v = static_cast<std::int16_t>(pixels[i]);
+        low = std::min(low, v);
+        high = std::max(high, v);
+        pixels[i] = static_cast<std::uint16_t>(pixels[i] ^ 0x8000u);
+    }
+    dimmest = static_cast<std::uint16_t>(low) ^ 0x8000u;
+    brightest = static_cast<std::uint16_t>(high) ^ 0x8000u;
+}
+
 namespace
 {
 
@@ -186,8 +201,12 @@ bool LoadImageFile(const std::string &path, ImageData &image)
     ImageFileInfo info;
     if (!ProbeImageFile(path, info))
         return false;
+    // The file is read into a record of its own, so that a failed read leaves the image as it was.
+    // Only the pixels are read: an image of the same size lends its display buffer (its contents
+    // are rendered anew before they are shown), and gets it back when the read fails.
     ImageData loaded;
-    loaded.Allocate(info.Width, info.Height, info.Frames);
+    loaded.AllocateWithDisplay(info.Width, info.Height, info.Frames, image.Rgba);
+    const bool lent = image.Rgba.empty() && !image.Empty;
     if (loaded.Empty) {
         ShowLoadError("Not enough memory to load " + path);
         return false;
@@ -197,7 +216,8 @@ bool LoadImageFile(const std::string &path, ImageData &image)
         BusyCursor busy;
         switch (info.Format) {
         case NativeFormat:
-            read = ReadNativeImage(path, loaded);
+            // The image loaded into often holds the palette of the file before it, built already.
+            read = ReadNativeImage(path, loaded, &image.Palette);
             break;
         case FitsFormat:
             read = ReadFitsImage(path, loaded);
@@ -212,8 +232,11 @@ bool LoadImageFile(const std::string &path, ImageData &image)
             break;
         }
     }
-    if (!read)
+    if (!read) {
+        if (lent)
+            image.Rgba.swap(loaded.Rgba);
         return false;
+    }
     loaded.DarkApplied = false;
     loaded.FlatApplied = false;
     ComputeDisplayLevels(loaded);

@@ -53,6 +53,10 @@ std::uint32_t NextImageTimeStamp();
 // Brightest of a freshly read image.
 void MeasureExtremes(const std::uint16_t *pixels, std::size_t count, std::int32_t &dimmest,
                      std::int32_t &brightest);
+// Turns count stored signed 16-bit values (as a FITS file of unsigned pixels holds them, before its
+// BZERO of 32768) into the unsigned pixels, in place, and measures their extremes as MeasureExtremes
+// does, in the same pass.
+void AddSignOffset(std::uint16_t *pixels, std::size_t count, std::int32_t &dimmest, std::int32_t &brightest);
 
 // A file written under a temporary name beside its target and renamed onto the target by
 // Commit(), so a failed or abandoned write never damages an existing file and never leaves a

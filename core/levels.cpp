@@ -53,23 +53,37 @@ void ComputeRegionStatistics(const UShortMatrix &rows, std::uint32_t *histogram,
 
     int low = 1000000;
     int high = -1000000;
-    // Each row's extremes in one vectorised pass; the pixel loop only counts. The count and the
-    // sum come from the histogram afterwards, as exact integers (so the mean equals that of a
-    // running sum in double: every partial sum of 16-bit values over an image is far below 2^53).
+    // The pixel loop only counts. The count and the sum come from the histogram afterwards, as
+    // exact integers (so the mean equals that of a running sum in double: every partial sum of
+    // 16-bit values over an image is far below 2^53). When every pixel is counted, the extremes are
+    // the histogram's first and last filled values; otherwise (pixels above the ceiling are not
+    // counted but still measured) each row's extremes come from one vectorised pass.
     for (int y = yStart; y < yEnd && xStart < xEnd; ++y) {
         const std::uint16_t *row = rows[y] + xStart;
         const std::size_t n = static_cast<std::size_t>(xEnd - xStart);
-        std::int32_t rowLow = 0, rowHigh = 0;
-        MeasureExtremes(row, n, rowLow, rowHigh);
-        low = std::min(low, rowLow);
-        high = std::max(high, rowHigh);
         if (ceiling >= 65535) {
             for (std::size_t x = 0; x < n; ++x)
                 ++histogram[row[x]];
         } else {
+            std::int32_t rowLow = 0, rowHigh = 0;
+            MeasureExtremes(row, n, rowLow, rowHigh);
+            low = std::min(low, rowLow);
+            high = std::max(high, rowHigh);
             for (std::size_t x = 0; x < n; ++x)
                 if (row[x] <= ceiling)
                     ++histogram[row[x]];
+        }
+    }
+    if (ceiling >= 65535) {
+        int first = 0;
+        while (first < 65536 && histogram[first] == 0)
+            ++first;
+        if (first < 65536) {
+            int last = 65535;
+            while (histogram[last] == 0)
+                --last;
+            low = first;
+            high = last;
         }
     }
     std::uint64_t count = 0;

@@ -44,8 +44,25 @@ public:
         const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
         table_ = std::make_unique<T *[]>(static_cast<std::size_t>(rows) + 1); // last slot stays null
         block_ = PixelAllocator<T>().allocate(count);
+        capacity_ = count;
         for (int r = 0; r < rows; ++r)
             table_[r] = block_ + static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
+        rows_ = rows;
+        columns_ = columns;
+    }
+    // Gives the matrix the shape rows x columns within its present block, which must hold that many
+    // elements (Capacity()): element k of the block stays where it is and is now element k of the
+    // new row order. The block keeps its size until the matrix is freed.
+    void Reshape(int rows, int columns)
+    {
+        if (rows <= 0 || columns <= 0 ||
+            static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns) > capacity_)
+            return;
+        if (rows != rows_)
+            table_ = std::make_unique<T *[]>(static_cast<std::size_t>(rows) + 1);
+        for (int r = 0; r < rows; ++r)
+            table_[r] = block_ + static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
+        table_[rows] = nullptr;
         rows_ = rows;
         columns_ = columns;
     }
@@ -53,8 +70,9 @@ public:
     {
         table_.reset();
         if (block_)
-            PixelAllocator<T>().deallocate(block_, Size());
+            PixelAllocator<T>().deallocate(block_, capacity_);
         block_ = nullptr;
+        capacity_ = 0;
         rows_ = columns_ = 0;
     }
     ~Matrix() { Free(); }
@@ -88,17 +106,21 @@ public:
     int Columns() const { return columns_; }
     std::size_t Size() const { return static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_); }
     bool IsEmpty() const { return rows_ == 0; }
+    // Elements the block holds: Size(), or more after a Reshape to a smaller shape.
+    std::size_t Capacity() const { return capacity_; }
 
     void swap(Matrix &other) noexcept
     {
         std::swap(block_, other.block_);
+        std::swap(capacity_, other.capacity_);
         table_.swap(other.table_);
         std::swap(rows_, other.rows_);
         std::swap(columns_, other.columns_);
     }
 
 private:
-    T *block_ = nullptr; // rows_ * columns_ elements from PixelAllocator
+    T *block_ = nullptr; // capacity_ (at least rows_ * columns_) elements from PixelAllocator
+    std::size_t capacity_ = 0;
     std::unique_ptr<T *[]> table_;
     int rows_ = 0;
     int columns_ = 0;

@@ -356,7 +356,7 @@ bool ParseNativeLayout(const std::uint8_t *data, std::size_t size, std::uint64_t
     return true;
 }
 
-void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette)
+void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette, const PPalette *known)
 {
     std::size_t item = 0;
     const std::size_t items = std::min(size, NativePaletteBytes) / 4;
@@ -379,7 +379,7 @@ void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &pa
             if (item < items)
                 flag = next() != 0;
     palette.Name.clear();
-    palette.BuildTables(true, true, true);
+    palette.RefreshTables(known);
 }
 
 bool WriteNativeImage(const std::string &path, const ImageData &image)
@@ -513,7 +513,7 @@ bool ProbeNativeImage(const std::string &path, int &width, int &height)
     return true;
 }
 
-bool ReadNativeImage(const std::string &path, ImageData &image)
+bool ReadNativeImage(const std::string &path, ImageData &image, const PPalette *known)
 {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
@@ -573,7 +573,7 @@ bool ReadNativeImage(const std::string &path, ImageData &image)
         ShowReadError(path, "the palette block cannot be read.");
         return false;
     }
-    ReadNativePalette(block.data(), block.size(), image.Palette);
+    ReadNativePalette(block.data(), block.size(), image.Palette, known);
 
     // Frame 0, column after column.
     const int width = layout.Width;
@@ -584,6 +584,7 @@ bool ReadNativeImage(const std::string &path, ImageData &image)
     }
     const int blockColumns = std::min(ColumnBlock, width);
     std::vector<std::uint16_t> columns(static_cast<std::size_t>(blockColumns) * height);
+    std::int32_t low = 65535, high = 0;
     for (int x0 = 0; x0 < width; x0 += blockColumns) {
         const int count = std::min(blockColumns, width - x0);
         const std::size_t values = static_cast<std::size_t>(count) * height;
@@ -595,17 +596,33 @@ bool ReadNativeImage(const std::string &path, ImageData &image)
         // line, and the tile stays in the first-level cache while it is written out row by row.
         // (Going down all the columns of the block at once reads lines one column apart, which
         // map onto the same few cache sets and evict each other.)
+        // The extremes are measured while the values are in the cache: on the block as stored
+        // where that is the machine's order, else on each tile's rows.
+        const auto measure = [&](const std::uint16_t *pixels, std::size_t n) {
+            std::int32_t partLow = 0, partHigh = 0;
+            MeasureExtremes(pixels, n, partLow, partHigh);
+            low = std::min(low, partLow);
+            high = std::max(high, partHigh);
+        };
+        constexpr bool stored = std::endian::native == std::endian::little;
+        if (stored)
+            measure(columns.data(), values);
         std::uint16_t tile[ColumnBlock][ColumnBlock];
         for (int y0 = 0; y0 < height; y0 += ColumnBlock) {
             const int rowsInTile = std::min(ColumnBlock, height - y0);
             ColumnsToTile(columns.data() + y0, static_cast<std::size_t>(height), count, rowsInTile, tile);
-            for (int j = 0; j < rowsInTile; ++j)
-                std::memcpy(image.Rows[y0 + j] + x0, tile[j],
-                            static_cast<std::size_t>(count) * sizeof(std::uint16_t));
+            for (int j = 0; j < rowsInTile; ++j) {
+                if (count == ColumnBlock) // (a copy of a known size, made in place)
+                    std::memcpy(image.Rows[y0 + j] + x0, tile[j], sizeof tile[j]);
+                else
+                    std::memcpy(image.Rows[y0 + j] + x0, tile[j],
+                                static_cast<std::size_t>(count) * sizeof(std::uint16_t));
+                if (!stored)
+                    measure(tile[j], static_cast<std::size_t>(count));
+            }
         }
     }
-    // Frame 0's rows are one contiguous run.
-    MeasureExtremes(image.Rows.Data(), static_cast<std::size_t>(width) * height, image.Dimmest,
-                    image.Brightest);
+    image.Dimmest = low;
+    image.Brightest = high;
     return true;
 }

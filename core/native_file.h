@@ -57,7 +57,10 @@ bool ParseNativeLayout(const std::uint8_t *data, std::size_t size, std::uint64_t
 // palette and builds its tables. Damaged values are tamed so the table build stays bounded: point
 // coordinates that are not finite become 0, x is kept to 0..1, segment counts to 1..20; a flag
 // other than 0 reads as set.
-void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette);
+// The tables are built as PPalette::RefreshTables(known) builds them: taken from palette itself or
+// from `known` where they would come out the same.
+void ReadNativePalette(const std::uint8_t *block, std::size_t size, PPalette &palette,
+                       const PPalette *known = nullptr);
 
 // Writes the file; false (after a message) when it could not be written whole. An existing file is
 // replaced only when the new one is complete.
@@ -69,4 +72,5 @@ bool ProbeNativeImage(const std::string &path, int &width, int &height);
 // Reads the file into an image allocated as width x height x 1 (LoadImageFile does it). Header
 // fields as stored, DisplayOffset taken from OffsetLevel when it is 0, the palette from the file,
 // Brightest and Dimmest measured from the pixels. False after a message when it cannot be read.
-bool ReadNativeImage(const std::string &path, ImageData &image);
+// `known` is a palette whose tables may serve the file's palette (ReadNativePalette).
+bool ReadNativeImage(const std::string &path, ImageData &image, const PPalette *known = nullptr);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace
 {
@@ -14,9 +16,13 @@ const char *const MessageCaption = "Korvi";
 // Fills one channel's tables from its Bezier curve. Single precision throughout: the step adapts
 // so that consecutive samples move between a quarter and three quarters of a table level, so every
 // level along the curve is written while flat stretches are crossed quickly.
-void BuildChannel(const std::array<PalettePoint, PalettePoints> &points, int segmentCount,
+// True when every level was written.
+bool BuildChannel(const std::array<PalettePoint, PalettePoints> &points, int segmentCount,
                   PaletteTables<float>::Channel &floats, PaletteTables<std::uint8_t>::Channel &bytes)
 {
+    std::vector<bool> written(PaletteLevels, false);
+    int writtenLevels = 1;
+    written[0] = true;
     constexpr float QuarterLevel = 1.0f / 262144.0f; // 2^-18
     floats[0] = 0.0f;
     bytes[0] = 0;
@@ -75,9 +81,14 @@ void BuildChannel(const std::array<PalettePoint, PalettePoints> &points, int seg
                 y = 0.0f;
             floats[level] = y;
             bytes[level] = static_cast<std::uint8_t>(y * 255.0f);
+            if (!written[level]) {
+                written[level] = true;
+                ++writtenLevels;
+            }
         }
         lastX = x;
     }
+    return writtenLevels == PaletteLevels;
 }
 
 void Report(const std::string &text)
@@ -93,11 +104,13 @@ struct GreyRamp {
     PaletteTables<float> floats;
     PaletteTables<std::uint8_t> bytes;
 
+    bool everyLevel = false;
+
     GreyRamp()
     {
         for (int i = 0; i <= 3; ++i)
             points[i] = {i / 3.0f, i / 3.0f};
-        BuildChannel(points, 1, floats[0], bytes[0]);
+        everyLevel = BuildChannel(points, 1, floats[0], bytes[0]);
         for (int c = 1; c < PaletteChannels; ++c) {
             floats[c] = floats[0];
             bytes[c] = bytes[0];
@@ -119,7 +132,38 @@ PPalette::PPalette() : FloatTable(BuiltInGreyRamp().floats), ByteTable(BuiltInGr
     for (int c = 0; c < PaletteChannels; ++c) {
         SegmentCount[c] = 1;
         Points[c] = ramp.points;
+        built_.channel[c] = {true, ramp.everyLevel, 1, ramp.points};
     }
+}
+
+bool PPalette::BuiltCurve::Matches(const std::array<PalettePoint, PalettePoints> &curve,
+                                   std::int32_t count) const
+{
+    // Bit for bit: -0 and 0, or two NaNs, would compare otherwise than they build.
+    return valid && segments == count && std::memcmp(points.data(), curve.data(), sizeof points) == 0;
+}
+
+void PPalette::BuildChannelTables(int c)
+{
+    const bool everyLevel = BuildChannel(Points[c], SegmentCount[c], FloatTable[c], ByteTable[c]);
+    built_.channel[c] = {true, everyLevel, SegmentCount[c], Points[c]};
+}
+
+void PPalette::RefreshTables(const PPalette *known)
+{
+    for (int c = 0; c < PaletteChannels; ++c) {
+        if (built_.channel[c].Matches(Points[c], SegmentCount[c]))
+            continue;
+        if (known && known != this && known->built_.channel[c].everyLevel &&
+            known->built_.channel[c].Matches(Points[c], SegmentCount[c])) {
+            FloatTable[c] = known->FloatTable[c];
+            ByteTable[c] = known->ByteTable[c];
+            built_.channel[c] = known->built_.channel[c];
+            continue;
+        }
+        BuildChannelTables(c);
+    }
+    Dirty = 1;
 }
 
 std::uint32_t PPalette::ColorAt(int level) const
@@ -139,6 +183,7 @@ void PPalette::Assign(const PPalette &source)
         Points = source.Points;
         FloatTable = source.FloatTable;
         ByteTable = source.ByteTable;
+        built_ = source.built_;
     }
     Dirty = 1;
 }
@@ -148,7 +193,7 @@ void PPalette::BuildTables(bool red, bool green, bool blue)
     const bool selected[PaletteChannels] = {red, green, blue};
     for (int c = 0; c < PaletteChannels; ++c)
         if (selected[c])
-            BuildChannel(Points[c], SegmentCount[c], FloatTable[c], ByteTable[c]);
+            BuildChannelTables(c);
     // The image window re-renders when it sees Dirty; a build always ends with the blue channel
     // when all three are rebuilt.
     if (blue)

@@ -83,6 +83,13 @@ public:
     // is 0; levels the curve does not reach keep their earlier values. Sets Dirty when blue is
     // rebuilt.
     void BuildTables(bool red, bool green, bool blue);
+    // The tables BuildTables(true, true, true) would give, without the build where its result is
+    // known: a channel whose tables were last built from exactly its present curve stays as it is
+    // (a build over its own result changes nothing), and one whose curve `known` last built its
+    // own channel from, with every level written (so that the result does not depend on what the
+    // tables held before), takes known's tables. Sets Dirty. A file reader uses it: a series of
+    // files saved with one palette builds it once.
+    void RefreshTables(const PPalette *known = nullptr);
     // Reads a ".pal" file, sets Name to path, builds all three channels and sets Dirty. A missing,
     // short or malformed file is reported once through the message hooks; the values it does not
     // hold (or holds malformed) keep their previous values. A file in which a curve's anchors go
@@ -97,4 +104,31 @@ public:
     bool SameCurves(const PPalette &other) const;
     // Same float and byte tables.
     bool SameTables(const PPalette &other) const;
+
+private:
+    // The curve a channel's tables were last built from (as given, bit for bit), and whether that
+    // build wrote every level. Code that writes the tables directly leaves this stale, so only
+    // RefreshTables relies on it; a moved-from palette (whose tables are fresh) forgets it.
+    struct BuiltCurve {
+        bool valid = false;
+        bool everyLevel = false;
+        std::int32_t segments = 0;
+        std::array<PalettePoint, PalettePoints> points{};
+        bool Matches(const std::array<PalettePoint, PalettePoints> &curve, std::int32_t count) const;
+    };
+    struct BuiltCurves {
+        std::array<BuiltCurve, PaletteChannels> channel{};
+        BuiltCurves() = default;
+        BuiltCurves(const BuiltCurves &) = default;
+        BuiltCurves &operator=(const BuiltCurves &) = default;
+        BuiltCurves(BuiltCurves &&other) noexcept : channel(other.channel) { other.channel = {}; }
+        BuiltCurves &operator=(BuiltCurves &&other) noexcept
+        {
+            channel = other.channel;
+            other.channel = {};
+            return *this;
+        }
+    };
+    BuiltCurves built_;
+    void BuildChannelTables(int channel);
 };

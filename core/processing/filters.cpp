@@ -10,11 +10,15 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #ifdef _OPENMP
 #include <omp.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 // The row kernels are built twice, for AVX2 and for the baseline, and the loader picks one. Both
@@ -1139,6 +1143,88 @@ void ApplyUnsharpMask(ImageData &image, int sigma, int radius, int offset, int a
 // ---------------------------------------------------------------------------------------------
 // Resize
 
+namespace
+{
+
+// A pause in a spin loop.
+inline void CpuRelax()
+{
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+
+// How a row of the resized image takes its values from its source row: column[i] of it.
+enum class ColumnStep {
+    Copy,  // column[i] == i
+    Every, // column[i] == 2 i (half size)
+    Table, // any other
+};
+
+ColumnStep StepOf(const std::vector<int> &column)
+{
+    bool copy = true, every = true;
+    for (std::size_t i = 0; i < column.size(); ++i) {
+        copy = copy && column[i] == static_cast<int>(i);
+        every = every && column[i] == 2 * static_cast<int>(i);
+    }
+    return copy ? ColumnStep::Copy : every ? ColumnStep::Every : ColumnStep::Table;
+}
+
+// target[i] = source[column[i]] for i < width, reading nothing past sourceWidth values. Also right
+// when the target starts at or before the source in the same block (a resize in place): every
+// column[i] >= i there, so each value is read before a write reaches it.
+void ResampleRow(const std::uint16_t *source, int sourceWidth, std::uint16_t *target, int width,
+                 const int *column, ColumnStep step)
+{
+    int i = 0;
+    switch (step) {
+    case ColumnStep::Copy:
+        if (target != source)
+            std::memmove(target, source, static_cast<std::size_t>(width) * sizeof(std::uint16_t));
+        return;
+    case ColumnStep::Every:
+#if defined(__SSE2__)
+        // The values wanted are the low halves of the 32-bit lanes: sign-extended in place, they
+        // pack back to 16 bits unchanged.
+        for (; i + 8 <= width && 2 * i + 16 <= sourceWidth; i += 8) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + 2 * i));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + 2 * i + 8));
+            a = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16);
+            b = _mm_srai_epi32(_mm_slli_epi32(b, 16), 16);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(target + i), _mm_packs_epi32(a, b));
+        }
+#endif
+        for (; i < width; ++i)
+            target[i] = source[2 * i];
+        return;
+    case ColumnStep::Table:
+        for (; i < width; ++i)
+            target[i] = source[column[i]];
+        return;
+    }
+}
+
+// For a resize in place (no larger in either direction, so new row j reads old row r(j) >= j):
+// writing new row j overwrites old rows that only new rows up to j read; the latest of those new
+// rows, q(j), is returned for every j. Row j may be written once rows up to q(j) are (q grows with
+// j, and q(j) <= j: the row itself, written in order, is safe).
+std::vector<int> ResizeHazards(const std::vector<int> &sourceRow, int width, int oldWidth)
+{
+    const int height = static_cast<int>(sourceRow.size());
+    std::vector<int> latest(static_cast<std::size_t>(height));
+    int reader = 0; // first new row whose old row lies past the ones row j overwrites
+    for (int j = 0; j < height; ++j) {
+        const long long lastOld = ((static_cast<long long>(j) + 1) * width - 1) / oldWidth;
+        while (reader < height && sourceRow[reader] <= lastOld)
+            ++reader;
+        latest[j] = reader - 1;
+    }
+    return latest;
+}
+
+} // namespace
+
 bool ResizeImage(double fx, double fy, ImageData &image)
 {
     if (image.Empty || !(fx > 0.0) || !(fy > 0.0))
@@ -1149,16 +1235,32 @@ bool ResizeImage(double fx, double fy, ImageData &image)
     const int width = static_cast<int>(newWidth), height = static_cast<int>(newHeight);
     const int oldWidth = image.Width, oldHeight = image.Height;
     FilterProgress progress("Resizing image...");
-    std::vector<int> column(static_cast<std::size_t>(width));
+    std::vector<int> column(static_cast<std::size_t>(width)), sourceRow(static_cast<std::size_t>(height));
     for (int i = 0; i < width; ++i) // clamped: rounding never reads past a row
         column[i] = std::min(static_cast<int>(i / fx), oldWidth - 1);
-    // The new pixels are made beside the old ones; the display buffer is cut down in place when
-    // it is large enough (its alpha bytes stay 255, the colours are rendered before they are shown),
-    // so only a larger image pays for a fresh one.
+    for (int j = 0; j < height; ++j)
+        sourceRow[j] = std::min(static_cast<int>(j / fy), oldHeight - 1);
+    const ColumnStep step = StepOf(column);
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    // No larger in either direction, and filling at least a quarter of the block: the new rows can
+    // be written over the old ones in the same block, which is kept (no fresh pages to clear). The
+    // threads take blocks of rows in order, and a block waits for the blocks before it whose old
+    // rows it overwrites (ResizeHazards); that is only done when those lie well behind (at most
+    // half way back), so that the threads hardly ever wait. Otherwise the rows go to a fresh block.
+    const int blocks = RowBlocks(height, static_cast<long long>(pixels), 16);
+    std::vector<int> hazards;
+    bool inPlace = width <= oldWidth && height <= oldHeight && pixels * 4 >= image.Rows.Capacity();
+    if (inPlace && blocks > 1) {
+        hazards = ResizeHazards(sourceRow, width, oldWidth);
+        inPlace = 2 * static_cast<long long>(hazards.back()) <= height;
+    }
+    // The display buffer is cut down in place when it is large enough (its alpha bytes stay 255,
+    // the colours are rendered before they are shown), so only a larger image pays for a fresh one.
     UShortMatrix resized;
-    const std::size_t rgbaBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    const std::size_t rgbaBytes = pixels * 4;
     try {
-        resized.Allocate(height, width);
+        if (!inPlace)
+            resized.Allocate(height, width);
         if (image.Rgba.size() >= rgbaBytes) {
             image.Rgba.resize(rgbaBytes);
         } else {
@@ -1169,13 +1271,63 @@ bool ResizeImage(double fx, double fy, ImageData &image)
     } catch (const std::bad_alloc &) {
         return false; // the image is as it was
     }
-    ForEachRow(height, static_cast<long long>(width) * height, progress, MakeNoLocal, [&](int j, NoLocal &) {
-        const std::uint16_t *source = image.Rows[std::min(static_cast<int>(j / fy), oldHeight - 1)];
-        std::uint16_t *target = resized[j];
-        for (int i = 0; i < width; ++i)
-            target[i] = source[column[i]];
-    });
-    image.Rows = std::move(resized);
+    const auto resampleRow = [&](int j, std::uint16_t *target) {
+        ResampleRow(image.Rows[sourceRow[j]], oldWidth, target, width, column.data(), step);
+    };
+    if (!inPlace) {
+        ForEachRow(height, static_cast<long long>(pixels), progress, MakeNoLocal,
+                   [&](int j, NoLocal &) { resampleRow(j, resized[j]); });
+        image.Rows = std::move(resized);
+    } else {
+        std::uint16_t *block = image.Rows.Data();
+        const auto target = [&](int j) {
+            return block + static_cast<std::size_t>(j) * static_cast<std::size_t>(width);
+        };
+        RowCount count(progress, height);
+        if (blocks <= 1) {
+            for (int j = 0; j < height; ++j) // in order: every row's old rows are read by then
+                resampleRow(j, target(j));
+            count.Done(height);
+        } else {
+            std::vector<std::atomic<bool>> finished(static_cast<std::size_t>(blocks));
+            for (auto &flag : finished)
+                flag.store(false, std::memory_order_relaxed);
+            std::atomic<int> next{0};
+            const auto blockOf = [&](int row) {
+                // The block holding row: the last b with BlockStart(b) <= row.
+                int b = static_cast<int>(static_cast<long long>(row) * blocks / height);
+                while (b + 1 < blocks && BlockStart(height, blocks, b + 1) <= row)
+                    ++b;
+                while (b > 0 && BlockStart(height, blocks, b) > row)
+                    --b;
+                return b;
+            };
+#pragma omp parallel
+            {
+                // Blocks are taken strictly in order, so every block waited for is already being
+                // written by a running thread.
+                for (int b = next.fetch_add(1); b < blocks; b = next.fetch_add(1)) {
+                    const int y0 = BlockStart(height, blocks, b), y1 = BlockStart(height, blocks, b + 1);
+                    const int needed = std::min(blockOf(hazards[y1 - 1]), b - 1);
+                    // A block waited for is being written right now and takes some tens of
+                    // microseconds: spun for at first (giving the processor away on a busy machine
+                    // can cost a whole time slice), then yielded for.
+                    for (int k = needed; k >= 0; --k)
+                        for (int spin = 0;
+                             !finished[static_cast<std::size_t>(k)].load(std::memory_order_acquire); ++spin)
+                            if (spin < 4096)
+                                CpuRelax();
+                            else
+                                std::this_thread::yield();
+                    for (int j = y0; j < y1; ++j)
+                        resampleRow(j, target(j));
+                    finished[static_cast<std::size_t>(b)].store(true, std::memory_order_release);
+                    count.Done(y1 - y0);
+                }
+            }
+        }
+        image.Rows.Reshape(height, width);
+    }
     image.Width = width;
     image.Height = height;
     image.Frames = 1;

@@ -4,6 +4,7 @@ korvi_add_test(subframe_table_file_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/subfra
 korvi_add_test(transfer_analysis_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_analysis_test.cpp LIBS korvi_core korvi_sim)
 include(${CMAKE_CURRENT_LIST_DIR}/processing/sky_model.cmake)
 korvi_add_test(filters_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/filters_test.cpp LIBS korvi_core)
+korvi_add_test(resize_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/processing/resize_test.cpp LIBS korvi_core)
 korvi_add_test(filter_file_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/filter_file_test.cpp LIBS korvi_core)
 include(${CMAKE_CURRENT_LIST_DIR}/processing/stars.cmake)
 korvi_add_test(guide_shift_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/guide_shift_test.cpp LIBS korvi_core)

@@ -136,6 +136,38 @@ TEST(ImageFile, FailedLoadLeavesTheImageAsItWas)
     EXPECT_EQ(image.TimeStamp, 42u);
 }
 
+// An image of the file's size lends its display buffer to the load: a read that fails after the
+// allocation (here in the PNG's damaged pixel data) gives it back as it was, and a good read keeps
+// it with every alpha byte 255.
+TEST(ImageFile, LoadIntoAnImageOfTheSameSizeKeepsItsDisplayBuffer)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData source;
+    FillImage(source, 40, 40, 1, [](int x, int y, int) { return std::uint16_t(1000 * x + y); });
+    ASSERT_TRUE(SaveImageFile(dir.file("good.png"), FormatPng, source));
+    std::string bytes = ReadFileBytes(dir.file("good.png"));
+    for (std::size_t i = bytes.size() - 60; i < bytes.size() - 20; ++i)
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
+    WriteFileBytes(dir.file("bad.png"), bytes);
+
+    ImageData image;
+    FillImage(image, 40, 40, 1, [](int, int, int) { return std::uint16_t(9); });
+    image.Rgba[5] = 17; // a colour byte, as a render left it
+    EXPECT_FALSE(LoadImageFile(dir.file("bad.png"), image));
+    EXPECT_FALSE(image.Empty);
+    ASSERT_EQ(image.Rgba.size(), 40u * 40u * 4u);
+    EXPECT_EQ(image.Rgba[5], 17);
+    EXPECT_EQ(image.Rgba[7], 255);
+    EXPECT_EQ(image.Rows[39][39], 9);
+
+    ASSERT_TRUE(LoadImageFile(dir.file("good.png"), image));
+    ASSERT_EQ(image.Rgba.size(), 40u * 40u * 4u);
+    for (std::size_t i = 3; i < image.Rgba.size(); i += 4)
+        ASSERT_EQ(image.Rgba[i], 255) << i;
+    EXPECT_EQ(image.Rows[39][39], 1000 * 39 + 39);
+}
+
 TEST(ImageFile, SaveDispatchesOnTheFormatCode)
 {
     RecordingUiHooks ui;

@@ -4,11 +4,13 @@
 #include "image_file.h"
 #include "image_test_images.h"
 #include "recording_ui_hooks.h"
+#include "settings.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -146,6 +148,80 @@ TEST(NativeFile, RoundTripKeepsHeaderPixelsAndPalette)
     ASSERT_TRUE(ReadNativeImage(dir.file("r.kvr"), plain));
     EXPECT_EQ(plain.SkyLevel, 1234.75f);
     EXPECT_EQ(plain.DisplayOffset, 900.0f);
+}
+
+// One full-range curve per channel (every level written), with its own shape.
+void SetFullRangePalette(PPalette &palette, float lift)
+{
+    for (int c = 0; c < 3; ++c) {
+        palette.SegmentCount[c] = 1;
+        palette.Points[c][0] = {0.0f, lift};
+        palette.Points[c][1] = {0.3f, 0.1f * static_cast<float>(c + 1)};
+        palette.Points[c][2] = {0.6f, 1.0f - lift};
+        palette.Points[c][3] = {1.0f, 0.5f + 0.5f * lift};
+    }
+}
+
+// The tables a file's palette must load with: its curves built over the default palette's tables.
+PPalette ExpectedTables(const PPalette &curves)
+{
+    PPalette expected = CurrentSettings().DefaultPalettes[0];
+    expected.Points = curves.Points;
+    expected.SegmentCount = curves.SegmentCount;
+    expected.Symmetric = curves.Symmetric;
+    expected.BuildTables(true, true, true);
+    return expected;
+}
+
+bool SameTableBytes(const PPalette &a, const PPalette &b)
+{
+    for (int c = 0; c < 3; ++c)
+        if (std::memcmp(a.FloatTable[c].data(), b.FloatTable[c].data(), sizeof a.FloatTable[c]) != 0 ||
+            std::memcmp(a.ByteTable[c].data(), b.ByteTable[c].data(), sizeof a.ByteTable[c]) != 0)
+            return false;
+    return true;
+}
+
+// Loads into one image take tables already built where they can (the image's own palette, the
+// default one): files with different palettes, one after the other into the same image, each load
+// with exactly the tables of their own palette.
+TEST(NativeFile, FilesWithDifferentPalettesLoadWithTheirOwnTables)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    ImageData a, b, c;
+    for (ImageData *image : {&a, &b, &c})
+        FillImage(*image, 37, 23, 1, [](int x, int y, int) { return std::uint16_t(x * 1000 + y * 7); });
+    SetFullRangePalette(a.Palette, 0.0f);
+    SetFullRangePalette(b.Palette, 0.25f);
+    SetDistinctPalette(c.Palette); // curves that leave levels unwritten
+    const PPalette expected[] = {ExpectedTables(a.Palette), ExpectedTables(b.Palette),
+                                 ExpectedTables(c.Palette)};
+    ASSERT_FALSE(SameTableBytes(expected[0], expected[1]));
+    ASSERT_TRUE(SaveImageFile(dir.file("a.kvr"), FormatNative, a));
+    ASSERT_TRUE(SaveImageFile(dir.file("b.kvr"), FormatNative, b));
+    ASSERT_TRUE(SaveImageFile(dir.file("c.kvr"), FormatNative, c));
+
+    ImageData image;
+    const int order[] = {0, 0, 1, 0, 1, 1, 2, 2, 0, 2};
+    for (int step = 0; step < 10; ++step) {
+        const int file = order[step];
+        ASSERT_TRUE(LoadImageFile(dir.file(std::string(1, static_cast<char>('a' + file)) + ".kvr"), image));
+        EXPECT_TRUE(SameTableBytes(image.Palette, expected[file])) << "step " << step;
+        EXPECT_TRUE(image.Palette.SameCurves(expected[file])) << "step " << step;
+    }
+    // The image's palette has c's curves, built over other tables: the levels the curves leave
+    // unwritten hold what those tables held, so the file's palette cannot take them.
+    for (int channel = 0; channel < 3; ++channel) {
+        image.Palette.FloatTable[channel].fill(0.5f);
+        image.Palette.ByteTable[channel].fill(99);
+    }
+    image.Palette.Points = c.Palette.Points;
+    image.Palette.SegmentCount = c.Palette.SegmentCount;
+    image.Palette.BuildTables(true, true, true);
+    ASSERT_TRUE(LoadImageFile(dir.file("c.kvr"), image));
+    EXPECT_TRUE(SameTableBytes(image.Palette, expected[2]));
+    EXPECT_TRUE(ui.Messages().empty());
 }
 
 TEST(NativeFile, ZeroDisplayOffsetIsTakenFromTheOffsetLevel)
