@@ -166,6 +166,7 @@ void TGuiderThread::Body()
 
 void TGuiderThread::Finish()
 {
+    readoutReservation_.reset(); // a run stopped during an integration reads nothing more
     // Whatever ended the run, the mount must not keep moving.
     if (settings_.GuideMode == 1 || settings_.GuideMode == 2 || slewSent_)
         StopMount();
@@ -190,13 +191,21 @@ void TGuiderThread::PrepareFrame()
     frame_.Modified = false;
 }
 
-void TGuiderThread::ClearSensor(bool showStatus)
+void TGuiderThread::ClearSensor(bool showStatus, double integration)
 {
+    // The frame integrates from the last clearing scan to its readout. A readout of another
+    // thread (a light of the imaging camera) that began meanwhile would hold this readout back
+    // and lengthen the integration: the star comes out brighter than in the reference, and the
+    // shift measurement, which compares the two profiles as they are, then puts it at the edge of
+    // its search range. So the camera is reserved for this readout from the clearing on.
+    readoutReservation_.reset();
+    readoutReservation_ = std::make_unique<korvi::gui::CameraReservation>(korvi::ScaledNow() + integration);
     for (int n = 1; n <= settings_.NClear; ++n) {
         Camera([&] { return _ClearVCCD(GuideCameraIndex, settings_.NROW, settings_.NCOL, &LinkError); });
         if (showStatus)
             ShowStatus(QStringLiteral("Status: Clearing (") + QString::number(n) + QStringLiteral(")"));
     }
+    readoutReservation_->Renew(korvi::ScaledNow() + integration);
 }
 
 bool TGuiderThread::ReadFrame(bool switchCooler)
@@ -208,6 +217,7 @@ bool TGuiderThread::ReadFrame(bool switchCooler)
     const int errorsBefore = linkErrors_.load();
     AcquisitionHeader header = header_;
     Camera([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, GuideCameraIndex, &LinkError); });
+    readoutReservation_.reset();
     const bool read = linkErrors_.load() == errorsBefore && frame_.SetHeader(header);
     ++framesRead_;
     if (cooler) {
@@ -234,7 +244,7 @@ void TGuiderThread::AcquireFrames()
             OnGuiThread(
                 [this, name] { owner_->ShowGuideImageName(QStringLiteral("GUIDER IMAGE: ") + name); });
         }
-        ClearSensor(true);
+        ClearSensor(true, WholeSecondsOf(s.IntTime));
         ShowStatus(QStringLiteral("Status: Integrating."));
         if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
             break;
@@ -294,7 +304,7 @@ void TGuiderThread::Guide()
 
     // The reference frame.
     PrepareFrame();
-    ClearSensor(true);
+    ClearSensor(true, WholeSecondsOf(s.IntTime));
     ShowStatus(QStringLiteral("Status: Integrating."));
     if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
         return;
@@ -324,7 +334,7 @@ void TGuiderThread::Guide()
     GuidePulseLimiter limiter(s.GuideDetent, s.GuideMaxExcursion);
     while (Running()) {
         PrepareFrame();
-        ClearSensor(true);
+        ClearSensor(true, WholeSecondsOf(s.IntTime));
         ShowStatus(QStringLiteral("Status: Integrating."));
         if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
             break;
@@ -359,6 +369,7 @@ void TGuiderThread::Guide()
                             .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
                             .arg(reason));
                 lostReason_ = reason;
+                ++lostCycles_;
                 ++lostInEpisode;
                 if (++lostCycles >= MaxLostCycles) {
                     problem_ =
@@ -547,7 +558,7 @@ bool TGuiderThread::CalibrationFrame(int number)
 {
     const GuideSettings &s = settings_;
     PrepareFrame();
-    ClearSensor(false);
+    ClearSensor(false, 2.0 * WholeSecondsOf(s.IntTime));
     ShowStatus(QStringLiteral("Status: Integrating (") + QString::number(number) + QStringLiteral(")."));
     if (!WaitSeconds(WholeSecondsOf(s.IntTime), false) || !WaitSeconds(WholeSecondsOf(s.IntTime), true))
         return false;
