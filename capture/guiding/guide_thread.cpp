@@ -84,6 +84,9 @@ void TGuiderThread::AfterCameraCall(int errorsBefore)
     if (pendingReport_ != 0) {
         const int status = pendingReport_;
         pendingReport_ = 0;
+        // The box waits for the observer: the readouts of other threads are not held back for a
+        // frame whose link has failed meanwhile.
+        readoutReservation_.reset();
         UsbErrorHandler(status);
     }
 }
@@ -205,7 +208,8 @@ void TGuiderThread::ClearSensor(bool showStatus, double integration)
         if (showStatus)
             ShowStatus(QStringLiteral("Status: Clearing (") + QString::number(n) + QStringLiteral(")"));
     }
-    readoutReservation_->Renew(korvi::ScaledNow() + integration);
+    if (readoutReservation_) // gone when a link box was shown meanwhile
+        readoutReservation_->Renew(korvi::ScaledNow() + integration);
 }
 
 bool TGuiderThread::ReadFrame(bool switchCooler)
