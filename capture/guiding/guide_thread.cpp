@@ -198,9 +198,9 @@ void TGuiderThread::ClearSensor(bool showStatus, double integration)
 {
     // The frame integrates from the last clearing scan to its readout. A readout of another
     // thread (a light of the imaging camera) that began meanwhile would hold this readout back
-    // and lengthen the integration: the star comes out brighter than in the reference, and the
-    // shift measurement, which compares the two profiles as they are, then puts it at the edge of
-    // its search range. So the camera is reserved for this readout from the clearing on.
+    // and lengthen the integration by the length of that transfer, so the frame would neither
+    // have the integration asked for nor show the star where it stands now. So the camera is
+    // reserved for this readout from the clearing on.
     readoutReservation_.reset();
     readoutReservation_ = std::make_unique<korvi::gui::CameraReservation>(korvi::ScaledNow() + integration);
     for (int n = 1; n <= settings_.NClear; ++n) {
