@@ -84,6 +84,9 @@ void TGuiderThread::AfterCameraCall(int errorsBefore)
     if (pendingReport_ != 0) {
         const int status = pendingReport_;
         pendingReport_ = 0;
+        // The box waits for the observer: the readouts of other threads are not held back for a
+        // frame whose link has failed meanwhile.
+        readoutReservation_.reset();
         UsbErrorHandler(status);
     }
 }
@@ -166,6 +169,7 @@ void TGuiderThread::Body()
 
 void TGuiderThread::Finish()
 {
+    readoutReservation_.reset(); // a run stopped during an integration reads nothing more
     // Whatever ended the run, the mount must not keep moving.
     if (settings_.GuideMode == 1 || settings_.GuideMode == 2 || slewSent_)
         StopMount();
@@ -190,13 +194,22 @@ void TGuiderThread::PrepareFrame()
     frame_.Modified = false;
 }
 
-void TGuiderThread::ClearSensor(bool showStatus)
+void TGuiderThread::ClearSensor(bool showStatus, double integration)
 {
+    // The frame integrates from the last clearing scan to its readout. A readout of another
+    // thread (a light of the imaging camera) that began meanwhile would hold this readout back
+    // and lengthen the integration by the length of that transfer, so the frame would neither
+    // have the integration asked for nor show the star where it stands now. So the camera is
+    // reserved for this readout from the clearing on.
+    readoutReservation_.reset();
+    readoutReservation_ = std::make_unique<korvi::gui::CameraReservation>(korvi::ScaledNow() + integration);
     for (int n = 1; n <= settings_.NClear; ++n) {
         Camera([&] { return _ClearVCCD(GuideCameraIndex, settings_.NROW, settings_.NCOL, &LinkError); });
         if (showStatus)
             ShowStatus(QStringLiteral("Status: Clearing (") + QString::number(n) + QStringLiteral(")"));
     }
+    if (readoutReservation_) // gone when a link box was shown meanwhile
+        readoutReservation_->Renew(korvi::ScaledNow() + integration);
 }
 
 bool TGuiderThread::ReadFrame(bool switchCooler)
@@ -208,6 +221,7 @@ bool TGuiderThread::ReadFrame(bool switchCooler)
     const int errorsBefore = linkErrors_.load();
     AcquisitionHeader header = header_;
     Camera([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, GuideCameraIndex, &LinkError); });
+    readoutReservation_.reset();
     const bool read = linkErrors_.load() == errorsBefore && frame_.SetHeader(header);
     ++framesRead_;
     if (cooler) {
@@ -234,7 +248,7 @@ void TGuiderThread::AcquireFrames()
             OnGuiThread(
                 [this, name] { owner_->ShowGuideImageName(QStringLiteral("GUIDER IMAGE: ") + name); });
         }
-        ClearSensor(true);
+        ClearSensor(true, WholeSecondsOf(s.IntTime));
         ShowStatus(QStringLiteral("Status: Integrating."));
         if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
             break;
@@ -294,7 +308,7 @@ void TGuiderThread::Guide()
 
     // The reference frame.
     PrepareFrame();
-    ClearSensor(true);
+    ClearSensor(true, WholeSecondsOf(s.IntTime));
     ShowStatus(QStringLiteral("Status: Integrating."));
     if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
         return;
@@ -324,7 +338,7 @@ void TGuiderThread::Guide()
     GuidePulseLimiter limiter(s.GuideDetent, s.GuideMaxExcursion);
     while (Running()) {
         PrepareFrame();
-        ClearSensor(true);
+        ClearSensor(true, WholeSecondsOf(s.IntTime));
         ShowStatus(QStringLiteral("Status: Integrating."));
         if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
             break;
@@ -359,6 +373,7 @@ void TGuiderThread::Guide()
                             .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
                             .arg(reason));
                 lostReason_ = reason;
+                ++lostCycles_;
                 ++lostInEpisode;
                 if (++lostCycles >= MaxLostCycles) {
                     problem_ =
@@ -547,7 +562,7 @@ bool TGuiderThread::CalibrationFrame(int number)
 {
     const GuideSettings &s = settings_;
     PrepareFrame();
-    ClearSensor(false);
+    ClearSensor(false, 2.0 * WholeSecondsOf(s.IntTime));
     ShowStatus(QStringLiteral("Status: Integrating (") + QString::number(number) + QStringLiteral(")."));
     if (!WaitSeconds(WholeSecondsOf(s.IntTime), false) || !WaitSeconds(WholeSecondsOf(s.IntTime), true))
         return false;

@@ -12,6 +12,7 @@
 // the GUI thread.
 #include "guiding/guide_arithmetic.h"
 
+#include "camera_lock.h"
 #include "image_data.h"
 #include "worker_thread.h"
 
@@ -73,9 +74,11 @@ public:
     // Guide cycles in a row whose frame showed no measurable star, after which guiding stops.
     static constexpr int MaxLostCycles = 12;
 
-    // Frames read in this run, guide cycles completed, link errors seen and reported.
+    // Frames read in this run, guide cycles completed (and of them those whose frame showed no
+    // measurable star, which sent no correction), link errors seen and reported.
     int FramesRead() const { return framesRead_.load(); }
     int GuideCycles() const { return guideCycles_.load(); }
+    int LostCycles() const { return lostCycles_.load(); }
     int LinkErrors() const { return linkErrors_.load(); }
     int LinkErrorsReported() const { return linkErrorsReported_.load(); }
 
@@ -98,7 +101,9 @@ private:
     bool WaitSeconds(double seconds, bool showTimes);
     // Sizes the frame for the sub-frame and fills its header texts.
     void PrepareFrame();
-    void ClearSensor(bool showStatus);
+    // Clears the sensor for an integration of the given process seconds, reserving the camera for
+    // the readout that ends it (ReadFrame lets the reservation go).
+    void ClearSensor(bool showStatus, double integration);
     // Reads one frame (with the cooler handling of acquisition mode when asked); false when the
     // link reported an error during the readout, so its pixels are not this frame's.
     bool ReadFrame(bool switchCooler);
@@ -133,6 +138,7 @@ private:
     AcquisitionHeader header_;
     std::vector<float> referenceRows_, referenceColumns_;
     std::array<bool, 4> directions_{};
+    std::unique_ptr<korvi::gui::CameraReservation> readoutReservation_; // from the clearing to the readout
     bool slewSent_ = false;
     bool inLinkFault_ = false; // the last camera call failed and was reported
     bool quietLink_ = false;   // link errors are counted but not shown (the final stop has its own box)
@@ -142,6 +148,7 @@ private:
     QString lostReason_;       // why the star is lost now; empty while it is measured
     std::atomic<int> framesRead_{0};
     std::atomic<int> guideCycles_{0};
+    std::atomic<int> lostCycles_{0};
     std::atomic<int> linkErrors_{0};
     std::atomic<int> linkErrorsReported_{0};
 };

@@ -34,6 +34,22 @@ float ShiftError(const std::vector<float> &p, const std::vector<float> &q, int s
     return error;
 }
 
+// Scales the current profile so that its light over start .. end - 1 equals the reference's; a
+// profile without light stays as it is.
+void ScaleToReference(std::vector<float> &current, const std::vector<float> &reference, int start, int end)
+{
+    double own = 0.0, wanted = 0.0;
+    for (int i = start; i < end; ++i) {
+        own += current[i];
+        wanted += reference[i];
+    }
+    if (!(own > 0.0) || !(wanted > 0.0))
+        return;
+    const float factor = static_cast<float>(wanted / own);
+    for (int i = start; i < end; ++i)
+        current[i] *= factor;
+}
+
 } // namespace
 
 double RegionMean(const UShortMatrix &rows, int yEnd, int yStart, int xEnd, int xStart)
@@ -118,6 +134,12 @@ bool MeasureProfileShift(const std::vector<float> &referenceRows, const std::vec
     std::vector<float> rowProfile, columnProfile;
     BuildProjectionProfile(rowProfile, current, yEnd, yStart, xEnd, xStart, mean, true);
     BuildProjectionProfile(columnProfile, current, yEnd, yStart, xEnd, xStart, mean, false);
+    // The error weighs the difference of the profiles as they are: a star twice as bright as in
+    // the reference (a longer integration, a cloud gone from the reference's frame) would fit
+    // worse on itself than on the empty sky beside it, and be found at the edge of the search
+    // range. The current profiles are scaled to the reference's light first.
+    ScaleToReference(rowProfile, referenceRows, yStart, yEnd);
+    ScaleToReference(columnProfile, referenceColumns, xStart, xEnd);
     rowShift = ProfileShift(referenceRows, rowProfile, yStart, yEnd, rowRange);
     columnShift = ProfileShift(referenceColumns, columnProfile, xStart, xEnd, columnRange);
     return true;

@@ -30,10 +30,12 @@ bool BuildProjectionProfile(std::vector<float> &profile, const UShortMatrix &row
 float ProfileShift(const std::vector<float> &reference, const std::vector<float> &current, int start, int end,
                    int range);
 
-// Builds the current matrix's profiles over the rectangle (with its own mean) and measures the row
-// shift (along y, against the reference row profile) and the column shift (along x, against the
-// reference column profile). The current matrix stays the caller's. False, with both shifts 0,
-// when the rectangle is not inside the matrix or a reference profile does not match its size.
+// Builds the current matrix's profiles over the rectangle (with its own mean), scales each to the
+// reference profile's sum over the rectangle (so a star brighter or fainter than in the reference
+// is measured as well), and measures the row shift (along y, against the reference row profile)
+// and the column shift (along x, against the reference column profile). The current matrix stays the
+// caller's. False, with both shifts 0, when the rectangle is not inside the matrix or a reference profile
+// does not match its size.
 bool MeasureProfileShift(const std::vector<float> &referenceRows, const std::vector<float> &referenceColumns,
                          const UShortMatrix &current, float &rowShift, float &columnShift, int yEnd,
                          int yStart, int xEnd, int xStart, int rowRange, int columnRange);

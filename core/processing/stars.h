@@ -38,9 +38,9 @@ void MeasureStarFwhm(const UShortMatrix &rows, int w, int h, float cx, float cy,
 // result is its centre, (n - 1) / 2 (0 for an empty one).
 float ProfileCentroid(const float *values, int n);
 
-// Refines (x, y) to the intensity-weighted centroid (no background taken off) of the 21 x 21
-// cut-out around it (clamped to frame 0) after a 3 x 3 median and a gaussian blur of sigma 3.
-// A cut-out without light leaves (x, y) as they are.
+// Refines (x, y) to the intensity-weighted centroid of the 21 x 21 cut-out around it (clamped to
+// frame 0) after a 3 x 3 median, the cut-out's median (its sky) taken off, and a gaussian blur
+// of sigma 3. A cut-out without light above its sky leaves (x, y) as they are.
 void RefineStarCentroid(const ImageData &image, float &x, float &y);
 
 // A shift (tx, ty), a rotation by angle (radians) about (rx, ry) and a scale (kx, ky; 0 counts as

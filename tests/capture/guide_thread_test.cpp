@@ -2,7 +2,8 @@
 // times faster: a calibration recovers the mount's rates and axis angle, guiding holds the star
 // against a drift, pulses end within their cycle and a stopped run always stops the mount, a busy
 // link is reported once, guider frames are named and saved, a start waits for the last run to
-// end, and guiding runs beside an imaging acquisition.
+// end, another thread's readouts do not lengthen a guide frame, and guiding runs beside an
+// imaging acquisition.
 #include "acquisition_thread.h"
 #include "camera_lock.h"
 #include "capture_test_support.h"
@@ -10,6 +11,7 @@
 #include "main_window.h"
 #include "program_windows.h"
 #include "simulator/sim_control.h"
+#include "time_scale.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -24,6 +26,7 @@
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <thread>
 
 using namespace korvi::test;
 namespace sim = korvi::sim;
@@ -39,6 +42,7 @@ class TestOwner : public GuideThreadOwner
 public:
     struct Position {
         double x, y, time; // mount offset (arcseconds) and simulator time when a frame was shown
+        double light;      // the seconds the frame integrated, as the simulated sensor saw it
     };
     std::atomic<bool> acquiring{false}, continuous{false};
     std::atomic<bool> &GuideAcquiring() override { return acquiring; }
@@ -48,7 +52,7 @@ public:
     void ShowGuideFrame(const ImageData &frame, bool) override
     {
         const sim::Snapshot s = sim::GetSnapshot();
-        positions.push_back({s.mountX, s.mountY, s.time});
+        positions.push_back({s.mountX, s.mountY, s.time, s.cameras[1].lastLightSeconds});
         image.Assign(frame);
     }
     void ShowGuideNotice(const QString &text) override { notices.push_back(text); }
@@ -547,6 +551,38 @@ TEST_F(GuideThreadTest, AStartWaitsUntilTheLastRunHasEnded)
     ASSERT_TRUE(WaitFor([&] { return owner.finished == 2; }, 20000));
 }
 
+// Another thread's readouts, each holding the camera for two seconds, come one after another
+// while guiding runs: none begins during a guide frame's integration, so every guide frame
+// integrates for its time. (One held back behind such a readout would integrate longer than its
+// reference and show a brighter star, which the shift measurement puts at the edge of its range.)
+TEST_F(GuideThreadTest, AnotherThreadsReadoutDoesNotLengthenAGuideFrame)
+{
+    sim::Config c;
+    c.driftX = c.driftY = 0.0;
+    Start(c, GuidingAtSimulatorRates(c));
+    ASSERT_TRUE(WaitForCycles(1));
+    std::atomic<bool> reading{true};
+    std::thread imaging([&] {
+        while (reading) {
+            {
+                korvi::gui::CameraLock lock(korvi::gui::CameraLock::Readout);
+                korvi::ScaledSleep(2.0);
+            }
+            korvi::ScaledSleep(0.5);
+        }
+    });
+    const bool cycled = WaitForCycles(7);
+    reading = false;
+    imaging.join();
+    ASSERT_TRUE(cycled);
+    ASSERT_TRUE(StopAndWait());
+    ASSERT_GE(owner.positions.size(), 7u);
+    for (std::size_t i = 0; i < owner.positions.size(); ++i)
+        EXPECT_LT(owner.positions[i].light, 1.0 + 0.5) << "guide frame " << i;
+    EXPECT_TRUE(std::none_of(owner.notices.begin(), owner.notices.end(),
+                             [](const QString &n) { return n.startsWith(QStringLiteral("Star lost")); }));
+}
+
 // A guide run beside a counted imaging run of full frames: every frame saved, no USB box, and
 // every pulse as long on the wire as the guide thread asked, although the imaging readouts hold
 // the camera for a large part of each cycle.
@@ -604,7 +640,6 @@ TEST_F(GuideThreadTest, GuidingRunsBesideAnImagingAcquisition)
     EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
     EXPECT_EQ(sim::GetSnapshot().cameras[1].readouts, static_cast<unsigned>(owner.positions.size()));
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
-
     // The pulses asked for, from the offsets shown (the first 40 cycles are only capped at the
     // detent), against the east-west and north-south lengths on the wire.
     std::vector<GuidePulse> asked;

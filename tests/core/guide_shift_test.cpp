@@ -8,14 +8,16 @@
 namespace
 {
 
-// A frame of the given size with a background and one Gaussian star at (cx, cy).
-UShortMatrix StarFrame(int columns, int rows, double cx, double cy)
+// A frame of the given size with a background and one Gaussian star at (cx, cy); brightness
+// scales both (a longer integration).
+UShortMatrix StarFrame(int columns, int rows, double cx, double cy, double brightness = 1.0)
 {
     UShortMatrix m(rows, columns);
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < columns; ++x) {
             const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-            m[y][x] = static_cast<std::uint16_t>(800.0 + 5000.0 * std::exp(-r2 / (2.0 * 1.5 * 1.5)));
+            m[y][x] =
+                static_cast<std::uint16_t>(brightness * (800.0 + 5000.0 * std::exp(-r2 / (2.0 * 1.5 * 1.5))));
         }
     return m;
 }
@@ -55,9 +57,17 @@ TEST(GuideShift, MeasuresKnownShiftsToATenthOfAPixel)
     ASSERT_EQ(refColumns.size(), std::size_t(columns));
     const struct {
         double dx, dy;
-    } cases[] = {{0.0, 0.0}, {2.3, -1.6}, {-7.0, 4.5}, {0.4, 9.2}, {-9.6, -0.3}};
+        double brightness;
+    } cases[] = {{0.0, 0.0, 1.0},
+                 {2.3, -1.6, 1.0},
+                 {-7.0, 4.5, 1.0},
+                 {0.4, 9.2, 1.0},
+                 {-9.6, -0.3, 1.0},
+                 // The same star in a frame that integrated three times as long, or a third as long.
+                 {1.2, -0.8, 3.0},
+                 {-2.5, 1.4, 1.0 / 3.0}};
     for (const auto &c : cases) {
-        const UShortMatrix current = StarFrame(columns, rows, 28.0 + c.dx, 19.0 + c.dy);
+        const UShortMatrix current = StarFrame(columns, rows, 28.0 + c.dx, 19.0 + c.dy, c.brightness);
         float dy = 99.0f, dx = 99.0f;
         ASSERT_TRUE(MeasureProfileShift(refRows, refColumns, current, dy, dx, rows, 0, columns, 0, 10, 10));
         EXPECT_NEAR(dx, c.dx, 0.1) << c.dx << "," << c.dy;

@@ -119,9 +119,10 @@ TEST(Stars, CentroidsOfFlatAndLoneProfilesAreDefined)
 //   background  sigma          FindStarCentroid  RefineStarCentroid  MeasureStarFwhm
 //   0           1.2 .. 2.0     0.015             0.035               9 % (too wide: pixel area)
 //   0           2.5 .. 3.0     0.11              0.095               2.5 %
-//   100         1.2 .. 3.0     0.12              0.28                9 %
-// Neither centroid takes the background off, so a background pulls them towards the pixel they
-// centre their window on.
+//   100         1.2 .. 3.0     0.12              0.07                9 %
+// FindStarCentroid leaves the background in, so it pulls that centroid towards the pixel its
+// window is centred on; the refinement takes the sky off first, so it finds the star wherever in
+// it the refinement starts (alignment refines stars picked by hand).
 TEST(Stars, SyntheticStarsAreMeasuredToTheStatedAccuracy)
 {
     struct Row {
@@ -131,7 +132,7 @@ TEST(Stars, SyntheticStarsAreMeasuredToTheStatedAccuracy)
     } rows[] = {
         {0, {1.2, 1.6, 2.0}, 0.015, 0.035, 0.09},
         {0, {2.5, 3.0}, 0.11, 0.095, 0.025},
-        {100, {1.2, 1.6, 2.0, 2.5, 3.0}, 0.12, 0.28, 0.09},
+        {100, {1.2, 1.6, 2.0, 2.5, 3.0}, 0.12, 0.07, 0.09},
     };
     for (const Row &row : rows)
         for (double sigma : row.sigmas)
