@@ -40,6 +40,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -1404,6 +1405,12 @@ TEST_F(MainWindowTest, EveryWindowTheMenusOpenFitsA1080LineScreenWithReadableTab
                     cut << bar->tabText(i);
             }
         }
+        // A tool bar too narrow for its buttons puts the rest behind an overflow arrow.
+        for (QToolBar *bar : window->findChildren<QToolBar *>()) {
+            const auto *more = bar->findChild<QToolButton *>("qt_toolbar_ext_button");
+            if (bar->isVisibleTo(window) && more && more->isVisibleTo(window))
+                cut << bar->objectName() + " overflows";
+        }
         return cut.join(", ").toStdString();
     };
     EXPECT_EQ(tabsReadable(main.get()), "");
@@ -1459,6 +1466,9 @@ TEST_F(MainWindowTest, EveryWindowTheMenusOpenFitsA1080LineScreenWithReadableTab
                 EXPECT_FALSE(window->isMaximized());
                 // A position the program set, which a window manager keeps, rather than none.
                 EXPECT_TRUE(window->testAttribute(Qt::WA_Moved));
+                // Placed over the main window, it leaves the main menu free.
+                if (!fromBelow)
+                    EXPECT_FALSE(frame.contains(main->menuBar()->mapToGlobal(QPoint(4, 4))));
                 EXPECT_EQ(tabsReadable(window), "");
             }
             window->hide();

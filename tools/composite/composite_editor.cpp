@@ -126,8 +126,12 @@ TCompositeF::TCompositeF(QWidget *parent)
     }
     layout->addLayout(status);
 
-    move(settings.Left, settings.Top);
-    resize(settings.Width, settings.Height);
+    // (0, 0) is the record's own default, no place the observer chose: the window is then placed
+    // over the main window when first shown, clear of its menu bar.
+    if (settings.Left != 0 || settings.Top != 0)
+        move(settings.Left, settings.Top);
+    // Wide enough for every tool-bar button: none hides in the overflow menu at the start.
+    resize(std::max(settings.Width, ToolBar->sizeHint().width()), settings.Height);
     // Maximised only when it was left so: over the main window it hides everything else.
     if (settings.Maximized)
         setWindowState(Qt::WindowMaximized);
