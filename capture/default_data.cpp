@@ -166,7 +166,7 @@ Settings ProgramDefaultSettings()
     s.WindowHeight = 768;
     s.GuideMode = 0;
     s.GuideDetent = 5;
-    s.GuideMaxExcursion = 1;
+    s.GuideMaxExcursion = 5; // as the guider window shows by default: an outlier is five times the mean
     s.FiltPos = 2;
     s.MaximumWindows = 10;
     s.WindowArrangement = 0;

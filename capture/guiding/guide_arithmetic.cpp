@@ -132,20 +132,34 @@ std::string GuideRatesProblem(const std::array<GuideRate, 4> &rates)
     return {};
 }
 
+double GuidePulseLimiter::Limited(Axis &axis, double seconds, bool positive)
+{
+    if (cycles_ <= 40)
+        return seconds;
+    const double mean = axis.sum / cycles_;
+    if (!(seconds > excursion_ * mean)) {
+        axis.run = 0;
+        return seconds;
+    }
+    if (axis.run == 0 || axis.positive != positive) {
+        axis.run = 0;
+        axis.positive = positive;
+    }
+    if (++axis.run <= MaxCutsInARow)
+        return mean;
+    axis.run = 0; // this pulse takes the star back; a later long time starts a new run
+    return seconds;
+}
+
 void GuidePulseLimiter::Limit(GuidePulse &pulse)
 {
-    if (cycles_ > 40) {
-        const double eastMean = eastSum_ / cycles_, northMean = northSum_ / cycles_;
-        if (pulse.eastWestSeconds > excursion_ * eastMean)
-            pulse.eastWestSeconds = eastMean;
-        if (pulse.northSouthSeconds > excursion_ * northMean)
-            pulse.northSouthSeconds = northMean;
-    }
+    pulse.eastWestSeconds = Limited(eastWest_, pulse.eastWestSeconds, !pulse.directions[GuideWest]);
+    pulse.northSouthSeconds = Limited(northSouth_, pulse.northSouthSeconds, !pulse.directions[GuideSouth]);
     const double cap = std::max(0, detent_);
     pulse.eastWestSeconds = std::min(pulse.eastWestSeconds, cap);
     pulse.northSouthSeconds = std::min(pulse.northSouthSeconds, cap);
-    eastSum_ += pulse.eastWestSeconds;
-    northSum_ += pulse.northSouthSeconds;
+    eastWest_.sum += pulse.eastWestSeconds;
+    northSouth_.sum += pulse.northSouthSeconds;
     ++cycles_;
 }
 

@@ -58,20 +58,38 @@ std::string GuideRatesProblem(const std::array<GuideRate, 4> &rates);
 class GuidePulseLimiter
 {
 public:
+    // An excursion is cut for at most this many cycles in a row in one direction of an axis.
+    static constexpr int MaxCutsInARow = 2;
+
     GuidePulseLimiter(int detentSeconds, int maxExcursion) : detent_(detentSeconds), excursion_(maxExcursion)
     {
     }
     // After more than 40 cycles a time above the excursion factor times its running mean becomes
-    // the mean; every time is then capped at the cycle length, so a pulse always ends within its
-    // cycle. The limited times enter the running means.
+    // the mean: a lone measurement far off (a seeing flash, a cosmic ray beside the star) does not
+    // throw the mount. An offset that every frame measures again in the same direction is no
+    // such outlier but a real one (a gust of wind, a knock on the tube): cut to the mean each
+    // cycle, its pulse would only keep up with the drift and the star would stay off its place
+    // for the rest of the night. So a long time is cut at most MaxCutsInARow cycles in a row in
+    // one direction of an axis (a time within the limit or one the other way ends the run); the
+    // next one in that direction goes out whole, and counting starts again. Every time is then
+    // capped at the cycle length, so a pulse always ends within its cycle. The limited times
+    // enter the running means.
     void Limit(GuidePulse &pulse);
     int Cycles() const { return cycles_; }
 
 private:
+    // One axis's running sum and its current run of long times in one direction.
+    struct Axis {
+        double sum = 0.0;
+        int run = 0;
+        bool positive = true; // east, or north: the direction of the run
+    };
+    double Limited(Axis &axis, double seconds, bool positive);
+
     int detent_;
     int excursion_;
     int cycles_ = 0;
-    double eastSum_ = 0.0, northSum_ = 0.0;
+    Axis eastWest_, northSouth_;
 };
 
 // The shifts a calibration measures, each from one frame to the next (pixels).

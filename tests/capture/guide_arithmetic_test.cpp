@@ -95,6 +95,42 @@ TEST(GuidePulse, EveryPulseEndsWithinItsCycleAndLateOutliersBecomeTheMean)
     EXPECT_DOUBLE_EQ(late.northSouthSeconds, 1.0);
 }
 
+// Guiding on a drifting mount, 0.1 px a cycle east-west at 1 px/s: after 40 cycles the mean pulse
+// is the 0.1 s that keeps up with the drift, and the limit is 5 x 0.1 s.
+TEST(GuidePulse, AnOffsetMeasuredCycleAfterCycleIsCorrectedWhileLoneOutliersAreCut)
+{
+    GuidePulseLimiter limiter(5, 5);
+    double star = 0.0; // the star's true offset from its place (px)
+    // One cycle: the drift, a real move of the mount, a frame measuring the star (plus an error
+    // of its own), the pulse sent and the star moved back by it. Returns the signed pulse.
+    auto cycle = [&](double move, double measurementError = 0.0) {
+        star += 0.1 + move;
+        GuidePulse p = ComputeGuidePulse(static_cast<float>(star + measurementError), 0.0f, Square());
+        limiter.Limit(p);
+        const double signedPulse = p.directions[GuideWest] ? -p.eastWestSeconds : p.eastWestSeconds;
+        star += signedPulse;
+        return signedPulse;
+    };
+    for (int i = 0; i < 41; ++i)
+        cycle(0.0);
+    ASSERT_NEAR(star, 0.0, 1e-6);
+    // Single frames far off are cut to the mean, also three in a row that point different ways;
+    // the next good frame takes the star back.
+    for (double error : {2.0, -2.0, 2.0})
+        EXPECT_NEAR(std::abs(cycle(0.0, error)), 0.1, 1e-6) << error;
+    cycle(0.0);
+    EXPECT_NEAR(star, 0.0, 1e-6);
+    // A gust moves the mount 1.5 px. The first two frames that show it are taken for outliers;
+    // the third's pulse takes the star back (cut to the mean for good, it would stay 1.5 px off).
+    EXPECT_NEAR(cycle(1.5), -0.1, 0.01);
+    EXPECT_NEAR(cycle(0.0), -0.1, 0.01);
+    EXPECT_NEAR(star, 1.5, 0.02);
+    EXPECT_NEAR(cycle(0.0), -1.6, 0.02);
+    EXPECT_NEAR(star, 0.0, 1e-5);
+    // The next long time is an outlier again.
+    EXPECT_LT(std::abs(cycle(0.0, 3.0)), 0.2);
+}
+
 TEST(GuideCalibration, RecoversRatesFromTheShiftsOfItsSlews)
 {
     const GuideRate east{1.4f, 0.3f}, north{-0.3f, 1.4f}, drift{0.05f, -0.02f};
