@@ -5,6 +5,7 @@
 // real-to-complex pair; the complex pair of the same size is shown as well for reference.
 #include "image_data.h"
 #include "processing/fourier.h"
+#include "sky_frame.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <random>
 
 namespace
 {
@@ -21,13 +21,7 @@ namespace
 ImageData Frame(int side)
 {
     ImageData image;
-    image.Allocate(side, side, 1);
-    std::mt19937 random(2026);
-    std::normal_distribution<float> noise(0.0f, 12.0f);
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x)
-            image.Rows[y][x] =
-                static_cast<std::uint16_t>(1100.0f + 0.05f * static_cast<float>(x + y) + noise(random));
+    FillSkyBackground(image, side);
     return image;
 }
 

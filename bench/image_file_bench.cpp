@@ -17,6 +17,7 @@
 #include "fits_file.h"
 #include "image_data.h"
 #include "image_file.h"
+#include "sky_frame.h"
 
 #include <benchmark/benchmark.h>
 
@@ -45,13 +46,8 @@ const ImageData &Frame(int side = Side)
     ImageData &image = frames[side];
     if (!image.Empty)
         return image;
-    image.Allocate(side, side, 1);
+    FillSkyBackground(image, side);
     std::mt19937 random(2026);
-    std::normal_distribution<float> noise(0.0f, 12.0f);
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x)
-            image.Rows[y][x] =
-                static_cast<std::uint16_t>(1100.0f + 0.05f * static_cast<float>(x + y) + noise(random));
     std::uniform_int_distribution<int> place(8, side - 9);
     for (int star = 0; star < 2000 * (side / 1024) * (side / 1024) / 16; ++star) {
         const int cx = place(random), cy = place(random);
