@@ -22,15 +22,7 @@
 #include "ui_hooks.h"
 
 #include <benchmark/benchmark.h>
-#ifdef _OPENMP
 #include <omp.h>
-#else
-inline int omp_get_max_threads()
-{
-    return 1;
-}
-inline void omp_set_num_threads(int) {}
-#endif
 
 #include <algorithm>
 #include <cstdlib>

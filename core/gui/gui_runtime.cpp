@@ -274,6 +274,19 @@ QRect WindowArea(const QWidget *window)
     return available.intersected(QRect(screen->geometry().topLeft(), QSize(1920, 1080)));
 }
 
+namespace
+{
+
+// Where a box of the given size with its top-left corner at `at` lies within the area, moved as
+// little as possible (to the area's top-left corner when it is larger than the area).
+QPoint InsideArea(const QRect &area, QPoint at, QSize size)
+{
+    return {std::max(area.left(), std::min(at.x(), area.left() + area.width() - size.width())),
+            std::max(area.top(), std::min(at.y(), area.top() + area.height() - size.height()))};
+}
+
+} // namespace
+
 void PlaceBeforeFirstShow(QWidget *window, const QWidget *over)
 {
     if (!window || !window->isWindow() || window->isVisible() || window->testAttribute(Qt::WA_Moved))
@@ -284,9 +297,7 @@ void PlaceBeforeFirstShow(QWidget *window, const QWidget *over)
     const QRect area = WindowArea(over ? over : window);
     QRect placed(QPoint(), window->size().boundedTo(area.size()));
     placed.moveCenter(over ? over->frameGeometry().center() : area.center());
-    const int x = std::max(area.left(), std::min(placed.left(), area.left() + area.width() - placed.width()));
-    const int y = std::max(area.top(), std::min(placed.top(), area.top() + area.height() - placed.height()));
-    window->move(x, y);
+    window->move(InsideArea(area, placed.topLeft(), placed.size()));
 }
 
 void KeepInsideScreen(QWidget *window)
@@ -302,10 +313,9 @@ void KeepInsideScreen(QWidget *window)
         window->resize(client);
     const QSize frame = window->frameGeometry().size();
     const QPoint at = window->frameGeometry().topLeft();
-    const int x = std::max(area.left(), std::min(at.x(), area.left() + area.width() - frame.width()));
-    const int y = std::max(area.top(), std::min(at.y(), area.top() + area.height() - frame.height()));
-    if (QPoint(x, y) != at)
-        window->move(x, y); // a top-level window's position is its frame's
+    const QPoint inside = InsideArea(area, at, frame);
+    if (inside != at)
+        window->move(inside); // a top-level window's position is its frame's
 }
 
 } // namespace korvi::gui
