@@ -200,13 +200,14 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     const bool amplifierLowered = LowersAmplifier(s);
     if (amplifierLowered)
         WithCamera([&] { _Vdd_Set_Low(callback); });
-    // The exposure is timed from the shutter command; nothing between it and the wait waits for
-    // the GUI thread (the status texts are posted), so a busy GUI cannot lengthen the exposure.
+    // The exposure is timed from the moment the shutter command has gone out, so the shutter stays
+    // open at least the whole time however long the link took to carry the command; nothing between
+    // it and the wait waits for the GUI thread (the status texts are posted), so a busy GUI cannot
+    // lengthen the exposure.
     const double exposureStart = WithCamera([&] {
-        const double start = korvi::ScaledNow();
         if (s.EnableShutter)
             _Shutter(1, callback);
-        return start;
+        return korvi::ScaledNow();
     });
 
     // Integration.
