@@ -15,6 +15,8 @@ namespace
 constexpr double MinimumRate = 0.05;
 // East and north must be at least this far from one line (sine of the angle between them).
 constexpr double MinimumAxisSine = 0.25;
+// Seconds of the check slew (north) and of the drift measurement.
+constexpr float CheckSeconds = 20.0f;
 
 double Length(GuideRate v)
 {
@@ -173,8 +175,8 @@ CalibrationResult ComputeCalibration(const CalibrationShifts &shifts)
     GuideRate east = scaled(shifts.east, 0.1f, drift);
     GuideRate west = scaled(shifts.west, 0.1f, drift);
     GuideRate north = scaled(shifts.north, 0.1f, drift);
-    const float r = (north.x - drift.x) * 10.0f - shifts.check.x;
-    const float s = (north.y - drift.y) * 10.0f - shifts.check.y;
+    // The check slew's motion as the rates predict it: 20 s of north with the drift.
+    const GuideRate predicted{(north.x + drift.x) * CheckSeconds, (north.y + drift.y) * CheckSeconds};
 
     for (GuideRate v : {drift, east, west, north, shifts.check})
         if (!Finite(v)) {
@@ -193,7 +195,18 @@ CalibrationResult ComputeCalibration(const CalibrationShifts &shifts)
         result.problem = "east and north move the star along one line";
         return result;
     }
-    result.checkRatio = static_cast<float>(std::hypot(r, s) / Length(north));
+    // How far the measured check motion lies from the prediction, as a share of the prediction:
+    // 0 for a calibration whose rates foretell the check slew exactly.
+    result.checkRatio = static_cast<float>(
+        std::hypot(shifts.check.x - predicted.x, shifts.check.y - predicted.y) / Length(predicted));
+    if (!(result.checkRatio <= CalibrationCheckTolerance)) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the check slew moved the star %.0f %% away from where the measured rates put it",
+                      result.checkRatio * 100.0);
+        result.problem = text;
+        return result;
+    }
 
     // North perpendicular to east: keep the component along east's smaller coordinate and solve
     // for the other, so the division is never by a near-zero coordinate.
@@ -225,7 +238,7 @@ std::string ApplyCalibration(Settings &settings, const CalibrationResult &result
     char text[256];
     std::snprintf(text, sizeof text,
                   "Status: Calibrated. Rates (px/s): east %.3f, %.3f; west %.3f, %.3f; north %.3f, %.3f. "
-                  "Axis angle %.1f deg; check ratio %.2f.",
-                  e.x, e.y, w.x, w.y, n.x, n.y, angle, result.checkRatio);
+                  "Axis angle %.1f deg; the check slew lay %.1f %% from the rates' prediction.",
+                  e.x, e.y, w.x, w.y, n.x, n.y, angle, result.checkRatio * 100.0);
     return text;
 }

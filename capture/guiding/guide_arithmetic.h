@@ -101,17 +101,24 @@ struct CalibrationShifts {
     GuideRate check; // frames 6 to 7, over 20 s of north
 };
 
+// A calibration whose check slew lies further than this share of its predicted motion from
+// where the measured rates put it is refused.
+constexpr float CalibrationCheckTolerance = 0.25f;
+
 struct CalibrationResult {
     bool ok = false;
     std::string problem; // why the rates could not be taken
     std::array<GuideRate, 4> rates{};
+    // The check slew (20 s north) against the rates: the distance between its measured motion and
+    // the motion the rates and the drift predict, over the predicted motion (0: exact).
     float checkRatio = 0.0f;
 };
 
 // The rates from the measured shifts: drift = drift shift / 20; east, west and north = their shift
 // / 10 less the drift; north is made perpendicular to east, west points against east with its own
-// measured speed, south against north. A calibration with no measurable motion, non-finite values
-// or east and north along one line is refused with its reason.
+// measured speed, south against north. A calibration with no measurable motion, non-finite values,
+// east and north along one line or a check slew beyond CalibrationCheckTolerance is refused with
+// its reason.
 CalibrationResult ComputeCalibration(const CalibrationShifts &shifts);
 
 // What the owner of a calibration run does with its result: the guide mode becomes 1 (guide);

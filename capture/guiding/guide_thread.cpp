@@ -1,6 +1,7 @@
 #include "guiding/guide_thread.h"
 
 #include "camera_lock.h"
+#include "guiding/guide_star.h"
 #include "image_file.h"
 #include "korvicom.h"
 #include "levels.h"
@@ -35,10 +36,12 @@ constexpr int SlewAttempts = 20;
 constexpr double SlewRetryInterval = 0.05;
 // The stop at the end of a run is sent this long (process seconds) before the observer is asked.
 constexpr double StopRetrySeconds = 3.0;
-// A star: its brightest pixel stands this many noise widths above the background, and at least
-// this many counts.
-constexpr double StarSigmas = 8.0;
-constexpr double StarMinimumCounts = 30.0;
+// The profile shift and the star's own displacement agree within this many pixels when the shift
+// follows the star.
+constexpr double ShiftAgreement = 1.5;
+// Beyond the search range the star is looked for this many pixels further, so a star that has
+// left the range is seen as such and not mistaken for whatever lies inside it.
+constexpr int SearchMargin = 3;
 // A box with this share of its pixels at full scale is saturated.
 constexpr double SaturatedShare = 0.02;
 
@@ -264,35 +267,43 @@ void TGuiderThread::AcquireFrames()
             OnGuiThread([this, format] { owner_->SaveGuideFrame(frame_, format); });
         }
         if (s.Display)
-            ShowFrame(true);
+            ShowFrame(GuideFrameView::Fit);
         ShowStatus(QStringLiteral("Status: Waiting out delay."));
         if (!WaitSeconds(WholeSecondsOf(s.Delay), true))
             break;
     }
 }
 
-void TGuiderThread::ShowFrame(bool fitAndShowLevels)
+void TGuiderThread::ShowFrame(GuideFrameView view)
 {
     if (ShuttingDown())
         return;
-    OnGuiThread([this, fitAndShowLevels] { owner_->ShowGuideFrame(frame_, fitAndShowLevels); });
+    OnGuiThread([this, view] { owner_->ShowGuideFrame(frame_, view); });
 }
 
 // ---------------------------------------------------------------------------------------------
 // Guiding
 
+void TGuiderThread::CleanFrame()
+{
+    CleanGuideBox(frame_.Rows, frame_.Width, frame_.Height, box_);
+}
+
+// The profiles are built on the cleaned frame: the sensor's hot pixels stay where they are while
+// the star moves, and profiles that held them would pull every shift towards 0.
 void TGuiderThread::TakeReference()
 {
-    const int rows = frame_.Height, columns = frame_.Width;
-    const double background = RegionMean(frame_.Rows, rows, 0, columns, 0);
-    BuildProjectionProfile(referenceRows_, frame_.Rows, rows, 0, columns, 0, background, true);
-    BuildProjectionProfile(referenceColumns_, frame_.Rows, rows, 0, columns, 0, background, false);
+    const int rows = box_.height, columns = box_.width;
+    const double background = RegionMean(box_.cleaned, rows, 0, columns, 0);
+    BuildProjectionProfile(referenceRows_, box_.cleaned, rows, 0, columns, 0, background, true);
+    BuildProjectionProfile(referenceColumns_, box_.cleaned, rows, 0, columns, 0, background, false);
+    referenceStar_ = FindGuideStar(box_);
 }
 
 bool TGuiderThread::Measure(float &dx, float &dy, int range)
 {
-    return MeasureProfileShift(referenceRows_, referenceColumns_, frame_.Rows, dy, dx, frame_.Height, 0,
-                               frame_.Width, 0, range, range);
+    return MeasureProfileShift(referenceRows_, referenceColumns_, box_.cleaned, dy, dx, box_.height, 0,
+                               box_.width, 0, range, range);
 }
 
 void TGuiderThread::Guide()
@@ -319,11 +330,10 @@ void TGuiderThread::Guide()
         return;
     }
     if (s.Display)
-        ShowFrame(false);
-    {
-        float dx = 0.0f, dy = 0.0f;
-        lostReason_ = LostStarReason(dx, dy, GuideSearchRange);
-    }
+        ShowFrame(GuideFrameView::Keep);
+    CleanFrame();
+    TakeReference();
+    lostReason_ = LostStarReason(0.0f, 0.0f, GuideSearchRange);
     if (!lostReason_.isEmpty()) {
         problem_ = QStringLiteral("Guiding did not start: ") + lostReason_ +
                    QStringLiteral(" in the reference frame.");
@@ -331,7 +341,6 @@ void TGuiderThread::Guide()
         ShowNotice(problem_);
         return;
     }
-    TakeReference();
     ShowNotice(QStringLiteral("Guiding."));
     int lostCycles = 0, lostInEpisode = 0;
 
@@ -345,9 +354,11 @@ void TGuiderThread::Guide()
         ShowStatus(QStringLiteral("Status: Processing."));
         const bool read = ReadFrame(false);
         if (s.Display)
-            ShowFrame(false);
+            ShowFrame(GuideFrameView::Keep);
         float dx = 0.0f, dy = 0.0f;
         GuidePulse pulse;
+        if (read)
+            CleanFrame();
         if (read && Measure(dx, dy, GuideSearchRange)) {
             GuideThreadOwner *owner = owner_;
             PostToGuiThread(QCoreApplication::instance(),
@@ -398,35 +409,37 @@ void TGuiderThread::Guide()
         endStatus_ = QStringLiteral("Status: Guiding stopped.");
 }
 
+// A star is a blob, not a pixel: it is looked for on the cleaned frame near the reference star's
+// place, and must have about the reference star's light and width there. A frame of cloud, hot
+// pixels or a cosmic-ray hit alone, a star that has jumped out of the search range, another star
+// that has come into it, or a shift measurement that does not follow the star sends no pulse.
 QString TGuiderThread::LostStarReason(float dx, float dy, int range) const
 {
     const int w = frame_.Width, h = frame_.Height;
-    std::vector<std::uint16_t> values;
-    values.reserve(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    std::size_t saturated = 0;
-    std::uint16_t brightest = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const std::uint16_t v = frame_.Rows[y][x];
-            values.push_back(v);
-            saturated += v == 65535 ? 1 : 0;
-            brightest = std::max(brightest, v);
-        }
-    if (values.empty())
+    if (w < 1 || h < 1)
         return QStringLiteral("the frame is empty");
-    if (static_cast<double>(saturated) >= SaturatedShare * static_cast<double>(values.size()))
+    std::size_t saturated = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            saturated += frame_.Rows[y][x] == 65535 ? 1 : 0;
+    if (static_cast<double>(saturated) >= SaturatedShare * static_cast<double>(w) * h)
         return QStringLiteral("the guide box is saturated");
-    // Background and noise from the median and the median absolute deviation, which the star's
-    // few pixels do not move.
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    const double median = *middle;
-    for (std::uint16_t &v : values)
-        v = static_cast<std::uint16_t>(std::abs(static_cast<double>(v) - median));
-    std::nth_element(values.begin(), middle, values.end());
-    const double noise = std::max(1.0, 1.4826 * *middle);
-    if (!(brightest - median >= std::max(StarSigmas * noise, StarMinimumCounts)))
+    if (!referenceStar_.found)
         return QStringLiteral("no star stands above the background");
+    const int reach = range + SearchMargin;
+    const int cx = static_cast<int>(std::lround(referenceStar_.x)),
+              cy = static_cast<int>(std::lround(referenceStar_.y));
+    const GuideStar star = FindGuideStar(box_, cx - reach, cy - reach, cx + reach, cy + reach);
+    if (!star.found)
+        return QStringLiteral("no star stands above the background");
+    const double sx = star.x - referenceStar_.x, sy = star.y - referenceStar_.y;
+    if (!(std::hypot(sx, sy) <= range))
+        return QStringLiteral("the star is beyond the search range");
+    const std::string problem = GuideStarProblem(referenceStar_, star);
+    if (!problem.empty())
+        return Q(problem);
+    if (!(std::hypot(dx - sx, dy - sy) <= ShiftAgreement))
+        return QStringLiteral("the shift measurement does not follow the star");
     if (!(std::abs(dx) < range && std::abs(dy) < range))
         return QStringLiteral("the star is beyond the search range");
     return {};
@@ -566,8 +579,31 @@ bool TGuiderThread::CalibrationFrame(int number)
     ShowStatus(QStringLiteral("Status: Integrating (") + QString::number(number) + QStringLiteral(")."));
     if (!WaitSeconds(WholeSecondsOf(s.IntTime), false) || !WaitSeconds(WholeSecondsOf(s.IntTime), true))
         return false;
-    ReadFrame(false);
-    ShowFrame(false); // a calibration always shows its frames
+    const bool read = ReadFrame(false);
+    // A calibration always shows its frames. They integrate about twice as long as the frame the
+    // view's levels were set on, so they are shown with levels of their own.
+    ComputeDisplayLevels(frame_);
+    ShowFrame(GuideFrameView::OwnLevels);
+    // Rates measured on a frame that was not read, or on one without the star, would be stored
+    // as if they were right: the calibration ends here and keeps the previous rates.
+    if (!read) {
+        calibrationFault_ = QStringLiteral("frame %1 could not be read").arg(number);
+        return false;
+    }
+    CleanFrame();
+    if (number == 1) {
+        calibrationStar_ = FindGuideStar(box_);
+        if (!calibrationStar_.found) {
+            calibrationFault_ = QStringLiteral("no star stands above the background in frame 1");
+            return false;
+        }
+    } else {
+        const std::string star = GuideStarProblem(calibrationStar_, FindGuideStar(box_));
+        if (!star.empty()) {
+            calibrationFault_ = QStringLiteral("the star was lost in frame %1 (%2)").arg(number).arg(Q(star));
+            return false;
+        }
+    }
     return WaitSeconds(WholeSecondsOf(s.Delay), true);
 }
 
@@ -651,11 +687,14 @@ void TGuiderThread::Calibrate()
     CalibrationResult result;
     if (done)
         result = ComputeCalibration(shifts);
+    else if (!calibrationFault_.isEmpty())
+        result.problem = calibrationFault_.toStdString();
     else
         result.problem = "the calibration was stopped";
-    // A calibration that ran to its end and was refused is a failure the observer must see; the
-    // owner shows the result (or the refusal) in a status that stays.
-    if (done && !result.ok)
+    // A calibration that ran to its end and was refused, or that ended on a frame without its
+    // star, is a failure the observer must see; the owner shows the result (or the refusal) in a
+    // status that stays.
+    if ((done && !result.ok) || !calibrationFault_.isEmpty())
         problem_ = QStringLiteral("Calibration failed: ") + Q(result.problem) +
                    QStringLiteral(". The previous guide rates were kept.");
     QString shown;

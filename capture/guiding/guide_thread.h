@@ -11,6 +11,7 @@
 // the cycle timer are posted without waiting, so nothing on a guide pulse's timing path waits for
 // the GUI thread.
 #include "guiding/guide_arithmetic.h"
+#include "guiding/guide_star.h"
 
 #include "camera_lock.h"
 #include "image_data.h"
@@ -23,6 +24,14 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// How the owner shows a frame of a run.
+enum class GuideFrameView {
+    Fit,       // zoom to fit and show the frame's own levels in the display controls (acquisition)
+    Keep,      // replace the pixels only: the view keeps its zoom and display levels (guiding)
+    OwnLevels, // keep the zoom, show the frame with its own display levels (calibration frames,
+               // which integrate longer than the frame the view's levels were set on)
+};
 
 // What the thread needs from the window that runs it.
 class GuideThreadOwner
@@ -40,9 +49,8 @@ public:
     virtual void ShowGuideStatus(const QString &text) = 0;
     // The frame's name ("GUIDER IMAGE: ..."), only outside continuous series.
     virtual void ShowGuideImageName(const QString &text) = 0;
-    // A frame to show: the owner copies it. fitAndShowLevels: zoom to fit and show the frame's
-    // levels in the display controls (frames of an acquisition series); else only redraw.
-    virtual void ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels) = 0;
+    // A frame to show, as view says: the owner copies it.
+    virtual void ShowGuideFrame(const ImageData &frame, GuideFrameView view) = 0;
     // A message about the guide or calibration run that stays until the next one replaces it (the
     // star lost or found again, the step a calibration is at, how the run ended).
     virtual void ShowGuideNotice(const QString &text) = 0;
@@ -130,13 +138,19 @@ private:
 
     void ShowStatus(const QString &text);
     void ShowNotice(const QString &text);
-    void ShowFrame(bool fitAndShowLevels);
+    void ShowFrame(GuideFrameView view);
+    // Cleans the frame just read of lone bright pixels into box_, where the star is measured.
+    void CleanFrame();
 
     GuideThreadOwner *owner_;
     GuideSettings settings_;
     ImageData frame_;
     AcquisitionHeader header_;
     std::vector<float> referenceRows_, referenceColumns_;
+    GuideBox box_;              // the last frame read, cleaned of lone bright pixels
+    GuideStar referenceStar_;   // the star of the reference frame
+    GuideStar calibrationStar_; // the star of a calibration's first frame
+    QString calibrationFault_;  // why a calibration ended before its end (a frame not read, no star)
     std::array<bool, 4> directions_{};
     std::unique_ptr<korvi::gui::CameraReservation> readoutReservation_; // from the clearing to the readout
     bool slewSent_ = false;

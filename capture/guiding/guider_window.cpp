@@ -714,11 +714,13 @@ void TGuiderF::ShowGuideImageName(const QString &text)
         SetStatus(1, text);
 }
 
-void TGuiderF::ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels)
+void TGuiderF::ShowGuideFrame(const ImageData &frame, GuideFrameView view)
 {
     // A frame of a run replaces the pixels only: the view keeps the palette and the selection the
-    // observer chose, and a guide or calibration frame also the zoom and the display levels (the
-    // first one, on an empty view, gets automatic levels and fits the window).
+    // observer chose, a guide frame also the zoom and the display levels, a calibration frame the
+    // zoom with levels of its own (the first frame, on an empty view, gets automatic levels and
+    // fits the window).
+    const bool fitAndShowLevels = view == GuideFrameView::Fit;
     const bool keepView = !GuiderImage.Empty && !fitAndShowLevels;
     const bool keepSelection =
         !GuiderImage.Empty && GuiderImage.Width == frame.Width && GuiderImage.Height == frame.Height;
@@ -743,8 +745,10 @@ void TGuiderF::ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels)
     }
     if (keepView) {
         GuiderImage.Zoom = zoom;
-        GuiderImage.Gain = gain;
-        GuiderImage.DisplayOffset = offset;
+        if (view == GuideFrameView::Keep) {
+            GuiderImage.Gain = gain;
+            GuiderImage.DisplayOffset = offset;
+        }
         RefreshDisplay();
         return;
     }

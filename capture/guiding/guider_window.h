@@ -156,7 +156,7 @@ public:
     std::atomic<bool> &GuideContinuous() override { return Continuous; }
     void ShowGuideStatus(const QString &text) override;
     void ShowGuideImageName(const QString &text) override;
-    void ShowGuideFrame(const ImageData &frame, bool fitAndShowLevels) override;
+    void ShowGuideFrame(const ImageData &frame, GuideFrameView view) override;
     void ShowGuideNotice(const QString &text) override;
     void ShowGuideOffset(float dx, float dy) override;
     void ShowGuideDirections(const std::array<bool, 4> &directions) override;

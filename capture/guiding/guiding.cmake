@@ -2,6 +2,8 @@
 target_sources(korvi_capture PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/guide_arithmetic.cpp
   ${CMAKE_CURRENT_LIST_DIR}/guide_arithmetic.h
+  ${CMAKE_CURRENT_LIST_DIR}/guide_star.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/guide_star.h
   ${CMAKE_CURRENT_LIST_DIR}/guide_thread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/guide_thread.h
   ${CMAKE_CURRENT_LIST_DIR}/guider_window.cpp

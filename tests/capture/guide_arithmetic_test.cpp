@@ -147,8 +147,33 @@ TEST(GuideCalibration, RecoversRatesFromTheShiftsOfItsSlews)
         EXPECT_NEAR(r.rates[i].x, expected[i].x, 1e-4) << i;
         EXPECT_NEAR(r.rates[i].y, expected[i].y, 1e-4) << i;
     }
-    const double R = (north.x - drift.x) * 10 - s.check.x, S = (north.y - drift.y) * 10 - s.check.y;
-    EXPECT_NEAR(r.checkRatio, std::hypot(R, S) / std::hypot(north.x, north.y), 1e-4);
+    // The check slew went where the rates put it.
+    EXPECT_NEAR(r.checkRatio, 0.0, 1e-4);
+
+    // The check is the distance between the measured check motion and the predicted one (20 s of
+    // north and drift: 28.62 px), over the predicted one; beyond 25 % the calibration is refused.
+    const GuideRate predicted = s.check;
+    const struct {
+        GuideRate check;
+        double ratio;
+        bool ok;
+    } checks[] = {
+        {{predicted.x * 0.9f, predicted.y * 0.9f}, 0.10, true},                             // 10 % short
+        {{predicted.x + 0.2f * predicted.y, predicted.y - 0.2f * predicted.x}, 0.20, true}, // 20 % aside
+        {{predicted.x * 0.5f, predicted.y * 0.5f}, 0.50, false}, // half: rates twice the true ones
+        {{predicted.x * 1.3f, predicted.y * 1.3f}, 0.30, false},
+    };
+    for (const auto &c : checks) {
+        CalibrationShifts checked = s;
+        checked.check = c.check;
+        const CalibrationResult k = ComputeCalibration(checked);
+        EXPECT_NEAR(k.checkRatio, c.ratio, 1e-4) << c.ratio;
+        EXPECT_EQ(k.ok, c.ok) << c.ratio;
+        if (!c.ok) {
+            EXPECT_EQ(k.problem, "the check slew moved the star " + std::to_string(int(c.ratio * 100 + 0.5)) +
+                                     " % away from where the measured rates put it");
+        }
+    }
 
     // North measured off the perpendicular is turned onto it.
     CalibrationShifts skew = s;
@@ -164,6 +189,7 @@ TEST(GuideCalibration, RefusesCalibrationsThatMeasuredNothingUsableAndKeepsThePr
     good.east = {14.0f, 3.0f};
     good.west = {-14.0f, -3.0f};
     good.north = {-3.0f, 14.0f};
+    good.check = {-6.0f, 28.0f};
     const struct {
         const char *name;
         CalibrationShifts shifts;
@@ -210,11 +236,11 @@ TEST(GuideCalibration, RefusesCalibrationsThatMeasuredNothingUsableAndKeepsThePr
     Settings settings;
     const CalibrationResult r = ComputeCalibration(good);
     // The guider window shows this text when the calibration ends: the rates, the axis angle
-    // (atan(3/14) = 12.09 degrees) and the check ratio (no motion over the check slew: 14.32 px
-    // expected over |north| = 1.432 px/s).
+    // (atan(3/14) = 12.09 degrees) and how far the check slew lay from the rates' prediction.
     EXPECT_EQ(ApplyCalibration(settings, r),
               "Status: Calibrated. Rates (px/s): east 1.400, 0.300; west -1.400, -0.300; north -0.300, "
-              "1.400. Axis angle 12.1 deg; check ratio 10.00.");
+              "1.400. Axis angle 12.1 deg; the check slew lay 0.0 % from the rates' prediction.");
+    EXPECT_EQ(settings.GuideCalibrationRatio, 0.0f);
     EXPECT_EQ(settings.GuideRates[GuideEast].x, r.rates[GuideEast].x);
     EXPECT_EQ(settings.GuideMode, 1);
 }

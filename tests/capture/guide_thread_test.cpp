@@ -49,7 +49,7 @@ public:
     std::atomic<bool> &GuideContinuous() override { return continuous; }
     void ShowGuideStatus(const QString &text) override { statuses.push_back(text); }
     void ShowGuideImageName(const QString &text) override { names.push_back(text); }
-    void ShowGuideFrame(const ImageData &frame, bool) override
+    void ShowGuideFrame(const ImageData &frame, GuideFrameView) override
     {
         const sim::Snapshot s = sim::GetSnapshot();
         positions.push_back({s.mountX, s.mountY, s.time, s.cameras[1].lastLightSeconds});
