@@ -55,7 +55,11 @@ public:
         positions.push_back({s.mountX, s.mountY, s.time, s.cameras[1].lastLightSeconds});
         image.Assign(frame);
     }
-    void ShowGuideNotice(const QString &text) override { notices.push_back(text); }
+    void ShowGuideNotice(const QString &text) override
+    {
+        notices.push_back(text);
+        noticeTimes.push_back(sim::Now());
+    }
     void ShowGuideOffset(float dx, float dy) override { offsets.push_back({dx, dy}); }
     void ShowGuideDirections(const std::array<bool, 4> &) override {}
     bool SaveGuideFrame(ImageData &frame, int format) override
@@ -83,6 +87,7 @@ public:
     }
 
     std::vector<QString> statuses, names, notices;
+    std::vector<double> noticeTimes; // simulator time of each notice
     std::vector<Position> positions;
     std::vector<std::pair<float, float>> offsets;
     std::vector<std::string> saved;
@@ -176,6 +181,54 @@ std::vector<std::pair<double, int>> SlewWords()
     return words;
 }
 
+using Words = std::vector<std::uint16_t>;
+constexpr int GuideColumns = 211, GuideRows = 165;
+// Where the simulated guide star lies on the guiding sensor with the mount at its origin.
+constexpr double GuideStarX = 0.47 * GuideColumns, GuideStarY = 0.53 * GuideRows;
+
+// A 1 s frame of the simulated guiding sensor as it is (bias, sky, noise and its hot pixels),
+// read by an acquisition run of the guide thread with the mount set to (x, y) arcseconds.
+Words SensorFrame(double x, double y)
+{
+    TestOwner owner;
+    GuideRunner runner(&owner);
+    sim::SetMountOffset(x, y);
+    GuideSettings s = Settings211(0);
+    s.NImage = 1;
+    Words words;
+    if (!runner.Start(s) || !WaitFor([&] { return owner.finished && !runner.Running(); }, 20000) ||
+        owner.image.Width != GuideColumns || owner.image.Height != GuideRows)
+        return words;
+    for (int y = 0; y < GuideRows; ++y)
+        words.insert(words.end(), owner.image.Rows[y], owner.image.Rows[y] + GuideColumns);
+    return words;
+}
+
+// A cloud: the pixel-wise minimum of two sensor frames taken 60 px apart. The sky, the noise and
+// the hot pixels stay; no star does.
+Words CloudFrame()
+{
+    const Words a = SensorFrame(0.0, 0.0), b = SensorFrame(300.0, 0.0);
+    Words cloud(a.size());
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+        cloud[i] = std::min(a[i], b[i]);
+    return cloud;
+}
+
+void Replay(const Words &words)
+{
+    sim::SetReplayFrame(1, std::make_shared<const Words>(words));
+}
+
+// Slew words that move the mount (any direction bit set) in the simulator time span (from, to).
+int PulsesBetween(double from, double to)
+{
+    int n = 0;
+    for (const auto &[time, bits] : SlewWords())
+        n += bits != 0 && time > from && time < to ? 1 : 0;
+    return n;
+}
+
 class GuideThreadTest : public ::testing::Test
 {
 protected:
@@ -222,6 +275,8 @@ TEST_F(GuideThreadTest, CalibrationRecoversTheMountsRatesAndAxisAngle)
     const GuideRate east = owner.calibration.rates[GuideEast];
     const double angle = std::atan2(east.y, east.x) * 180.0 / std::numbers::pi;
     EXPECT_NEAR(angle, c.mountRotationDegrees, 0.1 * c.mountRotationDegrees);
+    // The check slew went within 10 % of where the measured rates put it.
+    EXPECT_LT(owner.calibration.checkRatio, 0.10f);
     // Seven frames, the steps in order, and the mount left still.
     EXPECT_EQ(sim::GetSnapshot().cameras[1].readouts, 7u);
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
@@ -263,6 +318,51 @@ TEST_F(GuideThreadTest, CalibrationWithoutMotionIsRefused)
     ASSERT_TRUE(owner.calibrated);
     EXPECT_FALSE(owner.calibration.ok);
     EXPECT_EQ(owner.calibration.problem, "no measurable motion east");
+}
+
+// A calibration frame that the link does not deliver (no pixels sent; the USB box answered OK), or
+// one whose star a cloud hides, ends the calibration at once with a box that says so: the rates
+// measured so far are not stored.
+TEST_F(GuideThreadTest, ACalibrationFrameNotReadOrWithoutItsStarEndsTheCalibration)
+{
+    sim::Config c;
+    sim::Reset(c);
+    const Words cloud = CloudFrame();
+    ASSERT_EQ(cloud.size(), std::size_t(GuideColumns * GuideRows));
+    for (int frame = 1; frame <= 8; ++frame) {
+        const bool clouded = frame == 8; // frame 4 under a cloud
+        const int n = clouded ? 4 : frame;
+        SCOPED_TRACE(frame);
+        UsbBoxAnswerer boxes;
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(Settings211(2)));
+        // Frame n's readout begins after frame n - 1's: the fault is in place before it.
+        ASSERT_TRUE(
+            WaitFor([&] { return sim::GetSnapshot().cameras[1].readouts >= unsigned(n - 1); }, 60000));
+        if (clouded) {
+            Replay(cloud);
+        } else {
+            sim::Faults unread;
+            unread.frameBytes = 0;
+            sim::SetFaults(unread);
+        }
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 60000));
+        sim::SetReplayFrame(1, nullptr);
+        sim::ClearFaults();
+        ASSERT_TRUE(owner.calibrated);
+        EXPECT_FALSE(owner.calibration.ok);
+        const QString why =
+            clouded ? QStringLiteral("the star was lost in frame 4 (no star stands above the background)")
+                    : QStringLiteral("frame %1 could not be read").arg(n);
+        EXPECT_EQ(owner.failure, QStringLiteral("Calibration failed: ") + why +
+                                     QStringLiteral(". The previous guide rates were kept."));
+        EXPECT_EQ(owner.calibration.problem, why.toStdString());
+        EXPECT_EQ(sim::GetSnapshot().cameras[1].readouts, unsigned(n));
+        EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+        EXPECT_EQ(boxes.captions.size(), clouded ? 0u : 1u);
+    }
 }
 
 TEST_F(GuideThreadTest, GuidingHoldsTheStarWhileTheDriftWouldCarryItAway)
@@ -402,7 +502,8 @@ TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentUntilTakenOrTheObserverIsTold)
     }
 }
 
-// Blank frames (clouds) and saturated frames in the middle of a guiding run with drift: no pulse
+// Clouds (frames of the guiding sensor with no star) and saturated frames in the middle of a
+// guiding run with drift: no pulse
 // while the star cannot be measured, so the mount moves only by the drift; one lasting message
 // says the star is lost, guiding resumes by itself, and after MaxLostCycles lost cycles in a row
 // the run stops with a message.
@@ -412,9 +513,12 @@ TEST_F(GuideThreadTest, ALostOrSaturatedStarSendsNoPulseAndGuidingResumes)
     c.driftX = 0.15; // 0.03 and 0.02 pixels per second on the guiding sensor
     c.driftY = 0.1;
     const GuideSettings s = GuidingAtSimulatorRates(c);
-    const int words = 211 * 165;
-    for (std::uint16_t level : {std::uint16_t(800), std::uint16_t(65535)}) {
-        SCOPED_TRACE(level);
+    sim::Reset(c);
+    const Words cloud = CloudFrame();
+    ASSERT_EQ(cloud.size(), std::size_t(GuideColumns * GuideRows));
+    const Words saturated(cloud.size(), 65535);
+    for (const Words *frame : {&cloud, &saturated}) {
+        SCOPED_TRACE(frame == &cloud ? "cloud" : "saturated");
         TestOwner owner;
         GuideRunner runner(&owner);
         sim::Reset(c);
@@ -422,7 +526,7 @@ TEST_F(GuideThreadTest, ALostOrSaturatedStarSendsNoPulseAndGuidingResumes)
         ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= 4 || owner.finished; }, 60000));
         // The episode: six cycles of frames that hold no star.
         const std::size_t before = owner.positions.size();
-        sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(words, level));
+        Replay(*frame);
         const int start = runner.Thread()->GuideCycles();
         ASSERT_TRUE(
             WaitFor([&] { return runner.Thread()->GuideCycles() >= start + 6 || owner.finished; }, 60000));
@@ -456,7 +560,7 @@ TEST_F(GuideThreadTest, ALostOrSaturatedStarSendsNoPulseAndGuidingResumes)
             << owner.notices.back().toStdString();
 
         // A star that does not come back: the run stops with a message after the limit.
-        sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(words, level));
+        Replay(*frame);
         ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 60000));
         EXPECT_TRUE(owner.failure.startsWith(
             QStringLiteral("Guiding stopped: the star was lost for %1 cycles in a row")
@@ -465,6 +569,177 @@ TEST_F(GuideThreadTest, ALostOrSaturatedStarSendsNoPulseAndGuidingResumes)
         EXPECT_EQ(owner.statuses.back(), QStringLiteral("Status: Guiding stopped; star lost."));
         EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
         sim::SetReplayFrame(1, nullptr);
+    }
+}
+
+// A cloud of 30 s (frames of the guiding sensor's own sky, noise and hot pixels, without the star)
+// while the mount drifts 1.0, 0.6 arcseconds a second, on twelve star fields: the mount moves by
+// the drift alone, one lasting message says the star is lost, and guiding brings the star back
+// after it.
+TEST_F(GuideThreadTest, ACloudOnAnySkySendsNoPulseAndGuidingResumesAfterIt)
+{
+    sim::Config c;
+    c.driftX = 1.0;
+    c.driftY = 0.6;
+    GuideSettings s = GuidingAtSimulatorRates(c);
+    s.GuideDetent = 2;
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        c.seed = seed;
+        sim::Reset(c);
+        const Words cloud = CloudFrame();
+        ASSERT_EQ(cloud.size(), std::size_t(GuideColumns * GuideRows));
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        auto cycles = [&](int n) {
+            return WaitFor([&] { return runner.Thread()->GuideCycles() >= n || owner.finished; }, 60000);
+        };
+        ASSERT_TRUE(cycles(4));
+        const std::size_t before = owner.positions.size();
+        Replay(cloud);
+        const double start = sim::Now();
+        ASSERT_TRUE(WaitFor([&] { return sim::Now() >= start + 30.0 || owner.finished; }, 60000));
+        sim::SetReplayFrame(1, nullptr);
+        const std::size_t after = owner.positions.size();
+        ASSERT_TRUE(cycles(runner.Thread()->GuideCycles() + 10));
+        ASSERT_FALSE(owner.finished) << owner.failure.toStdString();
+        ASSERT_GT(after, before + 4);
+        // From the first cloud frame to the last the mount moved by the drift alone.
+        const TestOwner::Position a = owner.positions[before], b = owner.positions[after - 1];
+        const double dt = b.time - a.time;
+        EXPECT_LT(std::hypot(b.x - a.x - c.driftX * dt, b.y - a.y - c.driftY * dt) / c.guiding.pixelScale,
+                  0.5);
+        EXPECT_EQ(PulsesBetween(a.time, b.time), 0);
+        const auto lost = std::count_if(owner.notices.begin(), owner.notices.end(), [](const QString &t) {
+            return t.startsWith(QStringLiteral("Star lost at "));
+        });
+        EXPECT_EQ(lost, 1);
+        EXPECT_TRUE(owner.notices.back().startsWith(QStringLiteral("Guiding resumed at ")))
+            << owner.notices.back().toStdString();
+        // The star is held again: the guide error of the last four frames, against the reference.
+        const TestOwner::Position first = owner.positions.front();
+        double sum = 0.0;
+        for (std::size_t i = owner.positions.size() - 4; i < owner.positions.size(); ++i)
+            sum += std::pow(std::hypot(owner.positions[i].x - first.x, owner.positions[i].y - first.y) /
+                                c.guiding.pixelScale,
+                            2);
+        EXPECT_LT(std::sqrt(sum / 4.0), 1.0);
+        owner.acquiring = false;
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
+    }
+}
+
+// The star jumps 15 px (beyond the 10 px search range) in each of eight directions: within two
+// cycles the star is lost, and no pulse goes out while it is.
+TEST_F(GuideThreadTest, AStarThatJumpsOutOfTheSearchRangeIsLostAndMovesNothing)
+{
+    sim::Config c;
+    c.driftX = 0.15;
+    c.driftY = 0.1;
+    GuideSettings s = GuidingAtSimulatorRates(c);
+    s.GuideDetent = 2;
+    for (int direction = 0; direction < 8; ++direction) {
+        SCOPED_TRACE(direction);
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        auto cycles = [&](int n) {
+            return WaitFor([&] { return runner.Thread()->GuideCycles() >= n || owner.finished; }, 60000);
+        };
+        ASSERT_TRUE(cycles(3));
+        const double angle = direction * std::numbers::pi / 4.0, jump = 15.0 * c.guiding.pixelScale;
+        const sim::Snapshot at = sim::GetSnapshot();
+        const std::size_t noticesBefore = owner.notices.size();
+        sim::SetMountOffset(at.mountX + jump * std::cos(angle), at.mountY + jump * std::sin(angle));
+        const int jumped = runner.Thread()->GuideCycles();
+        ASSERT_TRUE(cycles(jumped + 2));
+        std::size_t lost = owner.notices.size();
+        for (std::size_t i = noticesBefore; i < owner.notices.size() && lost == owner.notices.size(); ++i)
+            if (owner.notices[i].startsWith(QStringLiteral("Star lost at ")))
+                lost = i;
+        ASSERT_LT(lost, owner.notices.size())
+            << "no lost star after two cycles; last offset " << owner.offsets.back().first << ","
+            << owner.offsets.back().second;
+        ASSERT_TRUE(cycles(jumped + 5));
+        EXPECT_EQ(PulsesBetween(owner.noticeTimes[lost], sim::Now()), 0);
+        owner.acquiring = false;
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
+    }
+}
+
+// Sensor frames with the star where the reference has it (no drift), changed as the sky and the
+// sensor change them: a cosmic-ray hit alone on a cloud sends no pulse; one beside the star, or a
+// star dimmed to 60 % by thin cloud, is guided on as it is, without a shift.
+TEST_F(GuideThreadTest, CosmicRayHitsMoveNothingAndADimmedStarIsStillGuided)
+{
+    sim::Config c;
+    const GuideSettings s = GuidingAtSimulatorRates(c);
+    sim::Reset(c);
+    const Words star = SensorFrame(0.0, 0.0), cloud = CloudFrame();
+    ASSERT_EQ(star.size(), std::size_t(GuideColumns * GuideRows));
+    ASSERT_EQ(cloud.size(), star.size());
+    const int sx = static_cast<int>(GuideStarX), sy = static_cast<int>(GuideStarY);
+    // A cosmic-ray hit: three pixels in a row, far brighter than the star.
+    auto hit = [](Words frame, int x, int y) {
+        for (int i = 0; i < 3; ++i)
+            frame[static_cast<std::size_t>(y) * GuideColumns + x + i] = 20000;
+        return frame;
+    };
+    Words dimmed = star;
+    {
+        Words sorted = star;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const double sky = sorted[sorted.size() / 2];
+        for (int y = sy - 8; y <= sy + 8; ++y)
+            for (int x = sx - 8; x <= sx + 8; ++x) {
+                std::uint16_t &v = dimmed[static_cast<std::size_t>(y) * GuideColumns + x];
+                v = static_cast<std::uint16_t>(std::lround(sky + 0.6 * (v - sky)));
+            }
+    }
+    const struct {
+        const char *name;
+        Words frame;
+        bool guided;
+    } cases[] = {
+        {"cosmic-ray hit on a cloud", hit(cloud, sx - 1, sy), false},
+        {"cosmic-ray hit beside the star", hit(star, sx + 3, sy + 3), true},
+        {"star dimmed to 60 %", dimmed, true},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        auto cycles = [&](int n) {
+            return WaitFor([&] { return runner.Thread()->GuideCycles() >= n || owner.finished; }, 60000);
+        };
+        ASSERT_TRUE(cycles(2));
+        const std::size_t offsets = owner.offsets.size();
+        Replay(k.frame);
+        // The frame in integration when the replay began may be either; the next ones are all it.
+        ASSERT_TRUE(cycles(runner.Thread()->GuideCycles() + 5));
+        sim::SetReplayFrame(1, nullptr);
+        const bool lost = std::any_of(owner.notices.begin(), owner.notices.end(), [](const QString &t) {
+            return t.startsWith(QStringLiteral("Star lost"));
+        });
+        EXPECT_EQ(lost, !k.guided) << owner.notices.back().toStdString();
+        // The mount is not moved off: a guided frame measures no shift (the same frame replayed
+        // again and again moves the mount by its own small noise shift every cycle), a lost one
+        // sends no pulse, so the mount stays where it was.
+        if (k.guided) {
+            for (std::size_t i = offsets + 1; i < owner.offsets.size(); ++i)
+                EXPECT_LT(std::hypot(owner.offsets[i].first, owner.offsets[i].second), 0.3) << i;
+        } else {
+            EXPECT_EQ(PulsesBetween(owner.noticeTimes.back(), sim::Now()), 0);
+            const sim::Snapshot end = sim::GetSnapshot();
+            EXPECT_LT(std::hypot(end.mountX, end.mountY) / c.guiding.pixelScale, 0.3);
+        }
+        owner.acquiring = false;
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
     }
 }
 
