@@ -405,8 +405,11 @@ void TGuiderThread::Guide()
             break;
         ++guideCycles_;
     }
-    if (endStatus_.isEmpty())
+    // The guide page says so too: its "Guiding." would otherwise stay beside the stopped status.
+    if (endStatus_.isEmpty()) {
         endStatus_ = QStringLiteral("Status: Guiding stopped.");
+        ShowNotice(QStringLiteral("Guiding stopped."));
+    }
 }
 
 // A star is a blob, not a pixel: it is looked for on the cleaned frame near the reference star's
@@ -560,8 +563,13 @@ void TGuiderThread::StopMount()
                            "moving.\n\nOK sends the stop again; Cancel gives up (stop the mount by hand)."),
             QStringLiteral("Korvi"), MessageButtons::OkCancel, MessageIcon::Warning);
         if (answer != MessageAnswer::Ok) {
-            if (problem_.isEmpty())
-                endStatus_ = QStringLiteral("Status: The mount may still be moving.");
+            // The run's end status has been shown already; this one replaces it, as it is what
+            // the observer must know now.
+            endStatus_ = QStringLiteral("Status: The mount may still be moving.");
+            ShowStatus(endStatus_);
+            ShowNotice(
+                QStringLiteral("The telescope drive did not take the stop: the mount may still be moving. "
+                               "Stop it by hand."));
             break;
         }
     }

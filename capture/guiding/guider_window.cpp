@@ -25,6 +25,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -270,16 +271,29 @@ QWidget *TGuiderF::BuildGuidePage()
     TCTimeStatus = Named(new QLabel(QStringLiteral("0"), page), "TCTimeStatus");
     GuideDetent_ = Spin(page, "GuideDetent_", 1, 999, 5);
     GuideMaxExcursion_ = Spin(page, "GuideMaxExcursion_", 1, 999, 5);
+    // The texts the runs write change in length all night: they take no part in sizing the page's
+    // columns, so a long notice never moves the buttons and spins. The notice has a row of its
+    // own under the controls, three lines high, and wraps inside it; its tool tip holds it whole.
+    const QFontMetrics metrics(page->font());
+    Correction->setMinimumWidth(
+        metrics.horizontalAdvance(QStringLiteral("dx:-000.0      dy:-000.0 (pixels)")));
+    Correction->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    GuideStatus->setWordWrap(true);
+    GuideStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    GuideStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    GuideStatus->setFixedHeight(3 * metrics.lineSpacing() + 4);
+    TCTimeStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     grid->addWidget(GuideBtn, 0, 0);
     grid->addWidget(MetricBtn, 0, 1);
     grid->addWidget(Correction, 0, 2, 1, 2);
-    grid->addWidget(GuideStatus, 1, 0, 1, 2);
     grid->addWidget(TCtimelabel, 1, 2);
     grid->addWidget(TCTimeStatus, 1, 3);
     grid->addWidget(new QLabel(QStringLiteral("Detent (s):"), page), 2, 0);
     grid->addWidget(GuideDetent_, 2, 1);
     grid->addWidget(new QLabel(QStringLiteral("Excursion factor:"), page), 2, 2);
     grid->addWidget(GuideMaxExcursion_, 2, 3);
+    grid->addWidget(GuideStatus, 3, 0, 1, 4);
+    grid->setRowStretch(4, 1);
     return page;
 }
 
@@ -762,6 +776,7 @@ void TGuiderF::ShowGuideFrame(const ImageData &frame, GuideFrameView view)
 void TGuiderF::ShowGuideNotice(const QString &text)
 {
     GuideStatus->setText(text);
+    GuideStatus->setToolTip(text);
     GuideStatus->repaint();
 }
 

@@ -446,8 +446,11 @@ TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentUntilTakenOrTheObserverIsTold)
     GuideSettings s = Settings211(1);
     s.GuideRates = {GuideRate{0.02f, 0.0f}, GuideRate{-0.02f, 0.0f}, GuideRate{0.0f, 0.02f},
                     GuideRate{0.0f, -0.02f}};
-    for (bool staysBusy : {false, true}) {
-        SCOPED_TRACE(staysBusy);
+    // Refused once; refused while the link stays busy, answered with OK once it is free again, or
+    // answered with Cancel.
+    for (int mode = 0; mode < 3; ++mode) {
+        SCOPED_TRACE(mode);
+        const bool staysBusy = mode > 0, cancel = mode == 2;
         TestOwner owner;
         GuideRunner runner(&owner);
         sim::Reset(c);
@@ -481,14 +484,29 @@ TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentUntilTakenOrTheObserverIsTold)
                 return;
             shown.invalidate();
             movingWhenAsked = sim::GetSnapshot().slewBits != 0;
+            if (cancel) {
+                box->button(QMessageBox::Cancel)->click();
+                return;
+            }
             sim::ClearFaults();
             box->button(QMessageBox::Ok)->click();
         });
         answerer.start();
         ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
         answerer.stop();
-        EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
-        EXPECT_EQ(SlewWords().back().second, 0);
+        // What stays on the status bar and the guide page says how the run ended.
+        ASSERT_FALSE(owner.notices.empty());
+        if (cancel) {
+            EXPECT_NE(sim::GetSnapshot().slewBits, 0);
+            EXPECT_EQ(owner.statuses.back(), QStringLiteral("Status: The mount may still be moving."));
+            EXPECT_TRUE(owner.notices.back().contains(QStringLiteral("the mount may still be moving")))
+                << owner.notices.back().toStdString();
+        } else {
+            EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+            EXPECT_EQ(SlewWords().back().second, 0);
+            EXPECT_EQ(owner.statuses.back(), QStringLiteral("Status: Guiding stopped."));
+            EXPECT_EQ(owner.notices.back(), QStringLiteral("Guiding stopped."));
+        }
         if (staysBusy) {
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("Korvi: ")));

@@ -9,6 +9,7 @@
 #include "guiding/track_window.h"
 #include "image_information.h"
 #include "image_render.h"
+#include "levels.h"
 #include "main_window.h"
 #include "opengl_panel.h"
 #include "palette_editor.h"
@@ -153,6 +154,15 @@ TEST_F(GuiderWindowTest, RunsEveryModeAgainstTheSimulator)
         << g->StatusBar[1]->text().toStdString();
     EXPECT_TRUE(g->StatusBar[1]->text().contains(QStringLiteral("Axis angle ")));
     EXPECT_EQ(g->GuideStatus->text(), g->StatusBar[1]->text());
+    // The calibration frames integrate twice as long as the acquired ones: they are shown with
+    // levels of their own, not with the acquired frame's, which would show them white.
+    {
+        ImageData shown;
+        shown.Assign(g->GuiderImage);
+        ComputeDisplayLevels(shown);
+        EXPECT_FLOAT_EQ(g->GuiderImage.Gain, shown.Gain);
+        EXPECT_FLOAT_EQ(g->GuiderImage.DisplayOffset, shown.DisplayOffset);
+    }
     EXPECT_GT(
         std::hypot(CurrentSettings().GuideRates[GuideEast].x, CurrentSettings().GuideRates[GuideEast].y),
         0.05);
@@ -167,6 +177,32 @@ TEST_F(GuiderWindowTest, RunsEveryModeAgainstTheSimulator)
     EXPECT_EQ(g->GuidePicture(), QStringLiteral("noguide.bmp"));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+    // Both the status bar and the guide page say that guiding has stopped.
+    ASSERT_TRUE(WaitUntil([&] { return g->GuideStatus->text() == QStringLiteral("Guiding stopped."); }))
+        << g->GuideStatus->text().toStdString();
+    EXPECT_EQ(g->StatusBar[1]->text(), QStringLiteral("Status: Guiding stopped."));
+}
+
+// A long notice wraps in its own place on the guide page: no button or spin moves or stretches.
+TEST_F(GuiderWindowTest, ANoticeDoesNotMoveTheGuidePageControls)
+{
+    g->PageControl1->setCurrentIndex(0);
+    QApplication::processEvents();
+    const std::vector<QWidget *> controls = {g->GuideBtn, g->MetricBtn, g->GuideDetent_,
+                                             g->GuideMaxExcursion_, g->Correction};
+    std::vector<QRect> before;
+    for (QWidget *w : controls)
+        before.push_back(w->geometry());
+    const QString notice = QStringLiteral(
+        "Guiding stopped: the star was lost for 12 cycles in a row (the star has 25 % of the guide "
+        "star's light). Guiding resumed at 01:02:03 after the star was lost for 3 cycles.");
+    g->ShowGuideNotice(notice);
+    g->ShowGuideOffset(-123.4f, -56.7f);
+    QApplication::processEvents();
+    for (std::size_t i = 0; i < controls.size(); ++i)
+        EXPECT_EQ(controls[i]->geometry(), before[i]) << controls[i]->objectName().toStdString();
+    EXPECT_EQ(g->GuideStatus->text(), notice);
+    EXPECT_EQ(g->GuideStatus->toolTip(), notice);
 }
 
 // Guide pressed before any calibration, and a calibration in which the mount does not move: a box
