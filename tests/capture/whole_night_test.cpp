@@ -299,7 +299,7 @@ private:
     int lastLost_ = 0;
 };
 
-enum NightPhase { Calibrating, Lights, Darks, Twilight, BackOnField };
+enum NightPhase { Calibrating, Lights, Darks, Twilight, BackOnField, Cloud };
 
 class WholeNight : public ::testing::Test
 {
@@ -461,6 +461,28 @@ protected:
         g->Setselectiontocapturesubframe1->trigger();
         ASSERT_EQ(g->XLO->value(), std::min(x0, x1));
         ASSERT_EQ(g->YHI->value(), std::max(y0, y1));
+        // Two frames of the box taken 60 px apart make a cloud for later: their pixel-wise minimum
+        // keeps the sensor's sky, noise and hot pixels, and no star.
+        {
+            std::vector<std::uint16_t> boxes[2];
+            const sim::Snapshot here = sim::GetSnapshot();
+            for (int k = 0; k < 2; ++k) {
+                sim::SetMountOffset(here.mountX + 60.0 * k * sim::CurrentConfig().guiding.pixelScale,
+                                    here.mountY);
+                ASSERT_TRUE(WaitUntil([&] { return g->Acquire->isEnabled(); }));
+                g->Acquire->trigger();
+                ASSERT_TRUE(WaitForGuider());
+                const ImageData &box = g->GuiderImage;
+                ASSERT_EQ(box.Width, x1 - x0 + 1);
+                ASSERT_EQ(box.Height, y1 - y0 + 1);
+                for (int y = 0; y < box.Height; ++y)
+                    boxes[k].insert(boxes[k].end(), box.Rows[y], box.Rows[y] + box.Width);
+            }
+            sim::SetMountOffset(here.mountX, here.mountY);
+            cloud.resize(boxes[0].size());
+            for (std::size_t i = 0; i < cloud.size(); ++i)
+                cloud[i] = std::min(boxes[0][i], boxes[1][i]);
+        }
 
         ASSERT_TRUE(WaitUntil([&] { return g->GuideBtn->isEnabled(); }));
         QApplication::processEvents();
@@ -581,6 +603,30 @@ protected:
         StatisticsOnTheLastFrame(1);
         ASSERT_TRUE(WaitUntil([&] { return fs::exists(Frames("dark_1.fit")); }, 120000));
         guideLog->phase = Darks;
+        // A cloud passes while the darks are taken: the guide frames hold the sensor's sky, noise
+        // and hot pixels but no star. The guider says the star is lost, sends no pulse (the mount
+        // moves by the drift alone) and resumes by itself when the cloud has gone.
+        guideLog->phase = Cloud;
+        sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(cloud));
+        ASSERT_TRUE(WaitUntil([&] { return guideLog->Lost(Cloud) >= 1; }, 60000)) << guideLog->Trace(Cloud);
+        const sim::Snapshot cloudFrom = sim::GetSnapshot();
+        ASSERT_TRUE(WaitUntil([&] { return guideLog->Lost(Cloud) >= 4; }, 60000)) << guideLog->Trace(Cloud);
+        const sim::Snapshot cloudTo = sim::GetSnapshot();
+        sim::SetReplayFrame(1, nullptr);
+        EXPECT_TRUE(GuiderF->GuideStatus->text().startsWith(QStringLiteral("Star lost at ")))
+            << GuiderF->GuideStatus->text().toStdString();
+        const sim::Config config = sim::CurrentConfig();
+        const double dt = cloudTo.time - cloudFrom.time;
+        EXPECT_LT(std::hypot(cloudTo.mountX - cloudFrom.mountX - config.driftX * dt,
+                             cloudTo.mountY - cloudFrom.mountY - config.driftY * dt) /
+                      config.guiding.pixelScale,
+                  0.2)
+            << "the mount moved under the cloud";
+        guideLog->phase = Darks;
+        ASSERT_TRUE(WaitUntil(
+            [&] { return GuiderF->GuideStatus->text().startsWith(QStringLiteral("Guiding resumed at ")); },
+            60000))
+            << GuiderF->GuideStatus->text().toStdString();
         ASSERT_TRUE(WaitUntil([&] { return fs::exists(Frames("dark_4.fit")); }, 120000));
         // The telescope points at the blank twilight sky for the flats; the guide star is gone.
         // The guider sends no pulse for the blank frames, says the star is lost, and after its
@@ -998,8 +1044,9 @@ protected:
     TempDir folder;
     std::unique_ptr<TMainF> main;
     std::unique_ptr<GuideLog> guideLog;
-    double scriptStart = 0.0; // simulator time
-    ModalScript modals;       // every box of the night is expected by name, any other one fails
+    std::vector<std::uint16_t> cloud; // a guide box of the sensor's sky, noise and hot pixels, no star
+    double scriptStart = 0.0;         // simulator time
+    ModalScript modals;               // every box of the night is expected by name, any other one fails
 };
 
 TEST_F(WholeNight, FromFirstStartToRestart)
