@@ -317,12 +317,21 @@ void TGuiderThread::Guide()
         return;
     }
 
+    // A stopped run says so on the guide page too: its "Guiding." would otherwise stay beside the
+    // stopped status.
+    auto stopped = [this] {
+        endStatus_ = QStringLiteral("Status: Guiding stopped.");
+        ShowNotice(QStringLiteral("Guiding stopped."));
+    };
+
     // The reference frame.
     PrepareFrame();
     ClearSensor(true, WholeSecondsOf(s.IntTime));
     ShowStatus(QStringLiteral("Status: Integrating."));
-    if (!WaitSeconds(WholeSecondsOf(s.IntTime), true))
+    if (!WaitSeconds(WholeSecondsOf(s.IntTime), true)) {
+        stopped();
         return;
+    }
     if (!ReadFrame(false)) {
         problem_ = QStringLiteral("Guiding did not start: the reference frame could not be read.");
         endStatus_ = QStringLiteral("Status: Not guiding; the reference frame could not be read.");
@@ -405,11 +414,8 @@ void TGuiderThread::Guide()
             break;
         ++guideCycles_;
     }
-    // The guide page says so too: its "Guiding." would otherwise stay beside the stopped status.
-    if (endStatus_.isEmpty()) {
-        endStatus_ = QStringLiteral("Status: Guiding stopped.");
-        ShowNotice(QStringLiteral("Guiding stopped."));
-    }
+    if (endStatus_.isEmpty())
+        stopped();
 }
 
 // A star is a blob, not a pixel: it is looked for on the cleaned frame near the reference star's

@@ -1,10 +1,13 @@
-// The guide arithmetic: pulses, their limits, calibration and what a calibration leaves behind.
+// The guide arithmetic: pulses, their limits, calibration and what a calibration leaves behind, and
+// the guide star as a blob measured against its reference.
 #include "guiding/guide_arithmetic.h"
+#include "guiding/guide_star.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace
 {
@@ -246,3 +249,64 @@ TEST(GuideCalibration, RefusesCalibrationsThatMeasuredNothingUsableAndKeepsThePr
 }
 
 } // namespace
+
+namespace
+{
+
+// A 60 x 50 box: bias 800 with a fixed +-3 ripple, a lone hot pixel at 2400, and (when flux > 0) a
+// gaussian star of sigma 1.2 at (x, y).
+UShortMatrix StarBox(double x, double y, double flux)
+{
+    UShortMatrix box(50, 60);
+    for (int r = 0; r < 50; ++r)
+        for (int c = 0; c < 60; ++c) {
+            const double d2 = (c - x) * (c - x) + (r - y) * (r - y);
+            const double star = flux / (2 * std::numbers::pi * 1.44) * std::exp(-d2 / (2 * 1.44));
+            box[r][c] = static_cast<std::uint16_t>(std::lround(800 + ((r * 7 + c * 3) % 7 - 3) + star));
+        }
+    box[10][45] = 2400;
+    return box;
+}
+
+} // namespace
+
+TEST(GuideStar, IsABlobMeasuredPastHotPixelsAndComparedWithTheReferenceWithinItsBand)
+{
+    GuideBox box;
+    CleanGuideBox(StarBox(20.3, 30.6, 20000), 60, 50, box);
+    const GuideStar reference = FindGuideStar(box);
+    ASSERT_TRUE(reference.found);
+    EXPECT_NEAR(reference.x, 20.3, 0.1);
+    EXPECT_NEAR(reference.y, 30.6, 0.1);
+    EXPECT_NEAR(box.background, 800, 1);
+
+    // The hot pixel alone is no star, neither is the box without its star.
+    EXPECT_FALSE(FindGuideStar(box, 40, 5, 50, 15).found);
+    CleanGuideBox(StarBox(20.3, 30.6, 0), 60, 50, box);
+    EXPECT_FALSE(FindGuideStar(box).found);
+    EXPECT_EQ(GuideStarProblem(reference, FindGuideStar(box)), "no star stands above the background");
+
+    // The flux band, 40 % to 250 % of the reference's light (the star elsewhere on its pixels).
+    const struct {
+        double flux;
+        bool accepted;
+    } cases[] = {{20000 * 0.6, true},
+                 {20000 * 0.45, true},
+                 {20000 * 2.3, true},
+                 {20000 * 0.3, false},
+                 {20000 * 3.0, false}};
+    for (const auto &c : cases) {
+        CleanGuideBox(StarBox(22.0, 29.0, c.flux), 60, 50, box);
+        const GuideStar star = FindGuideStar(box);
+        const std::string problem = GuideStarProblem(reference, star);
+        if (c.accepted)
+            EXPECT_EQ(problem, "") << c.flux;
+        else
+            EXPECT_EQ(problem.rfind("the star has ", 0), 0u) << c.flux << ": " << problem;
+        EXPECT_NEAR(star.x, 22.0, 0.1) << c.flux;
+    }
+    // A star far wider than the reference (out of focus, or a blend) is not the guide star.
+    GuideStar wide = reference;
+    wide.width = reference.width * 1.8;
+    EXPECT_EQ(GuideStarProblem(reference, wide), "the star is 180 % as wide as the guide star");
+}
