@@ -54,6 +54,8 @@
 #include <memory>
 #include <ostream>
 #include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace korvi::test;
 namespace fs = std::filesystem;
@@ -479,6 +481,25 @@ TEST_F(MainWindowTest, SaveAsTypedWithTheCompleterShowingLeavesNoListOnScreen)
 
 // With no folder remembered (the shipped settings), Load Images and Save Image As open in the frames
 // folder, not at the file system's root, where a first save would otherwise land.
+// A save killed part way leaves its temporary file; the program removes those of processes that
+// no longer run from the frames folder when it starts.
+TEST_F(MainWindowTest, StartRemovesTheLeftoversOfKilledSavesFromTheFramesFolder)
+{
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    fs::create_directories(folder.File("Frames"));
+    const std::string dead = folder.File("Frames/Image_12.kvr.part-" + std::to_string(gone) + "-0");
+    const std::string running = folder.File("Frames/Image_13.kvr.part-1-0");
+    WriteFileBytes(dead, std::string(4096, 'p'));
+    WriteFileBytes(running, "in use");
+    Start();
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(running));
+}
+
 TEST_F(MainWindowTest, LoadAndSaveDialogsWithoutARememberedFolderOpenInTheFramesFolder)
 {
     Start();
