@@ -2,6 +2,8 @@
 
 #include "file_names.h"
 
+#include <cctype>
+
 const char *const OpenImageFilter =
     "Korvi image file (*.kvr)|*.kvr|FITS image file (*.fits, *.fit, *.fts, *.fiz)|*.fits;*.fit;*.fts;*.fiz|"
     "Windows bitmap (*.bmp)|*.bmp|Portable Network Graphics (*.png)|*.png|"
@@ -55,10 +57,40 @@ const char *SaveFormatExtension(int format)
     }
 }
 
-SaveAsTarget SaveAsTargetFor(const std::string &chosenName, int filterIndex)
+namespace
+{
+
+// The save format a typed extension names, -1 for none.
+int FormatOfTypedExtension(const std::string &name)
+{
+    const std::string file = ExtractFileNamePart(name);
+    const std::size_t dot = file.rfind('.');
+    if (dot == std::string::npos)
+        return -1;
+    std::string extension = file.substr(dot + 1);
+    for (char &c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == "kvr")
+        return 0;
+    if (extension == "fit" || extension == "fits" || extension == "fts" || extension == "fiz")
+        return 1;
+    if (extension == "bmp")
+        return 2;
+    if (extension == "png")
+        return 3;
+    return -1;
+}
+
+} // namespace
+
+SaveAsTarget SaveAsTargetFor(const std::string &chosenName, int filterIndex, int presetFilterIndex)
 {
     SaveAsTarget target;
     target.format = (filterIndex >= 1 && filterIndex <= 4) ? filterIndex - 1 : 0;
+    if (presetFilterIndex > 0 && filterIndex == presetFilterIndex) {
+        if (const int typed = FormatOfTypedExtension(chosenName); typed >= 0)
+            target.format = typed;
+    }
     target.fileName = StripExtension(chosenName) + SaveFormatExtension(target.format);
     return target;
 }

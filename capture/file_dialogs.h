@@ -28,7 +28,10 @@ struct SaveAsTarget {
     std::string fileName;
     int format = 0;
 };
-SaveAsTarget SaveAsTargetFor(const std::string &chosenName, int filterIndex);
+// presetFilterIndex is the filter the dialog opened with: when the user left it as it was and typed
+// a known image extension (".kvr"; ".fit", ".fits", ".fts", ".fiz"; ".bmp"; ".png"), the typed
+// extension chooses the format, as it is what the user asked for.
+SaveAsTarget SaveAsTargetFor(const std::string &chosenName, int filterIndex, int presetFilterIndex = 0);
 
 // ".kvr", ".fit", ".bmp" or ".png" for save formats 0..3 (".kvr" for any other code).
 const char *SaveFormatExtension(int format);

@@ -137,6 +137,10 @@ TMainF::TMainF(const std::string &programDirectory, const QStringList &arguments
         prefix = programDirectory_ + prefix;
         std::filesystem::create_directories(std::filesystem::path(prefix).parent_path(), ec);
     }
+    // Frames of a save that was killed part way (tens of megabytes each) go at start.
+    for (const std::string &prefix : settings.SaveFile)
+        if (!prefix.empty())
+            RemoveStaleTemporaryFiles(std::filesystem::path(prefix).parent_path().string());
 
     PaletteFrameBitmap.load(QString::fromStdString(programDirectory_ + FrameBitmapFile));
 

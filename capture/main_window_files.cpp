@@ -116,6 +116,10 @@ void TMainF::Save1Click()
     EditTarget = EditActiveImage;
     ImageData &image = window->Image();
     const std::string name = image.FileName;
+    if (name.empty()) {
+        SaveAsClick(); // a new image (a preview ...) has no file yet: the user names one
+        return;
+    }
     if (!SaveImageInFormat(name, image, image.OriginFormat))
         ReportSaveFailure(name);
 }
@@ -137,14 +141,15 @@ void TMainF::SaveAsClick()
     for (;;) {
         SaveDialog->setWindowTitle(QStringLiteral("Select save file name"));
         SaveDialog->setNameFilters(filters);
-        SaveDialog->selectNameFilter(filters.value(std::clamp(image.OriginFormat, 0, 5)));
+        const int presetFilter = std::clamp(image.OriginFormat, 0, 5) + 1;
+        SaveDialog->selectNameFilter(filters.value(presetFilter - 1));
         SaveDialog->setDirectory(
             QString::fromStdString(DialogStartDirectory(CurrentSettings().LastSaveDirectory[0])));
         if (SaveDialog->exec() != QDialog::Accepted || SaveDialog->selectedFiles().isEmpty())
             return;
         const std::string chosen = SaveDialog->selectedFiles().front().toStdString();
         const SaveAsTarget target =
-            SaveAsTargetFor(chosen, NameFilterIndex(filters, SaveDialog->selectedNameFilter()));
+            SaveAsTargetFor(chosen, NameFilterIndex(filters, SaveDialog->selectedNameFilter()), presetFilter);
 
         if (FileExists(target.fileName)) {
             const QString question = QStringLiteral("The file: ") +

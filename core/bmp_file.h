@@ -29,10 +29,13 @@ bool ParseBmpLayout(const std::uint8_t *data, std::size_t size, BmpLayout &layou
 bool ParseBmpLayout(const std::uint8_t *data, std::size_t available, std::uint64_t fileSize,
                     BmpLayout &layout, std::string &error);
 
-// The grey value of a colour: the sum of the three components scaled so that white is 65535.
+// The grey value of a colour: trunc((red + green + blue) x 85.6666), the scaling bitmaps have always
+// been read with (a sum divisible by 3 reads one count below sum x 257 / 3); white, whose product
+// falls just short, is 65535.
 inline std::uint16_t BmpGrey(unsigned red, unsigned green, unsigned blue)
 {
-    return static_cast<std::uint16_t>((red + green + blue) * 257u / 3u);
+    const unsigned sum = red + green + blue;
+    return sum >= 765u ? std::uint16_t{65535} : static_cast<std::uint16_t>(sum * 85.6666);
 }
 
 // Converts the pixels into grey rows: image row y (counted from the bottom of the picture) goes to

@@ -572,16 +572,20 @@ std::string FitsErrorLogPath()
     return (folder / "fits_log.txt").string();
 }
 
-MessageAnswer ReportFitsError(int status)
+MessageAnswer ReportFitsError(int status, const std::string &path)
 {
     const std::string message = FitsErrorText(status);
     // The log is a convenience: when it cannot be written the box still tells the user.
     if (std::FILE *log = std::fopen(FitsErrorLogPath().c_str(), "a")) {
-        std::fprintf(log, "%s\n", message.c_str());
+        if (path.empty())
+            std::fprintf(log, "%s\n", message.c_str());
+        else
+            std::fprintf(log, "%s (%s)\n", message.c_str(), path.c_str());
         std::fclose(log);
     }
     fits_clear_errmsg();
-    return Ui().ShowMessage(FitsErrorCaption, message, MessageButtons::Ok, MessageIcon::Error);
+    return Ui().ShowMessage(FitsErrorCaption, path.empty() ? message : message + "\n" + path,
+                            MessageButtons::Ok, MessageIcon::Error);
 }
 
 std::string FitsDateFromText(const std::string &text)
@@ -649,12 +653,9 @@ bool WriteFitsImage(const std::string &path, const ImageData &image)
     }
     ReplacingFile target(path);
     // CFITSIO blames an existing file for every file it cannot create: a folder that is missing or
-    // cannot be written is found first and reported as the other writers report it.
-    if (std::FILE *probe = std::fopen(target.TemporaryPath().c_str(), "wb")) {
-        std::fclose(probe);
-        std::error_code ignored;
-        std::filesystem::remove(target.TemporaryPath(), ignored);
-    } else {
+    // cannot be written, or a protected file, is found first and reported as the other writers
+    // report it.
+    if (!target.Reserve()) {
         ReportCannotOpenForWriting(path);
         return false;
     }
@@ -722,7 +723,7 @@ bool WriteFitsImage(const std::string &path, const ImageData &image)
         status = handle.Close();
     }
     if (status != 0) {
-        ReportFitsError(status); // the temporary file goes with handle and target
+        ReportFitsError(status, path); // the temporary file goes with handle and target
         return false;
     }
     if (!target.Commit()) {

@@ -21,8 +21,9 @@ inline constexpr const char *FitsProgramMark = "KORVI_GENERATED_FILE";
 std::string FitsErrorText(int status);
 // Where FITS errors are logged: fits_log.txt in the system temporary folder.
 std::string FitsErrorLogPath();
-// Appends the status's message to the log (one line) and shows it; returns the answer.
-MessageAnswer ReportFitsError(int status);
+// Appends the status's message to the log (one line) and shows it; returns the answer. With a path,
+// the message names the file it concerns (on a line of its own in the box, after it in the log).
+MessageAnswer ReportFitsError(int status, const std::string &path = {});
 
 // Writes the image: every frame, the program's keywords. The first CFITSIO error stops the save,
 // is reported once and leaves no partial file; an existing file is replaced only by a complete new

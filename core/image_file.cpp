@@ -11,9 +11,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -60,19 +63,72 @@ void AddSignOffset(std::uint16_t *pixels, std::size_t count, std::int32_t &dimme
 namespace
 {
 
+constexpr std::string_view TemporaryMark = ".part-";
+
 std::string TemporaryNameFor(const std::string &target)
 {
     static std::atomic<unsigned> counter{0};
-    return target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    return target + std::string(TemporaryMark) + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1));
+}
+
+// The process id of a temporary name ("<name>.part-<pid>-<n>"), 0 when the name is not one.
+pid_t TemporaryOwner(const std::string &name)
+{
+    const std::size_t mark = name.rfind(TemporaryMark);
+    if (mark == std::string::npos || mark == 0)
+        return 0;
+    const std::string_view rest = std::string_view(name).substr(mark + TemporaryMark.size());
+    const std::size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size() || dash > 9)
+        return 0;
+    const auto digits = [](std::string_view text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(rest.substr(0, dash)) || !digits(rest.substr(dash + 1)))
+        return 0;
+    return static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+}
+
+bool ProcessRuns(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+// A target that exists may be replaced only by whom may write it: renaming over it needs rights on
+// the folder alone, which would replace a file its owner protected.
+bool TargetMayBeReplaced(const std::string &target)
+{
+    struct stat info {
+    };
+    if (::stat(target.c_str(), &info) != 0)
+        return true; // a new file: the folder decides
+    return ::access(target.c_str(), W_OK) == 0;
 }
 
 } // namespace
 
+void RemoveStaleTemporaryFiles(const std::string &folder)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder.empty() ? std::string(".") : folder, error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const pid_t owner = TemporaryOwner(name);
+        if (owner <= 0 || owner == ::getpid() || ProcessRuns(owner))
+            continue;
+        std::error_code ignored;
+        if (it->is_regular_file(ignored))
+            std::filesystem::remove(it->path(), ignored);
+    }
+}
+
 ReplacingFile::ReplacingFile(const std::string &target)
     : target_(target), temporary_(TemporaryNameFor(target))
 {
+    RemoveStaleTemporaryFiles(std::filesystem::path(target).parent_path().string());
     std::error_code ignored;
-    std::filesystem::remove(temporary_, ignored); // a leftover of a crashed run with the same name
+    std::filesystem::remove(temporary_, ignored); // a leftover of an earlier process with our id
 }
 
 ReplacingFile::~ReplacingFile()
@@ -87,11 +143,24 @@ ReplacingFile::~ReplacingFile()
 
 std::FILE *ReplacingFile::Open()
 {
-    if (!file_)
+    if (!file_ && !failed_ && TargetMayBeReplaced(target_))
         file_ = std::fopen(temporary_.c_str(), "wb");
     if (!file_)
         failed_ = true;
     return file_;
+}
+
+bool ReplacingFile::Reserve()
+{
+    if (failed_ || !TargetMayBeReplaced(target_))
+        return failed_ = true, false;
+    std::FILE *probe = std::fopen(temporary_.c_str(), "wb");
+    if (!probe)
+        return failed_ = true, false;
+    std::fclose(probe);
+    std::error_code ignored;
+    std::filesystem::remove(temporary_, ignored);
+    return true;
 }
 
 bool ReplacingFile::Write(const void *data, std::size_t size)
@@ -114,6 +183,12 @@ bool ReplacingFile::Commit()
     }
     if (failed_)
         return false;
+    // The new file takes the permissions the old one had (a file shared with a group stays so).
+    struct stat old {
+    };
+    if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+        ::chmod(temporary_.c_str(), old.st_mode & 07777) != 0)
+        return failed_ = true, false;
     std::error_code error;
     std::filesystem::rename(temporary_, target_, error);
     if (error)

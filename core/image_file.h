@@ -58,9 +58,11 @@ void MeasureExtremes(const std::uint16_t *pixels, std::size_t count, std::int32_
 // does, in the same pass.
 void AddSignOffset(std::uint16_t *pixels, std::size_t count, std::int32_t &dimmest, std::int32_t &brightest);
 
-// A file written under a temporary name beside its target and renamed onto the target by
-// Commit(), so a failed or abandoned write never damages an existing file and never leaves a
-// partial one behind.
+// A file written under a temporary name (target + ".part-<process id>-<n>") beside its target and
+// renamed onto the target by Commit(), so a failed or abandoned write never damages an existing
+// file and never leaves a partial one behind. A target its owner has protected against writing is
+// refused as a folder that cannot be written is; a replaced target keeps its permissions.
+// Temporary files that killed processes left in the target's folder are removed first.
 class ReplacingFile
 {
 public:
@@ -72,8 +74,12 @@ public:
     // The temporary name, for writers that open the file themselves (CFITSIO).
     const std::string &TemporaryPath() const { return temporary_; }
     const std::string &Target() const { return target_; }
-    // Opens the temporary file for binary writing; nullptr when it cannot be created.
+    // Opens the temporary file for binary writing; nullptr when it cannot be created or the target
+    // exists and may not be written.
     std::FILE *Open();
+    // The checks of Open() for writers that create the temporary file themselves (CFITSIO): true
+    // when the target may be replaced and the temporary file can be made; leaves no file behind.
+    bool Reserve();
     // Writes bytes to the file opened by Open(); a failure is remembered for Commit().
     bool Write(const void *data, std::size_t size);
     void MarkFailed() { failed_ = true; }
@@ -89,6 +95,10 @@ private:
     bool failed_ = false;
     bool committed_ = false;
 };
+
+// Removes the temporary files of ReplacingFile ("<name>.part-<process id>-<n>") in the folder whose
+// process no longer runs: what a killed or crashed save left. Files of running processes stay.
+void RemoveStaleTemporaryFiles(const std::string &folder);
 
 // Message shown when a file cannot be created for writing.
 inline constexpr const char *CannotOpenForWriting = "Could not open file to write (check that path exists).";

@@ -54,6 +54,8 @@
 #include <memory>
 #include <ostream>
 #include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace korvi::test;
 namespace fs = std::filesystem;
@@ -479,6 +481,25 @@ TEST_F(MainWindowTest, SaveAsTypedWithTheCompleterShowingLeavesNoListOnScreen)
 
 // With no folder remembered (the shipped settings), Load Images and Save Image As open in the frames
 // folder, not at the file system's root, where a first save would otherwise land.
+// A save killed part way leaves its temporary file; the program removes those of processes that
+// no longer run from the frames folder when it starts.
+TEST_F(MainWindowTest, StartRemovesTheLeftoversOfKilledSavesFromTheFramesFolder)
+{
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    fs::create_directories(folder.File("Frames"));
+    const std::string dead = folder.File("Frames/Image_12.kvr.part-" + std::to_string(gone) + "-0");
+    const std::string running = folder.File("Frames/Image_13.kvr.part-1-0");
+    WriteFileBytes(dead, std::string(4096, 'p'));
+    WriteFileBytes(running, "in use");
+    Start();
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(running));
+}
+
 TEST_F(MainWindowTest, LoadAndSaveDialogsWithoutARememberedFolderOpenInTheFramesFolder)
 {
     Start();
@@ -545,12 +566,48 @@ TEST_F(MainWindowTest, SaveImageInFormatReportsWhatItCannotWrite)
     EXPECT_TRUE(main->SaveImageInFormat(folder.File("ok.kvr"), image, FormatNative));
     EXPECT_EQ(image.FileName, folder.File("ok.kvr"));
 
-    // "Save Image" of an image that has no file yet reports the failure.
+    // "Save Image" of an image that has no file yet asks for a name, as "Save Image As" does.
     main->FirstImageWindow()->Image().FileName.clear();
-    script.PressBox(QMessageBox::Ok);
+    script.CancelDialog();
     main->Save->trigger();
-    ASSERT_EQ(script.boxTexts.size(), 1u);
-    EXPECT_EQ(script.boxTexts[0], "The image could not be saved to: ");
+    ASSERT_EQ(script.dialogTitles.size(), 1u);
+    EXPECT_EQ(script.dialogTitles[0], "Select save file name");
+    EXPECT_TRUE(script.boxTexts.empty());
+    EXPECT_EQ(script.unexpected, 0);
+}
+
+// With the filter the dialog opened with, a typed known extension chooses the format; a filter the
+// user chose decides itself.
+TEST_F(MainWindowTest, SaveAsTakesTheFormatOfATypedExtension)
+{
+    Start();
+    ASSERT_EQ(main->LoadImageFiles(MakeImages(1)), 1);
+    Settle();
+    struct Case {
+        const char *typed;
+        int filterIndex; // 0: left as the dialog opened (own format)
+        const char *written;
+        int format;
+    };
+    const Case cases[] = {{"a.fit", 0, "a.fit", 1}, {"b.FITS", 0, "b.fit", 1}, {"c.png", 0, "c.png", 3},
+                          {"d.bmp", 0, "d.bmp", 2}, {"e.txt", 0, "e.kvr", 0},  {"g.fit", 4, "g.png", 3}};
+    for (const Case &c : cases) {
+        main->FirstImageWindow()->Image().OriginFormat = FormatNative;
+        // A fresh dialog each time: the script answers each modal widget once.
+        delete main->SaveDialog;
+        main->SaveDialog = nullptr;
+        script.ChooseFiles({QString::fromStdString(folder.File(c.typed))}, c.filterIndex);
+        main->SaveAs->trigger();
+        Settle();
+        const std::string written = folder.File(c.written);
+        ImageData back;
+        ASSERT_TRUE(LoadImageFile(written, back))
+            << c.typed << " " << (script.boxTexts.empty() ? "" : script.boxTexts.back().toStdString());
+        EXPECT_EQ(back.OriginFormat, c.format) << c.typed;
+        EXPECT_EQ(main->FirstImageWindow()->ConstImage().FileName, written);
+    }
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(script.unexpected, 0);
 }
 
 TEST_F(MainWindowTest, SaveFromAWorkerThreadRunsOnTheGuiThread)

@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fitsio.h>
+#include <sys/resource.h>
 #include <zlib.h>
 
 namespace
@@ -365,6 +367,32 @@ TEST(FitsFile, FailedSaveShowsOneMessageAndLeavesNoFile)
               std::string(CannotOpenForWriting) + "\n" + dir.file("no/such/folder/x.fits"));
     EXPECT_EQ(ReadFileBytes(dir.file("fits_log.txt")), "");
     EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
+}
+
+// A disk that fills up part way through the pixels: one box, which names the file, and nothing left.
+TEST(FitsFile, SaveOntoAFullDiskNamesTheFile)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    LogInFolder log(dir.path());
+    ImageData image;
+    FillImage(image, 200, 100, 1, [](int x, int y, int) { return std::uint16_t(x + y); });
+    const std::string path = dir.file("m42_3.fit");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 3 * 2880; // room for the header and a little of the pixels
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved = SaveImageFile(path, FormatFits, image);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(saved);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].text.find(path), std::string::npos) << ui.Messages()[0].text;
+    EXPECT_NE(ReadFileBytes(dir.file("fits_log.txt")).find(path), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename(), "fits_log.txt");
 }
 
 TEST(FitsFile, ErrorReportsAppendOneLineEach)

@@ -8,8 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -243,6 +250,135 @@ TEST(ReplacingFile, OnlyACommittedWriteReplacesTheTarget)
     }
     EXPECT_EQ(ReadFileBytes(target), "new");
     EXPECT_EQ(FilesIn(dir.path()), 1u);
+}
+
+// Runs `check` in a child process as the unprivileged user "nobody" (root may write any file, so
+// what protection refuses can only be seen as a normal user) and gives its exit code: 0 when
+// every check held, else the number of the first that failed. The folder is handed to that user.
+// Without root (an ordinary user already) the check runs in this process.
+int RunAsNormalUser(const std::filesystem::path &folder, const std::function<int()> &check)
+{
+    if (::geteuid() != 0)
+        return check();
+    const passwd *nobody = ::getpwnam("nobody");
+    if (!nobody)
+        return -1;
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
+        if (::chown(entry.path().c_str(), uid, gid) != 0)
+            return -2;
+    if (::chown(folder.c_str(), uid, gid) != 0)
+        return -2;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(100);
+        ::_exit(check());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -3;
+    return WEXITSTATUS(status);
+}
+
+mode_t ModeOf(const std::string &path)
+{
+    struct stat info {
+    };
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A protected file (mode 444, as observers protect master frames) is refused by every image writer
+// with the message of a file that cannot be written and stays as it was; a file that may be
+// written is replaced by the new one with the permissions it had.
+TEST(ReplacingFile, ProtectedFilesAreRefusedAndReplacedFilesKeepTheirMode)
+{
+    // The folder lies in the system's temporary folder, which every user can reach.
+    char pattern[] = "/tmp/korvi-protected-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path folder(pattern);
+    struct Cleanup {
+        std::filesystem::path path;
+        ~Cleanup() { std::filesystem::remove_all(path); }
+    } cleanup{folder};
+    ImageData image;
+    FillImage(image, 6, 4, 1, [](int x, int y, int) { return std::uint16_t(100 * y + x); });
+    const int formats[] = {FormatNative, FormatFits, FormatPng};
+    for (int format : formats) {
+        const std::string n = std::to_string(format);
+        WriteFileBytes((folder / ("master" + n)).string(), "protected master " + n);
+        WriteFileBytes((folder / ("shared" + n)).string(), "shared " + n);
+        ::chmod((folder / ("master" + n)).c_str(), 0444);
+        ::chmod((folder / ("shared" + n)).c_str(), 0640);
+    }
+    const int failed = RunAsNormalUser(folder, [&] {
+        RecordingUiHooks ui;
+        int check = 0;
+        for (int format : formats) {
+            const std::string n = std::to_string(format);
+            const std::string master = (folder / ("master" + n)).string();
+            ui.Clear();
+            if (++check, SaveImageFile(master, format, image))
+                return check;
+            if (++check, ui.Messages().size() != 1 ||
+                             ui.Messages()[0].text != std::string(CannotOpenForWriting) + "\n" + master)
+                return check;
+            if (++check, !SaveImageFile((folder / ("shared" + n)).string(), format, image))
+                return check;
+        }
+        return 0;
+    });
+    if (failed < 0)
+        GTEST_SKIP() << "cannot run as the user nobody here (" << failed << ")";
+    EXPECT_EQ(failed, 0) << "check " << failed << " failed as a normal user";
+    for (int format : formats) {
+        const std::string n = std::to_string(format);
+        EXPECT_EQ(ReadFileBytes((folder / ("master" + n)).string()), "protected master " + n);
+        EXPECT_EQ(ModeOf((folder / ("master" + n)).string()), 0444u);
+        const std::string shared = (folder / ("shared" + n)).string();
+        EXPECT_EQ(ModeOf(shared), 0640u) << format;
+        ImageData back;
+        ASSERT_TRUE(LoadImageFile(shared, back)) << format;
+        EXPECT_EQ(back.Rows[3][5], 305) << format;
+    }
+    EXPECT_EQ(FilesIn(folder), 6u); // nothing left beside them
+}
+
+// The temporary files of a save that was killed stay until the next save into their folder, which
+// removes those of processes that no longer run (a killed save of a 16-megapixel frame leaves 32 MB).
+TEST(ReplacingFile, LeftoversOfProcessesThatNoLongerRunAreRemoved)
+{
+    RecordingUiHooks ui;
+    TempDir dir;
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const std::string dead = "frame_7.kvr.part-" + std::to_string(gone) + "-3";
+    const std::string ours = "frame_8.kvr.part-" + std::to_string(::getpid()) + "-99"; // may be in use
+    const std::string running = "frame_9.fit.part-1-0"; // process 1 always runs
+    const char *const kept[] = {"notes.part-x-1", "frame.part-12", "frame_6.kvr"};
+    for (const std::string &name : {dead, ours, running})
+        WriteFileBytes(dir.file(name), std::string(1000, 'p'));
+    for (const char *name : kept)
+        WriteFileBytes(dir.file(name), "keep");
+    ImageData image;
+    FillImage(image, 3, 3, 1, [](int x, int, int) { return std::uint16_t(x); });
+    ASSERT_TRUE(SaveImageFile(dir.file("frame_10.kvr"), FormatNative, image));
+    EXPECT_FALSE(std::filesystem::exists(dir.file(dead)));
+    EXPECT_TRUE(std::filesystem::exists(dir.file(ours)));
+    EXPECT_TRUE(std::filesystem::exists(dir.file(running)));
+    for (const char *name : kept)
+        EXPECT_EQ(ReadFileBytes(dir.file(name)), "keep") << name;
+    EXPECT_EQ(FilesIn(dir.path()), 6u);
+    // The same sweep, called at start for the frames folder.
+    WriteFileBytes(dir.file(dead), "again");
+    RemoveStaleTemporaryFiles(dir.path().string());
+    EXPECT_FALSE(std::filesystem::exists(dir.file(dead)));
+    EXPECT_EQ(FilesIn(dir.path()), 6u);
+    EXPECT_TRUE(ui.Messages().empty());
 }
 
 TEST(ImageSize, PlausibleSizes)

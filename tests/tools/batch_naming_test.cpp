@@ -67,4 +67,25 @@ TEST(BatchNaming, ClashesAreFoundBeforeTheRun)
         "The result of /a/x.fit would be saved over /a/run_1.fit, which is still to be processed. Change the "
         "output prefix or the list; nothing was processed.");
     EXPECT_EQ(BatchNameClash(naming, {"/a/run_2.fit", "/a/y.fit", "/a/z.fit"}), "");
+    // Names are compared as files, not as texts.
+    for (const char *prefix : {"/a/./run", "/a//run", "/b/../a/run", "/a/c/../run"}) {
+        naming.OutputPrefix = prefix;
+        EXPECT_NE(BatchNameClash(naming, {"/a/x.fit", "/a/run_1.fit"}).find("saved over /a/run_1.fit"),
+                  std::string::npos)
+            << prefix;
+    }
+}
+
+TEST(BatchNaming, OneOutputMadeFromTheListIsNoneOfItsInputs)
+{
+    const std::vector<std::string> inputs{"/data/l_1.kvr", "/data/l_2.kvr"};
+    EXPECT_EQ(OutputOverInput("/data/l_3.kvr", inputs), "");
+    EXPECT_EQ(
+        OutputOverInput("/data/l_1.kvr", inputs),
+        "The result would be saved as /data/l_1.kvr, which is the listed input /data/l_1.kvr. Change the "
+        "output name or the list; nothing was processed.");
+    EXPECT_NE(OutputOverInput("/data/./l_2.kvr", inputs), "");
+    EXPECT_NE(OutputOverInput("/data//l_2.kvr", inputs), "");
+    EXPECT_TRUE(SameFile("/x/y/../z.fit", "/x/z.fit"));
+    EXPECT_FALSE(SameFile("/x/z.fit", "/x/z.fits"));
 }

@@ -193,7 +193,8 @@ TEST_F(CalibrationWindowsTest, StackASeriesWithAndWithoutReference)
 
     // Names typed by hand: a prefix without its "_" and no extension find the series; the output
     // typed without an extension gets the format's. An empty or unwritable output name is refused
-    // before the stack runs, and "Done." is never shown for a stack that was not saved.
+    // before the stack runs, and "Done." is never shown for a stack that was not saved: the refusal
+    // clears the "Done." of the run before.
     f->Prefix->setText(Q(Path("s")));
     f->InputExtension.clear();
     f->OutputPrefix->setText(Q(Path("typed")));
@@ -202,13 +203,21 @@ TEST_F(CalibrationWindowsTest, StackASeriesWithAndWithoutReference)
     EXPECT_TRUE(std::filesystem::exists(Path("typed.kvr")));
     EXPECT_EQ(f->StatusBar1->currentMessage(), "Done.");
     for (const std::string &bad : {std::string(" "), Path("no-such-folder/typed")}) {
-        f->StatusBar1->clearMessage();
+        f->StatusBar1->showMessage(QStringLiteral("Done."));
         f->OutputPrefix->setText(Q(bad));
         ModalScript modals;
         modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("nothing was stacked."),
                              QMessageBox::Ok);
         f->StackBtn->click();
         EXPECT_NE(f->StatusBar1->currentMessage(), "Done.");
+    }
+    // ">>" keeps the extension of a known format typed into its dialog, and drops any other.
+    for (const auto &[chosen, prefix] : {std::pair{"out.fit", "out.fit"}, std::pair{"m.2.png", "m.png"},
+                                         std::pair{"plain", "plain"}, std::pair{"notes.txt", "notes"}}) {
+        ModalScript modals;
+        modals.ExpectSaveFile(Q(Path(chosen)), QStringLiteral("Select save filename"));
+        f->BrowseBtn2->click();
+        EXPECT_EQ(f->OutputPrefix->text().toStdString(), Path(prefix)) << chosen;
     }
     f->OutputPrefix->setText(Q(Path("stacked.kvr")));
     {

@@ -8,11 +8,13 @@
 #include "equalization_window.h"
 #include "gui_runtime.h"
 #include "image_file.h"
+#include "image_window.h"
 #include "multi_process.h"
 #include "processing/calibration.h"
 #include "processing_dialog.h"
 #include "program_windows.h"
 #include "settings.h"
+#include "stacking.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -28,6 +30,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <map>
 
 using namespace korvi::test;
 
@@ -152,6 +156,104 @@ TEST_F(MultiProcessTest, BrowserListAndFormatConversionBesideTheInputs)
     MultiProcessF->SelListBox->item(0)->setSelected(true);
     MultiProcessF->RemoveFilesBtn->click();
     EXPECT_EQ(MultiProcessF->ListedFiles(), (std::vector<std::string>{a2}));
+}
+
+// For every command of the batch window and for stacking: an output that names a listed input, as
+// written or in another spelling of the same file, is refused before anything is written, and
+// every input keeps its bytes.
+TEST_F(MultiProcessTest, NoCommandSavesOverAListedInputHoweverItIsSpelt)
+{
+    const std::string x = Write("sweep/x.kvr", 3, 2, [](int x, int y) { return 10 + x + y; });
+    const std::string l1 = Write("sweep/l_1.kvr", 3, 2, [](int x, int) { return 500 + x; });
+    const std::string l2 = Write("sweep/l_2.kvr", 3, 2, [](int, int y) { return 700 + y; });
+    MultiProcessF->SubFile->setText(
+        QString::fromStdString(Write("sub.kvr", 3, 2, [](int, int) { return 1; })));
+    const std::string dir = folder.file("sweep");
+    std::filesystem::create_directory_symlink(dir, folder.file("link"));
+    std::map<std::string, std::string> bytes;
+    for (const std::string &input : {x, l1, l2})
+        bytes[input] = ReadFileBytes(input);
+    // The folder of the inputs, spelt as typed into an output name.
+    const std::string folders[] = {dir,
+                                   dir + "/.",
+                                   dir + "/",
+                                   dir + "/../sweep",
+                                   folder.file("link"),
+                                   std::filesystem::relative(dir, std::filesystem::current_path()).string()};
+    constexpr const char *StillToRead = "which is still to be processed";
+    constexpr const char *ListedInput = "which is the listed input";
+    MultiProcessF->SaveFormat->setCurrentIndex(0);
+    MultiProcessF->PreserveFileName->setChecked(false); // numbered: x is saved as l_1
+    for (QCheckBox *box : {MultiProcessF->ApplyDarkCount, MultiProcessF->ApplyFlatField,
+                           MultiProcessF->FixHotPixels, MultiProcessF->FixBadColumns})
+        box->setChecked(false);
+    TStackMultipleF *stack = StackMultipleF;
+    ASSERT_NE(stack, nullptr);
+    stack->Prefix->setText(QString::fromStdString(dir + "/l_"));
+    stack->InputExtension = "kvr";
+    stack->FirstExtNum->setValue(1);
+    stack->LastExtNum->setValue(2);
+    stack->noalignbtn->click();
+    struct Command {
+        const char *name;
+        QPushButton *button;
+        const char *output; // after the folder
+        const char *refusal;
+    };
+    const Command commands[] = {
+        {"Process images", MultiProcessF->ProcessBtn, "/l", StillToRead},
+        {"Subtract", MultiProcessF->SubtractBtn, "/l", StillToRead},
+        {"Apply scaling", MultiProcessF->ApplyScalingBtn, "/l", StillToRead},
+        {"Apply corrections", MultiProcessF->ApplyCorrBtn, "/l", StillToRead},
+        {"Sum", MultiProcessF->SumBtn, "/l_1", ListedInput},
+        {"Create dark frame", MultiProcessF->ThermalFrameBtn, "/l_1", ListedInput},
+        {"Create flat frame", MultiProcessF->FlatFrameBtn, "/l_1", ListedInput},
+        {"Stack and trim", stack->StackBtn, "/l_1.kvr", ListedInput},
+    };
+    List({x, l1, l2});
+    for (const Command &c : commands)
+        for (const std::string &spelt : folders) {
+            const QString output = QString::fromStdString(spelt + c.output);
+            (c.button == stack->StackBtn ? stack->OutputPrefix : MultiProcessF->OutputPrefix)
+                ->setText(output);
+            ModalScript modals;
+            modals.ExpectMessage("Korvi", c.refusal, QMessageBox::Ok);
+            c.button->click();
+            EXPECT_EQ(modals.Pending(), 0) << c.name << " with " << output.toStdString();
+            for (const auto &[input, kept] : bytes)
+                EXPECT_TRUE(ReadFileBytes(input) == kept)
+                    << input << " changed by " << c.name << " with " << output.toStdString();
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 3)
+                << c.name << " with " << output.toStdString();
+        }
+}
+
+// "Preview result" opens a new image: "Save Image" asks for its name instead of writing over the
+// listed file it was computed from.
+TEST_F(MultiProcessTest, SubtractionPreviewIsANewImageThatSaveAsksToName)
+{
+    const std::string light = Write("light.kvr", 3, 2, [](int, int) { return 500; });
+    MultiProcessF->SubFile->setText(
+        QString::fromStdString(Write("dark.kvr", 3, 2, [](int, int) { return 100; })));
+    MultiProcessF->Weight->setText(QStringLiteral("1"));
+    MultiProcessF->SaveFormat->setCurrentIndex(1);
+    List({light});
+    const std::string before = ReadFileBytes(light);
+    MultiProcessF->PreviewSubtractBtn->click();
+    TChild *preview = window->FirstImageWindow();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->ConstImage().FileName, "");
+    EXPECT_EQ(preview->ConstImage().FrameRow(0, 1)[2], 400);
+    {
+        ModalScript modals;
+        modals.ExpectSaveFile(QString::fromStdString(folder.file("preview.fit")), "Select save file name");
+        window->Save->trigger();
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_TRUE(ReadFileBytes(light) == before) << "the listed file was written over";
+    const ImageData saved = Load(folder.file("preview.fit"));
+    EXPECT_EQ(saved.OriginFormat, FormatFits);
+    EXPECT_EQ(saved.FrameRow(0, 1)[2], 400);
 }
 
 TEST_F(MultiProcessTest, QuickSelectTakesNamesTypedByHand)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
 #include <system_error>
 
 std::string BatchOutputFolder(const BatchNaming &naming)
@@ -25,23 +26,63 @@ std::string BatchOutputName(const BatchNaming &naming, const std::string &listed
     return stem + suffix + naming.Extension;
 }
 
+namespace
+{
+
+// What identifies the file a name leads to: device and inode for a file that exists, else the
+// absolute normal path with the links of its existing folders resolved.
+std::string FileIdentity(const std::string &name)
+{
+    struct stat info {
+    };
+    if (!name.empty() && ::stat(name.c_str(), &info) == 0)
+        return "inode " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::weakly_canonical(name, error);
+    if (error) {
+        error.clear();
+        path = std::filesystem::absolute(name, error);
+        if (error)
+            path = name;
+    }
+    return "path " + path.lexically_normal().string();
+}
+
+} // namespace
+
+bool SameFile(const std::string &a, const std::string &b)
+{
+    return a == b || FileIdentity(a) == FileIdentity(b);
+}
+
+std::string OutputOverInput(const std::string &output, const std::vector<std::string> &inputs)
+{
+    const std::string identity = FileIdentity(output);
+    for (const std::string &input : inputs)
+        if (input == output || FileIdentity(input) == identity)
+            return "The result would be saved as " + output + ", which is the listed input " + input +
+                   ". Change the output name or the list; nothing was processed.";
+    return {};
+}
+
 std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::string> &listed)
 {
-    std::map<std::string, std::size_t> firstUse;    // output name -> listed index
-    std::map<std::string, std::size_t> listedIndex; // listed name -> index
+    std::map<std::string, std::size_t> firstUse;    // output file -> listed index
+    std::map<std::string, std::size_t> listedIndex; // listed file -> index
     for (std::size_t i = 0; i < listed.size(); ++i)
-        listedIndex.emplace(listed[i], i);
+        listedIndex.emplace(FileIdentity(listed[i]), i);
     for (std::size_t i = 0; i < listed.size(); ++i) {
         // A numbered name is taken by the file at index i when no file before it was skipped, or by a
         // later file when some were: so a numbered output clashes with every listed file after i.
         const std::string out = BatchOutputName(naming, listed[i], static_cast<int>(i));
-        const auto [it, fresh] = firstUse.emplace(out, i);
+        const std::string file = FileIdentity(out);
+        const auto [it, fresh] = firstUse.emplace(file, i);
         if (!fresh)
             return "The files " + listed[it->second] + " and " + listed[i] + " would both be saved as " +
                    out + ". Change the suffix or the list; nothing was processed.";
-        const auto source = listedIndex.find(out);
+        const auto source = listedIndex.find(file);
         if (source != listedIndex.end() && source->second > i)
-            return "The result of " + listed[i] + " would be saved over " + out +
+            return "The result of " + listed[i] + " would be saved over " + listed[source->second] +
                    ", which is still to be processed. Change the " +
                    (naming.PreserveFileName ? "suffix" : "output prefix") +
                    " or the list; nothing was processed.";

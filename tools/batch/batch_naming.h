@@ -20,11 +20,21 @@ std::string BatchOutputFolder(const BatchNaming &naming);
 // listed name is cut at the first '.' of its file-name part only, so dotted folders stay whole.
 std::string BatchOutputName(const BatchNaming &naming, const std::string &listed, int savedCount);
 
+// True when the two names lead to the same file: the same file on disk when it exists (however the
+// names are spelt: "./", doubled '/', "..", symbolic links, a name relative to the working folder,
+// hard links), else the same path once made absolute and normal.
+bool SameFile(const std::string &a, const std::string &b);
+
+// The check of every command that saves one result made from the listed files (Sum, the
+// calibration frames, stacking): the message when `output` is one of `inputs` (in any spelling),
+// else an empty text. Such a save would replace one of the observer's inputs with the result.
+std::string OutputOverInput(const std::string &output, const std::vector<std::string> &inputs);
+
 // When the naming keeps file names, two listed files can map to one output name ("a.1.fit" and
 // "a.2.fit" both give "a_p.kvr"); with either naming an output can be a listed file itself
 // (numbered "run_1.kvr" among the inputs). Returns the message
 // naming the first such pair, or an empty text when every output name is distinct and no output
-// replaces a listed file the run has not read yet.
+// replaces a listed file the run has not read yet. Names are compared as files (SameFile).
 std::string BatchNameClash(const BatchNaming &naming, const std::vector<std::string> &listed);
 
 // The save-format code and extension of the "Save format:" list index (0 own, 1 FITS, 2 PNG).

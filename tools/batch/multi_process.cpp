@@ -630,6 +630,19 @@ bool TMultiProcessF::NamesDistinct(const BatchNaming &naming, const std::vector<
     return clash.empty();
 }
 
+std::string TMultiProcessF::SingleOutputName() const
+{
+    return OutputPrefix->text().toStdString() + BatchSaveExtension;
+}
+
+bool TMultiProcessF::OutputSpares(const std::string &output)
+{
+    const std::string clash = OutputOverInput(output, ListedFiles());
+    if (!clash.empty())
+        Message(clash);
+    return clash.empty();
+}
+
 bool TMultiProcessF::OutputPrefixGiven()
 {
     // An empty prefix would save ".kvr" (or "_1.kvr") into whatever folder the program was
@@ -739,7 +752,7 @@ void TMultiProcessF::FilterSettingsClick()
 
 void TMultiProcessF::SumBtnClick()
 {
-    if (ListedFiles().size() > 1 && !OutputPrefixGiven())
+    if (ListedFiles().size() > 1 && (!OutputPrefixGiven() || !OutputSpares(SingleOutputName())))
         return;
     ImageData result;
     BeginRun();
@@ -747,8 +760,7 @@ void TMultiProcessF::SumBtnClick()
         SumListedImages(ListedFiles(), Average->isChecked(), result, [this] { return Cancelled(); });
     EndRun();
     if (made && MainF)
-        MainF->SaveImageInFormat(OutputPrefix->text().toStdString() + BatchSaveExtension, result,
-                                 BatchSaveFormatCode(SaveFormat->currentIndex()));
+        MainF->SaveImageInFormat(SingleOutputName(), result, BatchSaveFormatCode(SaveFormat->currentIndex()));
 }
 
 void TMultiProcessF::SubtractBtnClick()
@@ -810,7 +822,9 @@ void TMultiProcessF::PreviewSubtractBtnClick()
     if (result.Allocate(w, h, 1)) {
         for (int y = 0; y < h; ++y)
             std::copy_n(second_.FrameRow(0, y), w, result.FrameRow(0, y));
-        result.FileName = second_.FileName;
+        // A new image with no file: "Save Image" asks for a name rather than write over the listed
+        // file the preview was computed from.
+        result.FileName.clear();
         result.Description = second_.Description;
         SetResultHeader(result, w, h, largest, BatchSaveFormatCode(SaveFormat->currentIndex()));
         result.SkyLevel = 0.0f;
@@ -845,7 +859,7 @@ void TMultiProcessF::ShowResultImage(const ImageData &image)
 
 void TMultiProcessF::BuildFrame(bool dark)
 {
-    if (!ListedFiles().empty() && !OutputPrefixGiven())
+    if (!ListedFiles().empty() && (!OutputPrefixGiven() || !OutputSpares(SingleOutputName())))
         return;
     ImageData frame;
     BeginRun();
@@ -855,7 +869,7 @@ void TMultiProcessF::BuildFrame(bool dark)
     EndRun();
     if (!built.Made || !MainF)
         return;
-    const std::string name = OutputPrefix->text().toStdString() + BatchSaveExtension;
+    const std::string name = SingleOutputName();
     // The frame box names the new frame only once it is on disk: after a failed save it keeps
     // its old name rather than point "Apply corrections" at an older file of the new name.
     if (MainF->SaveImageInFormat(name, frame, BatchSaveFormatCode(SaveFormat->currentIndex())))

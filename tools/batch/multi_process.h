@@ -136,6 +136,11 @@ private:
                   int &saved);
     // False, with a message, when the output prefix is empty.
     bool OutputPrefixGiven();
+    // The file of a run that saves one result (Sum, the calibration frames): the output prefix as
+    // typed + the save extension.
+    std::string SingleOutputName() const;
+    // False, with a message, when that file is one of the listed files.
+    bool OutputSpares(const std::string &output);
     // Refuses (with a message) a list whose outputs would clash, or numbered names without a prefix.
     bool NamesDistinct(const BatchNaming &naming, const std::vector<std::string> &files);
 

@@ -285,11 +285,12 @@ void TStackMultipleF::BrowseBtn2Click()
     const std::string path = chosen.toStdString();
     const std::string directory = ExtractDirectoryPart(path), file = ExtractFileNamePart(path);
     // The extension follows the format the name asks for; the dialog has no chosen entry to read.
-    const std::string extension = ExtractExtension(file);
-    const bool known =
-        extension == ".kvr" || extension == ".fit" || extension == ".bmp" || extension == ".png";
+    // (The extension is given without its dot; a name without a dot has none.)
+    const std::string extension =
+        file.find('.') == std::string::npos ? std::string() : ExtractExtension(file);
+    const bool known = extension == "kvr" || extension == "fit" || extension == "bmp" || extension == "png";
     OutputPrefix->setText(
-        QString::fromStdString(directory + file.substr(0, file.find('.')) + (known ? extension : "")));
+        QString::fromStdString(directory + file.substr(0, file.find('.')) + (known ? "." + extension : "")));
     settings.LastSaveDirectory[0] = directory;
 }
 
@@ -509,6 +510,8 @@ void TStackMultipleF::Setstackingreferenceframe21Click()
 
 void TStackMultipleF::StackBtnClick()
 {
+    // The status tells how this run ends; an earlier run's "Done." must not stand for a refused one.
+    SetStatus("");
     const int n = LastExtNum->value() - FirstExtNum->value() + 1;
     const auto say = [](const std::string &text) {
         korvi::gui::ShowMessage(QString::fromStdString(text), QStringLiteral("Korvi"));
@@ -541,6 +544,13 @@ void TStackMultipleF::StackBtnClick()
     if (!series.Found) {
         say(SeriesNotFound(Prefix->text().toStdString(), InputExtension, FirstExtNum->value(),
                            LastExtNum->value()));
+        return;
+    }
+    std::vector<std::string> frames;
+    for (int k = FirstExtNum->value(); k <= LastExtNum->value() && frames.size() < 100000; ++k)
+        frames.push_back(SeriesFileName(series, k));
+    if (const std::string clash = OutputOverInput(outputName, frames); !clash.empty()) {
+        say(clash);
         return;
     }
     StackOptions options;
