@@ -87,6 +87,8 @@ void TMainF::StartAcquisitionThread()
     // The thread before is finished (checked by the callers): it can go.
     delete AcquisitionThread;
     AcquisitionThread = new MainCCDThread(this);
+    // A run replaces only the unsaved frames it showed itself, never one an earlier run left.
+    UnsavedFrameWindow = nullptr;
     Stop->setEnabled(true);
     Acquire->setEnabled(false);
     AcquireCont->setEnabled(false);

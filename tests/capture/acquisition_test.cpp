@@ -964,9 +964,15 @@ TEST_F(AcquisitionTest, AFrameThatWasNeverSavedAsksBeforeItsWindowCloses)
         EXPECT_TRUE(SavedFiles().empty());
         ASSERT_EQ(Windows().size(), 1u);
         EXPECT_TRUE(Windows()[0]->ConstImage().Modified);
+        // The next run keeps it, and shows its own frame beside it.
+        main->NImage->setValue(1);
+        main->Acquire->trigger();
+        ASSERT_TRUE(WaitForEnd());
+        ASSERT_EQ(Windows().size(), 2u);
         const std::size_t before = boxes.seen.size();
         // Whichever button the box is answered with, the window can go (Yes saves it here).
-        Windows()[0]->Image().FileName = folder.File("kept.fit");
+        for (TChild *window : Windows())
+            window->Image().FileName = folder.File("kept.fit");
         main->Close1Click();
         ASSERT_EQ(boxes.seen.size(), before + 1);
         EXPECT_TRUE(boxes.seen.back().second.startsWith(QStringLiteral("Save changes to image ")))
