@@ -19,6 +19,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -204,17 +205,28 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     // open at least the whole time however long the link took to carry the command; nothing between
     // it and the wait waits for the GUI thread (the status texts are posted), so a busy GUI cannot
     // lengthen the exposure.
+    double openSent = 0.0;
     const double exposureStart = WithCamera([&] {
+        openSent = korvi::ScaledNow();
         if (s.EnableShutter)
             _Shutter(1, callback);
         return korvi::ScaledNow();
     });
 
-    // Integration.
+    // Integration. Stop, or the program closing, ends the wait early: the shutter then closes at
+    // once, and the frame says how long the sensor really integrated, from the middle of the open
+    // command to the middle of the close command (where the controller carries them out).
     ShowStatus(QStringLiteral("Integration period."));
-    TimedWait(exposureStart, WholeSeconds(s.IntTime));
-    if (s.EnableShutter)
-        WithCamera([&] { _Shutter(0, callback); });
+    const int exposureSeconds = WholeSeconds(s.IntTime);
+    TimedWait(exposureStart, exposureSeconds);
+    const double closeSent = korvi::ScaledNow();
+    const bool cutShort = closeSent < exposureStart + exposureSeconds;
+    const double closeDone = WithCamera([&] {
+        if (s.EnableShutter)
+            _Shutter(0, callback);
+        return korvi::ScaledNow();
+    });
+    const double integrated = std::max(0.0, (closeSent + closeDone) / 2.0 - (openSent + exposureStart) / 2.0);
 
     // Name (not in continuous mode).
     const bool continuous = main_->Continuous.load();
@@ -235,7 +247,7 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     const std::time_t now = std::time(nullptr);
     frame_.Date = GmtDateTimeText(false, now);
     frame_.Time = GmtDateTimeText(true, now);
-    frame_.IntegrationTime = FormatFloat("0.000e+00", s.IntTime, s.DecimalSeparator);
+    frame_.IntegrationTime = FormatFloat("0.000e+00", cutShort ? integrated : s.IntTime, s.DecimalSeparator);
     frame_.Description = s.Desc;
     frame_.Filters = s.Filters;
     // The calibration flags say what was done to this frame, and nothing has been yet.
@@ -292,6 +304,14 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     }
     WithCamera([&] { _FiltWheelSupplyOn(callback); });
 
+    if (cutShort && !readFailed) {
+        const QString name =
+            continuous ? QStringLiteral("The frame") : QStringLiteral("\"%1\"").arg(Q(frame_.FileName));
+        cutShortNote_ = QStringLiteral("The exposure was cut short: %1 integrated %2 s of %3 s.")
+                            .arg(name, Q(FormatFloat("0.0", integrated, s.DecimalSeparator)),
+                                 Q(FormatFloat("0.0", s.IntTime, s.DecimalSeparator)));
+        ShowStatus(cutShortNote_);
+    }
     if (readFailed) {
         // The frame is neither saved, shown nor counted: the next frame takes its number.
         const QString text =
@@ -338,6 +358,10 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     if (saveAllowed && !saved)
         return FrameOutcome::EndRun;
 
+    // A frame that was not saved is not on disk anywhere: its window asks about it at close, as
+    // about any image changed since it was loaded or saved.
+    if (!saved)
+        frame_.Modified = true;
     // Display (unless saving has shown the frame already), focus monitor.
     if (s.DisplayImage && !shown)
         DisplayFrame(s);
@@ -477,6 +501,9 @@ void MainCCDThread::FinishRun()
     // older number and save over this night's frames.
     if (started_)
         main_->WriteDefaultSettings();
+    // What ended the run stays on show: an exposure cut short says so, and how long it was.
+    if (!cutShortNote_.isEmpty())
+        main_->SetStatusText(1, cutShortNote_);
     if (!failure.isEmpty())
         main_->ReportAcquisitionProblem(QStringLiteral("The acquisition stopped: ") + failure);
 }

@@ -320,8 +320,14 @@ public:
     // Status panel 1 and a message box that does not block the run.
     void ReportAcquisitionProblem(const QString &text);
     // Shows an acquired frame: in the active image window, or in a new one when asked, when there
-    // is none, or when the active one holds unsaved changes. Returns the window.
+    // is none, or when the active one holds unsaved changes other than the unsaved frame the run
+    // put there itself (a continuous run, or frames not saved, replace their own frame and ask
+    // about it once, at close). Returns the window.
     TChild *ShowAcquiredFrame(const ImageData &frame, bool newWindow);
+    // The window that holds an acquired frame that was never saved, and a check sum of its pixels
+    // when it was shown (an edit since changes them); null when there is none.
+    TChild *UnsavedFrameWindow = nullptr;
+    std::uint64_t UnsavedFramePixels = 0;
     // Ends a running acquisition at once and waits for its thread (shut-down).
     void StopAcquisitionThread();
     // ---- end of acquisition

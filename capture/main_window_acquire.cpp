@@ -27,6 +27,19 @@ namespace
 // The delay timer's period in process milliseconds.
 constexpr int DelayTimerPeriodMs = 100;
 
+// A check sum of the image's pixels (FNV-1a over the words of every frame).
+std::uint64_t PixelCheckSum(const ImageData &image)
+{
+    std::uint64_t sum = 1469598103934665603ull;
+    for (int f = 0; f < image.Frames; ++f)
+        for (int y = 0; y < image.Height; ++y) {
+            const std::uint16_t *row = image.FrameRow(f, y);
+            for (int x = 0; x < image.Width; ++x)
+                sum = (sum ^ row[x]) * 1099511628211ull;
+        }
+    return sum;
+}
+
 int ScaledTimerInterval(int processMs)
 {
     return std::max(1, static_cast<int>(std::lround(processMs * korvi::TimeScale())));
@@ -74,6 +87,8 @@ void TMainF::StartAcquisitionThread()
     // The thread before is finished (checked by the callers): it can go.
     delete AcquisitionThread;
     AcquisitionThread = new MainCCDThread(this);
+    // A run replaces only the unsaved frames it showed itself, never one an earlier run left.
+    UnsavedFrameWindow = nullptr;
     Stop->setEnabled(true);
     Acquire->setEnabled(false);
     AcquireCont->setEnabled(false);
@@ -162,8 +177,14 @@ void TMainF::ReportAcquisitionProblem(const QString &text)
 TChild *TMainF::ShowAcquiredFrame(const ImageData &frame, bool newWindow)
 {
     TChild *window = FirstImageWindow();
-    // An image with unsaved changes is never replaced by a new frame.
-    if (newWindow || !window || window->ConstImage().Modified) {
+    // An image with unsaved changes is never replaced by a new frame, unless it is the unsaved frame
+    // shown here before, as it was shown (the window was not closed meanwhile: a closed window's
+    // address is not trusted, it is looked for among the windows open now).
+    const std::vector<TChild *> open = ImageWindows();
+    const bool ownUnsavedFrame = window && window == UnsavedFrameWindow &&
+                                 std::find(open.begin(), open.end(), window) != open.end() &&
+                                 PixelCheckSum(window->ConstImage()) == UnsavedFramePixels;
+    if (newWindow || !window || (window->ConstImage().Modified && !ownUnsavedFrame)) {
         window = CreateImageWindow(frame.Height, frame.Width);
         window->Image().Assign(frame);
         window->show();
@@ -174,6 +195,8 @@ TChild *TMainF::ShowAcquiredFrame(const ImageData &frame, bool newWindow)
         window->setWindowTitle(QString::fromStdString(ExtractFileNamePart(frame.FileName)));
         window->Image().Assign(frame);
     }
+    UnsavedFrameWindow = frame.Modified ? window : nullptr;
+    UnsavedFramePixels = frame.Modified ? PixelCheckSum(window->ConstImage()) : 0;
     window->FitToWindow();
     window->RenderImage();
     UpdateImageControls(window);

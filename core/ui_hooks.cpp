@@ -15,6 +15,9 @@ std::atomic<UiHooks *> &InstalledHooks()
     return hooks;
 }
 
+// The innermost message collector of this thread.
+thread_local CollectMessages *collector = nullptr;
+
 } // namespace
 
 MessageAnswer SilentUiHooks::ShowMessage(const std::string &, const std::string &, MessageButtons buttons,
@@ -31,8 +34,27 @@ MessageAnswer SilentUiHooks::ShowMessage(const std::string &, const std::string 
     return MessageAnswer::Ok;
 }
 
+CollectMessages::CollectMessages() : outer_(Ui()), previous_(collector)
+{
+    collector = this;
+}
+
+CollectMessages::~CollectMessages()
+{
+    collector = previous_;
+}
+
+MessageAnswer CollectMessages::ShowMessage(const std::string &caption, const std::string &text,
+                                           MessageButtons buttons, MessageIcon icon)
+{
+    texts_.push_back(text);
+    return SilentUiHooks().ShowMessage(caption, text, buttons, icon);
+}
+
 UiHooks &Ui()
 {
+    if (collector)
+        return *collector;
     UiHooks *hooks = InstalledHooks().load(std::memory_order_acquire);
     return hooks ? *hooks : SilentHooks();
 }

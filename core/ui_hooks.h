@@ -4,6 +4,7 @@
 // an implementation of UiHooks at start-up, tests install one that records what was asked.
 #include <atomic>
 #include <string>
+#include <vector>
 
 enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MessageAnswer { Ok, Cancel, Yes, No };
@@ -41,7 +42,37 @@ public:
     char DecimalSeparator() const override { return '.'; }
 };
 
-// The installed implementation (the silent one when none is installed).
+// While it lives, the message boxes asked for on the thread that made it are not shown: their texts
+// are collected here and each is answered as SilentUiHooks answers it. For work that must never
+// wait on a box (the save of an unattended script), whose caller reports the failure itself.
+// Everything else goes to the hooks in use before. Made and destroyed on one thread, nested freely.
+class CollectMessages : public UiHooks
+{
+public:
+    CollectMessages();
+    ~CollectMessages() override;
+    CollectMessages(const CollectMessages &) = delete;
+    CollectMessages &operator=(const CollectMessages &) = delete;
+
+    MessageAnswer ShowMessage(const std::string &caption, const std::string &text, MessageButtons buttons,
+                              MessageIcon icon = MessageIcon::None) override;
+    void SetBusy(bool busy) override { outer_.SetBusy(busy); }
+    void ProgressStart(const std::string &caption) override { outer_.ProgressStart(caption); }
+    void ProgressStep(int percent) override { outer_.ProgressStep(percent); }
+    void ProgressEnd() override { outer_.ProgressEnd(); }
+    char DecimalSeparator() const override { return outer_.DecimalSeparator(); }
+
+    // The texts of the boxes that were not shown, in order.
+    const std::vector<std::string> &Texts() const { return texts_; }
+
+private:
+    UiHooks &outer_;
+    CollectMessages *previous_;
+    std::vector<std::string> texts_;
+};
+
+// The installed implementation (the silent one when none is installed), or the innermost
+// CollectMessages of the calling thread.
 UiHooks &Ui();
 // Installs hooks (not owned; must outlive their use); nullptr restores the silent default.
 // Returns the hooks installed before, so a test can put them back.

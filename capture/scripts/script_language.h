@@ -44,7 +44,7 @@ struct ScriptVariables {
     std::string DESC;
     std::int32_t EXTNUM = 1;
     bool EXTINCR = true;
-    std::string FILENAME; // the window sets the temporary folder's "test"
+    std::string FILENAME; // the window sets "Frames/Script" (relative: in the program folder)
     std::string FILTERS;
     std::string FORMAT = "KVR";
     std::int32_t LOOPN = 0;

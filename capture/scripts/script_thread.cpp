@@ -22,6 +22,7 @@
 #include <climits>
 #include <cmath>
 #include <ctime>
+#include <filesystem>
 
 namespace
 {
@@ -66,8 +67,13 @@ TScriptThread::~TScriptThread()
 // Cancel: the calls left in the command would otherwise each raise one more box for the same fault.
 void TScriptThread::LinkError(int status)
 {
-    if (runningScript && runningScript->StopRequested())
-        return;
+    if (runningScript) {
+        // The last link error of the command, so a READ can tell that its frame did not come whole.
+        runningScript->linkErrors_.fetch_add(1);
+        runningScript->lastLinkError_.store(status);
+        if (runningScript->StopRequested())
+            return;
+    }
     UsbErrorHandler(status);
 }
 
@@ -425,11 +431,25 @@ bool TScriptThread::Read(int camera)
         return false;
     if (camera == 0 && s.priority)
         setPriority(QThread::HighestPriority);
+    const int errorsBefore = linkErrors_.load();
+    double seconds = 0.0;
     {
         korvi::gui::CameraLock lock(korvi::gui::CameraLock::Readout);
-        _ReadCCD(image_.Rows.RowTable(), &header, camera, &TScriptThread::LinkError);
+        seconds = _ReadCCD(image_.Rows.RowTable(), &header, camera, &TScriptThread::LinkError);
     }
     setPriority(QThread::NormalPriority);
+    // Nothing read (the device could not be opened), or a link error while the frame came (a pixel
+    // stream that fell short, a failed transfer): the block is not the frame the camera took, so
+    // nothing may be saved or shown from it. The script image is emptied, and the line fails.
+    const bool nothingRead = !(seconds > 0.0);
+    if (nothingRead || linkErrors_.load() != errorsBefore) {
+        image_.Free();
+        const std::string why = nothingRead && linkErrors_.load() == errorsBefore
+                                    ? std::string("nothing came from the camera")
+                                    : std::string(_FT_Error(lastLinkError_.load()));
+        return Fail("the frame of CCD " + std::to_string(camera) + " was not read whole (" + why +
+                    "); nothing was saved from it");
+    }
     image_.SetHeader(header);
     // Saved frames say what they are: the script's description and filters, the exposure the
     // script gave them and the sensor's temperature at the readout.
@@ -467,8 +487,13 @@ bool TScriptThread::Save()
     std::string extension = v.FORMAT.substr(0, 3);
     for (char &c : extension)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // A name without a folder of its own path ("Frames/Dark") lies in the program folder, as the
+    // acquisition's save prefix does, not in whatever folder the program was started from.
+    std::string base = v.FILENAME;
+    if (!base.empty() && !std::filesystem::path(base).is_absolute())
+        base = main_->ProgramDirectory() + base;
     const std::string name =
-        v.FILENAME + (v.APPENDEXT ? "_" + std::to_string(v.EXTNUM) : std::string()) + "." + extension;
+        base + (v.APPENDEXT ? "_" + std::to_string(v.EXTNUM) : std::string()) + "." + extension;
     ShowStatus(QStringLiteral("Status: Saving image."));
     if (image_.Empty)
         return Fail("no image has been read yet");
@@ -481,13 +506,20 @@ bool TScriptThread::Save()
             return Fail("could not open " + name +
                         " to write (check that the folder exists and can be written)");
     }
+    // A write that fails on the way (the disk fills) must not wait on the writer's box either: its
+    // text is taken, and the script stops on its line naming the file.
     bool written = false;
+    std::string problem;
     OnGuiThread([&] {
+        CollectMessages messages;
         image_.HeaderFileName = name;
         written = main_->SaveImageInFormat(name, image_, format);
+        if (!messages.Texts().empty())
+            problem = messages.Texts().back();
     });
     if (!written)
-        return Fail("could not save the image to " + name);
+        return Fail("could not save the image to " + name +
+                    (problem.empty() ? std::string() : " (" + problem + ")"));
     return true;
 }
 

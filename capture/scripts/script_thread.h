@@ -73,6 +73,9 @@ private:
     // the shutter's opening, to its closing or to the readout (negative: not known yet).
     double exposureStart_ = -1.0, exposureEnd_ = -1.0;
     std::atomic<int> lineIndex_{0};
+    // Link errors reported on this thread, and the status of the last one.
+    std::atomic<int> linkErrors_{0};
+    std::atomic<int> lastLinkError_{0};
     QString status_;
     QString error_; // what stopped the run, empty for a normal end or a stop
 

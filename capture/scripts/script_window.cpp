@@ -28,7 +28,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 
 TScriptF *ScriptF = nullptr;
 
@@ -40,9 +39,11 @@ constexpr const char *ScriptFileFilter =
 constexpr int TimerPeriodMs = 200;
 
 // The script the editor shows at first: three exposures of a sub-frame that every listed sensor
-// has, saved in FITS and shown.
+// has, saved in FITS into the program's frames folder and shown.
 constexpr const char *ExampleScript =
     "% Three 10 s exposures of the imaging camera, saved as FITS and shown.\n"
+    "% A FILENAME without a folder of its own path lies in the program folder.\n"
+    "FILENAME Frames/Script\n"
     "FORMAT FITS\n"
     "XLO 0\n"
     "XHI 511\n"
@@ -82,11 +83,8 @@ TScriptF::TScriptF(TMainF *main) : QWidget(main, Qt::Window), main_(main)
     using korvi::gui::Guarded;
     setObjectName(QStringLiteral("ScriptF"));
     setWindowTitle(QStringLiteral("Korvi Script Utility"));
-    Variables.FILENAME = [] {
-        std::error_code error;
-        std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-        return ((error ? std::filesystem::path("/tmp") : folder) / "test").string();
-    }();
+    // Frames of a script that names no file go where the acquired frames go by default.
+    Variables.FILENAME = "Frames/Script";
 
     ScriptEdit = new QPlainTextEdit(this);
     ScriptEdit->setObjectName(QStringLiteral("ScriptEdit"));
@@ -204,13 +202,17 @@ void TScriptF::FormActivate()
     VbGrid->setColumnWidth(0, std::max(60, VbGrid->columnWidth(0)));
     VbGrid->setColumnWidth(1, 160);
     ShowVariables();
-    // The last script file is read again at each activation, but never over edits that are not
-    // saved (asking here would ask again at every return to the window), nor under a running
-    // script, whose lines the editor highlights.
+    // The script file is read again at each activation, but never over edits that are not saved
+    // (asking here would ask again at every return to the window), nor under a running script,
+    // whose lines the editor highlights. It is the file the editor last loaded or saved, by its
+    // full path: a file of the same name in the Scripts folder is another script. Before any, the
+    // last script file named in the settings is taken from the Scripts folder.
     const std::string &last = CurrentSettings().LastScriptFile;
-    const QString path = ScriptsFolder() + QString::fromStdString(last);
+    const QString path = !scriptPath_.isEmpty() ? scriptPath_
+                         : last.empty()         ? QString()
+                                                : ScriptsFolder() + QString::fromStdString(last);
     const bool running = ScriptThread && ScriptThread->isRunning();
-    if (!last.empty() && !running && !ScriptEdit->document()->isModified() && QFile::exists(path))
+    if (!path.isEmpty() && !running && !ScriptEdit->document()->isModified() && QFile::exists(path))
         LoadScriptFile(path.toStdString());
 }
 
@@ -454,6 +456,7 @@ bool TScriptF::SaveScriptFile(const std::string &fileName)
     }
     ScriptEdit->document()->setModified(false);
     latin1_ = latin1;
+    scriptPath_ = QString::fromStdString(fileName);
     return true;
 }
 
@@ -482,6 +485,7 @@ bool TScriptF::LoadScriptFile(const std::string &fileName)
     ScriptEdit->document()->setModified(false);
     ScriptName->setText(QStringLiteral("Script file: ") +
                         QString::fromStdString(ExtractFileNamePart(fileName)));
+    scriptPath_ = QString::fromStdString(fileName);
     return true;
 }
 

@@ -98,6 +98,7 @@ private:
     QFileDialog *saveDialog_ = nullptr;
     QFileDialog *openDialog_ = nullptr;
     bool latin1_ = false; // the script file was read as Latin-1 (it is not valid UTF-8)
+    QString scriptPath_;  // full path of the script file last loaded or saved (empty: none yet)
 };
 
 extern TScriptF *ScriptF;

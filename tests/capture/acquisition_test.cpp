@@ -376,6 +376,9 @@ TEST_F(AcquisitionTest, StopWhileIntegratingStillReadsSavesAndShowsTheFrame)
     // "Elapsed: " and " s, Remaining: " with both times to one decimal.
     const QRegularExpression readOut(QStringLiteral("^Elapsed: \\d+\\.\\d s, Remaining: -?\\d+\\.\\d$"));
     EXPECT_TRUE(readOut.match(main->StatusText(1)).hasMatch()) << main->StatusText(1).toStdString();
+    // Stopped once the sensor has integrated 100 s or more of its 3000 s.
+    ASSERT_TRUE(WaitFor([] { return !CommandTimes(50).empty() && sim::Now() - CommandTimes(50)[0] >= 100.0; },
+                        10000));
     main->Stop->trigger();
     ASSERT_TRUE(WaitForEnd(20000));
     EXPECT_EQ(ReadoutBlocks().size(), 1u);
@@ -385,6 +388,18 @@ TEST_F(AcquisitionTest, StopWhileIntegratingStillReadsSavesAndShowsTheFrame)
     ASSERT_EQ(closed.size(), 1u);
     EXPECT_LT(closed[0] - open[0], 1500.0);
     EXPECT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    // The frame says how long the sensor was lit, not the 3000 s asked for, and the status says
+    // that the exposure was cut short.
+    const double light = sim::GetSnapshot().cameras[0].lastLightSeconds;
+    EXPECT_GE(light, 100.0);
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_5.fit"), saved));
+    EXPECT_NEAR(std::atof(saved.IntegrationTime.c_str()), light, std::max(2.0, 0.02 * light))
+        << saved.IntegrationTime;
+    EXPECT_TRUE(main->StatusText(1).startsWith(QStringLiteral("The exposure was cut short: \"") +
+                                               QString::fromStdString(folder.File("m42_5.fit")) +
+                                               QStringLiteral("\" integrated ")))
+        << main->StatusText(1).toStdString();
     ASSERT_EQ(Windows().size(), 1u);
     ExpectReplayPixels(Windows()[0]->ConstImage());
     EXPECT_EQ(CurrentSettings().InitExt[0], 6);
@@ -912,11 +927,61 @@ TEST_F(AcquisitionTest, ShutDownDuringAnIntegrationDoesNotHang)
     main->IntTime->setText(QStringLiteral("3000")); // 30 s of real time
     main->Acquire->trigger();
     ASSERT_TRUE(WaitFor([this] { return main->DelayTimer->isActive(); }, 5000));
+    ASSERT_TRUE(
+        WaitFor([] { return !CommandTimes(50).empty() && sim::Now() - CommandTimes(50)[0] >= 50.0; }, 10000));
     QElapsedTimer timer;
     timer.start();
     main->ClosingDone = true;
     main.reset();
     EXPECT_LT(timer.elapsed(), 5000);
+    // The frame cut short is saved, as saving is on, with the time it was really lit.
+    ASSERT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    const double light = sim::GetSnapshot().cameras[0].lastLightSeconds;
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_5.fit"), saved));
+    EXPECT_NEAR(std::atof(saved.IntegrationTime.c_str()), light, std::max(2.0, 0.02 * light))
+        << saved.IntegrationTime;
+}
+
+// A frame that was never saved is on disk nowhere: its window asks before it closes, as a changed
+// image does. A run that does not save shows its frames in one window, each replacing the one
+// before (which was its own), and the window asks once.
+TEST_F(AcquisitionTest, AFrameThatWasNeverSavedAsksBeforeItsWindowCloses)
+{
+    CurrentSettings().DisableClosePrompt = false;
+    for (const bool continuous : {false, true}) {
+        SCOPED_TRACE(continuous ? "continuous" : "counted, saving off");
+        main->SaveRawImage->setChecked(false);
+        main->NImage->setValue(3);
+        if (continuous) {
+            main->AcquireCont->trigger();
+            ASSERT_TRUE(WaitFor([this] { return main->AcquisitionThread->FramesRead() >= 3; }, 10000));
+            main->Stop->trigger();
+        } else {
+            main->Acquire->trigger();
+        }
+        ASSERT_TRUE(WaitForEnd());
+        EXPECT_TRUE(SavedFiles().empty());
+        ASSERT_EQ(Windows().size(), 1u);
+        EXPECT_TRUE(Windows()[0]->ConstImage().Modified);
+        // The next run keeps it, and shows its own frame beside it.
+        main->NImage->setValue(1);
+        main->Acquire->trigger();
+        ASSERT_TRUE(WaitForEnd());
+        ASSERT_EQ(Windows().size(), 2u);
+        const std::size_t before = boxes.seen.size();
+        // Whichever button the box is answered with, the window can go (Yes saves it here).
+        for (TChild *window : Windows())
+            window->Image().FileName = folder.File("kept.fit");
+        main->Close1Click();
+        ASSERT_EQ(boxes.seen.size(), before + 1);
+        EXPECT_TRUE(boxes.seen.back().second.startsWith(QStringLiteral("Save changes to image ")))
+            << boxes.seen.back().second.toStdString();
+        for (TChild *window : Windows())
+            window->Image().Modified = false;
+        main->CloseAll1Click();
+        ASSERT_TRUE(Windows().empty());
+    }
 }
 
 } // namespace

@@ -25,11 +25,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
+
+#include <sys/resource.h>
 
 using namespace korvi::test;
 namespace fs = std::filesystem;
@@ -318,6 +322,139 @@ TEST_F(ScriptTest, ARunTimeFaultStopsTheScriptNamingItsLine)
                   "script has stopped.");
     const std::vector<Command> wire = Commands();
     EXPECT_EQ(std::count(wire.begin(), wire.end(), Read0), 1);
+
+    // A SAVE on a disk that fills (every file is cut at 1000 bytes, a frame takes 4 KB): no box
+    // waits for the observer either; the script stops on the SAVE's line naming the file, and
+    // nothing is left on the disk.
+    sim::ClearCallLog();
+    window->Variables = ScriptVariables{};
+    const std::string night = folder.File("night");
+    SetScript(Geometry + QString::fromStdString("FILENAME " + night + "\nLOOP 2\nREAD 0\nSAVE 0\nENDLOOP\n"));
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ModalScript full;
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    const bool ended = WaitForEnd();
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(full.unexpected, 0);
+    EXPECT_TRUE(full.boxTexts.empty());
+    EXPECT_EQ(Status().toStdString(), "Status: Error on line 10, could not save the image to " + night +
+                                          "_1.kvr (Could not write file: " + night +
+                                          "_1.kvr). The script has stopped.");
+    EXPECT_FALSE(fs::exists(night + "_1.kvr"));
+    const std::vector<Command> fullWire = Commands();
+    EXPECT_EQ(std::count(fullWire.begin(), fullWire.end(), Read0), 1);
+}
+
+// Every kind of fault the simulated camera can give a readout, at a READ picked at random in a
+// ten-frame script: the frames before it are on disk with exactly the pixels the camera sent
+// (each pass sends its own pattern), the faulty one and those after it are not, and the script
+// ends on the READ's line saying the frame was not read whole. The USB error boxes are answered
+// OK, so the script would go on if the READ did not fail its line.
+TEST_F(ScriptTest, AFaultAtAnyReadSavesNothingFromItAndStopsOnItsLine)
+{
+    const auto pattern = [](int pass, int x, int y) {
+        return static_cast<std::uint16_t>(pass * 2311 + 7 * x + 131 * y);
+    };
+    const auto fault = [](auto change) {
+        sim::Faults f;
+        change(f);
+        return f;
+    };
+    const auto failing = [](const char *function, int ordinal, FT_STATUS status) {
+        sim::Faults f;
+        f.failures.push_back({function, ordinal, status, false});
+        return f;
+    };
+    const struct {
+        const char *name;
+        sim::Faults faults;
+    } cases[] = {
+        {"no device", fault([](sim::Faults &f) { f.noDevice = true; })},
+        {"device busy", fault([](sim::Faults &f) { f.busy = true; })},
+        {"no pixels sent", fault([](sim::Faults &f) { f.frameBytes = 0; })},
+        {"frame cut short", fault([](sim::Faults &f) { f.frameBytes = 4096 - 64 * 2 * 16; })},
+        {"prefix cut short", fault([](sim::Faults &f) { f.prefixBytes = 120; })},
+        {"transfer size refused", fault([](sim::Faults &f) { f.refuseTransferSize = true; })},
+        {"open fails", failing("FT_Open", 1, FT_DEVICE_NOT_OPENED)},
+        // The open's own first purge and time-outs are not looked at and leave the link as it was:
+        // the second ones are those of the readout.
+        {"purge fails", failing("FT_Purge", 2, FT_IO_ERROR)},
+        {"time-outs refused", failing("FT_SetTimeouts", 2, FT_IO_ERROR)},
+        {"command write fails", failing("FT_Write", 1, FT_IO_ERROR)},
+        {"pixel read fails", failing("FT_Read", 2, FT_IO_ERROR)},
+    };
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    constexpr int ReadLine = 10;
+    const std::string base = folder.File("sweep");
+    for (const auto &c : cases) {
+        const int faultAt = std::uniform_int_distribution<int>(1, 10)(random);
+        SCOPED_TRACE(std::string(c.name) + " at READ " + std::to_string(faultAt));
+        sim::ClearFaults();
+        for (int n = 1; n <= 10; ++n)
+            fs::remove(base + "_" + std::to_string(n) + ".kvr");
+        window->Variables = ScriptVariables{};
+        SetScript(Geometry + QString::fromStdString("FILENAME " + base +
+                                                    "\nLOOP 10\nCLEAR 0 1\nREAD 0\nSAVE 0\nENDLOOP\n"));
+        // The READ line is highlighted on the GUI thread while the script thread waits: each pass
+        // gets its own pixels there, and the chosen pass its fault.
+        int reads = 0;
+        const QMetaObject::Connection hook =
+            QObject::connect(window->ScriptEdit, &QPlainTextEdit::cursorPositionChanged, [&] {
+                if (!ScriptRunning() || window->ScriptEdit->textCursor().blockNumber() + 1 != ReadLine)
+                    return;
+                ++reads;
+                auto words = std::make_shared<std::vector<std::uint16_t>>();
+                for (int y = 0; y < Height; ++y)
+                    for (int x = 0; x < Width; ++x)
+                        words->push_back(pattern(reads, x, y));
+                sim::SetReplayFrame(0, words);
+                if (reads == faultAt)
+                    sim::SetFaults(c.faults);
+            });
+        ModalScript modals;
+        for (int i = 0; i < 20; ++i)
+            modals.PressBox(QMessageBox::Ok);
+        QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+        const bool ended = WaitForEnd(60000);
+        QObject::disconnect(hook);
+        sim::ClearFaults();
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(reads, faultAt);
+        EXPECT_EQ(modals.unexpected, 0);
+        for (const QString &caption : modals.boxCaptions)
+            EXPECT_EQ(caption, QStringLiteral("Korvi USB device error"));
+        EXPECT_TRUE(Status().startsWith(QStringLiteral("Status: Error on line 10, the frame of CCD 0 was not "
+                                                       "read whole (")))
+            << Status().toStdString();
+        EXPECT_TRUE(
+            Status().endsWith(QStringLiteral("); nothing was saved from it. The script has stopped.")))
+            << Status().toStdString();
+        for (int n = 1; n <= 10; ++n) {
+            SCOPED_TRACE(n);
+            const std::string file = base + "_" + std::to_string(n) + ".kvr";
+            if (n >= faultAt) {
+                EXPECT_FALSE(fs::exists(file));
+                continue;
+            }
+            ImageData image;
+            ASSERT_TRUE(LoadImageFile(file, image));
+            ASSERT_EQ(image.Width, Width);
+            ASSERT_EQ(image.Height, Height);
+            int wrong = 0;
+            for (int y = 0; y < Height; ++y)
+                for (int x = 0; x < Width; ++x)
+                    wrong += image.FrameRow(0, y)[x] != pattern(n, x, y) ? 1 : 0;
+            EXPECT_EQ(wrong, 0);
+        }
+    }
 }
 
 TEST_F(ScriptTest, CancelInTheUsbErrorBoxStopsTheScriptWithOneBox)
@@ -427,8 +564,33 @@ TEST_F(ScriptTest, SavesAndLoadsScriptFilesWithoutLosingEdits)
     EXPECT_EQ(written.str(), latin1);
 }
 
+// The window reads the script it loaded again when it is activated, by that file's full path: a
+// script of the same name in the Scripts folder is another one.
+TEST_F(ScriptTest, ActivationKeepsTheScriptLoadedFromAnotherFolder)
+{
+    WriteFileBytes(folder.File("Scripts/run.kvq"), "CLEAR 0 1\n");
+    fs::create_directories(folder.File("tonight"));
+    WriteFileBytes(folder.File("tonight/run.kvq"), "READ 0\n");
+    CurrentSettings().LastScriptFile = "run.kvq";
+    {
+        ModalScript modals;
+        modals.ChooseFiles({QString::fromStdString(folder.File("tonight/run.kvq"))});
+        QTest::mouseClick(window->LoadBtn, Qt::LeftButton);
+        ASSERT_TRUE(modals.Done());
+    }
+    EXPECT_EQ(window->ScriptEdit->toPlainText(), QStringLiteral("READ 0"));
+    window->FormActivate();
+    EXPECT_EQ(window->ScriptEdit->toPlainText(), QStringLiteral("READ 0"));
+    // Changed on disk meanwhile: it is that file that is read again.
+    WriteFileBytes(folder.File("tonight/run.kvq"), "READ 1\n");
+    window->FormActivate();
+    EXPECT_EQ(window->ScriptEdit->toPlainText(), QStringLiteral("READ 1"));
+}
+
 TEST_F(ScriptTest, ShippedScriptsCheckCleanAndRun)
 {
+    const QString example = window->ScriptEdit->toPlainText();
+    ASSERT_TRUE(example.startsWith(QStringLiteral("% Three 10 s exposures")));
     const fs::path shipped = fs::path(KORVI_SOURCE_DIR) / "resources" / "Scripts";
     int scripts = 0;
     for (const auto &entry : fs::directory_iterator(shipped)) {
@@ -444,6 +606,24 @@ TEST_F(ScriptTest, ShippedScriptsCheckCleanAndRun)
     }
     EXPECT_GE(scripts, 2);
     EXPECT_GT(sim::GetSnapshot().cameras[0].readouts, 0u);
+    // Their frames are in the program's frames folder (numbered on from one script to the next).
+    const auto framesNamed = [this](const std::string &prefix) {
+        int n = 0;
+        for (const auto &entry : fs::directory_iterator(folder.File("Frames")))
+            n += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    };
+    EXPECT_EQ(framesNamed("ThreeFrames_"), 3);
+    EXPECT_EQ(framesNamed("Dark_"), 3);
+
+    // So are those of the example the editor shows at first.
+    SetScript(example);
+    window->Variables = ScriptVariables{};
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd(30000));
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
+    for (const char *name : {"Frames/Script_1.fit", "Frames/Script_3.fit"})
+        EXPECT_TRUE(fs::exists(folder.File(name))) << name;
 }
 
 } // namespace
