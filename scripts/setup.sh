@@ -11,7 +11,7 @@ korvi_packages=(
   qt6-base-dev libqt6opengl6-dev libgl1-mesa-dev libgl1-mesa-dri
   libcfitsio-dev libfftw3-dev libpng-dev zlib1g-dev libtnt-dev libjama-dev libftdi1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xfonts-base x11-utils
+  xvfb xauth xfonts-base x11-utils openbox libxcb1-dev
   clang libclang-rt-14-dev clang-format
   fitsverify python3 python3-astropy python3-pil python3-numpy
 )

@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QThread>
 #include <QWidget>
@@ -26,6 +27,28 @@ namespace
 // Both are only touched on the GUI thread.
 QPointer<QWidget> messageParent;
 ProgressHandler progressHandler;
+
+// The window a box belongs to and opens over: the dialog that waits for it when a modal window
+// raised it, else the window the observer works in, else the main window.
+QWidget *BoxOwner()
+{
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    return messageParent.data();
+}
+
+// Whether a box must stay on top to be seen: its owner, or any other shown window of the program,
+// stays on top of the normal windows, and a window manager would open a box of the normal layer
+// beneath it, where nobody can answer it and the program seems frozen.
+bool KeepAboveProgramWindows(const QWidget *box)
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [box](const QWidget *window) {
+        return window != box && window->isVisible() && (window->windowFlags() & Qt::WindowStaysOnTopHint);
+    });
+}
 
 } // namespace
 
@@ -103,23 +126,28 @@ MessageAnswer ShowMessage(const QString &text, const QString &caption, MessageBu
                           MessageIcon icon)
 {
     return CallOnGuiThread([&] {
-        QMessageBox box(messageParent.data());
-        box.setWindowTitle(caption);
-        box.setText(text);
+        // Watched rather than owned: the owner may close, and delete its children, while the box
+        // waits for its answer.
+        QPointer<QMessageBox> box = new QMessageBox(BoxOwner());
+        const auto drop = qScopeGuard([&box] { delete box.data(); });
+        if (KeepAboveProgramWindows(box))
+            box->setWindowFlag(Qt::WindowStaysOnTopHint);
+        box->setWindowTitle(caption);
+        box->setText(text);
         switch (icon) {
         case MessageIcon::None:
             break;
         case MessageIcon::Information:
-            box.setIcon(QMessageBox::Information);
+            box->setIcon(QMessageBox::Information);
             break;
         case MessageIcon::Warning:
-            box.setIcon(QMessageBox::Warning);
+            box->setIcon(QMessageBox::Warning);
             break;
         case MessageIcon::Error:
-            box.setIcon(QMessageBox::Critical);
+            box->setIcon(QMessageBox::Critical);
             break;
         case MessageIcon::Question:
-            box.setIcon(QMessageBox::Question);
+            box->setIcon(QMessageBox::Question);
             break;
         }
         QMessageBox::StandardButtons standard = QMessageBox::Ok;
@@ -140,8 +168,11 @@ MessageAnswer ShowMessage(const QString &text, const QString &caption, MessageBu
             dismissed = MessageAnswer::Cancel;
             break;
         }
-        box.setStandardButtons(standard);
-        switch (box.exec()) {
+        box->setStandardButtons(standard);
+        const int pressed = box->exec();
+        if (!box)
+            return dismissed; // its owner went away while it waited
+        switch (pressed) {
         case QMessageBox::Ok:
             return MessageAnswer::Ok;
         case QMessageBox::Yes:

@@ -78,11 +78,14 @@ std::string ExceptionText(std::exception_ptr error);
 
 // Modal message boxes. Safe from any thread: a worker thread's box is shown by the GUI thread
 // while the worker waits for the answer. Closing a box without a button gives Cancel when the box
-// has one, else No, else OK.
+// has one, else No, else OK. A box belongs to the window that raised it (the waiting dialog, else
+// the active window, else the main window), opens centred over it, and stays on top while any
+// window of the program does, so that no window can cover it.
 MessageAnswer ShowMessage(const QString &text, const QString &caption,
                           MessageButtons buttons = MessageButtons::Ok, MessageIcon icon = MessageIcon::None);
 
-// The window message boxes are parented to (the main window once it exists); nullptr for none.
+// The window a box belongs to when no window of the program is active (the main window once it
+// exists); nullptr for none.
 void SetMessageParent(QWidget *parent);
 
 // Busy (hourglass) cursor; nests, so every Begin needs its End (the core's BusyCursor does both).

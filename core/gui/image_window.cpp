@@ -15,7 +15,6 @@
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QMenu>
-#include <QMessageBox>
 #include <QOpenGLFunctions_1_1>
 #include <QRegion>
 #include <QSaveFile>
@@ -718,11 +717,10 @@ bool TChild::SaveViewBitmap(const std::string &fileName)
 void TChild::closeEvent(QCloseEvent *event)
 {
     if (image_.Modified && !CurrentSettings().DisableClosePrompt) {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("Korvi"),
-                        QStringLiteral("Save changes to image %1 before closing?")
-                            .arg(QString::fromStdString(image_.FileName)),
-                        QMessageBox::Yes | QMessageBox::No, this);
-        if (box.exec() == QMessageBox::Yes) {
+        if (korvi::gui::ShowMessage(QStringLiteral("Save changes to image %1 before closing?")
+                                        .arg(QString::fromStdString(image_.FileName)),
+                                    QStringLiteral("Korvi"), MessageButtons::YesNo,
+                                    MessageIcon::Question) == MessageAnswer::Yes) {
             bool saved = false;
             if (image_.OriginFormat == FormatBmp) {
                 // A BMP file holds a picture of the view. The host's view save pictures the active

@@ -1,11 +1,12 @@
 #include "opengl_panel.h"
 
+#include "gui_runtime.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include <QFile>
 #include <QFontMetrics>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions_1_1>
@@ -135,7 +136,8 @@ void TOpenGLPanel::ReportContextFailure()
     if (contextFailed_)
         return;
     contextFailed_ = true;
-    QMessageBox::critical(this, QStringLiteral("Korvi"), QString::fromLatin1(OpenGLContextFailedText));
+    korvi::gui::ShowMessage(QString::fromLatin1(OpenGLContextFailedText), QStringLiteral("Korvi"),
+                            MessageButtons::Ok, MessageIcon::Error);
 }
 
 void TOpenGLPanel::DestroyGLContext()
@@ -211,7 +213,8 @@ bool TOpenGLPanel::PrintOpenGLPanel(QPrinter &printer)
 {
     const QImage picture = grabFramebuffer().convertToFormat(QImage::Format_RGB888);
     if (picture.isNull()) {
-        QMessageBox::critical(this, QStringLiteral("Korvi"), QStringLiteral("Print: Malloc Error"));
+        korvi::gui::ShowMessage(QStringLiteral("Print: Malloc Error"), QStringLiteral("Korvi"),
+                                MessageButtons::Ok, MessageIcon::Error);
         return false;
     }
     const QRect page = printer.pageRect(QPrinter::DevicePixel).toRect();
