@@ -711,7 +711,7 @@ void TMultiProcessF::ProcessBtnClick()
             EqualizeF->TargetImage = nullptr;
         } else if (FilterF && TFilterF::Dispatches(code)) {
             FilterF->TargetImage = &loaded;
-            FilterF->ApplyBtnClick();
+            FilterF->DispatchLastOperation();
             FilterF->TargetImage = nullptr;
         }
     });
