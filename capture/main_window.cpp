@@ -227,6 +227,8 @@ void TMainF::BuildActions()
                               QStringLiteral("Image information (Ctrl+H)"));
     HeaderInfoFormShow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     connect(HeaderInfoFormShow, &QAction::triggered, this, korvi::gui::Guarded([this](bool) {
+                // The header of the active image window, whatever another window named before.
+                EditTarget = EditActiveImage;
                 if (FirstImageWindow())
                     ShowProgramWindow("THInfo");
             }));
@@ -371,7 +373,11 @@ void TMainF::BuildMenus()
     connect(FileMenu, &QMenu::aboutToShow, this, [this] { File1Click(); });
     // "Save" is a tool-bar button too, so its state must also follow the windows opening and
     // closing, not only the opening of this menu.
-    connect(MdiArea, &QMdiArea::subWindowActivated, this, [this] { File1Click(); });
+    // Undo and Redo follow too: the window the snapshot was taken of may just have closed.
+    connect(MdiArea, &QMdiArea::subWindowActivated, this, [this] {
+        File1Click();
+        UpdateUndoItems();
+    });
     FileMenu->addAction(Open);
     FileMenu->addAction(Save);
     FileMenu->addAction(SaveAs);

@@ -19,6 +19,7 @@
 
 #include "image_data.h"
 #include "image_window_host.h"
+#include "undo_record.h"
 
 class QAction;
 class QActionGroup;
@@ -72,8 +73,8 @@ public:
     std::atomic<int> DelaySeconds{0};
     ImageData UndoImage; // load buffer of the file commands and one-level undo snapshot
     std::int64_t UndoWindowTag = -1;
-    // The operation Redo repeats on the window of UndoWindowTag; -1 while Redo is not offered.
-    int RedoOperation = -1;
+    // What the snapshot belongs to: the target the last operation changed and the operation.
+    UndoRecord LastUndo;
     QImage PaletteFrameBitmap;                  // the frame drawn under the palette bar
     MainCCDThread *AcquisitionThread = nullptr; // the last acquisition thread started
     bool RepaintRequest = false;                // set on activation and when another window closes
@@ -191,13 +192,16 @@ public:
     void MainAcquisitionControlsClick();
 
     // ---- processing menu, undo and redo (main_window_processing.cpp)
-    // Undo copies the snapshot back into the window it was taken from (or has the target's owner
-    // restore its backups); Redo runs the last operation again through the window that owns it.
+    // Undo restores what the last operation changed, on the target it changed (LastUndo); Redo
+    // repeats that operation with its own values on an image window.
     void UndoActionExecute();
     void RedoActionExecute();
     // UndoImage no longer holds a window's earlier state (a file was loaded into it, or it was
     // lent as scratch): Undo and Redo are disabled until the next operation.
     void DropUndoSnapshot();
+    // Undo and Redo enabled only while they can restore or repeat the last operation (its window
+    // may have closed); then UndoChanged tells the processing windows to update their buttons.
+    void UpdateUndoItems();
     // "Quick" histogram equalization of the first image window.
     void Quick1Click();
     // "Subtract sky": fits and subtracts the sky model of order PolyOrder in the first image window.
@@ -355,6 +359,8 @@ public:
 signals:
     // Emitted after the close sequence has written the settings.
     void SettingsWritten();
+    // The undo record, or whether its target is still there, may have changed.
+    void UndoChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -8,6 +8,7 @@
 #include "gui_runtime.h"
 #include "image_window.h"
 #include "opengl_panel.h"
+#include "processing_target.h"
 #include "settings.h"
 #include "statistics_window.h"
 
@@ -338,38 +339,31 @@ void TMainF::FastTrimClick()
     TChild *window = FirstImageWindow();
     if (!window)
         return;
-    ImageData &image = window->Image();
+    const ImageData &image = window->ConstImage();
     if (image.Empty || !image.SelectionShown)
         return;
     const int x0 = std::clamp(std::min(image.SelX0, image.SelX1), 0, image.Width - 1);
     const int x1 = std::clamp(std::max(image.SelX0, image.SelX1), 0, image.Width - 1);
     const int y0 = std::clamp(std::min(image.SelY0, image.SelY1), 0, image.Height - 1);
     const int y1 = std::clamp(std::max(image.SelY0, image.SelY1), 0, image.Height - 1);
-    LastOperation = 7;
-    UndoWindowTag = window->Tag();
-    UndoImage.Assign(image);
-    CalibrationUndoTag = -1; // the calibration's snapshot has just been replaced
-
-    // The selected rectangle of every frame becomes the image.
-    const int width = x1 - x0 + 1, height = y1 - y0 + 1, frames = image.Frames;
-    UShortMatrix cropped(height * frames, width);
-    for (int f = 0; f < frames; ++f)
-        for (int y = 0; y < height; ++y)
-            std::copy_n(image.FrameRow(f, y0 + y) + x0, width, cropped[f * height + y]);
-    image.Allocate(width, height, frames);
-    image.CopyPixelsFrom(cropped);
-    image.SelectionShown = false;
-    image.SelX0 = image.SelY0 = 0;
-    image.SelX1 = width - 1;
-    image.SelY1 = height - 1;
-    image.PixelsEdited();
-    window->RenderImage();
-    Undo1->setEnabled(true);
-    Undo1->setText(QStringLiteral("&Undo filter"));
-    // The crop took its corners from the selection, which Redo has no way to repeat.
-    RedoOperation = -1;
-    Redo1->setText(QStringLiteral("&Redo"));
-    Redo1->setEnabled(false);
+    // The crop takes its corners from the selection, which Redo has no way to repeat.
+    const ProcessingTarget target = ProcessingTarget::ResolveFor(EditActiveImage, nullptr, window->Tag());
+    target.Apply({7, ""},
+                 [&](ImageData &result) {
+                     // The selected rectangle of every frame becomes the image.
+                     const int width = x1 - x0 + 1, height = y1 - y0 + 1, frames = result.Frames;
+                     UShortMatrix cropped(height * frames, width);
+                     for (int f = 0; f < frames; ++f)
+                         for (int y = 0; y < height; ++y)
+                             std::copy_n(result.FrameRow(f, y0 + y) + x0, width, cropped[f * height + y]);
+                     result.Allocate(width, height, frames);
+                     result.CopyPixelsFrom(cropped);
+                     result.SelectionShown = false;
+                     result.SelX0 = result.SelY0 = 0;
+                     result.SelX1 = width - 1;
+                     result.SelY1 = height - 1;
+                 },
+                 {.autoLevels = false});
 }
 
 void TMainF::StatsFormShowExecute()

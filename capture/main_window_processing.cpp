@@ -105,62 +105,38 @@ void TMainF::UpdateProcessingItems()
 
 void TMainF::UndoActionExecute()
 {
-    const int target = EditTarget;
-    if (target != EditActiveImage) {
-        if (ProcessingTargetOwner *owner = FindTargetOwner(target))
-            owner->UndoProcessing(target);
-        return;
-    }
-    TChild *window = FindImageWindow(UndoWindowTag);
-    if (!window || UndoImage.Empty)
-        return;
-    window->Image().Assign(UndoImage);
-    window->RenderImage();
-    Undo1->setEnabled(true);
-    Undo1->setText(QStringLiteral("&Undo filter"));
-    Redo1->setEnabled(RedoOperation >= 0 && CanRepeatOperation(RedoOperation));
-    Redo1->setText(QStringLiteral("&Redo filter"));
+    // The record names the target: whatever EditTarget names now is not asked.
+    UndoLastOperation();
 }
 
 void TMainF::DropUndoSnapshot()
 {
     UndoWindowTag = -1;
     CalibrationUndoTag = -1;
-    RedoOperation = -1;
+    LastUndo = {};
     Undo1->setText(QStringLiteral("&Undo"));
-    Undo1->setEnabled(false);
     Redo1->setText(QStringLiteral("&Redo"));
-    Redo1->setEnabled(false);
+    UpdateUndoItems();
+}
+
+void TMainF::UpdateUndoItems()
+{
+    Undo1->setEnabled(CanUndoLastOperation());
+    // The menu's Redo works on image windows; a composite layer has the editor's own Redo.
+    Redo1->setEnabled(LastUndo.editTarget == EditActiveImage && CanRedoLastOperation());
+    emit UndoChanged();
 }
 
 void TMainF::RedoActionExecute()
 {
-    const int target = EditTarget;
-    if (target == EditCompositeLayer) {
-        ProcessingTargetOwner *owner = FindTargetOwner(target);
-        if (owner && CanRepeatOperation(LastOperation) && owner->UndoProcessing(target))
-            RepeatLastOperation();
+    // Redo repeats the operation of the snapshot, with its own values, on the window the snapshot
+    // was taken of. One that cannot be repeated changes nothing here: in particular no new
+    // snapshot is taken of the processed image, so Undo still brings back the original.
+    if (LastUndo.editTarget != EditActiveImage || !CanRedoLastOperation())
         return;
-    }
-    if (target != EditActiveImage || !FirstImageWindow())
-        return;
-    // Redo repeats the operation of the snapshot, on the window the snapshot was taken of. One no
-    // window can repeat changes nothing here: in particular no new snapshot is taken of the
-    // processed image, so Undo still brings back the original.
-    TChild *undone = FindImageWindow(UndoWindowTag);
-    if (RedoOperation < 0 || !undone || !CanRepeatOperation(RedoOperation))
-        return;
-    if (undone != FirstImageWindow())
+    if (TChild *undone = FindImageWindow(UndoWindowTag); undone && undone != FirstImageWindow())
         MdiArea->setActiveSubWindow(undone);
-    LastOperation = RedoOperation;
-    if (!RepeatLastOperation())
-        return;
-    if (TChild *window = FirstImageWindow())
-        window->RenderImage();
-    Undo1->setEnabled(true);
-    Undo1->setText(QStringLiteral("&Undo filter"));
-    Redo1->setEnabled(true);
-    Redo1->setText(QStringLiteral("&Redo filter"));
+    RedoLastOperation();
 }
 
 void TMainF::Quick1Click()
@@ -169,7 +145,7 @@ void TMainF::Quick1Click()
     const ProcessingTarget target = ProcessingTarget::Resolve();
     if (!target)
         return;
-    ImageData &image = target.Image();
+    const ImageData &image = target.Image();
     std::vector<std::uint32_t> histogram(65536);
     float mean = 0.0f, median = 0.0f, deviation = 0.0f;
     int minimum = 0, maximum = 0, mode = 0;
@@ -178,9 +154,8 @@ void TMainF::Quick1Click()
     // Cumulative counts from level 1 up (level 0 is not counted), scaled to 0..65535.
     std::vector<float> table(65536);
     BuildEqualizationTable(histogram.data(), table.data());
-    target.Snapshot(3);
-    ApplyHistogramEqualization(image, table.data());
-    target.Refresh({.autoLevels = false, .undoCaption = QStringLiteral("&Undo equalization"), .redo = false});
+    target.Apply({3, ""}, [&](ImageData &result) { ApplyHistogramEqualization(result, table.data()); },
+                 {.autoLevels = false, .undoCaption = QStringLiteral("&Undo equalization")});
 }
 
 void TMainF::SkySubtractBtnClick()
@@ -189,11 +164,10 @@ void TMainF::SkySubtractBtnClick()
     const ProcessingTarget target = ProcessingTarget::Resolve();
     if (!target)
         return;
-    target.Snapshot(13);
-    // A refused fit is reported and leaves the image as it was.
-    FitAndSubtractSkyModel(target.Image(), PolyOrder->value());
+    // A refused fit is reported and leaves the image, its Undo and its Modified flag as they were.
     // Redo would run the processing dialog's sky model, with that dialog's order: not offered.
-    target.Refresh({.redo = false});
+    const int order = PolyOrder->value();
+    target.Apply({13, ""}, [order](ImageData &result) { FitAndSubtractSkyModel(result, order); });
 }
 
 void TMainF::TrimCustomClick()

@@ -755,6 +755,8 @@ void TMainF::ProcessBtnClick()
     // The snapshot buffer now holds this image: the filter Undo must not copy it into whatever
     // window it last snapshotted.
     UndoWindowTag = -1;
+    LastUndo = {};
+    UpdateUndoItems();
     PhotometricCorrectionRequest request;
     request.Image = &image;
     request.ThermalFrameFile = Text(ThermalFrameFileImg);

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -61,6 +62,10 @@ TBloomRemovalF::TBloomRemovalF(QWidget *parent) : QWidget(parent, Qt::Window | Q
     connect(PreviewBtn, &QPushButton::clicked, this, Guarded([this] { PreviewBtnClick(); }));
     connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this] { ApplyBtnClick(); }));
     connect(UndoBtn, &QPushButton::clicked, this, Guarded([this] { UndoBtnClick(); }));
+    if (MainF)
+        connect(MainF, &TMainF::UndoChanged, this,
+                [this] { UndoBtn->setEnabled(CanUndoLastOperation("TBloomRemovalF")); });
+    UndoBtn->setEnabled(false);
 }
 
 TBloomRemovalF::~TBloomRemovalF()
@@ -68,6 +73,17 @@ TBloomRemovalF::~TBloomRemovalF()
     if (BloomRemovalF == this)
         BloomRemovalF = nullptr;
     korvi::gui::DetachHandlers(this);
+}
+
+void TBloomRemovalF::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    korvi::gui::RunGuarded([this] { FormShow(); });
+}
+
+void TBloomRemovalF::FormShow()
+{
+    shown_ = ShownTarget(ProcessingTarget::Resolve());
 }
 
 void TBloomRemovalF::closeEvent(QCloseEvent *event)
@@ -90,32 +106,37 @@ BloomOptions TBloomRemovalF::Options() const
 
 void TBloomRemovalF::ApplyBtnClick()
 {
-    const ProcessingTarget target = ProcessingTarget::Resolve();
-    if (!target)
-        return;
-    target.Snapshot(OperationCode);
-    {
-        const BusyCursor busy;
-        RemoveBlooming(target.Image(), Options());
-    }
-    target.Refresh({});
+    if (!shown_)
+        FormShow(); // shown before any image was open: the image there is now
+    if (const ProcessingTarget target = CommandTarget(shown_, nullptr))
+        ApplyOptions(target, Options());
+}
+
+void TBloomRemovalF::ApplyOptions(const ProcessingTarget &target, const BloomOptions &options)
+{
+    const QPointer<TBloomRemovalF> self(this);
+    const Operation operation{OperationCode, "TBloomRemovalF",
+                              [self, options](const ProcessingTarget &again) {
+                                  if (self)
+                                      self->ApplyOptions(again, options);
+                              }};
+    const BusyCursor busy;
+    // A frame the removal refuses ("too small") is reported and leaves Undo and Modified alone.
+    target.Apply(operation, [&](ImageData &image) { RemoveBlooming(image, options); });
 }
 
 void TBloomRemovalF::PreviewBtnClick()
 {
-    PreviewOperation(nullptr, [this] { ApplyBtnClick(); });
+    if (!shown_)
+        FormShow();
+    if (const ProcessingTarget target = CommandTarget(shown_, nullptr))
+        PreviewOperation(target, [this] { ApplyBtnClick(); });
 }
 
 void TBloomRemovalF::UndoBtnClick()
 {
-    if (MainF)
-        MainF->UndoActionExecute();
-}
-
-void TBloomRemovalF::RepeatOperation(int code)
-{
-    if (code == OperationCode)
-        ApplyBtnClick();
+    if (CanUndoLastOperation("TBloomRemovalF"))
+        UndoLastOperation();
 }
 
 void TBloomRemovalF::FormClose()

@@ -1,7 +1,7 @@
 #pragma once
 // TBloomRemovalF ("Remove blooming blemishes"): the parameters of the bloom removal, applied to
-// the active image window or the current composite layer with preview and undo. Redo runs it again
-// with the parameters on show.
+// the image the window shows (the active image window or the current composite layer when it was
+// shown) with preview and undo. Redo runs it again with the parameters it ran with.
 #include "processing/bloom.h"
 #include "processing_target.h"
 
@@ -11,7 +11,7 @@ class QCheckBox;
 class QPushButton;
 class QSpinBox;
 
-class TBloomRemovalF : public QWidget, public OperationOwner
+class TBloomRemovalF : public QWidget, public OperationOwner, public TargetReader
 {
     Q_OBJECT
 public:
@@ -25,16 +25,22 @@ public:
     QPushButton *PreviewBtn = nullptr, *ApplyBtn = nullptr, *UndoBtn = nullptr;
 
     BloomOptions Options() const;
+    void FormShow();
+    void ReadTarget() override { FormShow(); }
     void ApplyBtnClick();
     void PreviewBtnClick();
     void UndoBtnClick();
     void FormClose();
 
     bool CanRepeatOperation(int code) const override { return code == OperationCode; }
-    void RepeatOperation(int code) override;
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    void ApplyOptions(const ProcessingTarget &target, const BloomOptions &options);
+    ShownTarget shown_; // the image the window shows
 };
 
 extern TBloomRemovalF *BloomRemovalF;

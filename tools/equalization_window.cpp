@@ -133,6 +133,10 @@ TEqualizeF::TEqualizeF(QWidget *parent)
     connect(PreviewBtn, &QPushButton::clicked, this, Guarded([this](bool) { PreviewBtnClick(); }));
     connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this](bool) { ApplyBtnClick(); }));
     connect(UndoBtn, &QPushButton::clicked, this, Guarded([this](bool) { UndoBtnClick(); }));
+    if (MainF)
+        connect(MainF, &TMainF::UndoChanged, this,
+                [this] { UndoBtn->setEnabled(CanUndoLastOperation("TEqualizeF")); });
+    UndoBtn->setEnabled(false);
     connect(CloseBtn, &QPushButton::clicked, this, [this] { close(); });
     connect(Symmetrize1, &QAction::triggered, this, Guarded([this](bool) { SymmetrizeClick(); }));
     connect(DeletePoint1, &QAction::triggered, this, Guarded([this](bool) { DeletePointClick(); }));
@@ -170,12 +174,20 @@ void TEqualizeF::FormShow()
 {
     curve_.Reset(CurveWidth, CurveHeight);
     const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage);
+    shown_ = ShownTarget(target);
     if (!target) {
         tableFor_.Clear();
         DrawCurve();
         return;
     }
     ReadHistograms(target);
+}
+
+ProcessingTarget TEqualizeF::ActingTarget()
+{
+    if (!shown_ && !TargetImage)
+        FormShow(); // shown before any image was open: the image there is now
+    return CommandTarget(shown_, TargetImage);
 }
 
 void TEqualizeF::ReadHistograms(const ProcessingTarget &target)
@@ -265,7 +277,7 @@ void TEqualizeF::ShowEqualizedHistogram(const ImageData &image, const float *tab
 
 void TEqualizeF::ShowModifiedBtnClick()
 {
-    const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage);
+    const ProcessingTarget target = ActingTarget();
     if (!target)
         return;
     ShowEqualizedHistogram(target.Image(), TableFor(target));
@@ -273,30 +285,30 @@ void TEqualizeF::ShowModifiedBtnClick()
 
 void TEqualizeF::ApplyBtnClick()
 {
-    // Resolved at every click: the window shown before may have closed or another be active.
-    const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage);
+    // The image the window shows (or the batch image), found again at every click.
+    const ProcessingTarget target = ActingTarget();
     if (!target)
         return;
-    target.Snapshot(3);
     const float *table = TableFor(target);
     ShowEqualizedHistogram(target.Image(), table);
-    ApplyHistogramEqualization(target.Image(), table);
+    // Redo is not offered: the table belongs to the pixels it was built for.
     ProcessingTarget::RefreshOptions options;
     options.autoLevels = false;
     options.undoCaption = QStringLiteral("&Undo equalization");
-    options.redo = false;
-    target.Refresh(options);
+    target.Apply(
+        {3, "TEqualizeF"}, [table](ImageData &image) { ApplyHistogramEqualization(image, table); }, options);
 }
 
 void TEqualizeF::PreviewBtnClick()
 {
-    PreviewOperation(TargetImage, [this] { ApplyBtnClick(); });
+    if (const ProcessingTarget target = ActingTarget())
+        PreviewOperation(target, [this] { ApplyBtnClick(); });
 }
 
 void TEqualizeF::UndoBtnClick()
 {
-    if (MainF && MainF->FirstImageWindow())
-        MainF->UndoActionExecute();
+    if (CanUndoLastOperation("TEqualizeF"))
+        UndoLastOperation();
 }
 
 bool TEqualizeF::eventFilter(QObject *watched, QEvent *event)

@@ -72,12 +72,15 @@ private:
     void ReadHistograms(const ProcessingTarget &target);
     // The table the choice of the radio buttons gives for this target.
     const float *TableFor(const ProcessingTarget &target);
+    // The image shown (or the batch image); empty, with a box, when the shown one is gone.
+    ProcessingTarget ActingTarget();
 
     EqualizationCurve curve_{CurveWidth, CurveHeight};
     UIntVector histogram_;
     int minimum_ = 0, maximum_ = 0, mode_ = 0;
     FloatVector equalizationTable_, modelTable_;
     ComputedFor tableFor_; // the image equalizationTable_ was accumulated from
+    ShownTarget shown_;    // the image whose histograms the window shows
     QImage histogramPicture_, equalizedPicture_, curvePicture_;
     QImage curveLayer_, histogramLayer_;
 };

@@ -104,6 +104,10 @@ TFourierF::TFourierF(QWidget *parent) : QWidget(parent, Qt::Window | Qt::Dialog 
     connect(PreviewBtn, &QPushButton::clicked, this, Guarded([this](bool) { PreviewBtnClick(); }));
     connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this](bool) { ApplyBtnClick(); }));
     connect(UndoBtn, &QPushButton::clicked, this, Guarded([this](bool) { UndoBtnClick(); }));
+    if (MainF)
+        connect(MainF, &TMainF::UndoChanged, this,
+                [this] { UndoBtn->setEnabled(CanUndoLastOperation("TFourierF")); });
+    UndoBtn->setEnabled(false);
     connect(CloseBtn, &QPushButton::clicked, this, [this] { close(); });
 }
 
@@ -162,6 +166,7 @@ void TFourierF::FormShow()
 {
     f_cut->setValue(1);
     const ProcessingTarget target = ResolveFourierTarget(TargetImage);
+    shown_ = ShownTarget(target);
     if (!target || !TransformTarget(target)) {
         filter_.Clear();
         spectrumPicture_.fill(Qt::black);
@@ -286,33 +291,41 @@ void TFourierF::ImageMouseUp()
     dragging_ = false;
 }
 
+ProcessingTarget TFourierF::ActingTarget()
+{
+    if (!shown_ && !TargetImage)
+        FormShow(); // shown before any image was open: the image there is now
+    return CommandTarget(shown_, TargetImage);
+}
+
 void TFourierF::ApplyBtnClick()
 {
-    const ProcessingTarget target = ResolveFourierTarget(TargetImage);
+    const ProcessingTarget target = ActingTarget();
     if (!target)
         return;
-    // The kept spectrum is filtered only into the image it was taken from; any other target, or
-    // one changed since by another operation, is transformed first.
+    // The kept spectrum is filtered only into the image it was taken from; one changed since by
+    // another operation is transformed first.
     if (!SpectrumBelongsTo(target)) {
         if (!TransformTarget(target))
             return;
         DrawPowerSpectrum();
     }
-    target.Snapshot(100);
-    filter_.Filter(target.Image(), f_cut->value(), HighPass->isChecked(), Apod->value());
-    spectrumFor_.Follow(target);
-    target.Refresh({});
+    const int cutoff = f_cut->value(), apodization = Apod->value();
+    const bool highPass = HighPass->isChecked();
+    // Not repeated by Redo: the spectrum belongs to the pixels it was taken from.
+    if (target.Apply({100, "TFourierF"},
+                     [&](ImageData &image) { filter_.Filter(image, cutoff, highPass, apodization); }))
+        spectrumFor_.Follow(target);
 }
 
 void TFourierF::PreviewBtnClick()
 {
-    if (!ResolveFourierTarget(TargetImage))
-        return;
-    PreviewOperation(TargetImage, [this] { ApplyBtnClick(); });
+    if (const ProcessingTarget target = ActingTarget())
+        PreviewOperation(target, [this] { ApplyBtnClick(); });
 }
 
 void TFourierF::UndoBtnClick()
 {
-    if (MainF)
-        MainF->UndoActionExecute();
+    if (CanUndoLastOperation("TFourierF"))
+        UndoLastOperation();
 }

@@ -62,11 +62,14 @@ private:
     // Transforms the target's frame 0 and remembers which image the spectrum belongs to.
     bool TransformTarget(const class ProcessingTarget &target);
     bool SpectrumBelongsTo(const class ProcessingTarget &target) const;
+    // The image shown (or the one TargetImage points at); empty, with a box, when it is gone.
+    ProcessingTarget ActingTarget();
     void ShowPicture();
 
     FourierFilter filter_;
     // The image and pixels the spectrum was taken from, and the last result filtered from it.
     ComputedFor spectrumFor_;
+    ShownTarget shown_; // the image whose spectrum the window shows
     QImage spectrumPicture_, displayed_;
     int radius_ = 0;
     bool dragging_ = false, firstMove_ = false, circleShown_ = false;

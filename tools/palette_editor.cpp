@@ -462,6 +462,8 @@ void TPaletteSet::ApplyToTarget()
     switch (shownTarget_) {
     case EditActiveImage:
         if (TChild *window = ShownWindow()) {
+            // The own format stores the palette: closing must ask before it is lost.
+            window->Image().Modified = true;
             MainF->DrawPaletteBar(window->ConstImage().Palette);
             window->RenderImage();
         }
@@ -471,6 +473,8 @@ void TPaletteSet::ApplyToTarget()
         break;
     case EditGuiderImage:
         if (GuiderF) {
+            if (!GuiderF->GuiderImage.Empty)
+                GuiderF->GuiderImage.Modified = true;
             GuiderF->UpdatePalBar();
             if (!GuiderF->GuiderImage.Empty)
                 GuiderF->RefreshDisplay();
@@ -482,6 +486,8 @@ void TPaletteSet::ApplyToTarget()
         break;
     case EditCompositeLayer: {
         const int layer = shownLayer_;
+        if (Composite().LayerLoaded(layer))
+            Composite().Layers[layer].Modified = true;
         if (layer == CompositeEditorSettings().View)
             CompositeF->DrawPaletteBar(layer);
         CompositeF->RedrawComposite();

@@ -1,12 +1,12 @@
 #include "processing_dialog.h"
 
-#include "processing/sky_model.h"
 #include "processing/stars.h"
 #include "sky_model_window.h"
 
 #include "edit_target.h"
 #include "gui_runtime.h"
 #include "image_data.h"
+#include "image_window.h"
 #include "main_window.h"
 #include "processing/filters.h"
 #include "settings.h"
@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -352,6 +353,9 @@ void TFilterF::BuildPages()
     connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this] { ApplyBtnClick(); }));
     connect(UndoBtn, &QPushButton::clicked, this, Guarded([this] { UndoBtnClick(); }));
     connect(RedoBtn, &QPushButton::clicked, this, Guarded([this] { RedoBtnClick(); }));
+    if (MainF)
+        connect(MainF, &TMainF::UndoChanged, this, [this] { UpdateUndoButtons(); });
+    UpdateUndoButtons();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -385,21 +389,76 @@ bool TFilterF::CanRepeatOperation(int code) const
     return Dispatches(code);
 }
 
-void TFilterF::RepeatOperation(int code)
+int TFilterF::ShownOperation() const
 {
-    LastOperation = code;
-    ApplyBtnClick();
+    const QWidget *page = PageControl->currentWidget();
+    return page == MinMaxPage ? MinMaxRadioCode() : PageCode(page);
+}
+
+bool TFilterF::ReadOperation(int code, FilterOperation &operation)
+{
+    operation.code = code;
+    if (code == 1) {
+        if (!ReadKernel())
+            return false;
+        for (int m = 0; m < 5; ++m)
+            for (int n = 0; n < 5; ++n)
+                for (int k = 0; k < 2; ++k)
+                    operation.kernels.Cell[m][n][k] = FilterKernels[m][n][FilterPower][KernelSize][k];
+        operation.kernel5 = KernelSize == 1;
+    }
+    operation.sigma = Sigma->value();
+    operation.averageRadius = AvgRadius->value();
+    operation.medianSize = SSize->value() | 1;
+    operation.medianFactor = static_cast<float>((100 - Sensitivity->value()) * 0.01);
+    operation.unsharpSigma = CSpinEdit1->value();
+    operation.unsharpRadius = AvgRad->value();
+    operation.unsharpShift = ShiftVal->value();
+    operation.unsharpHigh = HFWeight->value();
+    operation.unsharpLow = static_cast<float>(ParseNumber(LFWeight->text().toStdString()));
+    operation.unsharpGauss = GaussBtn->isChecked();
+    operation.minMaxCorner = MinMaxCorner;
+    const QSpinBox *const corners[] = {TrimXLO, TrimYLO, TrimXHI, TrimYHI};
+    for (int i = 0; i < 4; ++i)
+        operation.trim[i] = corners[i]->value();
+    operation.manualSky = ManualSkyModel->isChecked();
+    if (operation.manualSky && SkyModelF)
+        operation.skyFit = SkyModelF->FittedModel();
+    operation.polyOrder = PolyOrder->value();
+    operation.upper = UpperThreshold->value();
+    operation.lower = LowerThreshold->value();
+    operation.bias = BiasLevel->value();
+    operation.logBias = BiasLevel2->value();
+    operation.logMax = MaxInt->value();
+    return true;
 }
 
 void TFilterF::ApplyBtnClick()
 {
-    const int code = LastOperation;
-    const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage);
-    if (!target)
+    if (settingsOnly_)
         return;
-    if (code == 1 && !ReadKernel())
-        return; // a cell that is not a number: reported, nothing changed
-    if (code == 13 && ManualSkyModel->isChecked() && target.EditTargetValue() != EditBatchImage &&
+    if (!shown_)
+        ReadTarget(); // shown before any image was open: the image there is now
+    const ProcessingTarget target = CommandTarget(shown_, nullptr);
+    FilterOperation operation;
+    if (!target || !ReadOperation(ShownOperation(), operation))
+        return; // nothing to act on, or a kernel cell that is not a number: nothing changed
+    ApplyOperation(target, operation);
+}
+
+void TFilterF::DispatchLastOperation()
+{
+    const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage);
+    FilterOperation operation;
+    if (!target || !Dispatches(LastOperation) || !ReadOperation(LastOperation, operation))
+        return;
+    ApplyOperation(target, operation);
+}
+
+void TFilterF::ApplyOperation(const ProcessingTarget &target, const FilterOperation &operation)
+{
+    const int code = operation.code;
+    if (code == 13 && operation.manualSky && target.EditTargetValue() != EditBatchImage &&
         !(SkyModelF && SkyModelF->FitBelongsTo(target))) {
         // The sky-model window's fit belongs to the image its points were taken on.
         korvi::gui::ShowMessage(QStringLiteral("The manually sampled sky model was not fitted on this image; "
@@ -407,87 +466,89 @@ void TFilterF::ApplyBtnClick()
                                 QStringLiteral("Korvi"));
         return;
     }
-    target.Snapshot(-1);
-    RunOperation(code, target.Image());
-    if (code == 16 && target.Window() && MainF)
+    // Redo repeats the operation with these values. Not a manual sky model: its fit belongs to
+    // the pixels it was taken on, which the subtraction has just changed.
+    Operation run{code, "TFilterF", {}};
+    if (!(code == 13 && operation.manualSky)) {
+        const QPointer<TFilterF> self(this);
+        run.repeat = [self, operation](const ProcessingTarget &again) {
+            if (self)
+                self->ApplyOperation(again, operation);
+        };
+    }
+    const bool applied = target.Apply(run, [&](ImageData &image) { RunOperation(operation, image); });
+    if (applied && code == 16 && target.Window() && MainF) {
         MainF->SetDisplayScale(false); // a log-rescaled image is shown on the linear scale
-    target.Refresh({});
+        target.Window()->RenderImage();
+    }
 }
 
-void TFilterF::RunOperation(int code, ImageData &image)
+void TFilterF::RunOperation(const FilterOperation &operation, ImageData &image)
 {
     const BusyCursor busy;
-    switch (code) {
-    case 1: {
-        ConvolutionKernels kernels;
-        for (int m = 0; m < 5; ++m)
-            for (int n = 0; n < 5; ++n)
-                for (int k = 0; k < 2; ++k)
-                    kernels.Cell[m][n][k] = FilterKernels[m][n][FilterPower][KernelSize][k];
-        ApplyConvolution(image, KernelSize == 1, kernels);
+    const FilterOperation &o = operation;
+    switch (o.code) {
+    case 1:
+        ApplyConvolution(image, o.kernel5, o.kernels);
         break;
-    }
     case 2:
-        ApplyGaussianConvolution(image, Sigma->value());
+        ApplyGaussianConvolution(image, o.sigma);
         break;
     case 4:
-        ApplyLocalAverage(image, AvgRadius->value());
+        ApplyLocalAverage(image, o.averageRadius);
         break;
     case 5:
-        ApplyMedianFilter(image, SSize->value() | 1, static_cast<float>((100 - Sensitivity->value()) * 0.01));
+        ApplyMedianFilter(image, o.medianSize, o.medianFactor);
         break;
     case 6:
-        ApplyUnsharpMask(image, CSpinEdit1->value(), AvgRad->value(), ShiftVal->value(), HFWeight->value(),
-                         static_cast<float>(ParseNumber(LFWeight->text().toStdString())),
-                         GaussBtn->isChecked());
+        ApplyUnsharpMask(image, o.unsharpSigma, o.unsharpRadius, o.unsharpShift, o.unsharpHigh, o.unsharpLow,
+                         o.unsharpGauss);
         break;
     case 8:
     case 9:
-        ApplyMinMaxFilter(MinMaxCorner, code == 8, image);
+        ApplyMinMaxFilter(o.minMaxCorner, o.code == 8, image);
         break;
     case 10: // closing: expansion, then erosion
-        ApplyMinMaxFilter(MinMaxCorner, false, image);
-        ApplyMinMaxFilter(MinMaxCorner, true, image);
+        ApplyMinMaxFilter(o.minMaxCorner, false, image);
+        ApplyMinMaxFilter(o.minMaxCorner, true, image);
         break;
     case 11: // opening: erosion, then expansion
-        ApplyMinMaxFilter(MinMaxCorner, true, image);
-        ApplyMinMaxFilter(MinMaxCorner, false, image);
+        ApplyMinMaxFilter(o.minMaxCorner, true, image);
+        ApplyMinMaxFilter(o.minMaxCorner, false, image);
         break;
     case 7:
-        TrimToCorners(image);
+        TrimToCorners(image, o.trim);
         break;
     case 13:
-        if (ManualSkyModel->isChecked()) {
-            // The fit made in the sky-model window; without one there is nothing to subtract.
-            // It is subtracted with the order and scaling it was fitted with.
-            if (SkyModelF)
-                SubtractSkyModel(image, SkyModelF->FittedModel());
-        } else {
-            FitAndSubtractSkyModel(image, PolyOrder->value());
-        }
+        // The manual model is subtracted with the order and scaling it was fitted with; without
+        // a fit there is nothing to subtract.
+        if (o.manualSky)
+            SubtractSkyModel(image, o.skyFit);
+        else
+            FitAndSubtractSkyModel(image, o.polyOrder);
         break;
     case 14:
-        ClipImage(image, UpperThreshold->value(), LowerThreshold->value());
+        ClipImage(image, o.upper, o.lower);
         break;
     case 15:
-        SubtractThreshold(image, BiasLevel->value());
+        SubtractThreshold(image, o.bias);
         break;
     case 16:
-        ApplyLogScale(image, BiasLevel2->value(), MaxInt->value());
+        ApplyLogScale(image, o.logBias, o.logMax);
         break;
-    default: // no operation of this window: the snapshot and the refresh still take place
+    default: // no operation of this dialog
         break;
     }
 }
 
-void TFilterF::TrimToCorners(ImageData &image)
+void TFilterF::TrimToCorners(ImageData &image, const int (&corners)[4])
 {
     // The corners are held inside the image and put in order, and the spin edits show what is used.
     QSpinBox *const spins[] = {TrimXLO, TrimYLO, TrimXHI, TrimYHI};
     int c[4];
     for (int i = 0; i < 4; ++i) {
         const int last = (i % 2 == 0 ? image.Width : image.Height) - 1;
-        c[i] = std::clamp(spins[i]->value(), 0, std::max(last, 0));
+        c[i] = std::clamp(corners[i], 0, std::max(last, 0));
     }
     if (c[0] > c[2])
         std::swap(c[0], c[2]);
@@ -504,20 +565,31 @@ void TFilterF::TrimToCorners(ImageData &image)
 
 void TFilterF::PreviewBtnClick()
 {
-    PreviewOperation(TargetImage, [this] { ApplyBtnClick(); });
+    if (settingsOnly_)
+        return;
+    if (!shown_)
+        ReadTarget();
+    if (const ProcessingTarget target = CommandTarget(shown_, nullptr))
+        PreviewOperation(target, [this] { ApplyBtnClick(); });
 }
 
 void TFilterF::UndoBtnClick()
 {
-    if (MainF)
-        MainF->UndoActionExecute();
+    if (CanUndoLastOperation("TFilterF"))
+        UndoLastOperation();
 }
 
 void TFilterF::RedoBtnClick()
 {
-    // Through the window that owns the operation: one this window cannot run again changes
-    // nothing, rather than replacing the snapshot with the processed image.
-    RepeatLastOperation();
+    // The dialog's own last operation, with the values it ran with, on the image it changed.
+    if (CanRedoLastOperation("TFilterF"))
+        RedoLastOperation();
+}
+
+void TFilterF::UpdateUndoButtons()
+{
+    UndoBtn->setEnabled(!settingsOnly_ && CanUndoLastOperation("TFilterF"));
+    RedoBtn->setEnabled(!settingsOnly_ && CanRedoLastOperation("TFilterF"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -598,7 +670,7 @@ void TFilterF::ShowOperationPage()
         page = SubtractBiasPage;
         break;
     case 16:
-        if (const ProcessingTarget target = ProcessingTarget::Resolve(TargetImage)) {
+        if (const ProcessingTarget target = shown_.Find(TargetImage)) {
             const ImageData &image = target.Image();
             MaxInt->setValue(image.Brightest > 0 ? image.Brightest : 65535);
             BiasLevel2->setValue(static_cast<int>(image.DisplayOffset));
@@ -776,7 +848,8 @@ void TFilterF::showEvent(QShowEvent *event)
     korvi::gui::RunGuarded([this] {
         if (const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());
-        if (!ProcessingTarget::Resolve(TargetImage))
+        shown_ = ShownTarget(ProcessingTarget::Resolve(TargetImage));
+        if (!shown_)
             return;
         ShowOperationPage();
     });
@@ -785,7 +858,8 @@ void TFilterF::showEvent(QShowEvent *event)
 void TFilterF::ReadTarget()
 {
     EnableButtons(true);
-    if (ProcessingTarget::Resolve(TargetImage))
+    shown_ = ShownTarget(ProcessingTarget::Resolve(TargetImage));
+    if (shown_)
         ShowOperationPage();
 }
 
@@ -799,8 +873,10 @@ void TFilterF::ShowForSettings()
 
 void TFilterF::EnableButtons(bool on)
 {
-    for (QPushButton *b : {ApplyBtn, PreviewBtn, UndoBtn, RedoBtn})
-        b->setEnabled(on);
+    settingsOnly_ = !on;
+    ApplyBtn->setEnabled(on);
+    PreviewBtn->setEnabled(on);
+    UpdateUndoButtons();
 }
 
 void TFilterF::closeEvent(QCloseEvent *event)

@@ -1,11 +1,14 @@
 #pragma once
 // TFilterF: the "Image Processing" window. One page per neighbourhood filter or point operation,
 // the convolution-kernel editor with its filter files, and Preview, Apply Filter, Undo and Redo.
-// Its ApplyBtnClick is the dispatcher of the repeatable operations: Redo and batch processing run
-// LastOperation again through it.
+// Apply runs the operation of the page shown, with the values shown, on the image the dialog
+// shows; Redo repeats the dialog's last operation with the values it ran with. Batch processing
+// runs LastOperation on its files through DispatchLastOperation.
 #include <QWidget>
 
 #include "processing/filter_file.h"
+#include "processing/filters.h"
+#include "processing/sky_model.h"
 #include "processing_target.h"
 
 #include <array>
@@ -20,6 +23,25 @@ class QRadioButton;
 class QSpinBox;
 class QTabWidget;
 class QTableWidget;
+
+// One run of a dialog operation: its code and every value it runs with, read from the controls
+// when it is applied, so that Redo repeats it as it ran.
+struct FilterOperation {
+    int code = 0;
+    bool kernel5 = false; // convolution: 5 x 5 kernels
+    ConvolutionKernels kernels;
+    int sigma = 1, averageRadius = 1, medianSize = 5;
+    float medianFactor = 0.0f;
+    int unsharpSigma = 2, unsharpRadius = 3, unsharpShift = 0, unsharpHigh = 10;
+    float unsharpLow = 0.2f;
+    bool unsharpGauss = true;
+    int minMaxCorner = 0;
+    int trim[4] = {}; // XLO, YLO, XHI, YHI as the spins held them
+    bool manualSky = false;
+    SkyModel skyFit; // the sky-model window's fit (manual sky model)
+    int polyOrder = 1;
+    int upper = 65535, lower = 0, bias = 0, logBias = 1, logMax = 65535;
+};
 
 class TFilterF : public QWidget, public OperationOwner, public TargetReader
 {
@@ -70,9 +92,18 @@ public:
     int MinMaxCorner = 0;
     std::array<std::string, FilterListEntries> FilterFileNames;
 
+    // "Apply Filter": the operation of the page shown, with the values shown, on the image shown.
     void ApplyBtnClick();
-    // Trim (code 7): the corner spin edits, held inside the image and ordered, crop the image.
-    void TrimToCorners(ImageData &image);
+    // Batch processing: LastOperation with the values shown, on the image TargetImage points at.
+    void DispatchLastOperation();
+    // The code of the page shown (on the Minimal/Maximal page, of the radio button checked).
+    int ShownOperation() const;
+    // The values of `code` as the controls show them; false (reported) for a kernel cell that is
+    // not a number.
+    bool ReadOperation(int code, FilterOperation &operation);
+    // Trim (code 7): the corners, held inside the image and ordered (the spin edits show them),
+    // crop the image.
+    void TrimToCorners(ImageData &image, const int (&corners)[4]);
     void PreviewBtnClick();
     void UndoBtnClick();
     void RedoBtnClick();
@@ -99,7 +130,6 @@ public:
 
     // OperationOwner
     bool CanRepeatOperation(int code) const override;
-    void RepeatOperation(int code) override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -110,9 +140,14 @@ private:
     void BuildPages();
     void PageActivated(int index);
     void DrawMinMaxPicker();
-    void RunOperation(int code, ImageData &image);
+    // Snapshot, operation and refresh of one run on a target (Apply, Redo, batch).
+    void ApplyOperation(const ProcessingTarget &target, const FilterOperation &operation);
+    void RunOperation(const FilterOperation &operation, ImageData &image);
     int MinMaxRadioCode() const;
     void EnableButtons(bool on);
+    void UpdateUndoButtons();
+    ShownTarget shown_;         // the image the dialog shows (read when shown or chosen again)
+    bool settingsOnly_ = false; // shown for the batch window's settings: no button acts
     bool lowPassLoaded_ = false;
     int kernelEntry_ = 0; // the list entry the kernels were last loaded as
 };

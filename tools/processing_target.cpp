@@ -1,18 +1,34 @@
 #include "processing_target.h"
 
 #include "edit_target.h"
+#include "gui_runtime.h"
 #include "image_data.h"
 #include "image_window.h"
 #include "levels.h"
 #include "main_window.h"
 #include "settings.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QAction>
 
 namespace
 {
+
+// True when the two images hold the same frames of the same size with the same pixels.
+bool SamePixels(const ImageData &a, const ImageData &b)
+{
+    if (a.Empty != b.Empty || a.Width != b.Width || a.Height != b.Height || a.Frames != b.Frames)
+        return false;
+    if (a.Empty)
+        return true;
+    const std::size_t count = static_cast<std::size_t>(a.Width) * a.Height;
+    for (int f = 0; f < a.Frames; ++f)
+        if (!std::equal(a.FramePixels(f), a.FramePixels(f) + count, b.FramePixels(f)))
+            return false;
+    return true;
+}
 
 bool IsOperationCode(int code, std::initializer_list<int> codes)
 {
@@ -139,12 +155,46 @@ void ProcessingTarget::Snapshot(int code) const
         LastOperation = code;
 }
 
+bool ProcessingTarget::Apply(const Operation &operation, const std::function<void(ImageData &)> &run,
+                             const RefreshOptions &options) const
+{
+    if (!image_)
+        return false;
+    if (editTarget_ == EditBatchImage || !MainF) {
+        // Batch processing changes its own loaded copy of a file: no snapshot, no record.
+        run(Image());
+        if (operation.code >= 0)
+            LastOperation = operation.code;
+        Refresh(options);
+        return true;
+    }
+    // On a copy first: a refused or empty operation must leave Undo, Redo and Modified alone.
+    ImageData result;
+    result.Assign(*image_);
+    run(result);
+    if (SamePixels(result, *image_))
+        return false;
+    Snapshot(operation.code);
+    Image().Assign(result);
+    MainF->LastUndo = UndoRecord{editTarget_, operation.code, operation.owner, operation.repeat};
+    Refresh(options);
+    return true;
+}
+
+bool ProcessingTarget::Apply(const Operation &operation, const std::function<void(ImageData &)> &run) const
+{
+    return Apply(operation, run, RefreshOptions{});
+}
+
 void ProcessingTarget::Refresh(const RefreshOptions &options) const
 {
     if (!image_)
         return;
     // The image now differs from its file: closing asks, and a save describes these pixels.
     Image().PixelsEdited();
+    if (!MainF || editTarget_ == EditBatchImage)
+        return;
+    const bool redo = static_cast<bool>(MainF->LastUndo.repeat);
     if (editTarget_ == EditActiveImage) {
         // Operations that always work out new levels do so; the others when the observer asks for
         // automatic levels, or when the levels the window had would show the result in one flat shade.
@@ -152,17 +202,12 @@ void ProcessingTarget::Refresh(const RefreshOptions &options) const
         if (options.autoLevels || CurrentSettings().ICAutoSet || LevelsHideStructure(image))
             MainF->ShowComputedLevels(image);
         window_->RenderImage();
-        MainF->Undo1->setEnabled(true);
         MainF->Undo1->setText(options.undoCaption);
-        const bool redo = options.redo && CanRepeatOperation(LastOperation);
-        // Redo repeats this operation, whatever other windows record in LastOperation meanwhile.
-        MainF->RedoOperation = redo ? LastOperation.load() : -1;
-        MainF->Redo1->setEnabled(redo);
         MainF->Redo1->setText(QStringLiteral("&Redo filter"));
     } else if (owner_) {
-        owner_->ProcessingApplied(editTarget_, options.undoCaption,
-                                  options.redo && CanRepeatOperation(LastOperation));
+        owner_->ProcessingApplied(editTarget_, options.undoCaption, redo);
     }
+    MainF->UpdateUndoItems();
 }
 
 void ProcessingTarget::RestoreSnapshot() const
@@ -181,7 +226,8 @@ namespace
 struct KeptUndo {
     ImageData image;
     std::int64_t windowTag = -1;
-    int calibrationTag = -1, redoOperation = -1, lastOperation = 0;
+    int calibrationTag = -1, lastOperation = 0;
+    UndoRecord record;
     Settings settings;
     QString undoText, redoText;
     bool undoOn = false, redoOn = false;
@@ -194,7 +240,7 @@ struct KeptUndo {
         MainF->UndoImage.Free();
         windowTag = MainF->UndoWindowTag;
         calibrationTag = MainF->CalibrationUndoTag;
-        redoOperation = MainF->RedoOperation;
+        record = MainF->LastUndo;
         lastOperation = LastOperation;
         settings = SettingsBackup();
         undoText = MainF->Undo1->text();
@@ -207,27 +253,42 @@ struct KeptUndo {
         MainF->UndoImage = std::move(image);
         MainF->UndoWindowTag = windowTag;
         MainF->CalibrationUndoTag = calibrationTag;
-        MainF->RedoOperation = redoOperation;
+        MainF->LastUndo = record;
         LastOperation = lastOperation;
         SettingsBackup() = settings;
         MainF->Undo1->setText(undoText);
         MainF->Undo1->setEnabled(undoOn);
         MainF->Redo1->setText(redoText);
         MainF->Redo1->setEnabled(redoOn);
+        MainF->UpdateUndoItems();
     }
 };
 
 } // namespace
 
-bool PreviewOperation(ImageData *batchImage, const std::function<void()> &apply)
+ProcessingTarget CommandTarget(const ShownTarget &shown, ImageData *batchImage)
 {
-    const ProcessingTarget before = ProcessingTarget::Resolve(batchImage);
+    if (batchImage)
+        return ProcessingTarget::ResolveFor(EditBatchImage, batchImage);
+    if (!shown)
+        return {};
+    const ProcessingTarget target = shown.Find();
+    if (!target)
+        korvi::gui::ShowMessage(QStringLiteral("The image this window was showing is no longer open; "
+                                               "nothing was changed."),
+                                QStringLiteral("Korvi"));
+    return target;
+}
+
+bool PreviewOperation(const ProcessingTarget &before, const std::function<void()> &apply)
+{
     if (!before || before.EditTargetValue() == EditBatchImage || !MainF)
         return false;
     // The operation's own snapshot restores the pixels afterwards; the snapshot of the work done
     // before (the main window's, and that of the target's owner) is put back, so Undo still
     // undoes that work.
     const int editTarget = before.EditTargetValue();
+    const ShownTarget shown(before);
     ProcessingTargetOwner *owner = FindTargetOwner(editTarget);
     KeptUndo kept;
     kept.Take();
@@ -235,9 +296,9 @@ bool PreviewOperation(ImageData *batchImage, const std::function<void()> &apply)
         owner->KeepUndo(editTarget);
     before.SnapshotSettings();
     apply();
-    // Resolved again: the operation may have replaced the target's storage. The snapshot brings
+    // Found again: the operation may have replaced the target's storage. The snapshot brings
     // back the pixels with their header (Modified, Brightest, Dimmest) as they were.
-    if (const ProcessingTarget after = ProcessingTarget::Resolve(batchImage))
+    if (const ProcessingTarget after = shown.Find())
         after.RestoreSnapshot();
     kept.PutBack();
     if (owner)
@@ -251,14 +312,110 @@ bool CanRepeatOperation(int code)
     return owner && owner->CanRepeatOperation(code);
 }
 
-bool RepeatLastOperation()
+namespace
 {
-    const int code = LastOperation;
-    OperationOwner *owner = FindOperationOwner(code);
-    if (!owner || !owner->CanRepeatOperation(code))
+
+bool RecordedBy(const char *owner)
+{
+    return MainF && MainF->LastUndo && (!owner || MainF->LastUndo.owner == owner);
+}
+
+// The target the record names, as it is now; empty when it is gone.
+ProcessingTarget RecordedTarget()
+{
+    const UndoRecord &record = MainF->LastUndo;
+    if (record.editTarget == EditActiveImage)
+        return MainF->UndoWindowTag < 0
+                   ? ProcessingTarget{}
+                   : ProcessingTarget::ResolveFor(EditActiveImage, nullptr, MainF->UndoWindowTag);
+    return ProcessingTarget::ResolveFor(record.editTarget, nullptr);
+}
+
+} // namespace
+
+bool CanUndoLastOperation(const char *owner)
+{
+    if (!RecordedBy(owner))
         return false;
-    owner->RepeatOperation(code);
+    const int editTarget = MainF->LastUndo.editTarget;
+    if (editTarget == EditActiveImage)
+        return !MainF->UndoImage.Empty && MainF->UndoWindowTag >= 0 &&
+               MainF->FindImageWindow(MainF->UndoWindowTag) != nullptr;
+    const ProcessingTargetOwner *targetOwner = FindTargetOwner(editTarget);
+    return targetOwner && targetOwner->CanUndoProcessing(editTarget);
+}
+
+bool CanRedoLastOperation(const char *owner)
+{
+    return CanUndoLastOperation(owner) && MainF->LastUndo.repeat && RecordedTarget();
+}
+
+bool UndoLastOperation()
+{
+    if (!CanUndoLastOperation())
+        return false;
+    const int editTarget = MainF->LastUndo.editTarget;
+    if (editTarget == EditActiveImage) {
+        TChild *window = MainF->FindImageWindow(MainF->UndoWindowTag);
+        RestoreOperationChanges(window->Image(), MainF->UndoImage);
+        window->RenderImage();
+        MainF->Undo1->setText(QStringLiteral("&Undo filter"));
+        MainF->Redo1->setText(QStringLiteral("&Redo filter"));
+    } else if (!FindTargetOwner(editTarget)->UndoProcessing(editTarget)) {
+        return false;
+    }
+    MainF->UpdateUndoItems();
     return true;
+}
+
+bool RedoLastOperation()
+{
+    if (!CanRedoLastOperation())
+        return false;
+    const UndoRecord record = MainF->LastUndo; // the repeat makes a new record
+    if (record.editTarget == EditCompositeLayer) {
+        // A layer's operation is repeated on the layer as it was before it.
+        ProcessingTargetOwner *owner = FindTargetOwner(record.editTarget);
+        if (!owner || !owner->UndoProcessing(record.editTarget))
+            return false;
+    }
+    const ProcessingTarget target = RecordedTarget();
+    if (!target)
+        return false;
+    record.repeat(target);
+    return true;
+}
+
+void RecordOperation(int editTarget, int code, const char *owner)
+{
+    if (!MainF)
+        return;
+    if (code >= 0)
+        LastOperation = code;
+    MainF->LastUndo = UndoRecord{editTarget, code, owner, {}};
+    MainF->UpdateUndoItems();
+}
+
+void RestoreOperationChanges(ImageData &image, const ImageData &before, bool keepLevels)
+{
+    PPalette palette = std::move(image.Palette);
+    const float shiftX = image.ShiftX, shiftY = image.ShiftY, angle = image.Angle,
+                centreX = image.RotationCentreX, centreY = image.RotationCentreY, gain = image.Gain,
+                offset = image.DisplayOffset;
+    const bool modified = image.Modified;
+    image.Assign(before);
+    image.Palette = std::move(palette);
+    image.ShiftX = shiftX;
+    image.ShiftY = shiftY;
+    image.Angle = angle;
+    image.RotationCentreX = centreX;
+    image.RotationCentreY = centreY;
+    if (keepLevels) {
+        image.Gain = gain;
+        image.DisplayOffset = offset;
+    }
+    // A palette chosen since the operation is still unsaved.
+    image.Modified = before.Modified || modified;
 }
 
 ImageData &BorrowUndoBuffer()

@@ -3,19 +3,29 @@
 //
 //   void TMyF::ApplyBtnClick()
 //   {
-//       ProcessingTarget target = ProcessingTarget::Resolve(TargetImage); // afresh at every click
+//       // The image the window shows (read when it was shown or raised), found again.
+//       const ProcessingTarget target = CommandTarget(shown_, TargetImage);
 //       if (!target)
-//           return;                       // nothing to act on: no change, no snapshot
-//       target.Snapshot(MyOperationCode); // UndoImage, UndoWindowTag, SettingsBackup, LastOperation
-//       RunMyAlgorithm(target.Image());
-//       target.Refresh({});               // display levels, redraw, the Undo/Redo items
+//           return;                      // nothing to act on: no change, no snapshot
+//       const MyValues values = ShownValues();   // the values the window shows, now
+//       QPointer<TMyF> self(this);
+//       target.Apply({MyOperationCode, "TMyF",    // Redo repeats it with these values
+//                     [self, values](const ProcessingTarget &t) { if (self) self->Run(t, values); }},
+//                    [&](ImageData &image) { RunMyAlgorithm(image, values); });
 //   }
-//   void TMyF::PreviewBtnClick() { PreviewOperation(TargetImage, [this] { ApplyBtnClick(); }); }
+//   void TMyF::PreviewBtnClick() { PreviewOperation(CommandTarget(shown_, nullptr), [this] { ApplyBtnClick();
+//   }); }
 //
-// The target is never kept between clicks: the window it lives in may have closed since. Windows
-// that own a target other than the active image window (the guider image, a composite layer)
-// implement ProcessingTargetOwner; windows whose operation Redo repeats implement OperationOwner.
-// Both are found through the main window's window registry by class name.
+// Apply runs the operation on a copy first: an operation that refuses, or changes nothing, leaves
+// the undo snapshot, Redo and the image's Modified flag as they were. Otherwise the snapshot
+// (UndoImage, UndoWindowTag, SettingsBackup, the owner's backups) is taken, the result goes into
+// the target, the main window's UndoRecord names the target and the operation, and the display
+// and the Undo/Redo items are refreshed. No button reads EditTarget or LastOperation to decide what
+// to do: EditTarget names what a window reads when it is shown, LastOperation records what ran.
+//
+// Windows that own a target other than an image window (the guider image, a composite layer)
+// implement ProcessingTargetOwner; windows whose pages the main menu offers implement
+// OperationOwner. Both are found through the main window's window registry by class name.
 //
 // A window that shows its target (a header, a histogram, a palette, a fit) implements
 // TargetReader and keeps a ShownTarget: its commands act on the image it shows, never on one
@@ -25,6 +35,8 @@
 
 #include <cstdint>
 #include <functional>
+
+#include "undo_record.h"
 
 class ImageData;
 class TChild;
@@ -48,16 +60,24 @@ public:
     virtual void ProcessingPreviewed(int /*editTarget*/) {}
     // Undo (and the restore before Redo) for this target; false when the owner keeps no backup.
     virtual bool UndoProcessing(int /*editTarget*/) { return false; }
+    // True while UndoProcessing would restore something.
+    virtual bool CanUndoProcessing(int /*editTarget*/) const { return false; }
 };
 
-// A window that can run an operation code again on the current target (Redo).
+// A window that runs an operation code (the main menu offers its items while it can).
 class OperationOwner
 {
 public:
     virtual ~OperationOwner() = default;
     virtual bool CanRepeatOperation(int code) const = 0;
-    // Resolves the target, snapshots, runs `code` and refreshes, as the window's Apply does.
-    virtual void RepeatOperation(int code) = 0;
+};
+
+// An operation as a value: its code, the window that ran it, and how to run it again, with the
+// values it ran with, on a target (empty where Redo cannot repeat it).
+struct Operation {
+    int code = -1;
+    const char *owner = ""; // the window's class name; "" for a main-window command
+    std::function<void(const ProcessingTarget &)> repeat;
 };
 
 // Class names of the windows that own a target value or an operation code ("" for none).
@@ -106,11 +126,17 @@ public:
     struct RefreshOptions {
         bool autoLevels = true; // automatic display levels (else render only)
         QString undoCaption = QStringLiteral("&Undo filter");
-        bool redo = true; // Redo offered (only if the code is repeatable)
     };
+    // Runs `run` on a copy of the target. When the copy differs from the target (size or pixels),
+    // the snapshot is taken, the result put into the target, the undo record made of this target
+    // and `operation`, and the target refreshed; true. Otherwise (refused, or nothing to change)
+    // nothing else happens: false. A batch image is changed in place, without a snapshot.
+    bool Apply(const Operation &operation, const std::function<void(ImageData &)> &run,
+               const RefreshOptions &options) const;
+    bool Apply(const Operation &operation, const std::function<void(ImageData &)> &run) const;
     // After an operation: image window: levels and redraw, the main window's Undo item enabled
-    // with undoCaption and its Redo item enabled when asked and LastOperation can be repeated;
-    // owned targets: the owner's ProcessingApplied; a batch image: nothing.
+    // with undoCaption and its Redo item enabled when the undo record can be repeated; owned
+    // targets: the owner's ProcessingApplied; a batch image: nothing.
     void Refresh(const RefreshOptions &options) const;
     // Puts UndoImage back into the target (the display buffer keeps the rendered result); nothing
     // when it holds no snapshot.
@@ -165,17 +191,37 @@ private:
 // FNV-1a over the pixels of frame 0: tells whether an image still holds the pixels it held.
 std::uint64_t PixelChecksum(const ImageData &image);
 
-// Preview: resolve, run `apply` (the window's Apply handler: snapshot, operation, refresh), then
-// put the pixels back. The snapshot, LastOperation and the Undo/Redo items of the work done
-// before are kept: a Preview changes nothing that Undo or Redo would act on. Returns false
-// (nothing done) when there is no target.
-bool PreviewOperation(ImageData *batchImage, const std::function<void()> &apply);
+// The target a window's command acts on: `batchImage` while batch processing points the window at
+// one (EditTarget 6), else the image the window shows, found again. Where that image is gone, a
+// box says so and the target is empty; a window that shows nothing acts on nothing.
+ProcessingTarget CommandTarget(const ShownTarget &shown, ImageData *batchImage);
 
-// True when Redo can repeat `code`: its owning window is built and says it can.
+// Preview on `target` (the one the window's Apply acts on): run `apply` (the window's Apply
+// handler), then put the pixels back. The snapshot, LastOperation, the undo record and the
+// Undo/Redo items of the work done before are kept: a Preview changes nothing that Undo or Redo
+// would act on. Returns false (nothing done) when there is no target.
+bool PreviewOperation(const ProcessingTarget &target, const std::function<void()> &apply);
+
+// True when the main menu can offer `code`: its owning window is built and runs it.
 bool CanRepeatOperation(int code);
-// Redo: runs LastOperation again through the window that owns it. False (nothing changes, and no
-// snapshot is taken) when no window can repeat it.
-bool RepeatLastOperation();
+
+// Undo and Redo of the last operation, on the target it changed, whatever EditTarget names now.
+// `owner`: only when the last operation was that window's (nullptr: any window's, or the menu's).
+bool CanUndoLastOperation(const char *owner = nullptr);
+bool CanRedoLastOperation(const char *owner = nullptr);
+// Restores what the last operation changed (the pixels and header of its target; a palette or a
+// position chosen since is kept). False when its target is gone or nothing was recorded.
+bool UndoLastOperation();
+// Repeats the last operation with its own values: on an image window or the guider image on top
+// of its result, on a composite layer after restoring the layer first. False when it cannot.
+bool RedoLastOperation();
+// The last operation changed a target outside the shared pattern (the composite editor's own
+// commands): the record names it, and Redo is left to that window.
+void RecordOperation(int editTarget, int code, const char *owner);
+// Puts `before` back into `image` (the pixels, size and header), keeping what no operation
+// changes and other commands may have changed since: the palette and the layer's shift and angle,
+// and with `keepLevels` the intensity and bias (a composite layer's, which its sliders set).
+void RestoreOperationChanges(ImageData &image, const ImageData &before, bool keepLevels = false);
 
 // The main window's UndoImage lent to a window as scratch (not as a snapshot): the undo tags are
 // invalidated first, so a later Undo cannot paste the scratch image into a window.

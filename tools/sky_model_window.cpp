@@ -119,6 +119,10 @@ TSkyModelF::TSkyModelF(QWidget *parent) : QWidget(parent, Qt::Window | Qt::Windo
     connect(PreviewFitBtn, &QPushButton::clicked, this, Guarded([this] { PreviewFitBtnClick(); }));
     connect(ApplyBtn, &QPushButton::clicked, this, Guarded([this] { ApplyBtnClick(); }));
     connect(UndoBtn, &QPushButton::clicked, this, Guarded([this] { UndoBtnClick(); }));
+    if (MainF)
+        connect(MainF, &TMainF::UndoChanged, this,
+                [this] { UndoBtn->setEnabled(CanUndoLastOperation("TSkyModelF")); });
+    UndoBtn->setEnabled(false);
     connect(IntScale, &QLineEdit::textEdited, this, Guarded([this] { IntScaleChange(); }));
     connect(IntTrackBar, &QSlider::valueChanged, this, Guarded([this](int s) { IntTrackBarChange(s); }));
     connect(BiasLevel, &QSpinBox::valueChanged, this, Guarded([this] { BiasLevelChange(); }));
@@ -336,18 +340,17 @@ void TSkyModelF::ApplyBtnClick()
     const ProcessingTarget target = FittedTarget();
     if (!target)
         return;
-    // A sky model subtraction; Redo is not offered, since it would repeat the processing
-    // dialog's sky model rather than this fit.
-    target.Snapshot(13);
-    SubtractSkyModel(target.Image(), Fit);
+    // A sky model subtraction; Redo is not offered: the fit belongs to the pixels it was made on.
+    const SkyModel fit = Fit;
+    target.Apply({13, "TSkyModelF"}, [&fit](ImageData &image) { SubtractSkyModel(image, fit); });
     RebuildView();
-    target.Refresh({.redo = false});
 }
 
 void TSkyModelF::UndoBtnClick()
 {
-    if (MainF)
-        MainF->UndoActionExecute();
+    // Only this window's own subtraction, on the image it changed.
+    if (CanUndoLastOperation("TSkyModelF"))
+        UndoLastOperation();
     CopyTarget();
     RebuildView();
 }

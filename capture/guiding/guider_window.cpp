@@ -893,14 +893,45 @@ void TGuiderF::StatsExecute()
 
 void TGuiderF::SkyModelBtnClick()
 {
-    if (GuiderImage.Empty)
-        return;
     EditTarget = EditGuiderImage;
-    SettingsBackup() = CurrentSettings();
-    // The snapshot belongs to no image window: borrowing the buffer keeps Undo from pasting the
-    // guider frame into one.
-    BorrowUndoBuffer().Assign(GuiderImage);
-    LastOperation = 13;
-    FitAndSubtractSkyModel(GuiderImage, PolyOrder->value());
-    AutoSetContrastBtnClick();
+    const ProcessingTarget target = ProcessingTarget::ResolveFor(EditGuiderImage, nullptr);
+    if (!target)
+        return;
+    // The snapshot names the guider image: Undo puts it back there and in no image window. A
+    // refused fit leaves the image and the Undo of the work before as they were.
+    const int order = PolyOrder->value();
+    if (target.Apply({13, "TGuiderF"}, [order](ImageData &image) { FitAndSubtractSkyModel(image, order); }))
+        AutoSetContrastBtnClick();
+}
+
+ImageData *TGuiderF::ProcessingImage(int editTarget)
+{
+    return editTarget == EditGuiderImage && !GuiderImage.Empty ? &GuiderImage : nullptr;
+}
+
+void TGuiderF::BackUpForUndo(int editTarget)
+{
+    if (editTarget == EditGuiderImage)
+        SettingsBackup() = CurrentSettings();
+}
+
+void TGuiderF::ProcessingApplied(int editTarget, const QString &, bool)
+{
+    if (editTarget == EditGuiderImage)
+        RefreshDisplay();
+}
+
+bool TGuiderF::CanUndoProcessing(int editTarget) const
+{
+    return editTarget == EditGuiderImage && MainF && MainF->LastUndo.editTarget == EditGuiderImage &&
+           !MainF->UndoImage.Empty;
+}
+
+bool TGuiderF::UndoProcessing(int editTarget)
+{
+    if (!CanUndoProcessing(editTarget))
+        return false;
+    RestoreOperationChanges(GuiderImage, MainF->UndoImage);
+    RefreshDisplay();
+    return true;
 }

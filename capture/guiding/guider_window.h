@@ -10,6 +10,7 @@
 #include "guiding/guide_thread.h"
 
 #include "image_data.h"
+#include "processing_target.h"
 
 #include <QWidget>
 
@@ -36,12 +37,20 @@ class QToolBar;
 class QToolButton;
 class TOpenGLPanel;
 
-class TGuiderF : public QWidget, public GuideThreadOwner
+class TGuiderF : public QWidget, public GuideThreadOwner, public ProcessingTargetOwner
 {
     Q_OBJECT
 public:
     explicit TGuiderF(QWidget *parent = nullptr);
     ~TGuiderF() override;
+
+    // ProcessingTargetOwner: the guider image as the target of the processing windows
+    // (EditGuiderImage); its snapshot is the main window's UndoImage.
+    ImageData *ProcessingImage(int editTarget) override;
+    void BackUpForUndo(int editTarget) override;
+    void ProcessingApplied(int editTarget, const QString &undoCaption, bool redo) override;
+    bool UndoProcessing(int editTarget) override;
+    bool CanUndoProcessing(int editTarget) const override;
 
     // ---- Controls (objectName = the member's name)
     QToolBar *ActionToolBar = nullptr;

@@ -128,18 +128,25 @@ TEST_F(FourierWindowTest, PreviewLeavesThePixels)
     EXPECT_EQ(main->Undo1->text(), undo);
 }
 
-TEST_F(FourierWindowTest, ApplyToAnotherImageTransformsItFirst)
+TEST_F(FourierWindowTest, ApplyActsOnTheImageShownUntilChosenAgain)
 {
     OpenImage(64, 64, Stripes);
     ShowFourier();
     ASSERT_EQ(FourierF->Spectrum().Size(), 64);
-    // Another, larger window becomes the active one after the spectrum was taken.
-    TChild *other = OpenImage(96, 96, [](int x, int y) { return Stripes(x, y) + 200; });
+    // Another, larger window becomes the active one after the spectrum was taken: the window
+    // still acts on the image it shows, until it is chosen again for the other one.
+    const auto shifted = [](int x, int y) { return Stripes(x, y) + 200; };
+    TChild *other = OpenImage(96, 96, shifted);
     FourierF->f_cut->setValue(4);
     FourierF->Apod->setValue(1);
     QTest::mouseClick(FourierF->LowPass, Qt::LeftButton);
     QTest::mouseClick(FourierF->ApplyBtn, Qt::LeftButton);
+    EXPECT_EQ(Worst(other, shifted), 0);
+    ShowFourier();
     EXPECT_EQ(FourierF->Spectrum().Size(), 96);
+    FourierF->f_cut->setValue(4);
+    FourierF->Apod->setValue(1);
+    QTest::mouseClick(FourierF->ApplyBtn, Qt::LeftButton);
     const int mean = 1200; // 12 whole periods across 96 columns
     EXPECT_LE(Worst(other, [&](int, int) { return mean; }), 2);
 }

@@ -22,26 +22,27 @@ using namespace korvi::test;
 namespace
 {
 
-// Adds `step` to every pixel of the target; owns one operation code.
+// Adds 5 to every pixel of the target; owns one operation code.
 class StandInWindow : public QWidget, public OperationOwner
 {
 public:
     StandInWindow(int code, bool repeats) : code_(code), repeats_(repeats) {}
-    void ApplyBtnClick()
+    void ApplyBtnClick() { Run(ProcessingTarget::Resolve(nullptr)); }
+    void Run(const ProcessingTarget &target)
     {
-        ProcessingTarget target = ProcessingTarget::Resolve(nullptr);
         if (!target)
             return;
-        target.Snapshot(code_);
-        ImageData &image = target.Image();
-        for (int y = 0; y < image.Height; ++y)
-            for (int x = 0; x < image.Width; ++x)
-                image.FrameRow(0, y)[x] += 5;
-        target.Refresh({});
+        Operation operation{code_, "StandIn", {}};
+        if (repeats_)
+            operation.repeat = [this](const ProcessingTarget &again) { Run(again); };
+        target.Apply(operation, [](ImageData &image) {
+            for (int y = 0; y < image.Height; ++y)
+                for (int x = 0; x < image.Width; ++x)
+                    image.FrameRow(0, y)[x] += 5;
+        });
         ++applied;
     }
     bool CanRepeatOperation(int code) const override { return repeats_ && code == code_; }
-    void RepeatOperation(int) override { ApplyBtnClick(); }
     int applied = 0;
 
 private:
@@ -87,7 +88,7 @@ TEST_F(ProcessingTargetTest, NoImageWindowMeansNoTargetAndNothingChanges)
     tool.ApplyBtnClick();
     EXPECT_EQ(tool.applied, 0);
     EXPECT_EQ(main->UndoWindowTag, 1234);
-    EXPECT_FALSE(PreviewOperation(nullptr, [&] { tool.ApplyBtnClick(); }));
+    EXPECT_FALSE(PreviewOperation(ProcessingTarget::Resolve(nullptr), [&] { tool.ApplyBtnClick(); }));
 }
 
 TEST_F(ProcessingTargetTest, ApplyUndoRedoAndPreview)
@@ -113,7 +114,7 @@ TEST_F(ProcessingTargetTest, ApplyUndoRedoAndPreview)
     ASSERT_EQ(Pixel(3, 2), 100 + 3 + 40 + 10);
     const std::vector<std::uint16_t> before(window->ConstImage().FramePixels(0),
                                             window->ConstImage().FramePixels(0) + 16 * 8);
-    EXPECT_TRUE(PreviewOperation(nullptr, [&] { tool.ApplyBtnClick(); }));
+    EXPECT_TRUE(PreviewOperation(ProcessingTarget::Resolve(nullptr), [&] { tool.ApplyBtnClick(); }));
     EXPECT_EQ(tool.applied, 4);
     EXPECT_TRUE(std::equal(before.begin(), before.end(), window->ConstImage().FramePixels(0)));
     EXPECT_TRUE(main->Undo1->isEnabled());

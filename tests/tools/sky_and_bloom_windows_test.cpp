@@ -214,9 +214,9 @@ TEST_F(SkyModelWindowTest, ToolWindowsStayOnTop)
 TEST_F(SkyModelWindowTest, AFitReachesOnlyItsImageAndRedoRunsNoEarlierOperation)
 {
     TChild *first = main->FirstImageWindow();
-    // A log rescale first: LastOperation then names an operation the dialog can repeat.
+    // A log rescale first: an operation the dialog can repeat.
     FilterF->show();
-    LastOperation = 16;
+    FilterF->PageControl->setCurrentWidget(FilterF->LogRescalePage);
     FilterF->BiasLevel2->setValue(500);
     FilterF->MaxInt->setValue(2000);
     FilterF->ApplyBtnClick();
@@ -269,7 +269,7 @@ TEST_F(SkyModelWindowTest, AFitReachesOnlyItsImageAndRedoRunsNoEarlierOperation)
 TEST_F(SkyModelWindowTest, LogRescaleFromTheDialogMapsTheRange)
 {
     FilterF->show();
-    LastOperation = 16;
+    FilterF->PageControl->setCurrentWidget(FilterF->LogRescalePage);
     FilterF->BiasLevel2->setValue(1000);
     FilterF->MaxInt->setValue(999);
     FilterF->ApplyBtnClick();

@@ -724,7 +724,7 @@ void TMultiProcessF::ProcessBtnClick()
             EqualizeF->TargetImage = nullptr;
         } else if (FilterF && TFilterF::Dispatches(code)) {
             FilterF->TargetImage = &loaded;
-            FilterF->ApplyBtnClick();
+            FilterF->DispatchLastOperation();
             FilterF->TargetImage = nullptr;
         }
     });

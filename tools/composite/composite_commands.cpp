@@ -36,6 +36,9 @@ void TCompositeF::Snapshot()
     redoCode_ = -1; // until the change made now says it can be repeated
     if (MainF)
         MainF->UndoWindowTag = -1; // UndoImage no longer belongs to an image window
+    // The last operation is now one on the composite (a processing window's Apply names itself
+    // once it has run).
+    RecordOperation(EditCompositeLayer, -1, "TCompositeF");
 }
 
 void TCompositeF::ForgetUndo()
@@ -44,6 +47,17 @@ void TCompositeF::ForgetUndo()
     redoTransform_.reset();
     redoCode_ = -1;
     SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
+    if (MainF && MainF->LastUndo.editTarget == EditCompositeLayer) {
+        MainF->LastUndo = {};
+        MainF->UpdateUndoItems();
+    }
+}
+
+void TCompositeF::UndoRecordChanged()
+{
+    // Undo and Redo stay offered only while the last operation is one on the composite.
+    if (!(MainF && MainF->LastUndo.editTarget == EditCompositeLayer && backupTaken_))
+        SetItems(QStringLiteral("&Undo"), false, QStringLiteral("&Redo"), false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -131,8 +145,7 @@ void TCompositeF::PreviewBtnClick()
         return;
     // The pixels go back, and so do the backups of the work before; the view keeps the
     // transformed picture until the next redraw.
-    EditTarget = EditCompositeLayer;
-    PreviewOperation(nullptr, [&] { RunTransform(*run); });
+    PreviewOperation(ProcessingTarget::ResolveFor(EditCompositeLayer, nullptr), [&] { RunTransform(*run); });
 }
 
 void TCompositeF::ClearAllBtnClick()
@@ -330,8 +343,9 @@ void TCompositeF::AlignImagesClick()
 void TCompositeF::UndoClick()
 {
     EditTarget = EditCompositeLayer;
-    if (MainF)
-        MainF->UndoActionExecute();
+    // Only an operation on the composite: the last one may have been on an image window since.
+    if (MainF && MainF->LastUndo.editTarget == EditCompositeLayer)
+        UndoLastOperation();
 }
 
 void TCompositeF::RedoClick()
@@ -346,10 +360,10 @@ void TCompositeF::RedoClick()
         redoTransform_ = run;
         return;
     }
-    if (redoCode_ < 0 || !MainF)
+    // A processing window's operation, with the values it ran with, on the layer as it was.
+    if (redoCode_ < 0 || !MainF || MainF->LastUndo.editTarget != EditCompositeLayer)
         return;
-    LastOperation = redoCode_;
-    MainF->RedoActionExecute();
+    RedoLastOperation();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -418,12 +432,19 @@ void TCompositeF::ProcessingPreviewed(int editTarget)
     kept_.reset();
 }
 
+bool TCompositeF::CanUndoProcessing(int editTarget) const
+{
+    return editTarget == EditCompositeLayer && backupTaken_;
+}
+
 bool TCompositeF::UndoProcessing(int editTarget)
 {
     if (editTarget != EditCompositeLayer || !backupTaken_)
         return false;
-    Composite().Assign(CompositeBackup());
-    CompositeEditorSettings() = CompositeEditorSettingsBackup();
+    // The layers' pixels as they were; the editor's settings, and each layer's palette, intensity,
+    // bias and placement chosen since, stay: no operation changes them.
+    for (int layer = 0; layer < CompositeLayers; ++layer)
+        RestoreOperationChanges(Composite().Layers[layer], CompositeBackup().Layers[layer], true);
     UpdateLayerControls();
     RedrawComposite();
     // Redo is offered only for what it repeats: the transform, or the processing operation of
@@ -432,6 +453,6 @@ bool TCompositeF::UndoProcessing(int editTarget)
         SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo transform"), true);
     else
         SetItems(QStringLiteral("&Undo filter"), true, QStringLiteral("&Redo filter"),
-                 redoCode_ >= 0 && CanRepeatOperation(redoCode_));
+                 redoCode_ >= 0 && MainF && MainF->LastUndo.repeat);
     return true;
 }

@@ -105,6 +105,8 @@ TCompositeF::TCompositeF(QWidget *parent)
 
     BuildActions();
     BuildMenus();
+    if (MainF)
+        connect(MainF, &TMainF::UndoChanged, this, [this] { UndoRecordChanged(); });
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

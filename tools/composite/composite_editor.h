@@ -157,6 +157,8 @@ public:
     // The backups no longer hold the composite as it was before the last change (a layer or a
     // composite was loaded): Undo and Redo are disabled until the next operation.
     void ForgetUndo();
+    // The main window's undo record changed: the items follow it.
+    void UndoRecordChanged();
 
     // ---- Files (composite_files.cpp)
     void LoadSingleImageClick();
@@ -180,6 +182,7 @@ public:
     void KeepUndo(int editTarget) override;
     void ProcessingPreviewed(int editTarget) override;
     bool UndoProcessing(int editTarget) override;
+    bool CanUndoProcessing(int editTarget) const override;
 
 protected:
     void showEvent(QShowEvent *event) override;
