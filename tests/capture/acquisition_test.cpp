@@ -916,7 +916,7 @@ TEST_F(AcquisitionTest, ShutDownDuringAnIntegrationDoesNotHang)
     timer.start();
     main->ClosingDone = true;
     main.reset();
-    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_LT(timer.elapsed(), 20000); // well before the 30 s integration would end
 }
 
 } // namespace
