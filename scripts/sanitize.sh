@@ -8,7 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 korvi_install_missing
 ASAN_BUILD="${KORVI_ASAN_BUILD:-$KORVI_ROOT/build-asan}"
-jobs="${KORVI_JOBS:-$(nproc)}"
+jobs="$KORVI_JOBS"
 if [ ! -f "$ASAN_BUILD/build.ninja" ]; then
   cmake -S "$KORVI_ROOT" -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVI_SANITIZE=ON \
     -DKORVI_BUILD_BENCH=OFF

@@ -5,6 +5,13 @@ set -euo pipefail
 
 KORVI_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KORVI_BUILD="${KORVI_BUILD:-$KORVI_ROOT/build}"
+# How many build steps and tests run at once: KORVI_JOBS, or one per core. On a machine others
+# share, a smaller number keeps the build from crowding them out (and the tests from timing out).
+KORVI_JOBS="${KORVI_JOBS:-$(nproc)}"
+if ! [[ "$KORVI_JOBS" =~ ^[1-9][0-9]*$ ]]; then
+  echo "KORVI_JOBS must be a whole number of 1 or more, not \"$KORVI_JOBS\"" >&2
+  exit 1
+fi
 
 korvi_packages=(
   cmake ninja-build g++ pkg-config
@@ -36,12 +43,10 @@ korvi_install_missing() {
 # korvi_build [target...]: configures build/ when needed and builds the named targets (every
 # target when none is named). The data folders are laid out beside the program at configure time.
 korvi_build() {
-  local jobs
-  jobs="$(nproc)"
   if [ ! -f "$KORVI_BUILD/build.ninja" ]; then
     cmake -S "$KORVI_ROOT" -B "$KORVI_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
   fi
   local targets=()
   for t in "$@"; do targets+=(--target "$t"); done
-  cmake --build "$KORVI_BUILD" -j "$jobs" "${targets[@]}"
+  cmake --build "$KORVI_BUILD" -j "$KORVI_JOBS" "${targets[@]}"
 }

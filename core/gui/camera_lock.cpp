@@ -15,9 +15,9 @@ namespace korvi::gui
 namespace
 {
 
-std::recursive_timed_mutex &CameraMutex()
+std::recursive_mutex &CameraMutex()
 {
-    static std::recursive_timed_mutex mutex;
+    static std::recursive_mutex mutex;
     return mutex;
 }
 
@@ -112,9 +112,14 @@ void CameraLock::Take(Mode mode)
     // On the GUI thread: the holder may be waiting for this thread (a message box, a status text),
     // so keep its queued calls running while waiting. User input stays queued until we have the
     // camera, so a second click cannot start another command meanwhile.
+    // The wait between tries is a plain steady-clock sleep: a timed lock on the steady clock goes
+    // through pthread_mutex_clocklock, which ThreadSanitizer does not see, so it would take the
+    // later unlock for one of an unlocked mutex.
     BeginBusyCursor();
-    while (!mutex.try_lock_for(std::chrono::milliseconds(5)))
+    while (!mutex.try_lock()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EndBusyCursor();
     owns_ = true;
 }

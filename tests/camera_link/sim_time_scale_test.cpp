@@ -37,7 +37,7 @@ TEST(SimTimeScale, ScaledSleepAdvancesTheScaledClock)
     korvi::ScaledSleep(5.0); // 50 ms of real time
     const double elapsed = korvi::ScaledNow() - before;
     EXPECT_GE(elapsed, 5.0);
-    EXPECT_LT(elapsed, 100.0);
+    EXPECT_LT(elapsed, 1000.0); // 10 s of real time: room for a busy machine
     EXPECT_GE(std::chrono::steady_clock::now() - realBefore, std::chrono::milliseconds(50));
 }
 

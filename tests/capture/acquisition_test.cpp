@@ -933,7 +933,7 @@ TEST_F(AcquisitionTest, ShutDownDuringAnIntegrationDoesNotHang)
     timer.start();
     main->ClosingDone = true;
     main.reset();
-    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_LT(timer.elapsed(), 20000); // well before the 30 s integration would end
     // The frame cut short is saved, as saving is on, with the time it was really lit.
     ASSERT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
     const double light = sim::GetSnapshot().cameras[0].lastLightSeconds;

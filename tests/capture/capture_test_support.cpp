@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QFileDialog>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QThread>
@@ -109,20 +111,25 @@ void ModalScript::ChooseFiles(const QStringList &files, int filterIndex)
 {
     Add([files, filterIndex](QWidget *w) {
         auto *dialog = qobject_cast<QFileDialog *>(w);
-        if (!dialog) {
+        auto *edit = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!edit) {
             qobject_cast<QDialog *>(w)->reject();
             return;
         }
         if (filterIndex > 0)
             dialog->selectNameFilter(dialog->nameFilters().value(filterIndex - 1));
-        if (files.size() == 1) {
-            dialog->selectFile(files.front());
-        } else if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
-            QStringList quoted;
-            for (const QString &f : files)
-                quoted << QLatin1Char('"') + f + QLatin1Char('"');
-            edit->setText(quoted.join(QLatin1Char(' ')));
-        }
+        // The names go into the name box as a user types them, replacing what it held. The dialog
+        // takes what its file list has selected over the typed name, so the list first lets go of
+        // an earlier choice (a reused dialog keeps it); selectFile would leave the box alone while
+        // it has focus and so accept the previous name.
+        if (auto *list = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView")))
+            list->selectionModel()->clearSelection();
+        QStringList typed;
+        for (const QString &f : files)
+            typed << (files.size() == 1 ? f : QLatin1Char('"') + f + QLatin1Char('"'));
+        edit->setFocus();
+        edit->selectAll();
+        edit->insert(typed.join(QLatin1Char(' ')));
         // What pressing the dialog's Open/Save button does.
         QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
     });

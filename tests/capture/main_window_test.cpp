@@ -479,6 +479,44 @@ TEST_F(MainWindowTest, SaveAsTypedWithTheCompleterShowingLeavesNoListOnScreen)
     EXPECT_EQ(script.unexpected, 0);
 }
 
+// The test helper chooses a name in a dialog shown again whose name box has focus and still holds
+// the name chosen before (an open of an existing file, a save under a new name): the dialog
+// accepts the new name, as it does for a user who types it.
+TEST(ModalScriptChooseFiles, AReusedDialogWithTheNameBoxFocusedTakesTheNewName)
+{
+    TempDir dir;
+    WriteFileBytes(dir.file("first.kvr"), "1");
+    WriteFileBytes(dir.file("second.kvr"), "2");
+    struct Case {
+        QFileDialog::AcceptMode mode;
+        const char *before, *chosen;
+    };
+    for (const Case &c : {Case{QFileDialog::AcceptOpen, "first.kvr", "second.kvr"},
+                          Case{QFileDialog::AcceptSave, "earlier.kvr", "new.kvr"}}) {
+        SCOPED_TRACE(c.chosen);
+        QFileDialog dialog(nullptr, QStringLiteral("Choose"), QString::fromStdString(dir.path().string()));
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setAcceptMode(c.mode);
+        dialog.setFileMode(c.mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                             : QFileDialog::AnyFile);
+        dialog.setWindowModality(Qt::ApplicationModal); // as exec() shows it
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QApplication::setActiveWindow(&dialog);
+        auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(edit, nullptr);
+        edit->setFocus();
+        edit->setText(QString::fromLatin1(c.before)); // the earlier choice
+        ASSERT_TRUE(edit->hasFocus());
+        ModalScript script;
+        const std::string chosen = dir.file(c.chosen);
+        script.ChooseFiles({QString::fromStdString(chosen)});
+        ASSERT_EQ(dialog.exec(), QDialog::Accepted);
+        EXPECT_EQ(dialog.selectedFiles().join(QLatin1Char('|')).toStdString(), chosen);
+        EXPECT_TRUE(script.Done());
+    }
+}
+
 // With no folder remembered (the shipped settings), Load Images and Save Image As open in the frames
 // folder, not at the file system's root, where a first save would otherwise land.
 // A save killed part way leaves its temporary file; the program removes those of processes that
