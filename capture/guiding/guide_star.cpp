@@ -83,7 +83,7 @@ GuideStar FindGuideStar(const GuideBox &box, int x0, int y0, int x1, int y1)
             }
         }
     star.found = true;
-    star.flux = flux;
+    star.flux = box.seconds > 0.0 ? flux / box.seconds : flux;
     star.x = sx / sum;
     star.y = sy / sum;
     star.width = std::sqrt(std::max(flux, 0.0) / (2.0 * std::numbers::pi * star.peak));

@@ -22,15 +22,18 @@ struct GuideBox {
     int width = 0, height = 0;
     double background = 0.0; // median of the cleaned box
     double noise = 1.0;      // its noise width (from the median absolute deviation), at least 1
+    // The seconds the frame gathered light: a star's flux is compared per second, so a frame that
+    // integrated longer than asked (a busy moment) is not taken for a brighter star.
+    double seconds = 1.0;
 };
 
-// Cleans the top-left w x h pixels of rows into box.
+// Cleans the top-left w x h pixels of rows into box (its seconds are left to the caller).
 void CleanGuideBox(const UShortMatrix &rows, int w, int h, GuideBox &box);
 
 struct GuideStar {
     bool found = false;      // a blob stands clear of the background
     double x = 0.0, y = 0.0; // centroid (column, row)
-    double flux = 0.0;       // counts above the background within the star's aperture
+    double flux = 0.0;       // counts per second above the background within the star's aperture
     double width = 0.0;      // sqrt(flux / (2 pi peak)): the sigma of a gaussian star, in pixels
     double peak = 0.0;       // the brightest cleaned pixel above the background
 };

@@ -213,6 +213,7 @@ void TGuiderThread::ClearSensor(bool showStatus, double integration)
     }
     if (readoutReservation_) // gone when a link box was shown meanwhile
         readoutReservation_->Renew(korvi::ScaledNow() + integration);
+    integrationStart_ = korvi::ScaledNow();
 }
 
 bool TGuiderThread::ReadFrame(bool switchCooler)
@@ -223,7 +224,11 @@ bool TGuiderThread::ReadFrame(bool switchCooler)
         Camera([&] { return _CCDTESupplyOff(GuideCameraIndex, &LinkError); });
     const int errorsBefore = linkErrors_.load();
     AcquisitionHeader header = header_;
-    Camera([&] { return _ReadCCD(frame_.Rows.RowTable(), &header, GuideCameraIndex, &LinkError); });
+    Camera([&] {
+        // The sensor has gathered light until now (a busy moment can make it longer than asked).
+        integrated_ = korvi::ScaledNow() - integrationStart_;
+        return _ReadCCD(frame_.Rows.RowTable(), &header, GuideCameraIndex, &LinkError);
+    });
     readoutReservation_.reset();
     const bool read = linkErrors_.load() == errorsBefore && frame_.SetHeader(header);
     ++framesRead_;
@@ -287,6 +292,7 @@ void TGuiderThread::ShowFrame(GuideFrameView view)
 void TGuiderThread::CleanFrame()
 {
     CleanGuideBox(frame_.Rows, frame_.Width, frame_.Height, box_);
+    box_.seconds = integrated_;
 }
 
 // The profiles are built on the cleaned frame: the sensor's hot pixels stay where they are while

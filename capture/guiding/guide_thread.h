@@ -147,10 +147,12 @@ private:
     ImageData frame_;
     AcquisitionHeader header_;
     std::vector<float> referenceRows_, referenceColumns_;
-    GuideBox box_;              // the last frame read, cleaned of lone bright pixels
-    GuideStar referenceStar_;   // the star of the reference frame
-    GuideStar calibrationStar_; // the star of a calibration's first frame
-    QString calibrationFault_;  // why a calibration ended before its end (a frame not read, no star)
+    GuideBox box_;                  // the last frame read, cleaned of lone bright pixels
+    GuideStar referenceStar_;       // the star of the reference frame
+    GuideStar calibrationStar_;     // the star of a calibration's first frame
+    QString calibrationFault_;      // why a calibration ended before its end (a frame not read, no star)
+    double integrationStart_ = 0.0; // process time the last clearing ended
+    double integrated_ = 1.0;       // process seconds the last frame read gathered light
     std::array<bool, 4> directions_{};
     std::unique_ptr<korvi::gui::CameraReservation> readoutReservation_; // from the clearing to the readout
     bool slewSent_ = false;

@@ -305,6 +305,11 @@ TEST(GuideStar, IsABlobMeasuredPastHotPixelsAndComparedWithTheReferenceWithinIts
             EXPECT_EQ(problem.rfind("the star has ", 0), 0u) << c.flux << ": " << problem;
         EXPECT_NEAR(star.x, 22.0, 0.1) << c.flux;
     }
+    // A frame that gathered light for longer than the reference (a busy moment) is measured per
+    // second: 280 % of the light in twice the time is the same star.
+    CleanGuideBox(StarBox(22.0, 29.0, 20000 * 2.8), 60, 50, box);
+    box.seconds = 2.0;
+    EXPECT_EQ(GuideStarProblem(reference, FindGuideStar(box)), "");
     // A star far wider than the reference (out of focus, or a blend) is not the guide star.
     GuideStar wide = reference;
     wide.width = reference.width * 1.8;
