@@ -37,6 +37,8 @@ QString Q(const std::string &text)
 
 // The script thread running on this thread, for the link error callback (a plain function).
 thread_local TScriptThread *runningScript = nullptr;
+// Link errors raised on this thread, so a command knows whether its call went through.
+thread_local int linkErrorCount = 0;
 
 // The sensor and the settings a command reads, copied on the GUI thread (their only writer).
 struct CameraSettings {
@@ -66,6 +68,7 @@ TScriptThread::~TScriptThread()
 // Cancel: the calls left in the command would otherwise each raise one more box for the same fault.
 void TScriptThread::LinkError(int status)
 {
+    ++linkErrorCount;
     if (runningScript && runningScript->StopRequested())
         return;
     UsbErrorHandler(status);
@@ -436,15 +439,18 @@ bool TScriptThread::Read(int camera)
     const double exposureEnd = exposureEnd_ >= 0.0 ? exposureEnd_ : korvi::ScaledNow();
     const double exposure = exposureStart_ >= 0.0 ? std::max(0.0, exposureEnd - exposureStart_) : 0.0;
     float temperature = 0.0f;
+    const int errorsBeforeTemperature = linkErrorCount;
     {
         korvi::gui::CameraLock lock;
         temperature = static_cast<float>(_CCD_GetTemperature(camera, &TScriptThread::LinkError));
     }
+    const bool temperatureRead = linkErrorCount == errorsBeforeTemperature;
     const char separator = UserDecimalSeparator();
     image_.Description = v.DESC;
     image_.Filters = v.FILTERS;
     image_.IntegrationTime = FormatFloat("0.000e+00", exposure, separator);
-    image_.CCDTemperature = FormatFloat("##0.0", temperature, separator);
+    // A temperature the controller did not send is left out of the header, not written as a reading.
+    image_.CCDTemperature = temperatureRead ? FormatFloat("##0.0", temperature, separator) : std::string();
     exposureStart_ = exposureEnd_ = -1.0;
     // The frame carries the moment it was read, from one reading of the clock.
     const std::time_t now = std::time(nullptr);
