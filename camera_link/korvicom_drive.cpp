@@ -49,26 +49,33 @@ int _KEDRO_Control(int subCommand, uint16_t *buffer, int byteCount, int replyByt
     if (payloadWords > 0)
         std::memcpy(frame.data() + kFrameHeaderWords, buffer, static_cast<std::size_t>(byteCount));
 
-    FT_STATUS failed = FT_OK;
-    FT_HANDLE handle = OpenCameraLink(kDriveTimeoutMs, kDriveTimeoutMs, callback, &failed);
+    FT_STATUS notOpened = FT_OK;
+    FT_HANDLE handle = OpenCameraLink(kDriveTimeoutMs, kDriveTimeoutMs, callback, &notOpened);
     if (handle == nullptr)
-        return static_cast<int>(failed);
-    WriteReported(handle, frame.data(), static_cast<DWORD>(byteCount + 2 * kFrameHeaderWords), callback);
-    bool shortReply = false;
-    if (replyByteCount >= 1) {
-        // A reply that ended early (a silent controller) would leave the payload, or zeros, in the
-        // buffer as if the controller had sent them: it is reported, as a short pixel stream is.
+        return static_cast<int>(notOpened);
+    DWORD written = 0;
+    const FT_STATUS write =
+        FT_Write(handle, frame.data(), static_cast<DWORD>(byteCount + 2 * kFrameHeaderWords), &written);
+    Report(callback, write);
+    // The first failure decides the call's status: a frame that did not go out, or a reply that
+    // failed or ended early (a silent controller), would otherwise leave the payload, or zeros, in
+    // the buffer as if the controller had sent them, with 0 for success.
+    FT_STATUS failed = write;
+    // A frame that did not go out has no reply to wait 30 s for.
+    if (replyByteCount >= 1 && write == FT_OK) {
         DWORD received = 0;
         const FT_STATUS read = FT_Read(handle, buffer, static_cast<DWORD>(replyByteCount), &received);
         Report(callback, read);
-        shortReply = read == FT_OK && received < static_cast<DWORD>(replyByteCount);
+        if (failed == FT_OK)
+            failed = read;
+        if (read == FT_OK && received < static_cast<DWORD>(replyByteCount)) {
+            Report(callback, FT_IO_ERROR);
+            if (failed == FT_OK)
+                failed = FT_IO_ERROR;
+        }
     }
     const FT_STATUS closed = FT_Close(handle);
-    if (shortReply) {
-        Report(callback, FT_IO_ERROR);
-        return static_cast<int>(FT_IO_ERROR);
-    }
-    return static_cast<int>(closed);
+    return static_cast<int>(failed != FT_OK ? failed : closed);
 }
 
 } // extern "C"

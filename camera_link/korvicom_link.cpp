@@ -133,10 +133,23 @@ std::uint16_t ReplyCommand(std::uint16_t command, UsbErrorCallback callback)
     FT_HANDLE handle = OpenCameraLink(kReplyTimeoutMs, kCommandWriteTimeoutMs, callback);
     if (handle == nullptr)
         return 0;
-    WriteReported(handle, &command, sizeof command, callback);
+    DWORD written = 0;
+    const FT_STATUS write = FT_Write(handle, &command, sizeof command, &written);
+    Report(callback, write);
     std::uint8_t reply[2] = {0, 0};
-    ReadReported(handle, reply, sizeof reply, callback);
+    if (write != FT_OK) {
+        // No command, no reply: the failure is reported once and the link let go at once.
+        FT_Close(handle);
+        return 0;
+    }
+    DWORD received = 0;
+    const FT_STATUS read = FT_Read(handle, reply, sizeof reply, &received);
+    Report(callback, read);
     FT_Close(handle);
+    // A reply that did not come (or came short) would read as a value (-64.0 degrees, 0 volts):
+    // it is reported like a failed read, so the caller knows there is no reading.
+    if (read == FT_OK && received < sizeof reply)
+        Report(callback, FT_IO_ERROR);
     return static_cast<std::uint16_t>(reply[0] | (reply[1] << 8));
 }
 
@@ -178,9 +191,14 @@ int _FT_USB_SendQuickCmd(const uint16_t *words, int byteCount, int readTimeoutMs
     FT_HANDLE handle = OpenCameraLink(readTimeoutMs, kCommandWriteTimeoutMs, callback);
     if (handle == nullptr)
         return -1;
-    const DWORD written = WriteReported(handle, words, static_cast<DWORD>(byteCount), callback);
+    DWORD written = 0;
+    const FT_STATUS write = FT_Write(handle, words, static_cast<DWORD>(byteCount), &written);
+    Report(callback, write);
     std::uint8_t acknowledgement = 0;
-    ReadReported(handle, &acknowledgement, 1, callback);
+    // A command that did not go out is not acknowledged: waiting out the read time-out would only
+    // hold the link (and a timed command behind it, such as a guide pulse's end).
+    if (write == FT_OK)
+        ReadReported(handle, &acknowledgement, 1, callback);
     FT_Close(handle);
     return acknowledgement == 1 ? static_cast<int>(written) : -1;
 }

@@ -86,7 +86,7 @@ DWORD WriteReported(FT_HANDLE handle, const void *bytes, DWORD count, UsbErrorCa
 DWORD ReadReported(FT_HANDLE handle, void *bytes, DWORD count, UsbErrorCallback callback);
 
 // Reply command: writes the 2-byte command word and reads a 2-byte little-endian reply word
-// (0 when none came).
+// (0 when none came; a missing or short reply is reported as FT_IO_ERROR).
 std::uint16_t ReplyCommand(std::uint16_t command, UsbErrorCallback callback);
 
 // Process-time seconds on a monotonic clock, for the readouts' elapsed times.

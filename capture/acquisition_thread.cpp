@@ -33,6 +33,10 @@ constexpr int TransferFailedStatus = 4;
 // How late the backstop ends a wait that the delay timer should have ended: one timer tick and a
 // little slack, so the timer normally ends it and a busy GUI thread cannot stretch it further.
 constexpr double BackstopSlack = 0.15;
+// A shutter close the link refused is sent again this far apart, for this long (process seconds),
+// before the observer is asked.
+constexpr double ShutterRetryInterval = 0.05;
+constexpr double ShutterRetrySeconds = 3.0;
 
 bool FileExists(const std::string &path)
 {
@@ -221,11 +225,29 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     TimedWait(exposureStart, exposureSeconds);
     const double closeSent = korvi::ScaledNow();
     const bool cutShort = closeSent < exposureStart + exposureSeconds;
-    const double closeDone = WithCamera([&] {
-        if (s.EnableShutter)
-            _Shutter(0, callback);
-        return korvi::ScaledNow();
-    });
+    // A close the link refused leaves the sensor in the light: it is sent again at once, for a few
+    // seconds, and the observer is asked about the link only after that. A frame whose close did
+    // not go out when due has had more light than its exposure says.
+    bool shutterLate = false;
+    double closeDone = closeSent;
+    if (s.EnableShutter) {
+        UsbErrorBoxHold hold;
+        const double giveUp = korvi::ScaledNow() + ShutterRetrySeconds;
+        for (int attempt = 1;; ++attempt) {
+            const int errorsBefore = linkErrors_;
+            closeDone = WithCamera([&] {
+                _Shutter(0, callback);
+                return korvi::ScaledNow();
+            });
+            if (linkErrors_ == errorsBefore)
+                break;
+            shutterLate = true;
+            // At least one retry: a refused write alone waits out the acknowledgement's time-out.
+            if (attempt >= 2 && korvi::ScaledNow() >= giveUp)
+                break;
+            korvi::ScaledSleep(ShutterRetryInterval);
+        }
+    }
     const double integrated = std::max(0.0, (closeSent + closeDone) / 2.0 - (openSent + exposureStart) / 2.0);
 
     // Name (not in continuous mode).
@@ -254,9 +276,13 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
     frame_.DarkApplied = false;
     frame_.FlatApplied = false;
     frame_.TimeStamp = NextImageTimeStamp();
+    const int errorsBeforeTemperature = linkErrors_;
     const double temperature =
         static_cast<double>(WithCamera([&] { return _CCD_GetTemperature(ImagingCameraIndex, callback); }));
-    frame_.CCDTemperature = FormatFloat("##0.0", temperature, s.DecimalSeparator);
+    // A temperature the controller did not send is left out of the header, not written as a reading.
+    frame_.CCDTemperature = linkErrors_ == errorsBeforeTemperature
+                                ? FormatFloat("##0.0", temperature, s.DecimalSeparator)
+                                : std::string();
 
     // Coolers off for the readout, amplifier back on.
     const bool coolersSwitched = s.ReadoutCoolingDisable && !continuous;
@@ -320,6 +346,17 @@ MainCCDThread::FrameOutcome MainCCDThread::AcquireFrame(const AcquisitionSetting
                                         "saved; the acquisition goes on.")
                              .arg(Q(frame_.FileName));
         ReportAcquisitionProblemNow(text);
+        WaitOutDelay(s);
+        return FrameOutcome::NotCounted;
+    }
+    if (shutterLate) {
+        // Saved, it would pass for a frame of its stated exposure: neither saved, shown nor counted.
+        ReportAcquisitionProblemNow(
+            continuous ? QStringLiteral("The shutter did not close on time: a frame had more light than its "
+                                        "exposure and was not shown; the acquisition goes on.")
+                       : QStringLiteral("The shutter did not close on time: the frame \"%1\" had more light "
+                                        "than its exposure and was not saved; the acquisition goes on.")
+                             .arg(Q(frame_.FileName)));
         WaitOutDelay(s);
         return FrameOutcome::NotCounted;
     }

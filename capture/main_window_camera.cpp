@@ -274,12 +274,16 @@ void TMainF::TEPowerUpBtnClick()
 void TMainF::CCDReadTempBtnClick()
 {
     double t = 0.0;
+    const int errorsBefore = UsbErrorsOnThisThread();
     {
         LinkBusy busy;
         t = static_cast<double>(_CCD_GetTemperature(Camera, UsbErrorHandler));
     }
-    CCD0Temp->setText(QStringLiteral("Imaging camera CCD temperature: ") + PictureText("##0.0", t) +
-                      QStringLiteral(" \u00B0C"));
+    // A read the link failed (no reply) shows no number: the library's value then is no reading.
+    CCD0Temp->setText(UsbErrorsOnThisThread() == errorsBefore
+                          ? QStringLiteral("Imaging camera CCD temperature: ") + PictureText("##0.0", t) +
+                                QStringLiteral(" \u00B0C")
+                          : QStringLiteral("Imaging camera CCD temperature: not read"));
 }
 
 void TMainF::TempUDTimerTimer()
@@ -311,12 +315,15 @@ void TMainF::TempUDPeriodChange()
 void TMainF::ReadBatteryBtnClick()
 {
     double volts = 0.0;
+    const int errorsBefore = UsbErrorsOnThisThread();
     {
         LinkBusy busy;
         volts = static_cast<double>(_ReadBatteryVolts(UsbErrorHandler));
     }
-    CCD0Temp->setText(QStringLiteral("DC supply voltage: ") + PictureText("##0.0", volts) +
-                      QStringLiteral(" V"));
+    CCD0Temp->setText(UsbErrorsOnThisThread() == errorsBefore
+                          ? QStringLiteral("DC supply voltage: ") + PictureText("##0.0", volts) +
+                                QStringLiteral(" V")
+                          : QStringLiteral("DC supply voltage: not read"));
 }
 
 void TMainF::StandbyBtnClick()

@@ -75,6 +75,7 @@ void Device::Reset(const Config &config)
     faults_ = Faults{};
     callCounts_.clear();
     allCalls_ = 0;
+    writingCounts_.clear();
     log_.clear();
     unknownCommands_ = 0;
     arrived_.notify_all();
@@ -123,6 +124,7 @@ void Device::SetFaults(const Faults &faults)
     faults_ = faults;
     callCounts_.clear();
     allCalls_ = 0;
+    writingCounts_.clear();
 }
 
 std::vector<CallRecord> Device::CallLog()
@@ -137,7 +139,8 @@ void Device::ClearCallLog()
     log_.clear();
 }
 
-CallRecord Device::Begin(const char *function, std::vector<long long> args)
+CallRecord Device::Begin(const char *function, std::vector<long long> args,
+                         std::span<const std::uint8_t> bytes)
 {
     CallRecord record;
     record.function = function;
@@ -145,8 +148,15 @@ CallRecord Device::Begin(const char *function, std::vector<long long> args)
     record.time = NowLocked();
     const int nth = ++callCounts_[record.function];
     const int any = ++allCalls_;
-    for (const CallFailure &failure : faults_.failures) {
-        const int count = failure.function.empty() ? any : (failure.function == record.function ? nth : 0);
+    writingCounts_.resize(faults_.failures.size(), 0);
+    for (std::size_t i = 0; i < faults_.failures.size(); ++i) {
+        const CallFailure &failure = faults_.failures[i];
+        int count = failure.function.empty() ? any : (failure.function == record.function ? nth : 0);
+        if (!failure.writing.empty()) {
+            const bool matches = record.function == "FT_Write" && bytes.size() >= failure.writing.size() &&
+                                 std::equal(failure.writing.begin(), failure.writing.end(), bytes.begin());
+            count = matches ? ++writingCounts_[i] : 0;
+        }
         if (count == 0)
             continue;
         if (count == failure.ordinal || (failure.repeat && count > failure.ordinal)) {
@@ -234,7 +244,10 @@ FT_STATUS Device::Purge(LinkId link, ULONG mask)
 FT_STATUS Device::Write(LinkId link, const void *buffer, DWORD count, DWORD *written)
 {
     std::lock_guard lock(mutex_);
-    CallRecord record = Begin("FT_Write", {count});
+    CallRecord record = Begin(
+        "FT_Write", {count},
+        buffer != nullptr ? std::span<const std::uint8_t>(static_cast<const std::uint8_t *>(buffer), count)
+                          : std::span<const std::uint8_t>());
     if (written != nullptr)
         *written = 0;
     Check(record, link, (buffer != nullptr || count == 0) && written != nullptr);

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 
 namespace korvi::sim
 {
@@ -76,7 +77,8 @@ private:
             record.status = FT_INVALID_PARAMETER;
     }
     // Starts the record of a call and applies an injected failure, if one is due.
-    CallRecord Begin(const char *function, std::vector<long long> args);
+    CallRecord Begin(const char *function, std::vector<long long> args,
+                     std::span<const std::uint8_t> bytes = {});
     // Appends the record (when logging is on) and returns its status.
     FT_STATUS Log(CallRecord record);
 
@@ -92,6 +94,7 @@ private:
     Faults faults_;
     std::map<std::string, int> callCounts_; // per function since SetFaults
     int allCalls_ = 0;
+    std::vector<int> writingCounts_; // per failure with a byte prefix: its matching writes
     std::deque<CallRecord> log_;
     unsigned unknownCommands_ = 0;
     double epoch_ = 0.0;

@@ -105,6 +105,9 @@ struct CallFailure {
     int ordinal = 1;      // 1: the next matching call
     FT_STATUS status = FT_IO_ERROR;
     bool repeat = false; // also every matching call after the ordinal-th
+    // Not empty: only the FT_Write calls whose bytes begin with these match (and are counted), so a
+    // fault can hit one command (one camera's temperature read) whoever else uses the link.
+    std::vector<std::uint8_t> writing;
 };
 
 struct Faults {

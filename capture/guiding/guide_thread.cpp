@@ -262,9 +262,13 @@ void TGuiderThread::AcquireFrames()
             break;
         ShowStatus(QStringLiteral("Status: Reading CCD."));
         const bool read = ReadFrame(true);
+        const int errorsBeforeTemperature = linkErrors_.load();
         const double temperature =
             static_cast<double>(Camera([] { return _CCD_GetTemperature(GuideCameraIndex, &LinkError); }));
-        frame_.CCDTemperature = FormatFloat("##0.0", temperature, s.DecimalSeparator);
+        // A temperature the controller did not send is left out of the header, not written as a reading.
+        frame_.CCDTemperature = linkErrors_.load() == errorsBeforeTemperature
+                                    ? FormatFloat("##0.0", temperature, s.DecimalSeparator)
+                                    : std::string();
         ComputeDisplayLevels(frame_);
         // A frame the link failed to read holds the last frame's pixels: it is not saved as new.
         if (s.Save && !continuous && read) {
@@ -470,6 +474,9 @@ bool TGuiderThread::Pulse(GuidePulse pulse)
         pulse.directions[GuideNorth] = pulse.directions[GuideSouth] = false;
     directions_ = pulse.directions;
     const bool moving = std::any_of(directions_.begin(), directions_.end(), [](bool d) { return d; });
+    // A link error raised by the pulse is asked about once the pulse is over: the box must not
+    // keep its end from going out.
+    UsbErrorBoxHold hold;
     // The ends of the pulse are reserved on the camera, so no readout of another thread begins
     // before they have gone out: each end is timed by this thread's clock alone.
     std::unique_ptr<korvi::gui::CameraReservation> reservation;
@@ -540,9 +547,14 @@ bool TGuiderThread::SendSlew()
     const GuideSettings &s = settings_;
     const std::array<bool, 4> d = directions_;
     // A slew the link refused leaves the mount doing what it did before, which may be moving:
-    // it is sent again until it goes through (the fault is reported once), for a short while.
+    // it is sent again until it goes through (the fault is reported once), for a short while; a
+    // stop as long as the stop at the end of a run. The box waits until then.
+    const bool stop = std::none_of(d.begin(), d.end(), [](bool on) { return on; });
+    UsbErrorBoxHold hold;
+    const double giveUp = korvi::ScaledNow() + StopRetrySeconds;
     bool taken = false;
-    for (int attempt = 0; attempt < SlewAttempts && !taken; ++attempt) {
+    for (int attempt = 0; !taken && (attempt < SlewAttempts || (stop && korvi::ScaledNow() < giveUp));
+         ++attempt) {
         if (attempt > 0)
             korvi::ScaledSleep(SlewRetryInterval);
         const int errorsBefore = linkErrors_.load();
@@ -631,6 +643,8 @@ bool TGuiderThread::SlewFor(int direction, double seconds)
 {
     directions_ = {};
     directions_[direction] = true;
+    // The box of a refused start waits until the slew has been stopped.
+    UsbErrorBoxHold hold;
     SendSlew();
     const bool waited = WaitSeconds(seconds, true);
     directions_ = {};

@@ -878,9 +878,7 @@ void TGuiderF::FormKeyUp(int key, Qt::KeyboardModifiers modifiers)
         return;
     if (TrackF)
         TrackF->UpdatePaddleBitmap();
-    korvi::gui::CameraLock lock;
-    _Slew(f[GuideEast], f[GuideWest], f[GuideNorth], f[GuideSouth], s.UseKEDRO, s.InvertEastWest,
-          s.InvertNorthSouth, UsbErrorHandler);
+    TTrackF::SendManualSlew();
 }
 
 void TGuiderF::StatsExecute()

@@ -68,11 +68,16 @@ void TGuiderF::SendTargetTempBtnClick()
 
 void TGuiderF::CCDReadTempBtnClick()
 {
+    const int errorsBefore = UsbErrorsOnThisThread();
     const float t =
         static_cast<float>(Camera([] { return _CCD_GetTemperature(GuiderCamera, UsbErrorHandler); }));
-    CCD1Temp->setText(QStringLiteral("Guiding camera CCD temperature: ") +
-                      QString::fromStdString(FormatFloat("##0.0", t, korvi::gui::DecimalSeparator())) +
-                      QStringLiteral(" °C"));
+    // A read the link failed (no reply) shows no number: the library's value then is no reading.
+    CCD1Temp->setText(
+        UsbErrorsOnThisThread() == errorsBefore
+            ? QStringLiteral("Guiding camera CCD temperature: ") +
+                  QString::fromStdString(FormatFloat("##0.0", t, korvi::gui::DecimalSeparator())) +
+                  QStringLiteral(" °C")
+            : QStringLiteral("Guiding camera CCD temperature: not read"));
 }
 
 void TGuiderF::TEPowerUpBtnClick()

@@ -29,6 +29,9 @@ void CountStopError(int)
 }
 
 constexpr int ClientSize = 115;
+// A refused stop of a manual slew is sent again this far apart, for this long (process seconds).
+constexpr double StopRetryInterval = 0.05;
+constexpr double StopRetrySeconds = 3.0;
 
 } // namespace
 
@@ -133,10 +136,30 @@ void TTrackF::ImageMouseDown(int x, int y)
     Settings &s = CurrentSettings();
     PaddleClick(s.ManualSlewFlags, x, y, Image->width());
     UpdatePaddleBitmap();
+    SendManualSlew();
+}
+
+void TTrackF::SendManualSlew()
+{
+    const Settings &s = CurrentSettings();
     const std::array<bool, 4> f = s.ManualSlewFlags;
-    korvi::gui::CameraLock lock;
-    _Slew(f[GuideEast], f[GuideWest], f[GuideNorth], f[GuideSouth], s.UseKEDRO, s.InvertEastWest,
-          s.InvertNorthSouth, UsbErrorHandler);
+    const bool stop = !(f[GuideEast] || f[GuideWest] || f[GuideNorth] || f[GuideSouth]);
+    // The link's box waits until the stop has been tried for a while, and it is shown with the
+    // camera free.
+    UsbErrorBoxHold hold;
+    const double giveUp = korvi::ScaledNow() + StopRetrySeconds;
+    for (int attempt = 1;; ++attempt) {
+        const int before = UsbErrorsOnThisThread();
+        {
+            korvi::gui::CameraLock lock;
+            _Slew(f[GuideEast], f[GuideWest], f[GuideNorth], f[GuideSouth], s.UseKEDRO, s.InvertEastWest,
+                  s.InvertNorthSouth, UsbErrorHandler);
+        }
+        // A stop is sent at least twice: a refused write alone waits out the acknowledgement's time-out.
+        if (UsbErrorsOnThisThread() == before || !stop || (attempt >= 2 && korvi::ScaledNow() >= giveUp))
+            return;
+        korvi::ScaledSleep(StopRetryInterval);
+    }
 }
 
 void TTrackF::StopManualSlew()

@@ -30,6 +30,10 @@ public:
     // sent until the controller takes it, or the observer, told that the mount may still be
     // moving, gives up.
     static void StopManualSlew();
+    // Sends CurrentSettings().ManualSlewFlags to the telescope. A stop the link refuses is sent
+    // again for a few seconds before the observer is asked about the link, so the mount does not
+    // move on while a box waits.
+    static void SendManualSlew();
 
     QLabel *Image = nullptr;
 

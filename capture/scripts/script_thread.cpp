@@ -68,7 +68,8 @@ TScriptThread::~TScriptThread()
 void TScriptThread::LinkError(int status)
 {
     if (runningScript) {
-        // The last link error of the command, so a READ can tell that its frame did not come whole.
+        // Counted, with the last status, so a command can tell whether its calls went through (a
+        // READ, that its frame did not come whole).
         runningScript->linkErrors_.fetch_add(1);
         runningScript->lastLinkError_.store(status);
         if (runningScript->StopRequested())
@@ -456,15 +457,18 @@ bool TScriptThread::Read(int camera)
     const double exposureEnd = exposureEnd_ >= 0.0 ? exposureEnd_ : korvi::ScaledNow();
     const double exposure = exposureStart_ >= 0.0 ? std::max(0.0, exposureEnd - exposureStart_) : 0.0;
     float temperature = 0.0f;
+    const int errorsBeforeTemperature = linkErrors_.load();
     {
         korvi::gui::CameraLock lock;
         temperature = static_cast<float>(_CCD_GetTemperature(camera, &TScriptThread::LinkError));
     }
+    const bool temperatureRead = linkErrors_.load() == errorsBeforeTemperature;
     const char separator = UserDecimalSeparator();
     image_.Description = v.DESC;
     image_.Filters = v.FILTERS;
     image_.IntegrationTime = FormatFloat("0.000e+00", exposure, separator);
-    image_.CCDTemperature = FormatFloat("##0.0", temperature, separator);
+    // A temperature the controller did not send is left out of the header, not written as a reading.
+    image_.CCDTemperature = temperatureRead ? FormatFloat("##0.0", temperature, separator) : std::string();
     exposureStart_ = exposureEnd_ = -1.0;
     // The frame carries the moment it was read, from one reading of the clock.
     const std::time_t now = std::time(nullptr);

@@ -6,9 +6,11 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace korvi::gui
 {
@@ -92,8 +94,19 @@ void CameraReservation::Renew(double deadline)
     r.deadlines[slot_] = deadline > 0.0 ? deadline : 1e-9;
 }
 
-// How deep this thread holds the camera lock (it is recursive).
+// How deep this thread holds the camera lock (it is recursive), and what it runs once it lets go.
 static thread_local int heldDepth = 0;
+static thread_local std::vector<void (*)()> whenFree;
+
+void RunWhenCameraFree(void (*action)())
+{
+    if (heldDepth == 0) {
+        action();
+        return;
+    }
+    if (std::find(whenFree.begin(), whenFree.end(), action) == whenFree.end())
+        whenFree.push_back(action);
+}
 
 void CameraLock::Take(Mode mode)
 {
@@ -154,9 +167,16 @@ CameraLock::CameraLock(Mode mode)
 
 CameraLock::~CameraLock()
 {
-    if (owns_) {
-        --heldDepth;
-        CameraMutex().unlock();
+    if (!owns_)
+        return;
+    --heldDepth;
+    CameraMutex().unlock();
+    // Released for good: what waited for that runs now (a box may wait for the observer there).
+    while (heldDepth == 0 && !whenFree.empty()) {
+        std::vector<void (*)()> actions;
+        actions.swap(whenFree);
+        for (void (*action)() : actions)
+            action();
     }
 }
 

@@ -18,6 +18,9 @@
 // end of a guide pulse) therefore reserves the camera beforehand (CameraReservation): a readout
 // (CameraLock::Readout) that would begin while a reservation is pending waits until it has been
 // served, so the timed command is never delayed by more than one short command.
+//
+// Nothing may wait for the observer while it holds the lock: a link error raised inside a call is
+// recorded there and asked about once this thread has let go of the camera (RunWhenCameraFree).
 #include <mutex>
 
 namespace korvi::gui
@@ -62,6 +65,10 @@ public:
 private:
     int slot_;
 };
+
+// Runs action on this thread as soon as it holds no camera lock: at once when it holds none, else
+// when its outermost lock is released. The same action queued twice meanwhile runs once.
+void RunWhenCameraFree(void (*action)());
 
 // Runs fn while holding the camera lock (waiting for it) and returns what fn returns.
 template <typename Fn> auto WithCamera(Fn &&fn) -> decltype(fn())

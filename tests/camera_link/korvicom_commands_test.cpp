@@ -138,13 +138,16 @@ TEST_F(KorvicomCommands, TemperatureReplyWordIsConverted)
     EXPECT_TRUE(ReportedStatuses().empty());
 }
 
-TEST_F(KorvicomCommands, MissingTemperatureReplyGivesMinusSixtyFour)
+// A silent controller's -64.0 is no reading: the missing reply is reported as a failed read.
+TEST_F(KorvicomCommands, MissingTemperatureReplyIsReportedAsALinkError)
 {
     sim::Faults faults;
     faults.noReply = true;
     Inject(faults);
     EXPECT_EQ(_CCD_GetTemperature(0, RecordStatus), -64.0L);
-    EXPECT_TRUE(ReportedStatuses().empty());
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    ReportedStatuses().clear();
+    sim::ClearFaults();
     FailCall("FT_Read", 1, FT_IO_ERROR);
     EXPECT_EQ(_CCD_GetTemperature(0, RecordStatus), -64.0L);
     EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
@@ -158,11 +161,15 @@ TEST_F(KorvicomCommands, BatteryReplyWordIsConverted)
     EXPECT_EQ(sim::WrittenBlocks().back(), MakeBytes({0x2A, 0x00}));
     EXPECT_EQ(ExchangeTimeouts(), (std::vector<long long>{3000, 3000}));
 
+    EXPECT_TRUE(ReportedStatuses().empty());
     sim::Faults faults;
     faults.noReply = true;
     Inject(faults);
     EXPECT_EQ(_ReadBatteryVolts(RecordStatus), 0.0L);
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
+    ReportedStatuses().clear();
     sim::ClearFaults();
+    faults = {};
     faults.noDevice = true;
     Inject(faults);
     EXPECT_EQ(_ReadBatteryVolts(RecordStatus), 0.0L);

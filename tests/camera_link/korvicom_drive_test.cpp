@@ -100,16 +100,24 @@ TEST_F(KorvicomDrive, ResultIsTheStatusOfTheClose)
     EXPECT_TRUE(ReportedStatuses().empty()); // a failing close is not reported
 }
 
-TEST_F(KorvicomDrive, WriteAndReadFailuresAreReported)
+// A failed write or read is reported once and fails the call with its status, though the close
+// that follows succeeds: the buffer holds no reply.
+TEST_F(KorvicomDrive, WriteAndReadFailuresAreReportedAndFailTheCall)
 {
     FailCall("FT_Read", 1, FT_IO_ERROR);
     std::uint16_t buffer[12] = {};
-    EXPECT_EQ(_KEDRO_Control(40, buffer, 0, 24, RecordStatus), 0);
+    EXPECT_EQ(_KEDRO_Control(40, buffer, 0, 24, RecordStatus), static_cast<int>(FT_IO_ERROR));
     EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
 
     ReportedStatuses().clear();
+    FailCall("FT_Read", 1, FT_DEVICE_NOT_OPENED);
+    buffer[0] = 12345;
+    EXPECT_EQ(_KEDRO_Control(1, buffer, 2, 2, RecordStatus), static_cast<int>(FT_DEVICE_NOT_OPENED));
+    EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_DEVICE_NOT_OPENED});
+
+    ReportedStatuses().clear();
     FailCall("FT_Write", 1, FT_IO_ERROR);
-    EXPECT_EQ(_KEDRO_Control(10, buffer, 8, 0, RecordStatus), 0);
+    EXPECT_EQ(_KEDRO_Control(10, buffer, 8, 0, RecordStatus), static_cast<int>(FT_IO_ERROR));
     EXPECT_EQ(ReportedStatuses(), std::vector<int>{FT_IO_ERROR});
 }
 

@@ -781,6 +781,49 @@ TEST_F(AcquisitionTest, AReadoutCutShortIsNeitherSavedNorCounted)
               QStringLiteral("Acquired ") + QString::fromStdString(folder.File("m42_5.fit")));
 }
 
+// A shutter close the link refuses is sent again at once and the shutter closes; the frame, which
+// had light beyond its exposure, is reported and not saved, and its number stays free.
+TEST_F(AcquisitionTest, ARefusedShutterCloseIsSentAgainAndItsFrameIsNotSaved)
+{
+    main->NImage->setValue(1);
+    main->IntTime->setText(QStringLiteral("100"));
+    sim::Faults faults;
+    faults.failures.push_back({"FT_Write", 1, FT_IO_ERROR, false, {51}}); // the first close
+    sim::SetFaults(faults);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd(30000));
+    const sim::Snapshot after = sim::GetSnapshot();
+    EXPECT_FALSE(after.shutterOpen);
+    // Sent again at once: the frame's extra light is a moment (here 0.1 s of real time is allowed for a
+    // loaded machine), not the rest of the frame's steps.
+    EXPECT_LT(after.cameras[0].lastLightSeconds, 100.0 + 10.0);
+    EXPECT_EQ(boxes.Count(QStringLiteral("Korvi USB device error")), 1);
+    EXPECT_TRUE(SavedFiles().empty());
+    EXPECT_TRUE(Windows().empty());
+    ASSERT_NE(main->AcquisitionMessage, nullptr);
+    EXPECT_TRUE(
+        main->AcquisitionMessage->text().startsWith(QStringLiteral("The shutter did not close on time")))
+        << main->AcquisitionMessage->text().toStdString();
+    EXPECT_EQ(CurrentSettings().InitExt[0], 5);
+}
+
+// A temperature the controller does not send is a link error, and the frame is saved without a
+// temperature rather than with the -64.0 that no reply would read as.
+TEST_F(AcquisitionTest, ATemperatureThatDidNotComeIsReportedAndLeftOutOfTheHeader)
+{
+    main->NImage->setValue(1);
+    sim::Faults faults;
+    faults.noReply = true; // the temperature is not answered
+    sim::SetFaults(faults);
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitForEnd(30000));
+    EXPECT_EQ(boxes.Count(QStringLiteral("Korvi USB device error")), 1);
+    ASSERT_EQ(SavedFiles(), (std::vector<std::string>{"m42_5.fit"}));
+    ImageData saved;
+    ASSERT_TRUE(LoadImageFile(folder.File("m42_5.fit"), saved));
+    EXPECT_EQ(saved.CCDTemperature, "");
+}
+
 // A transfer size the driver refuses is reported, but the pixels all arrive: the frame is kept.
 TEST_F(AcquisitionTest, ARefusedTransferSizeKeepsTheCompleteFrame)
 {

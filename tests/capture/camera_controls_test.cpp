@@ -141,6 +141,29 @@ TEST_F(CameraControlsTest, TemperatureAndVoltageReadOuts)
     korvi::sim::SetBatteryVolts(11.99);
     window->ReadBatteryBtn->click();
     EXPECT_EQ(window->CCD0Temp->text(), QStringLiteral("DC supply voltage: 12.0 V"));
+
+    // A silent controller: each read is reported as a link error and shows no number (not the
+    // -64.0 and 0.0 that no reply would read as).
+    korvi::sim::Faults silent;
+    silent.noReply = true;
+    korvi::sim::SetFaults(silent);
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi USB device error"), QStringLiteral("Device IO error."),
+                             QMessageBox::Ok);
+        window->CCDReadTempBtn->click();
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_EQ(window->CCD0Temp->text(), QStringLiteral("Imaging camera CCD temperature: not read"));
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi USB device error"), QStringLiteral("Device IO error."),
+                             QMessageBox::Ok);
+        window->ReadBatteryBtn->click();
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_EQ(window->CCD0Temp->text(), QStringLiteral("DC supply voltage: not read"));
+    korvi::sim::ClearFaults();
 }
 
 TEST_F(CameraControlsTest, ReadOutTimerFollowsTheBoxAndThePeriod)

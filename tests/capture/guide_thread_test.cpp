@@ -10,6 +10,9 @@
 #include "guiding/guide_thread.h"
 #include "main_window.h"
 #include "program_windows.h"
+#include "script_thread.h"
+#include "script_window.h"
+#include "settings.h"
 #include "simulator/sim_control.h"
 #include "time_scale.h"
 
@@ -17,7 +20,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QThread>
 
@@ -520,6 +526,131 @@ TEST_F(GuideThreadTest, AStopTheLinkRefusesIsSentUntilTakenOrTheObserverIsTold)
         }
         sim::ClearFaults();
     }
+}
+
+// A box waits alone. Each row raises one link error on one kind of thread while the guide thread
+// pulses (every pulse hits its 5 s cap) and holds the "Korvi USB device error" box for 40 program
+// seconds: the camera is free while the box is up, and every pulse on the wire, including those
+// that fell due meanwhile, ended within its length plus half a second.
+TEST_F(GuideThreadTest, ABoxHeldFortySecondsOnAnyThreadLetsEveryPulseEndOnTime)
+{
+    enum Site { GuideThread, MainWindowCommand, ImagingThread, ScriptThread };
+    sim::Config c;
+    c.driftX = 2.0;
+    c.driftY = 0.0;
+    GuideSettings s = Settings211(1);
+    s.GuideRates = {GuideRate{0.02f, 0.0f}, GuideRate{-0.02f, 0.0f}, GuideRate{0.0f, 0.02f},
+                    GuideRate{0.0f, -0.02f}};
+    ProgramFolder folder;
+    sim::Reset(c);
+    auto main = std::make_unique<TMainF>(folder.Dir(), QStringList());
+    CreateProgramWindows(main.get());
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    Settings &settings = CurrentSettings();
+    settings.TempUpdate = false;
+    settings.XLO[0] = 0;
+    settings.XHI[0] = 63;
+    settings.YLO[0] = 0;
+    settings.YHI[0] = 31;
+    // Only short commands beside the guide pulses: no clearing scans (which hold the link for
+    // seconds), amplifier and coolers left alone.
+    settings.NClear[0] = 0;
+    settings.AmpTurnoff[0] = false;
+    settings.ReadoutCoolingDisable[0] = false;
+    settings.NImage[0] = 1000;
+    settings.IntTime[0] = 1.0f;
+    settings.Delay[0] = 0.0f;
+    settings.SaveRawImage = false;
+    settings.DisplayImage = false;
+    main->ApplySettingsToControls();
+
+    for (const Site site : {GuideThread, MainWindowCommand, ImagingThread, ScriptThread}) {
+        SCOPED_TRACE(static_cast<int>(site));
+        TestOwner owner;
+        GuideRunner runner(&owner);
+        sim::Reset(c);
+        ASSERT_TRUE(runner.Start(s));
+        ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= 1; }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
+        // Program times of each box's showing and answer, and whether the camera was free.
+        struct Box {
+            double shown = 0.0, answered = -1.0;
+            bool cameraFree = false;
+        };
+        std::vector<Box> boxes;
+        std::vector<QString> others;
+        QTimer holder;
+        holder.setInterval(5);
+        QObject::connect(&holder, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            if (box->windowTitle() != UsbCaption) {
+                others.push_back(box->text());
+                box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
+                return;
+            }
+            if (boxes.empty() || boxes.back().answered >= 0.0) {
+                boxes.push_back(
+                    {sim::Now(), -1.0, korvi::gui::CameraLock(korvi::gui::CameraLock::TryOnly).Owns()});
+                return;
+            }
+            if (sim::Now() - boxes.back().shown < 40.0)
+                return;
+            sim::ClearFaults();
+            boxes.back().answered = sim::Now();
+            box->button(QMessageBox::Ok)->click();
+        });
+        holder.start();
+        sim::Faults faults;
+        if (site == GuideThread || site == MainWindowCommand)
+            faults.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
+        else // the imaging camera's temperature read, refused
+            faults.failures.push_back({"FT_Write", 1, FT_IO_ERROR, false, {31, 0}});
+        sim::SetFaults(faults);
+        if (site == MainWindowCommand) {
+            main->CCDReadTempBtnClick();
+            EXPECT_EQ(main->CCD0Temp->text(), QStringLiteral("Imaging camera CCD temperature: not read"));
+        } else if (site == ImagingThread) {
+            main->Acquire->trigger();
+        } else if (site == ScriptThread) {
+            ScriptF->ScriptEdit->setPlainText(
+                QStringLiteral("XLO 0\nXHI 63\nYLO 0\nYHI 31\nXBIN 1\nYBIN 1\nREAD 0\n"));
+            ScriptF->ScriptEdit->document()->setModified(false);
+            QTest::mouseClick(ScriptF->RunBtn, Qt::LeftButton);
+        }
+        EXPECT_TRUE(WaitFor([&] { return !boxes.empty() && boxes.front().answered >= 0.0; }, 60000));
+        main->Acquiring = false;
+        ASSERT_TRUE(WaitFor([&] { return !main->AcquisitionThreadRunning(); }, 20000));
+        ASSERT_TRUE(
+            WaitFor([&] { return !(ScriptF->ScriptThread && ScriptF->ScriptThread->isRunning()); }, 20000));
+        owner.acquiring = false;
+        ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
+        holder.stop();
+        sim::ClearFaults();
+        EXPECT_TRUE(others.empty()) << others.front().toStdString();
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_TRUE(boxes.front().cameraFree);
+        EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+        // Every pulse, from the word that starts it to the word that stops it.
+        int endedDuringBox = 0;
+        double start = -1.0;
+        for (const auto &[time, bits] : SlewWords()) {
+            if (bits != 0 && start < 0.0) {
+                start = time;
+            } else if (bits == 0 && start >= 0.0) {
+                EXPECT_LT(time - start, 5.0 + 0.5) << "pulse from " << start;
+                endedDuringBox += time > boxes.front().shown && time < boxes.front().answered ? 1 : 0;
+                start = -1.0;
+            }
+        }
+        // The guide thread asks about its own refused pulse end once the pulse is over; every other
+        // thread's box is up while the guide thread goes on pulsing.
+        if (site != GuideThread)
+            EXPECT_GE(endedDuringBox, 3);
+    }
+    main->ClosingDone = true;
 }
 
 // Clouds (frames of the guiding sensor with no star) and saturated frames in the middle of a

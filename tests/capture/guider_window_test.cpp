@@ -556,7 +556,7 @@ TEST_F(GuiderWindowTest, FileCommandsOnTheGuiderImage)
     EXPECT_EQ(g->GuiderImage.Rows[15][23], 15023);
 }
 
-TEST_F(GuiderWindowTest, LcdSwitchAndKeySlewingOnTheWire)
+TEST_F(GuiderWindowTest, LcdSwitchKeySlewingAndTemperatureOnTheWire)
 {
     g->LCDTempToggle->click();
     EXPECT_EQ(g->LCDTempToggle->text(), QStringLiteral("Disable LCD display"));
@@ -577,6 +577,35 @@ TEST_F(GuiderWindowTest, LcdSwitchAndKeySlewingOnTheWire)
     g->Acquiring = false;
     EXPECT_EQ(CurrentSettings().ManualSlewFlags, (std::array{false, true, true, false}));
     EXPECT_TRUE(Written().empty());
+
+    // A stop the link refuses once is sent again before the observer is asked about the link.
+    QTest::keyClick(g->IntTime211, Qt::Key_Up, Qt::ControlModifier);
+    ASSERT_EQ(sim::GetSnapshot().slewBits, 2);
+    sim::Faults refuse;
+    refuse.failures.push_back({"FT_Open", 1, FT_DEVICE_NOT_OPENED, false});
+    sim::SetFaults(refuse);
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi USB device error"), QStringLiteral("Device not opened."),
+                             QMessageBox::Ok);
+        QTest::keyClick(g->IntTime211, Qt::Key_Right, Qt::ControlModifier);
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_EQ(sim::GetSnapshot().slewBits, 0);
+
+    // A temperature the controller does not send shows no number.
+    sim::Faults silent;
+    silent.noReply = true;
+    sim::SetFaults(silent);
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi USB device error"), QStringLiteral("Device IO error."),
+                             QMessageBox::Ok);
+        g->CCDReadTempBtn->click();
+        EXPECT_EQ(modals.Pending(), 0);
+    }
+    EXPECT_EQ(g->CCD1Temp->text(), QStringLiteral("Guiding camera CCD temperature: not read"));
+    sim::ClearFaults();
 }
 
 TEST_F(GuiderWindowTest, PaletteEditorAndHeaderWindowTargetTheGuiderImage)
