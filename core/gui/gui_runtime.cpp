@@ -289,6 +289,8 @@ void InstallCoreUiHooks()
 void PrepareFileDialog(QFileDialog &dialog)
 {
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    if (KeepAboveProgramWindows(&dialog))
+        dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     QObject::connect(&dialog, &QDialog::finished, &dialog, [&dialog] {
         for (QCompleter *completer : dialog.findChildren<QCompleter *>())
             if (QAbstractItemView *list = completer->popup(); list->isVisible())

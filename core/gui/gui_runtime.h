@@ -109,7 +109,8 @@ void EndProgress();
 // desktop, and one the tests can drive), whose name completer takes its list off the screen when
 // the dialog closes. Enter pressed while the list shows reaches the dialog itself when the window
 // system gives the key to the focused dialog rather than to the list; the dialog then accepts and
-// hides, and a dialog kept for later uses would leave the list standing over the program.
+// hides, and a dialog kept for later uses would leave the list standing over the program. Like a
+// message box, a dialog prepared while a window of the program stays on top stays on top too.
 void PrepareFileDialog(QFileDialog &dialog);
 
 // The screen area a top-level window opens in: the available geometry of its screen, and no more

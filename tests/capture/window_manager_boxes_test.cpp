@@ -120,6 +120,23 @@ public:
         return placement;
     }
 
+    // Asks the window manager to activate a window as a pager or a click on it would (an
+    // application's own request may be refused as focus stealing).
+    void Activate(xcb_window_t window)
+    {
+        xcb_client_message_event_t message = {};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = Atom("_NET_ACTIVE_WINDOW");
+        message.data.data32[0] = 2; // from a pager
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(connection_, 0, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char *>(&message));
+        xcb_flush(connection_);
+    }
+
 private:
     // A window's rectangle with its border, in its parent's coordinates.
     QRect Area(xcb_window_t window)
@@ -182,14 +199,14 @@ struct SeenBox {
     BoxPlacement placement;
 };
 
-// Answers each message box once X shows it settled on top and inside the screen, or once it has
-// had ample time to get there (a box that never does is answered too, so the case ends), with the
-// button its text asks for.
+// Answers each message box (or file dialog) once X shows it settled on top and inside the screen,
+// or once it has had ample time to get there (one that never does is answered too, so the case
+// ends): a box with the button its text asks for, a file dialog with Cancel.
 class BoxInspector
 {
 public:
     struct Answer {
-        QString textPart;
+        QString textPart; // of a box's text, or of a file dialog's title
         QMessageBox::StandardButton button;
     };
     BoxInspector(XServer &x, std::string name, std::vector<Answer> answers)
@@ -203,33 +220,35 @@ public:
 private:
     void Poll()
     {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || box == answered_)
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible() || dialog == answered_)
             return;
-        if (box != current_) {
-            current_ = box;
+        if (dialog != current_) {
+            current_ = dialog;
             shown_.start();
             settled_ = 0;
         }
-        const BoxPlacement placement = x_.Inspect(static_cast<xcb_window_t>(box->winId()));
+        const BoxPlacement placement = x_.Inspect(static_cast<xcb_window_t>(dialog->winId()));
         // Settled: the same good answer over a quarter of a second, the window manager having
         // framed the box. The bound is generous for a loaded machine; a box that stays covered
         // costs a test that fails its time.
         settled_ = placement.managed && placement.topmost && placement.inside ? settled_ + 1 : 0;
         if (settled_ < 12 && shown_.elapsed() < 8000)
             return;
-        answered_ = box;
-        seen.push_back({box->text(), placement});
+        answered_ = dialog;
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        const QString text = box ? box->text() : dialog->windowTitle();
+        seen.push_back({text, placement});
         if (!placement.topmost || !placement.inside)
             SaveScreen();
         QMessageBox::StandardButton button = QMessageBox::NoButton;
         for (const Answer &answer : answers_)
-            if (box->text().contains(answer.textPart))
+            if (text.contains(answer.textPart))
                 button = answer.button;
-        if (QAbstractButton *press = box->button(button))
+        if (QAbstractButton *press = box ? box->button(button) : nullptr)
             QMetaObject::invokeMethod(press, "click", Qt::QueuedConnection);
         else
-            QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
     }
 
     // The screen as the observer saw it, beside the other test files, for the failure report.
@@ -247,7 +266,7 @@ private:
     std::string name_;
     std::vector<Answer> answers_;
     QTimer timer_;
-    QPointer<QMessageBox> current_, answered_;
+    QPointer<QDialog> current_, answered_;
     QElapsedTimer shown_;
     int settled_ = 0;
 };
@@ -265,6 +284,14 @@ void PrintTo(const BoxCase &c, std::ostream *os)
     *os << c.name;
 }
 
+// Raises and focuses the window as the observer's click on it would.
+void Activate(QWidget *window)
+{
+    XServer x;
+    x.Activate(static_cast<xcb_window_t>(window->winId()));
+    EXPECT_TRUE(WaitUntil([window] { return QApplication::activeWindow() == window; }, 10000));
+}
+
 // Shows the window over the middle of the main window, where the observer may well have put it,
 // and makes it the active window.
 void Show(QWidget *window, const TMainF &main)
@@ -275,9 +302,7 @@ void Show(QWidget *window, const TMainF &main)
         window->adjustSize(); // the size showing would give it
     window->move(main.frameGeometry().center() - QPoint(window->width() / 2, window->height() / 2));
     ASSERT_TRUE(ShowAndWait(window));
-    window->raise();
-    window->activateWindow();
-    QTest::qWait(300); // the window manager stacks and focuses it
+    Activate(window);
 }
 
 const std::vector<BoxCase> &Cases()
@@ -309,6 +334,7 @@ const std::vector<BoxCase> &Cases()
              CurrentSettings().DisableClosePrompt = false;
              main.StatsFormShow->trigger();
              Show(StatsForm, main);
+             Activate(&main); // the observer quits from the main window
              main.close();
          },
          {{"Are you sure you want to leave Korvi?", QMessageBox::Ok},
@@ -320,6 +346,13 @@ const std::vector<BoxCase> &Cases()
              GuiderF->GuideBtn->click();
          },
          {{"Guiding did not start: ", QMessageBox::Ok}}},
+        {"MainWindowOpenDialogWithTheGuiderWindowOpen",
+         [](TMainF &main) {
+             Show(GuiderF, main);
+             Activate(&main);
+             main.Open->trigger();
+         },
+         {{"Open an image file", QMessageBox::Cancel}}},
     };
     return cases;
 }
