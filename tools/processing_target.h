@@ -6,15 +6,20 @@
 //       // The image the window shows (read when it was shown or raised), found again.
 //       const ProcessingTarget target = CommandTarget(shown_, TargetImage);
 //       if (!target)
-//           return;                      // nothing to act on: no change, no snapshot
-//       const MyValues values = ShownValues();   // the values the window shows, now
-//       QPointer<TMyF> self(this);
-//       target.Apply({MyOperationCode, "TMyF",    // Redo repeats it with these values
-//                     [self, values](const ProcessingTarget &t) { if (self) self->Run(t, values); }},
+//           return; // nothing to act on: no change, no snapshot
+//       Run(target, ShownValues()); // the values the window shows, now
+//   }
+//   void TMyF::Run(const ProcessingTarget &target, const MyValues &values)
+//   {
+//       const QPointer<TMyF> self(this); // Redo repeats it with these values
+//       const auto again = [self, values](const ProcessingTarget &t) { if (self) self->Run(t, values); };
+//       target.Apply({MyOperationCode, "TMyF", again},
 //                    [&](ImageData &image) { RunMyAlgorithm(image, values); });
 //   }
-//   void TMyF::PreviewBtnClick() { PreviewOperation(CommandTarget(shown_, nullptr), [this] { ApplyBtnClick();
-//   }); }
+//   void TMyF::PreviewBtnClick()
+//   {
+//       PreviewOperation(CommandTarget(shown_, nullptr), [this] { ApplyBtnClick(); });
+//   }
 //
 // Apply runs the operation on a copy first: an operation that refuses, or changes nothing, leaves
 // the undo snapshot, Redo and the image's Modified flag as they were. Otherwise the snapshot
