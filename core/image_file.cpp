@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -64,6 +65,9 @@ namespace
 {
 
 constexpr std::string_view TemporaryMark = ".part-";
+// How long a temporary file of a process that is not running here must have been left unchanged
+// before it is taken for a leftover.
+constexpr std::chrono::minutes StaleAfter{10};
 
 std::string TemporaryNameFor(const std::string &target)
 {
@@ -117,7 +121,12 @@ void RemoveStaleTemporaryFiles(const std::string &folder)
         const pid_t owner = TemporaryOwner(name);
         if (owner <= 0 || owner == ::getpid() || ProcessRuns(owner))
             continue;
+        // A file written to a moment ago may belong to a save of another computer sharing the
+        // folder, whose processes are not seen here: only a file left alone for a while goes.
         std::error_code ignored;
+        const auto written = it->last_write_time(ignored);
+        if (ignored || std::filesystem::file_time_type::clock::now() - written < StaleAfter)
+            continue;
         if (it->is_regular_file(ignored))
             std::filesystem::remove(it->path(), ignored);
     }

@@ -97,7 +97,9 @@ private:
 };
 
 // Removes the temporary files of ReplacingFile ("<name>.part-<process id>-<n>") in the folder whose
-// process no longer runs: what a killed or crashed save left. Files of running processes stay.
+// process no longer runs and that have not changed for ten minutes: what a killed or crashed save
+// left. Files of running processes, and files still being written (perhaps by another computer
+// sharing the folder), stay.
 void RemoveStaleTemporaryFiles(const std::string &folder);
 
 // Message shown when a file cannot be created for writing.

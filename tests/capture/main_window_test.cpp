@@ -46,6 +46,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -533,6 +534,8 @@ TEST_F(MainWindowTest, StartRemovesTheLeftoversOfKilledSavesFromTheFramesFolder)
     const std::string running = folder.File("Frames/Image_13.kvr.part-1-0");
     WriteFileBytes(dead, std::string(4096, 'p'));
     WriteFileBytes(running, "in use");
+    for (const std::string &leftover : {dead, running})
+        fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::hours(1));
     Start();
     EXPECT_FALSE(fs::exists(dead));
     EXPECT_TRUE(fs::exists(running));

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
@@ -360,8 +361,13 @@ TEST(ReplacingFile, LeftoversOfProcessesThatNoLongerRunAreRemoved)
     const std::string ours = "frame_8.kvr.part-" + std::to_string(::getpid()) + "-99"; // may be in use
     const std::string running = "frame_9.fit.part-1-0"; // process 1 always runs
     const char *const kept[] = {"notes.part-x-1", "frame.part-12", "frame_6.kvr"};
-    for (const std::string &name : {dead, ours, running})
+    const std::string recent = "frame_11.kvr.part-" + std::to_string(gone) + "-4"; // written just now
+    const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(2);
+    for (const std::string &name : {dead, ours, running, recent}) {
         WriteFileBytes(dir.file(name), std::string(1000, 'p'));
+        if (name != recent)
+            std::filesystem::last_write_time(dir.file(name), longAgo);
+    }
     for (const char *name : kept)
         WriteFileBytes(dir.file(name), "keep");
     ImageData image;
@@ -370,14 +376,16 @@ TEST(ReplacingFile, LeftoversOfProcessesThatNoLongerRunAreRemoved)
     EXPECT_FALSE(std::filesystem::exists(dir.file(dead)));
     EXPECT_TRUE(std::filesystem::exists(dir.file(ours)));
     EXPECT_TRUE(std::filesystem::exists(dir.file(running)));
+    EXPECT_TRUE(std::filesystem::exists(dir.file(recent)));
     for (const char *name : kept)
         EXPECT_EQ(ReadFileBytes(dir.file(name)), "keep") << name;
-    EXPECT_EQ(FilesIn(dir.path()), 6u);
+    EXPECT_EQ(FilesIn(dir.path()), 7u);
     // The same sweep, called at start for the frames folder.
     WriteFileBytes(dir.file(dead), "again");
+    std::filesystem::last_write_time(dir.file(dead), longAgo);
     RemoveStaleTemporaryFiles(dir.path().string());
     EXPECT_FALSE(std::filesystem::exists(dir.file(dead)));
-    EXPECT_EQ(FilesIn(dir.path()), 6u);
+    EXPECT_EQ(FilesIn(dir.path()), 7u);
     EXPECT_TRUE(ui.Messages().empty());
 }
 
