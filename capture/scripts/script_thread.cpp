@@ -68,7 +68,7 @@ TScriptThread::~TScriptThread()
 void TScriptThread::LinkError(int status)
 {
     if (runningScript) {
-        // The last link error of the command, so a READ can tell that its frame did not come whole.
+        // Counted, with the last status, so a READ can tell that its frame did not come whole.
         runningScript->linkErrors_.fetch_add(1);
         runningScript->lastLinkError_.store(status);
         if (runningScript->StopRequested())
