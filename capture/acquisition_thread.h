@@ -77,7 +77,7 @@ private:
     int transferErrors_ = 0; // of them, failed or short transfers (FT_IO_ERROR)
     QString lastAcquired_;   // name of the last frame read (and saved, when saving)
     bool acquiredAny_ = false;
-    QString cutShortNote_; // says that the last exposure cut short (Stop, closing) was, and how long it ran
+    QString cutShortNote_; // the status of an exposure cut short (Stop, closing): how long it ran
     // Taken at the start of the run on the GUI thread.
     PPalette palette_;
     bool calibrate_ = false, useDark_ = false, useFlat_ = false;
