@@ -128,15 +128,7 @@ TMainF::TMainF(const std::string &programDirectory, const QStringList &arguments
         settings = ProgramDefaultSettings();
     }
     settings.ProgramDirectory = programDirectory_;
-    // A save prefix without a folder of its own path (the shipped "Frames/Image") lies in the
-    // program directory, not in whatever directory the program was started from; the folder is
-    // made when it is missing, so the first Acquire can save.
-    for (std::string &prefix : settings.SaveFile) {
-        if (prefix.empty() || std::filesystem::path(prefix).is_absolute())
-            continue;
-        prefix = programDirectory_ + prefix;
-        std::filesystem::create_directories(std::filesystem::path(prefix).parent_path(), ec);
-    }
+    MakeFrameFolders();
 
     PaletteFrameBitmap.load(QString::fromStdString(programDirectory_ + FrameBitmapFile));
 

@@ -1044,26 +1044,37 @@ TEST_F(MainWindowTest, SettingsCommandsWriteAndReadTheChosenFiles)
     EXPECT_EQ(script.unexpected, 0);
 }
 
-// A text file that is not a settings file is refused whole: no value of it is taken.
+// A text file that is not a settings file is refused whole: no value of it is taken, whether a
+// number line shows it (long notes) or it ends before the first number line (three short lines).
 TEST_F(MainWindowTest, LoadSettingsRefusesAFileThatIsNotASettingsFile)
 {
     Start();
     const Settings before = CurrentSettings();
-    {
-        std::ofstream notes(folder.File("Settings/notes.txt"));
-        for (int i = 0; i < 200; ++i)
-            notes << "observing notes, line " << i << "\n";
+    const struct {
+        int lines;
+        const char *text;
+    } cases[] = {{200, "observing notes, line "}, {3, "hello"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.lines);
+        script.boxTexts.clear();
+        {
+            std::ofstream notes(folder.File("Settings/notes.txt"));
+            for (int i = 0; i < c.lines; ++i)
+                notes << c.text << (c.lines > 3 ? std::to_string(i) : std::string()) << "\n";
+        }
+        script.ChooseFiles({QString::fromStdString(folder.File("Settings/notes.txt"))});
+        script.PressBox(QMessageBox::Ok);
+        main->LoadSettings->trigger();
+        ASSERT_TRUE(script.Done());
+        ASSERT_EQ(script.boxTexts.size(), 1u);
+        EXPECT_TRUE(script.boxTexts[0].contains(QStringLiteral("is not a settings file")))
+            << script.boxTexts[0].toStdString();
+        EXPECT_EQ(CurrentSettings().DefaultPaletteFile, before.DefaultPaletteFile);
+        EXPECT_EQ(CurrentSettings().LastScriptFile, before.LastScriptFile);
+        EXPECT_EQ(CurrentSettings().SaveFile, before.SaveFile);
+        EXPECT_EQ(CurrentSettings().NCOL, before.NCOL);
     }
-    script.ChooseFiles({QString::fromStdString(folder.File("Settings/notes.txt"))});
-    script.PressBox(QMessageBox::Ok);
-    main->LoadSettings->trigger();
-    ASSERT_TRUE(script.Done());
-    ASSERT_EQ(script.boxTexts.size(), 1u);
-    EXPECT_TRUE(script.boxTexts[0].contains(QStringLiteral("is not a settings file")))
-        << script.boxTexts[0].toStdString();
-    EXPECT_EQ(CurrentSettings().DefaultPaletteFile, before.DefaultPaletteFile);
-    EXPECT_EQ(CurrentSettings().SaveFile, before.SaveFile);
-    EXPECT_EQ(CurrentSettings().NCOL, before.NCOL);
+    EXPECT_EQ(script.unexpected, 0);
 }
 
 TEST_F(MainWindowTest, LoadedSettingsReachTheControlsSoAcquireKeepsThem)
