@@ -709,10 +709,8 @@ void TMainF::FormResize()
     if (ClosingDone || !shown_)
         return;
     const int arrangement = CurrentSettings().WindowArrangement;
-    if (arrangement == 0)
-        MdiArea->tileSubWindows();
-    else if (arrangement == 1)
-        CascadeImageWindows();
+    if (arrangement == 0 || arrangement == 1)
+        ArrangeImageWindows(arrangement);
     StoreWindowRectangle();
 }
 
@@ -753,8 +751,15 @@ void TMainF::ArrangeImageWindows(int arrangement)
         }
         break;
     default:
-        break;
+        return;
     }
+    // A window fitted for the whole frame (every new window is) would show a corner of its image
+    // with scroll bars in its new place: a fitted zoom is fitted again to the arranged size.
+    for (TChild *child : ImageWindows())
+        if (child->ZoomFitted() && !child->isMaximized() && !child->isMinimized()) {
+            child->FitZoomToClient();
+            child->RenderImage();
+        }
 }
 
 void TMainF::CascadeImageWindows()

@@ -35,6 +35,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -651,6 +652,14 @@ TEST_P(TimerArrangementTest, ArrangesEveryWindowByTheLayout)
     for (TChild *w : windows) {
         EXPECT_FALSE(w->isMaximized());
         corners.insert({w->x(), w->y()});
+        // Each image was fitted for the whole frame when it was loaded; in its arranged place it
+        // is fitted again: all of it in view, no scroll bar, one side filling the window.
+        const QSize client = w->widget()->size();
+        EXPECT_FALSE(w->HorizontalScrollBar()->isVisible()) << w->PanelWidth() << " > " << client.width();
+        EXPECT_FALSE(w->VerticalScrollBar()->isVisible()) << w->PanelHeight() << " > " << client.height();
+        EXPECT_LE(w->PanelWidth(), client.width());
+        EXPECT_LE(w->PanelHeight(), client.height());
+        EXPECT_TRUE(w->PanelWidth() >= client.width() - 1 || w->PanelHeight() >= client.height() - 1);
     }
     switch (layout) {
     case 0: // tiles never overlap
