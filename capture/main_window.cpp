@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "active_window.h"
 #include "default_data.h"
 #include "edit_target.h"
 #include "file_names.h"
@@ -726,6 +727,7 @@ void TMainF::StoreWindowRectangle()
 
 void TMainF::SysTimerTimer()
 {
+    const korvi::gui::ActiveWindowKeeper keepActive;
     const int arrangement = CurrentSettings().WindowArrangement;
     ArrangeImageWindows(arrangement);
     const std::vector<TChild *> windows = ImageWindows();
