@@ -26,7 +26,7 @@ AcquisitionSettings TakeAcquisitionSettings(const Settings &s, char decimalSepar
     a.IntTime = s.IntTime[0];
     a.Delay = s.Delay[0];
     a.IntScale = s.IntScale[0];
-    a.SaveFile = s.SaveFile[0];
+    a.SaveFile = FramePrefixPath(s, ImagingCamera);
     a.ProcessedPostFix = s.ProcessedPostFix[0];
     a.Desc = s.Desc[0];
     a.Filters = s.Filters[0];

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "active_window.h"
 #include "default_data.h"
 #include "edit_target.h"
 #include "file_names.h"
@@ -128,19 +129,12 @@ TMainF::TMainF(const std::string &programDirectory, const QStringList &arguments
         settings = ProgramDefaultSettings();
     }
     settings.ProgramDirectory = programDirectory_;
-    // A save prefix without a folder of its own path (the shipped "Frames/Image") lies in the
-    // program directory, not in whatever directory the program was started from; the folder is
-    // made when it is missing, so the first Acquire can save.
-    for (std::string &prefix : settings.SaveFile) {
-        if (prefix.empty() || std::filesystem::path(prefix).is_absolute())
-            continue;
-        prefix = programDirectory_ + prefix;
-        std::filesystem::create_directories(std::filesystem::path(prefix).parent_path(), ec);
-    }
+    MakeFrameFolders();
     // Frames of a save that was killed part way (tens of megabytes each) go at start.
-    for (const std::string &prefix : settings.SaveFile)
-        if (!prefix.empty())
-            RemoveStaleTemporaryFiles(std::filesystem::path(prefix).parent_path().string());
+    for (int camera : {ImagingCamera, GuidingCamera})
+        if (!settings.SaveFile[camera].empty())
+            RemoveStaleTemporaryFiles(
+                std::filesystem::path(FramePrefixPath(settings, camera)).parent_path().string());
 
     PaletteFrameBitmap.load(QString::fromStdString(programDirectory_ + FrameBitmapFile));
 
@@ -727,10 +721,8 @@ void TMainF::FormResize()
     if (ClosingDone || !shown_)
         return;
     const int arrangement = CurrentSettings().WindowArrangement;
-    if (arrangement == 0)
-        MdiArea->tileSubWindows();
-    else if (arrangement == 1)
-        CascadeImageWindows();
+    if (arrangement == 0 || arrangement == 1)
+        ArrangeImageWindows(arrangement);
     StoreWindowRectangle();
 }
 
@@ -746,6 +738,7 @@ void TMainF::StoreWindowRectangle()
 
 void TMainF::SysTimerTimer()
 {
+    const korvi::gui::ActiveWindowKeeper keepActive;
     const int arrangement = CurrentSettings().WindowArrangement;
     ArrangeImageWindows(arrangement);
     const std::vector<TChild *> windows = ImageWindows();
@@ -771,8 +764,15 @@ void TMainF::ArrangeImageWindows(int arrangement)
         }
         break;
     default:
-        break;
+        return;
     }
+    // A window fitted for the whole frame (every new window is) would show a corner of its image
+    // with scroll bars in its new place: a fitted zoom is fitted again to the arranged size.
+    for (TChild *child : ImageWindows())
+        if (child->ZoomFitted() && !child->isMaximized() && !child->isMinimized()) {
+            child->FitZoomToClient();
+            child->RenderImage();
+        }
 }
 
 void TMainF::CascadeImageWindows()

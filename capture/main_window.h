@@ -170,6 +170,8 @@ public:
     void LoadSettingsClick();
     // Writes CurrentSettings to the default settings file; false (reported) when it failed.
     bool WriteDefaultSettings();
+    // Makes the folders of relative frame prefixes (at start-up and after a settings file is loaded).
+    void MakeFrameFolders();
 
     // ---- display (main_window_display.cpp)
     void ZoomInExecute();

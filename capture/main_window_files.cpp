@@ -324,6 +324,19 @@ bool TMainF::WriteDefaultSettings()
     return CurrentSettings().SaveToFile(programDirectory_ + DefaultSettingsFile);
 }
 
+void TMainF::MakeFrameFolders()
+{
+    // A relative prefix (the shipped "Frames/Image") names a folder in the program directory;
+    // it is made when missing, so the first Acquire can save. The record keeps the prefix as read.
+    // An absolute prefix is left alone: its folder may be a disk that is not mounted yet.
+    const Settings &s = CurrentSettings();
+    std::error_code ec;
+    for (int camera : {ImagingCamera, GuidingCamera})
+        if (!s.SaveFile[camera].empty() && std::filesystem::path(s.SaveFile[camera]).is_relative())
+            std::filesystem::create_directories(
+                std::filesystem::path(FramePrefixPath(s, camera)).parent_path(), ec);
+}
+
 void TMainF::SaveSettingsAsDefaultClick()
 {
     WriteDefaultSettings();
@@ -369,7 +382,8 @@ void TMainF::LoadSettingsClick()
     const QString file = ChooseSettingsFile(this, programDirectory_, false);
     if (file.isEmpty() || !FileExists(file.toStdString()))
         return;
-    CurrentSettings().LoadFromFile(file.toStdString());
+    if (CurrentSettings().LoadFromFile(file.toStdString()))
+        MakeFrameFolders();
     // The controls show what was loaded; otherwise the next Acquire, which copies the controls
     // into the settings, would put the old values back over the loaded ones.
     ApplySettingsToControls();

@@ -55,6 +55,31 @@ std::string Text(const QLineEdit *edit)
     return edit->text().toStdString();
 }
 
+// The display gain a typed Intensity may hold (the track bar reaches about 2000).
+constexpr float LargestGain = 1.0e6f;
+
+// A number typed into a field of the pages. A text that is no number, or a number outside
+// low..high, is refused with a box that names the field and says what it expects, and the field
+// gets the focus so it can be mended.
+bool ReadTypedNumber(QLineEdit *edit, const QString &field, const QString &expected, float low, float high,
+                     float &value)
+{
+    if (ParseFloatText(TrimText(Text(edit)), value) && value >= low && value <= high)
+        return true;
+    korvi::gui::ShowMessage(
+        QStringLiteral("%1: '%2' is not %3 from %4 to %5.")
+            .arg(field, edit->text(), expected, QString::number(low, 'g', 7), QString::number(high, 'f', 0)),
+        QStringLiteral("Korvi"), MessageButtons::Ok, MessageIcon::Error);
+    edit->setFocus();
+    return false;
+}
+
+bool ReadGain(QLineEdit *edit, float &gain)
+{
+    return ReadTypedNumber(edit, QStringLiteral("Intensity"), QStringLiteral("a display gain"), 0.0f,
+                           LargestGain, gain);
+}
+
 QSpinBox *MakeSpin(QWidget *parent, const char *name, int minimum, int maximum, int value)
 {
     auto *spin = new QSpinBox(parent);
@@ -354,6 +379,12 @@ void TMainF::BuildSettingsPages()
     connect(IntTrackBar, &QSlider::valueChanged, this,
             Guarded([this](int position) { IntTrackBarChange(position); }));
     connect(IntScale, &QLineEdit::textEdited, this, Guarded([this] { IntScaleChange(); }));
+    // While typing, a text that is not yet a number changes nothing; once the typing ends (Enter,
+    // or the focus leaves the field) a text that is no gain is named, as Acquire would.
+    connect(IntScale, &QLineEdit::editingFinished, this, Guarded([this] {
+                float gain = 0.0f;
+                ReadGain(IntScale, gain);
+            }));
     connect(BiasLevel, &QSpinBox::valueChanged, this, Guarded([this] { BiasLevelChange(); }));
     connect(BiasTrackBar, &QSlider::valueChanged, this,
             Guarded([this](int position) { BiasTrackBarChange(position); }));
@@ -476,23 +507,14 @@ bool TMainF::ReadControlsIntoSettings()
 
     // Everything that can be refused is checked first, so a refused Acquire changes nothing.
     float gain = 0.0f;
-    if (!ParseFloatText(TrimText(Text(IntScale)), gain)) {
-        korvi::gui::ShowMessage(
-            QStringLiteral("'%1' is not a valid floating point value.").arg(IntScale->text()),
-            QStringLiteral("Korvi"), MessageButtons::Ok, MessageIcon::Error);
+    if (!ReadGain(IntScale, gain))
         return false;
-    }
     // Times in seconds: a text that is no number, or a negative or absurd length, is refused with
     // the field's name rather than taken as 0 (or as a negative wait).
     constexpr float LongestSeconds = 1.0e6f;
     const auto seconds = [](QLineEdit *edit, const QString &field, float &value) {
-        if (ParseFloatText(TrimText(Text(edit)), value) && value >= 0.0f && value <= LongestSeconds)
-            return true;
-        korvi::gui::ShowMessage(QStringLiteral("%1: '%2' is not a number of seconds from 0 to %3.")
-                                    .arg(field, edit->text(), QString::number(LongestSeconds, 'f', 0)),
-                                QStringLiteral("Korvi"), MessageButtons::Ok, MessageIcon::Error);
-        edit->setFocus();
-        return false;
+        return ReadTypedNumber(edit, field, QStringLiteral("a number of seconds"), 0.0f, LongestSeconds,
+                               value);
     };
     float integration = 0.0f;
     float delay = 0.0f;

@@ -3,6 +3,8 @@
 #include "line_file.h"
 #include "ui_hooks.h"
 
+#include <filesystem>
+
 namespace
 {
 
@@ -247,9 +249,19 @@ bool Settings::LoadFromFile(const std::string &path)
     // file is not a settings file, and then no value of it is taken.
     Settings loaded = *this;
     bool wrongType = false;
+    bool numberSeen = false;
     for (const SettingsLine &line : SettingsLayout) {
         void *field = line.field(loaded);
         const bool present = !file.AtEnd();
+        // Text lines take any text: only the number lines that follow them show the shape of a
+        // settings file. A file that ends before the first of them is some other text file.
+        if (!present && !numberSeen) {
+            Report("The file " + path + " is not a settings file: it ends after line " +
+                   std::to_string(file.LineNumber()) +
+                   ", before the first number of a settings file (line 30). The settings are unchanged.");
+            return false;
+        }
+        numberSeen = numberSeen || line.kind != SettingsLine::Text;
         bool read = false;
         switch (line.kind) {
         case SettingsLine::Text:
@@ -293,6 +305,14 @@ bool Settings::LoadFromFile(const std::string &path)
         return false;
     }
     return true;
+}
+
+std::string FramePrefixPath(const Settings &s, int camera)
+{
+    const std::string &prefix = s.SaveFile[camera];
+    if (prefix.empty() || std::filesystem::path(prefix).is_absolute())
+        return prefix;
+    return s.ProgramDirectory + prefix;
 }
 
 Settings &CurrentSettings()

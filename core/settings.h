@@ -123,10 +123,18 @@ struct Settings {
     bool SaveToFile(const std::string &path) const;
     // Reads the 139 lines into the record. A line that does not hold its field's type (a number
     // line that is no number, a flag line that is not true or false) shows the file is not a
-    // settings file: it is reported and nothing is taken. A file that ends early gives the values
-    // it holds; the others keep theirs. False, reported once, when anything was wrong.
+    // settings file: it is reported and nothing is taken. So is a file that ends before its first
+    // number line (line 30): none of its lines could show it is a settings file. A file that ends
+    // later gives the values it holds; the others keep theirs. False, reported once, when anything
+    // was wrong.
     bool LoadFromFile(const std::string &path);
 };
+
+// The path acquired frames of a camera are saved under: the record's prefix as it was read, where a
+// relative prefix (the shipped "Frames/Image") lies in ProgramDirectory. Every reader of the record
+// resolves it here, so a prefix means the same folder whether the settings were read at start-up or
+// loaded later, and a settings file written from the record keeps the prefix as it was.
+std::string FramePrefixPath(const Settings &s, int camera);
 
 // The two global instances, constructed on first use.
 Settings &CurrentSettings();

@@ -85,6 +85,8 @@ Camera::Camera(const CameraConfig &config, const Config &shared, int index)
         config_.gain = 1.0;
     if (!(config_.pixelScale > 0.0))
         config_.pixelScale = 1.0;
+    if (shared.evenlyLitField)
+        config_.skyBackground = shared.evenlyLitRate;
     Random random(MixSeed(shared.seed) ^ (0x484F54ull + static_cast<std::uint64_t>(index) * 977));
     for (int i = 0; i < config_.hotPixels; ++i) {
         HotPixel hot;

@@ -47,6 +47,12 @@ Config DefaultConfig()
             config.driftY = y;
         }
     }
+    if (const char *flat = std::getenv("KORVI_SIM_FLAT")) {
+        if (std::strcmp(flat, "1") == 0)
+            config.evenlyLitField = true;
+        else if (std::strcmp(flat, "0") == 0)
+            config.evenlyLitField = false;
+    }
     return config;
 }
 

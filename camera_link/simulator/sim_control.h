@@ -17,6 +17,7 @@
 //   KORVI_SIM_SEED        star field and noise seed (unsigned integer)
 //   KORVI_SIM_GUIDE_RATE  mount guide rate in arcseconds per second
 //   KORVI_SIM_DRIFT       mount drift "x,y" in arcseconds per second on the sky
+//   KORVI_SIM_FLAT        1: the telescope looks at an evenly lit field (for flats), 0: at the stars
 #include "ftd2xx/ftd2xx.h"
 
 #include <array>
@@ -76,6 +77,11 @@ struct Config {
     // keep the sky dark.
     int clusterStars = 160;
     double clusterFluxLow = 2.0e4, clusterFluxHigh = 6.0e5; // electrons per second, log-uniform
+    // An evenly lit field in front of the telescope (a flat panel, the twilight sky): no star is in
+    // view, and both sensors collect evenlyLitRate electrons per second per pixel instead of the
+    // sky background, so a series of a few seconds each gives flats.
+    bool evenlyLitField = false;
+    double evenlyLitRate = 1500.0;
 
     // Mount: a slew moves the field at the guide rate along the mount's axes, which are rotated
     // by mountRotationDegrees against the sky's x (east-west) and y (north-south) axes.

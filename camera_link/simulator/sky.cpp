@@ -33,6 +33,8 @@ void SensorToSky(const CameraConfig &camera, double px, double py, double *x, do
 
 std::vector<Star> MakeStarField(const Config &config)
 {
+    if (config.evenlyLitField)
+        return {};
     Random random(MixSeed(config.seed) ^ 0x5354415253ull);
     std::vector<Star> stars;
     stars.reserve(static_cast<std::size_t>(std::max(config.stars, 0) + std::max(config.clusterStars, 0)) + 4);

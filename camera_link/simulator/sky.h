@@ -17,7 +17,7 @@ struct Star {
 
 // The star field: random stars over the configured region plus a few placed on purpose: one star
 // bright enough to saturate the imaging sensor, one close pair near the imaging centre, and a
-// well-exposed guide star near the guiding sensor's centre.
+// well-exposed guide star near the guiding sensor's centre. None in front of an evenly lit field.
 std::vector<Star> MakeStarField(const Config &config);
 
 // Slew direction bits as the controller receives them.

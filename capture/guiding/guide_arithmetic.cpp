@@ -63,7 +63,7 @@ GuideSettings TakeGuideSettings(const Settings &s, char decimalSeparator)
     g.Display = s.DisplayTC;
     g.IncrExt = s.IncrExt211;
     g.SaveFormat = s.SaveFormat[G];
-    g.SaveFile = s.SaveFile[G];
+    g.SaveFile = FramePrefixPath(s, G);
     g.ReadoutCoolingDisable = s.ReadoutCoolingDisable[G];
     g.CoolerPowerOn = s.CoolerPowerOn[G];
     g.CCDTargetTemp = s.CCDTargetTemp[G];

@@ -8,12 +8,17 @@
 #include "time_scale.h"
 #include "usb_error_handler.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
+#include <QStyle>
+
+#include <algorithm>
 
 TTrackF *TrackF = nullptr;
 
@@ -69,10 +74,18 @@ TTrackF::TTrackF(QWidget *parent)
 {
     setObjectName(QStringLiteral("TrackF"));
     setWindowTitle(QStringLiteral("Track control"));
-    setFixedSize(ClientSize, ClientSize);
+    // The window manager draws the title beside its menu and close buttons: a window only as wide
+    // as the paddle shows the title cut to "...". The window is as wide as the title needs (in a
+    // bold title font, with room for the buttons) and the paddle sits in its middle.
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const int buttons = 3 * style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int width =
+        std::max(ClientSize, QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + buttons + 16);
+    setFixedSize(width, ClientSize);
     Image = new QLabel(this);
     Image->setObjectName(QStringLiteral("Image"));
-    Image->setGeometry(0, 0, ClientSize, ClientSize);
+    Image->setGeometry((width - ClientSize) / 2, 0, ClientSize, ClientSize);
     Image->setScaledContents(true);
     Image->setCursor(Qt::PointingHandCursor);
     Image->installEventFilter(this);

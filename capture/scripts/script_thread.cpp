@@ -1,5 +1,6 @@
 #include "script_thread.h"
 
+#include "active_window.h"
 #include "camera_lock.h"
 #include "image_file.h"
 #include "image_window.h"
@@ -251,6 +252,8 @@ bool TScriptThread::ExecuteCommand(const ScriptLine &line)
             return Fail("no image has been read yet");
         if (!ShuttingDown())
             OnGuiThread([this] {
+                // The frame is shown in the main window; the window the observer watches stays in front.
+                const korvi::gui::ActiveWindowKeeper keepActive;
                 TChild *child = main_->CreateImageWindow(image_.Height, image_.Width);
                 child->Image().Assign(image_);
                 // Shown as an acquired frame is: automatic levels when the observer asks for them.

@@ -162,6 +162,11 @@ void TChild::FitToWindow()
 {
     if (mdiArea())
         showMaximized();
+    FitZoomToClient();
+}
+
+void TChild::FitZoomToClient()
+{
     if (layout())
         layout()->activate();
     const QSize client = widget() ? widget()->size() : size();
@@ -171,11 +176,13 @@ void TChild::FitToWindow()
     if (client.width() > 0 && client.height() > 0)
         zoom = h / w > double(client.height()) / client.width() ? client.height() / h : client.width() / w;
     SetZoom(zoom);
+    zoomFitted_ = true;
 }
 
 void TChild::SetZoom(double zoom)
 {
     image_.Zoom = static_cast<float>(ClampZoom(zoom));
+    zoomFitted_ = false;
 }
 
 const float *TChild::LogTable() const

@@ -44,7 +44,12 @@ public:
     std::int64_t Tag() const { return tag_; }
 
     void AttachToWindowMenu();
+    // Maximises the window in its frame and fits the zoom to it.
     void FitToWindow();
+    // Zoom that shows the whole image in the window as it is now (its size is kept).
+    void FitZoomToClient();
+    // True while the zoom is the one the last fit gave: arranging the windows fits it again.
+    bool ZoomFitted() const { return zoomFitted_; }
     void RenderImage();
     // Writes the displayed picture (image size, row 0 at the bottom) as a 24-bit BMP; false and
     // nothing left behind when the file cannot be written.
@@ -114,6 +119,7 @@ private:
     int baseWidth_;
     int baseHeight_;
     bool firstRender_ = true;
+    bool zoomFitted_ = false;
     int canvasWidth_ = 1;
     int canvasHeight_ = 1;
 

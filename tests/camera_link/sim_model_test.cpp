@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <numeric>
 #include <vector>
@@ -293,6 +294,29 @@ TEST(SimModel, ClosedShutterShowsNoStarsAndOpenShowsSaturation)
     const auto saturated = std::count(open.begin(), open.end(), std::uint16_t{65535});
     EXPECT_GT(saturated, 4);
     EXPECT_LT(saturated, 2000); // one saturated star, not a saturated frame
+}
+
+// KORVI_SIM_FLAT=1 puts an evenly lit field in front of the telescope: a lit frame is flat within
+// its noise (no star, the light far above the bias), as a series for flats needs; 0 brings the
+// stars back.
+TEST(SimModel, TheEvenlyLitFieldSettingGivesAFlatFrame)
+{
+    setenv("KORVI_SIM_FLAT", "1", 1);
+    Config config = korvi::sim::DefaultConfig();
+    config.imaging.hotPixels = 0;
+    const auto stars = korvi::sim::MakeStarField(config);
+    Camera camera(config.imaging, config, 0); // gain 2, read noise 12 e, bias 1000
+    Camera::Exposure lit;
+    lit.lightSeconds = 10.0;
+    const auto frame = camera.Render(Geometry(0, 1564, 0, 1031), lit, stars, 1);
+    // 15000 e a pixel: 7500 ADU above the bias, noise sqrt(15000 + 144) / 2 = 61.5 ADU.
+    EXPECT_NEAR(Mean(frame), 1000.0 + 7500.0, 5.0);
+    const auto [low, high] = std::minmax_element(frame.begin(), frame.end());
+    EXPECT_GT(*low, 8500 - 6 * 62);
+    EXPECT_LT(*high, 8500 + 6 * 62);
+    setenv("KORVI_SIM_FLAT", "0", 1);
+    EXPECT_FALSE(korvi::sim::MakeStarField(korvi::sim::DefaultConfig()).empty());
+    unsetenv("KORVI_SIM_FLAT");
 }
 
 TEST(SimModel, StarFieldHasACloseResolvedPair)

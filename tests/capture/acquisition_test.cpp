@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -1090,7 +1091,7 @@ TEST(FirstNight, AcquireWithTheShippedSettingsSavesAndShowsAFrame)
     CreateProgramWindows(main.get());
     main->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
-    EXPECT_EQ(main->SaveFile->text(), QString::fromStdString(folder.File("Frames/Image")));
+    EXPECT_EQ(main->SaveFile->text(), QStringLiteral("Frames/Image")); // as the file holds it
     EXPECT_TRUE(main->ICAutoSet->isChecked());
     EXPECT_FALSE(main->SaveProcessed->isChecked());
     main->Acquire->trigger();
@@ -1114,5 +1115,46 @@ TEST(FirstNight, AcquireWithTheShippedSettingsSavesAndShowsAFrame)
     std::nth_element(grey.begin(), grey.begin() + grey.size() / 2, grey.end());
     EXPECT_LT(grey[grey.size() / 2], 48);
     EXPECT_GT(std::count(grey.begin(), grey.end(), 255), 200);
+    main->ClosingDone = true;
+}
+
+// The shipped prefix "Frames/Image" names the program's Frames folder however the settings were
+// read: loaded with "Load Settings..." (from a working directory that has no Frames folder) it saves
+// there as at start-up, and "Save Settings as Default" writes the prefixes back as they were read.
+TEST(FirstNight, TheShippedRelativePrefixMeansTheProgramFolderAfterALoadToo)
+{
+    sim::Reset();
+    ProgramFolder folder;
+    TempDir elsewhere;
+    struct WorkingDirectory {
+        fs::path before = fs::current_path();
+        explicit WorkingDirectory(const fs::path &to) { fs::current_path(to); }
+        ~WorkingDirectory() { fs::current_path(before); }
+    } inElsewhere(elsewhere.path());
+    ModalScript script;
+    auto main = std::make_unique<TMainF>(folder.Dir(), QStringList());
+    CreateProgramWindows(main.get());
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    script.ChooseFiles({QString::fromStdString(folder.File(DefaultSettingsFile))});
+    main->LoadSettings->trigger();
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(CurrentSettings().SaveFile[0], "Frames/Image");
+    main->Acquire->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, 20000));
+    EXPECT_EQ(main->AcquisitionMessage, nullptr);
+    EXPECT_TRUE(fs::is_regular_file(folder.File("Frames/Image_1.kvr")));
+    EXPECT_FALSE(fs::exists(elsewhere.path() / "Frames"));
+
+    main->SaveSettingsDefault->trigger();
+    std::ifstream written(folder.File(DefaultSettingsFile));
+    std::string line;
+    std::vector<std::string> lines;
+    while (std::getline(written, line))
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(SettingsFileLines));
+    EXPECT_EQ(lines[7], "Frames/Image");
+    EXPECT_EQ(lines[8], "Frames/Guide");
+    EXPECT_EQ(script.unexpected, 0);
     main->ClosingDone = true;
 }

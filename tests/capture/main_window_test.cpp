@@ -35,6 +35,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -749,6 +750,14 @@ TEST_P(TimerArrangementTest, ArrangesEveryWindowByTheLayout)
     for (TChild *w : windows) {
         EXPECT_FALSE(w->isMaximized());
         corners.insert({w->x(), w->y()});
+        // Each image was fitted for the whole frame when it was loaded; in its arranged place it
+        // is fitted again: all of it in view, no scroll bar, one side filling the window.
+        const QSize client = w->widget()->size();
+        EXPECT_FALSE(w->HorizontalScrollBar()->isVisible()) << w->PanelWidth() << " > " << client.width();
+        EXPECT_FALSE(w->VerticalScrollBar()->isVisible()) << w->PanelHeight() << " > " << client.height();
+        EXPECT_LE(w->PanelWidth(), client.width());
+        EXPECT_LE(w->PanelHeight(), client.height());
+        EXPECT_TRUE(w->PanelWidth() >= client.width() - 1 || w->PanelHeight() >= client.height() - 1);
     }
     switch (layout) {
     case 0: // tiles never overlap
@@ -1142,26 +1151,37 @@ TEST_F(MainWindowTest, SettingsCommandsWriteAndReadTheChosenFiles)
     EXPECT_EQ(script.unexpected, 0);
 }
 
-// A text file that is not a settings file is refused whole: no value of it is taken.
+// A text file that is not a settings file is refused whole: no value of it is taken, whether a
+// number line shows it (long notes) or it ends before the first number line (three short lines).
 TEST_F(MainWindowTest, LoadSettingsRefusesAFileThatIsNotASettingsFile)
 {
     Start();
     const Settings before = CurrentSettings();
-    {
-        std::ofstream notes(folder.File("Settings/notes.txt"));
-        for (int i = 0; i < 200; ++i)
-            notes << "observing notes, line " << i << "\n";
+    const struct {
+        int lines;
+        const char *text;
+    } cases[] = {{200, "observing notes, line "}, {3, "hello"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.lines);
+        script.boxTexts.clear();
+        {
+            std::ofstream notes(folder.File("Settings/notes.txt"));
+            for (int i = 0; i < c.lines; ++i)
+                notes << c.text << (c.lines > 3 ? std::to_string(i) : std::string()) << "\n";
+        }
+        script.ChooseFiles({QString::fromStdString(folder.File("Settings/notes.txt"))});
+        script.PressBox(QMessageBox::Ok);
+        main->LoadSettings->trigger();
+        ASSERT_TRUE(script.Done());
+        ASSERT_EQ(script.boxTexts.size(), 1u);
+        EXPECT_TRUE(script.boxTexts[0].contains(QStringLiteral("is not a settings file")))
+            << script.boxTexts[0].toStdString();
+        EXPECT_EQ(CurrentSettings().DefaultPaletteFile, before.DefaultPaletteFile);
+        EXPECT_EQ(CurrentSettings().LastScriptFile, before.LastScriptFile);
+        EXPECT_EQ(CurrentSettings().SaveFile, before.SaveFile);
+        EXPECT_EQ(CurrentSettings().NCOL, before.NCOL);
     }
-    script.ChooseFiles({QString::fromStdString(folder.File("Settings/notes.txt"))});
-    script.PressBox(QMessageBox::Ok);
-    main->LoadSettings->trigger();
-    ASSERT_TRUE(script.Done());
-    ASSERT_EQ(script.boxTexts.size(), 1u);
-    EXPECT_TRUE(script.boxTexts[0].contains(QStringLiteral("is not a settings file")))
-        << script.boxTexts[0].toStdString();
-    EXPECT_EQ(CurrentSettings().DefaultPaletteFile, before.DefaultPaletteFile);
-    EXPECT_EQ(CurrentSettings().SaveFile, before.SaveFile);
-    EXPECT_EQ(CurrentSettings().NCOL, before.NCOL);
+    EXPECT_EQ(script.unexpected, 0);
 }
 
 TEST_F(MainWindowTest, LoadedSettingsReachTheControlsSoAcquireKeepsThem)

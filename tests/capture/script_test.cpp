@@ -14,6 +14,7 @@
 #include "simulator/sim_control.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -176,6 +177,27 @@ TEST_F(ScriptTest, DisplayKeepsToTheWindowLimit)
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
     EXPECT_EQ(main->ImageWindows().size(), 2u);
+}
+
+// The observer watches a running script in its window, in front of the main window: each DISPLAY
+// shows its frame in the main window without taking the script window's place in front.
+TEST_F(ScriptTest, DisplayLeavesTheScriptWindowInFront)
+{
+    main->setGeometry(50, 50, 1000, 700);
+    window->setGeometry(300, 250, 500, 400);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    const QPoint inside = window->geometry().center();
+    ASSERT_EQ(QApplication::topLevelAt(inside), window);
+    SetScript(Geometry + QStringLiteral("READ 0\nLOOP 3\nDISPLAY 0\nENDLOOP\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_EQ(main->ImageWindows().size(), 3u);
+    QTest::qWait(200); // the window system's answer to any raise or activation
+    EXPECT_EQ(QApplication::topLevelAt(inside), window);
+    EXPECT_EQ(QApplication::activeWindow(), window);
 }
 
 // With automatic levels asked for, a script's DISPLAY shows its frame with levels worked out for

@@ -295,14 +295,23 @@ TEST_F(SettingsPagesTest, AGainThatIsNotANumberIsReportedAndChangesNothing)
     s.IntScale[0] = 3.0f;
     window->IntTime->setText(QStringLiteral("8"));
     window->IntScale->setText(QStringLiteral("bright"));
+    const QString expects = QStringLiteral("Intensity: 'bright' is not a display gain from 0 to 1000000.");
     {
         ModalScript modals;
-        modals.ExpectMessage(QStringLiteral("Korvi"),
-                             QStringLiteral("'bright' is not a valid floating point value."),
-                             QMessageBox::Ok);
+        modals.ExpectMessage(QStringLiteral("Korvi"), expects, QMessageBox::Ok);
         EXPECT_FALSE(window->ReadControlsIntoSettings());
     }
     EXPECT_FLOAT_EQ(s.IntTime[0], 4.0f);
+    EXPECT_FLOAT_EQ(s.IntScale[0], 3.0f);
+    // Typed into the field, the letters are named when the typing ends, as Acquire names them;
+    // the gain stays what it was.
+    window->IntScale->clear();
+    QTest::keyClicks(window->IntScale, QStringLiteral("bright"));
+    {
+        ModalScript modals;
+        modals.ExpectMessage(QStringLiteral("Korvi"), expects, QMessageBox::Ok);
+        QTest::keyClick(window->IntScale, Qt::Key_Return);
+    }
     EXPECT_FLOAT_EQ(s.IntScale[0], 3.0f);
 }
 

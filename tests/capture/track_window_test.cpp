@@ -9,7 +9,10 @@
 #include "simulator/sim_control.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QStyle>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -41,6 +44,15 @@ TEST(TrackWindow, ClicksToggleDirectionsAndSendThemAtOnce)
     paddle.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&paddle));
     ASSERT_EQ(paddle.Image->width(), 115);
+    ASSERT_EQ(paddle.Image->height(), 115);
+    // The title is not cut to "...": the window leaves room for it in a bold title font beside
+    // two title-bar buttons, and the paddle sits in its middle.
+    EXPECT_EQ(paddle.windowTitle(), QStringLiteral("Track control"));
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const int button = paddle.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &paddle);
+    EXPECT_GE(paddle.width(), QFontMetrics(titleFont).horizontalAdvance(paddle.windowTitle()) + 2 * button);
+    EXPECT_EQ(paddle.Image->x(), (paddle.width() - 115) / 2);
 
     const struct {
         QPoint click;
