@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds Korvi with ThreadSanitizer (the KORVI_TSAN option) in build-tsan/ beside build/, and runs
 # the tests of the worker threads (resume gate and thread base, acquisition, guiding, scripts), the
-# whole simulated night (on a slower clock that the instrumented program keeps up with), and a
-# deliberate race in our own code that must still be reported with the suppressions in force.
+# whole simulated night (on a slower clock), and a deliberate race in our own code that must still
+# be reported with the suppressions in force.
 # Any report the suppressions let through fails the run (the reports are kept in
 # build-tsan/tsan-reports/). Not part of ./test; run it after a change to the threads.
 #   scripts/tsan.sh [ctest arguments ...]      KORVI_JOBS=<n> bounds the build and the tests
-# Qt, Mesa, GLib and xcb are not instrumented: tests/gui/threads_tsan.supp has the accesses made
-# inside them ignored, and nothing else.
+# Qt, Mesa, GLib and xcb are not instrumented: tests/gui/threads_tsan.supp hides the races between
+# their own calls, and no stack of ours that merely passes through them.
 set -euo pipefail
 # The ThreadSanitizer runtime needs the fixed address layout, also for the build (which runs the
 # test programs to list their tests).
