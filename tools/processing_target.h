@@ -82,7 +82,7 @@ public:
 struct Operation {
     int code = -1;
     const char *owner = ""; // the window's class name; "" for a main-window command
-    std::function<void(const ProcessingTarget &)> repeat;
+    std::function<void(const ProcessingTarget &)> repeat{};
 };
 
 // Class names of the windows that own a target value or an operation code ("" for none).

@@ -113,7 +113,7 @@ struct CallFailure {
     bool repeat = false; // also every matching call after the ordinal-th
     // Not empty: only the FT_Write calls whose bytes begin with these match (and are counted), so a
     // fault can hit one command (one camera's temperature read) whoever else uses the link.
-    std::vector<std::uint8_t> writing;
+    std::vector<std::uint8_t> writing{};
 };
 
 struct Faults {

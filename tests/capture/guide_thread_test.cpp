@@ -647,8 +647,9 @@ TEST_F(GuideThreadTest, ABoxHeldFortySecondsOnAnyThreadLetsEveryPulseEndOnTime)
         }
         // The guide thread asks about its own refused pulse end once the pulse is over; every other
         // thread's box is up while the guide thread goes on pulsing.
-        if (site != GuideThread)
+        if (site != GuideThread) {
             EXPECT_GE(endedDuringBox, 3);
+        }
     }
     main->ClosingDone = true;
 }

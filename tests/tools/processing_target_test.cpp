@@ -588,8 +588,9 @@ TEST_F(ProcessingWindowsTest, InterleavedOperationsChangeOnlyTheirTargetAndUndoR
         step.run();
         const std::vector<std::uint64_t> after = sums();
         for (int t = 0; t < Targets; ++t)
-            if (t != step.target)
+            if (t != step.target) {
                 EXPECT_EQ(after[t], before[t]) << "target " << t;
+            }
         ASSERT_NE(after[step.target], before[step.target]);
         // Every other window's Undo leaves everything alone (the composite editor's undoes its layer).
         for (const Button &button : undos) {
