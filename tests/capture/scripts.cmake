@@ -2,7 +2,8 @@
 # the simulated camera with the process time running a hundred times faster.
 korvi_add_test(script_language_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/script_language_test.cpp LIBS korvi_capture)
 korvi_add_test(script_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/script_test.cpp
-               LIBS korvi_capture_test_support korvi_sim GUI OWN_MAIN ENV KORVI_TIME_SCALE=0.01 TIMEOUT 600)
+               LIBS korvi_capture_test_support korvi_sim GUI OWN_MAIN ENV KORVI_TIME_SCALE=0.01 TIMEOUT 600
+               SERIAL ScriptTest.DisplayLeavesTheScriptWindowInFront ScriptTest.VariableNamesAreShownWhole)
 # The checker and the expression evaluator under libFuzzer with the sanitizers: the same 5000 inputs
 # every run (a fixed seed), grown from the committed seed scripts; skipped (status 77) without clang.
 add_test(NAME script_language_fuzz
