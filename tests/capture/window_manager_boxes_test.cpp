@@ -284,12 +284,20 @@ void PrintTo(const BoxCase &c, std::ostream *os)
     *os << c.name;
 }
 
-// Raises and focuses the window as the observer's click on it would.
+// Raises and focuses the window as the observer's click on it would. The request is sent again
+// while the window is not active: on a busy machine the window manager may not yet manage a window
+// just shown when the first request comes, and drops it.
 void Activate(QWidget *window)
 {
     XServer x;
-    x.Activate(static_cast<xcb_window_t>(window->winId()));
-    EXPECT_TRUE(WaitUntil([window] { return QApplication::activeWindow() == window; }, 10000));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            if (QApplication::activeWindow() == window)
+                return true;
+            x.Activate(static_cast<xcb_window_t>(window->winId()));
+            return WaitUntil([window] { return QApplication::activeWindow() == window; }, 1000);
+        },
+        30000));
 }
 
 // Shows the window over the middle of the main window, where the observer may well have put it,
