@@ -155,8 +155,14 @@ double GuidePulseLimiter::Limited(Axis &axis, double seconds, bool positive)
 
 void GuidePulseLimiter::Limit(GuidePulse &pulse)
 {
-    pulse.eastWestSeconds = Limited(eastWest_, pulse.eastWestSeconds, !pulse.directions[GuideWest]);
-    pulse.northSouthSeconds = Limited(northSouth_, pulse.northSouthSeconds, !pulse.directions[GuideSouth]);
+    if (resumed_) {
+        resumed_ = false;
+        eastWest_.run = northSouth_.run = 0;
+    } else {
+        pulse.eastWestSeconds = Limited(eastWest_, pulse.eastWestSeconds, !pulse.directions[GuideWest]);
+        pulse.northSouthSeconds =
+            Limited(northSouth_, pulse.northSouthSeconds, !pulse.directions[GuideSouth]);
+    }
     const double cap = std::max(0, detent_);
     pulse.eastWestSeconds = std::min(pulse.eastWestSeconds, cap);
     pulse.northSouthSeconds = std::min(pulse.northSouthSeconds, cap);

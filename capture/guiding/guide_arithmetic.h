@@ -75,6 +75,11 @@ public:
     // capped at the cycle length, so a pulse always ends within its cycle. The limited times
     // enter the running means.
     void Limit(GuidePulse &pulse);
+    // The star is back after cycles without it: the offset its first frame shows is the drift
+    // gathered meanwhile, measured once on a real star, so the next pulse goes out whole (still
+    // capped at the cycle length); cut as an excursion, it would leave the star off for two more
+    // cycles.
+    void Resume() { resumed_ = true; }
     int Cycles() const { return cycles_; }
 
 private:
@@ -89,6 +94,7 @@ private:
     int detent_;
     int excursion_;
     int cycles_ = 0;
+    bool resumed_ = false;
     Axis eastWest_, northSouth_;
 };
 

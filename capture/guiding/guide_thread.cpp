@@ -392,6 +392,8 @@ void TGuiderThread::Guide()
                             .arg(Q(GmtDateTimeText(true, std::time(nullptr))))
                             .arg(lostInEpisode)
                             .arg(lostReason_));
+                if (!lostReason_.isEmpty())
+                    limiter.Resume();
                 lostReason_.clear();
                 lostCycles = lostInEpisode = 0;
                 pulse = ComputeGuidePulse(dx, dy, s.GuideRates);
