@@ -23,6 +23,7 @@
 #include <QCompleter>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
@@ -457,23 +458,30 @@ TEST_F(MainWindowTest, SaveAsTypedWithTheCompleterShowingLeavesNoListOnScreen)
             qobject_cast<QDialog *>(w)->reject();
             return;
         }
+        // The completer lists what the dialog's model has read of the folder, and the model reads
+        // it on a thread of its own: type once the older file is in it, as a user who waits for
+        // the dialog to show the folder does (on a busy machine that takes a while).
+        auto *files = dialog->findChild<QFileSystemModel *>();
+        const QString out = QString::fromStdString(folder.File("out"));
+        const auto olderFileListed = [&] { return files->rowCount(files->index(out)) >= 1; };
+        const bool folderRead = files && WaitFor(olderFileListed, 30000);
         edit->setFocus();
         edit->clear();
         QTest::keyClicks(edit, QStringLiteral("sav"));
         list = edit->completer()->popup();
-        listed = WaitFor([&] { return list && list->isVisible(); });
+        listed = folderRead && WaitFor([&] { return list && list->isVisible(); }, 10000);
         // Enter as the X server delivers it to the focused dialog: the name field leaves it to
         // the dialog, whose default button accepts the typed name.
         QTest::keyClick(edit, Qt::Key_Return);
     });
     main->SaveAs->trigger();
-    ASSERT_TRUE(listed) << "the completer never showed its list";
+    ASSERT_TRUE(listed) << "the completer never showed its list (or the dialog never read the folder)";
     ASSERT_TRUE(WaitFor([&] { return fs::exists(folder.File("out/sav.kvr")); }));
     // The dialog's file list learns of the new file; the completer follows its model.
     QAbstractItemModel *model = main->SaveDialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
                                     ->completer()
                                     ->completionModel();
-    EXPECT_TRUE(WaitFor([&] { return model->rowCount() >= 2; }));
+    EXPECT_TRUE(WaitFor([&] { return model->rowCount() >= 2; }, 30000));
     QCoreApplication::processEvents();
     EXPECT_FALSE(main->SaveDialog->isVisible());
     ASSERT_FALSE(list.isNull());
