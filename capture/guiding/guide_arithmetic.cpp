@@ -15,8 +15,6 @@ namespace
 constexpr double MinimumRate = 0.05;
 // East and north must be at least this far from one line (sine of the angle between them).
 constexpr double MinimumAxisSine = 0.25;
-// Seconds of the check slew (north) and of the drift measurement.
-constexpr float CheckSeconds = 20.0f;
 
 double Length(GuideRate v)
 {
@@ -174,15 +172,18 @@ void GuidePulseLimiter::Limit(GuidePulse &pulse)
 CalibrationResult ComputeCalibration(const CalibrationShifts &shifts)
 {
     CalibrationResult result;
-    auto scaled = [](GuideRate v, float factor, GuideRate less) {
+    // Each shift over the time it really took (nominally 20 s of drift and 10 s of each slew).
+    auto perSecond = [](GuideRate v, double seconds, GuideRate less) {
+        const float factor = static_cast<float>(1.0 / seconds);
         return GuideRate{v.x * factor - less.x, v.y * factor - less.y};
     };
-    const GuideRate drift{shifts.drift.x * 0.05f, shifts.drift.y * 0.05f};
-    GuideRate east = scaled(shifts.east, 0.1f, drift);
-    GuideRate west = scaled(shifts.west, 0.1f, drift);
-    GuideRate north = scaled(shifts.north, 0.1f, drift);
-    // The check slew's motion as the rates predict it: 20 s of north with the drift.
-    const GuideRate predicted{(north.x + drift.x) * CheckSeconds, (north.y + drift.y) * CheckSeconds};
+    const GuideRate drift = perSecond(shifts.drift, shifts.driftSeconds, {});
+    GuideRate east = perSecond(shifts.east, shifts.eastSeconds, drift);
+    GuideRate west = perSecond(shifts.west, shifts.westSeconds, drift);
+    GuideRate north = perSecond(shifts.north, shifts.northSeconds, drift);
+    // The check slew's motion as the rates predict it: its time (20 s) of north with the drift.
+    const auto check = static_cast<float>(shifts.checkSeconds);
+    const GuideRate predicted{(north.x + drift.x) * check, (north.y + drift.y) * check};
 
     for (GuideRate v : {drift, east, west, north, shifts.check})
         if (!Finite(v)) {

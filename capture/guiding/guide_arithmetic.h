@@ -98,13 +98,16 @@ private:
     Axis eastWest_, northSouth_;
 };
 
-// The shifts a calibration measures, each from one frame to the next (pixels).
+// The shifts a calibration measures, each from one frame to the next (pixels), and how long the
+// wait or the slew between those frames really lasted (seconds; a busy moment can lengthen one).
 struct CalibrationShifts {
     GuideRate drift; // frames 1 to 2, over the 20 s drift wait
     GuideRate east;  // frames 2 to 3, over 10 s of east
     GuideRate west;  // frames 3 to 4, over 10 s of west
     GuideRate north; // frames 5 to 6, over 10 s of north
     GuideRate check; // frames 6 to 7, over 20 s of north
+    double driftSeconds = 20.0, eastSeconds = 10.0, westSeconds = 10.0, northSeconds = 10.0,
+           checkSeconds = 20.0;
 };
 
 // A calibration whose check slew lies further than this share of its predicted motion from
@@ -120,11 +123,11 @@ struct CalibrationResult {
     float checkRatio = 0.0f;
 };
 
-// The rates from the measured shifts: drift = drift shift / 20; east, west and north = their shift
-// / 10 less the drift; north is made perpendicular to east, west points against east with its own
-// measured speed, south against north. A calibration with no measurable motion, non-finite values,
-// east and north along one line or a check slew beyond CalibrationCheckTolerance is refused with
-// its reason.
+// The rates from the measured shifts: drift = drift shift / its wait (20 s); east, west and north =
+// their shift / their slew's time (10 s) less the drift; north is made perpendicular to east, west points
+// against east with its own measured speed, south against north. A calibration with no measurable motion,
+// non-finite values, east and north along one line or a check slew beyond CalibrationCheckTolerance is
+// refused with its reason.
 CalibrationResult ComputeCalibration(const CalibrationShifts &shifts);
 
 // What the owner of a calibration run does with its result: the guide mode becomes 1 (guide);

@@ -561,8 +561,10 @@ bool TGuiderThread::SendSlew()
             korvi::ScaledSleep(SlewRetryInterval);
         const int errorsBefore = linkErrors_.load();
         Camera([&] {
-            return _Slew(d[GuideEast], d[GuideWest], d[GuideNorth], d[GuideSouth], s.UseKEDRO,
-                         s.InvertEastWest, s.InvertNorthSouth, &LinkError);
+            const int status = _Slew(d[GuideEast], d[GuideWest], d[GuideNorth], d[GuideSouth], s.UseKEDRO,
+                                     s.InvertEastWest, s.InvertNorthSouth, &LinkError);
+            slewTaken_ = korvi::ScaledNow();
+            return status;
         });
         slewSent_ = true;
         taken = linkErrors_.load() == errorsBefore;
@@ -641,16 +643,21 @@ bool TGuiderThread::CalibrationFrame(int number)
     return WaitSeconds(WholeSecondsOf(s.Delay), true);
 }
 
-bool TGuiderThread::SlewFor(int direction, double seconds)
+bool TGuiderThread::SlewFor(int direction, double seconds, double *moved)
 {
     directions_ = {};
     directions_[direction] = true;
     // The box of a refused start waits until the slew has been stopped.
     UsbErrorBoxHold hold;
+    // The stop must go out on time: no readout of another thread may begin before it.
+    korvi::gui::CameraReservation stop(korvi::ScaledNow() + seconds);
     SendSlew();
+    const double started = slewTaken_;
     const bool waited = WaitSeconds(seconds, true);
     directions_ = {};
     SendSlew();
+    if (moved)
+        *moved = slewTaken_ - started;
     return waited;
 }
 
@@ -681,21 +688,25 @@ void TGuiderThread::Calibrate()
         TakeReference();
 
         step(QStringLiteral("Status: Determining drift rate."));
-        if (!WaitSeconds(20.0, true) || !CalibrationFrame(2))
+        const double driftStart = korvi::ScaledNow();
+        if (!WaitSeconds(20.0, true))
+            break;
+        shifts.driftSeconds = korvi::ScaledNow() - driftStart;
+        if (!CalibrationFrame(2))
             break;
         processing(1, 2);
         measure(shifts.drift);
         TakeReference();
 
         step(QStringLiteral("Status: Slewing GuiderF->East."));
-        if (!SlewFor(GuideEast, 10.0) || !CalibrationFrame(3))
+        if (!SlewFor(GuideEast, 10.0, &shifts.eastSeconds) || !CalibrationFrame(3))
             break;
         processing(2, 3);
         measure(shifts.east);
         TakeReference();
 
         step(QStringLiteral("Status: Slewing GuiderF->West."));
-        if (!SlewFor(GuideWest, 10.0) || !CalibrationFrame(4))
+        if (!SlewFor(GuideWest, 10.0, &shifts.westSeconds) || !CalibrationFrame(4))
             break;
         processing(3, 4);
         measure(shifts.west);
@@ -706,14 +717,14 @@ void TGuiderThread::Calibrate()
         TakeReference();
 
         step(QStringLiteral("Status: Slewing GuiderF->North."));
-        if (!SlewFor(GuideNorth, 10.0) || !CalibrationFrame(6))
+        if (!SlewFor(GuideNorth, 10.0, &shifts.northSeconds) || !CalibrationFrame(6))
             break;
         processing(5, 6);
         measure(shifts.north);
         TakeReference();
 
         step(QStringLiteral("Status: Slewing north."));
-        if (!SlewFor(GuideNorth, 20.0) || !CalibrationFrame(7))
+        if (!SlewFor(GuideNorth, 20.0, &shifts.checkSeconds) || !CalibrationFrame(7))
             break;
         processing(6, 7);
         measure(shifts.check);

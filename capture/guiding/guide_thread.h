@@ -124,8 +124,9 @@ private:
     // Pulses the directions for their times, ending each on time and the cycle after the detent;
     // false when the run was stopped meanwhile.
     bool Pulse(GuidePulse pulse);
-    // Moves in one direction for the given seconds, then stops.
-    bool SlewFor(int direction, double seconds);
+    // Moves in one direction for the given seconds, then stops; *moved (when given) gets the
+    // process seconds from the start command to the stop command as the controller took them.
+    bool SlewFor(int direction, double seconds, double *moved = nullptr);
     // Sends the current directions, again for a short while when the link refuses them; true
     // when the controller took them.
     bool SendSlew();
@@ -156,6 +157,7 @@ private:
     std::array<bool, 4> directions_{};
     std::unique_ptr<korvi::gui::CameraReservation> readoutReservation_; // from the clearing to the readout
     bool slewSent_ = false;
+    double slewTaken_ = 0.0;   // process time the controller took the last slew command
     bool inLinkFault_ = false; // the last camera call failed and was reported
     bool quietLink_ = false;   // link errors are counted but not shown (the final stop has its own box)
     int pendingReport_ = 0;    // link status whose box waits until the camera lock is free

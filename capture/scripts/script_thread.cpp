@@ -360,7 +360,8 @@ bool TScriptThread::ExecuteCommand(const ScriptLine &line)
 
 bool TScriptThread::Delay(double seconds)
 {
-    OnGuiThread([this] { window_->StartDelayDisplay(); });
+    TScriptF *window = window_;
+    PostToGuiThread(window, [window] { window->StartDelayDisplay(); });
     const double start = korvi::ScaledNow();
     bool completed = true;
     for (;;) {
@@ -375,7 +376,7 @@ bool TScriptThread::Delay(double seconds)
         }
         korvi::ScaledSleep(std::min(remaining, WaitSlice));
     }
-    OnGuiThread([this] { window_->StopDelayDisplay(); });
+    PostToGuiThread(window, [window] { window->StopDelayDisplay(); });
     return completed;
 }
 
@@ -536,23 +537,59 @@ bool TScriptThread::Save()
 void TScriptThread::ShowStatus(const QString &status)
 {
     status_ = status;
-    OnGuiThread([this] {
-        if (window_->Running)
-            window_->SetStatus(status_ + QStringLiteral(" (script is running)"));
-    });
+    {
+        std::lock_guard lock(display_->mutex);
+        display_->status = status;
+    }
+    PostDisplay();
 }
 
 void TScriptThread::HighlightLine()
 {
-    const int index = lineIndex_.load();
-    OnGuiThread([this, index] { window_->HighlightLine(index); });
+    {
+        std::lock_guard lock(display_->mutex);
+        display_->line = lineIndex_.load();
+    }
+    PostDisplay();
 }
 
 void TScriptThread::RefreshVariables()
 {
-    OnGuiThread([this] {
-        window_->Variables = variables_;
-        window_->ShowVariables();
+    {
+        std::lock_guard lock(display_->mutex);
+        display_->variables = variables_;
+    }
+    PostDisplay();
+}
+
+void TScriptThread::PostDisplay()
+{
+    {
+        std::lock_guard lock(display_->mutex);
+        if (display_->queued)
+            return; // the queued update will show this state too
+        display_->queued = true;
+    }
+    TScriptF *window = window_;
+    PostToGuiThread(window, [window, display = display_] {
+        std::optional<QString> status;
+        std::optional<int> line;
+        std::optional<ScriptVariables> variables;
+        {
+            std::lock_guard lock(display->mutex);
+            status.swap(display->status);
+            line.swap(display->line);
+            variables.swap(display->variables);
+            display->queued = false;
+        }
+        if (line)
+            window->HighlightLine(*line);
+        if (variables) {
+            window->Variables = *variables;
+            window->ShowVariables();
+        }
+        if (status && window->Running)
+            window->SetStatus(*status + QStringLiteral(" (script is running)"));
     });
 }
 

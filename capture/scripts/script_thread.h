@@ -20,7 +20,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <ctime>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,9 +62,13 @@ private:
     bool Read(int camera);
     bool Save();
 
+    // What the window shows of the run (status, line, variables) is handed over and shown by the
+    // GUI thread when it gets to it: the script does not wait for it, since a wait here could hold
+    // an exposure open (between a SHUTTEROPEN and its SHUTTERCLOSE) while the GUI thread is busy.
     void ShowStatus(const QString &status);
     void HighlightLine();
     void RefreshVariables();
+    void PostDisplay();
 
     TScriptF *window_;
     TMainF *main_;
@@ -78,6 +84,15 @@ private:
     std::atomic<int> lastLinkError_{0};
     QString status_;
     QString error_; // what stopped the run, empty for a normal end or a stop
+    // The newest display state not yet shown; one update is queued at a time.
+    struct Display {
+        std::mutex mutex;
+        std::optional<QString> status;
+        std::optional<int> line;
+        std::optional<ScriptVariables> variables;
+        bool queued = false;
+    };
+    std::shared_ptr<Display> display_ = std::make_shared<Display>();
 
     std::mutex pauseMutex_;
     std::condition_variable pauseChanged_;

@@ -187,6 +187,31 @@ TEST(GuideCalibration, RecoversRatesFromTheShiftsOfItsSlews)
         }
     }
 
+    // A busy moment lengthened the waits and slews (13 s of east, a 27 s check slew): the shifts
+    // are taken over the times they really lasted, and the same rates come out.
+    CalibrationShifts late;
+    late.driftSeconds = 24.0;
+    late.eastSeconds = 13.0;
+    late.westSeconds = 10.5;
+    late.northSeconds = 11.0;
+    late.checkSeconds = 27.0;
+    const auto over = [&](GuideRate rate, double seconds) {
+        const auto t = static_cast<float>(seconds);
+        return GuideRate{(rate.x + drift.x) * t, (rate.y + drift.y) * t};
+    };
+    late.drift = over({}, late.driftSeconds);
+    late.east = over(east, late.eastSeconds);
+    late.west = over(expected[GuideWest], late.westSeconds);
+    late.north = over(north, late.northSeconds);
+    late.check = over(north, late.checkSeconds);
+    const CalibrationResult lr = ComputeCalibration(late);
+    ASSERT_TRUE(lr.ok) << lr.problem;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(lr.rates[i].x, expected[i].x, 1e-4) << i;
+        EXPECT_NEAR(lr.rates[i].y, expected[i].y, 1e-4) << i;
+    }
+    EXPECT_NEAR(lr.checkRatio, 0.0, 1e-4);
+
     // North measured off the perpendicular is turned onto it.
     CalibrationShifts skew = s;
     skew.north = {(north.x + 0.2f) * 10 + drift.x * 10, north.y * 10 + drift.y * 10};

@@ -236,6 +236,41 @@ int PulsesBetween(double from, double to)
     return n;
 }
 
+// Another thread reading frames out one after another, as an imaging run does: it holds the camera
+// for `hold` seconds at a time (a readout, which waits for reservations), `gap` seconds apart,
+// until it is destroyed. Records the simulator time each hold began.
+class BusyReader
+{
+public:
+    BusyReader(double hold, double gap)
+        : thread_([this, hold, gap] {
+              while (reading_) {
+                  {
+                      korvi::gui::CameraLock lock(korvi::gui::CameraLock::Readout);
+                      starts_.push_back(sim::Now());
+                      korvi::ScaledSleep(hold);
+                  }
+                  korvi::ScaledSleep(gap);
+              }
+          })
+    {
+    }
+    ~BusyReader() { Stop(); }
+    // Ends the reading and returns when each hold began.
+    const std::vector<double> &Stop()
+    {
+        reading_ = false;
+        if (thread_.joinable())
+            thread_.join();
+        return starts_;
+    }
+
+private:
+    std::atomic<bool> reading_{true};
+    std::vector<double> starts_;
+    std::thread thread_;
+};
+
 class GuideThreadTest : public ::testing::Test
 {
 protected:
@@ -265,13 +300,17 @@ protected:
     GuideRunner runner{&owner};
 };
 
+// Beside an imaging run whose readouts hold the camera four seconds at a time: no readout holds
+// a slew's stop back, and the rates hold however long the machine made a slew last.
 TEST_F(GuideThreadTest, CalibrationRecoversTheMountsRatesAndAxisAngle)
 {
     sim::Config c;
     c.driftX = 0.1; // arcseconds per second: a slow drift the calibration takes off
     c.driftY = -0.1;
     Start(c, Settings211(2));
+    BusyReader imaging(4.0, 0.5);
     ASSERT_TRUE(WaitFor([&] { return owner.finished > 0; }, 60000));
+    imaging.Stop();
     ASSERT_TRUE(owner.calibrated);
     ASSERT_TRUE(owner.calibration.ok) << owner.calibration.problem;
     for (int d : {GuideEast, GuideWest, GuideNorth, GuideSouth}) {
@@ -995,22 +1034,9 @@ TEST_F(GuideThreadTest, AnotherThreadsReadoutDoesNotLengthenAGuideFrame)
     c.driftX = c.driftY = 0.0;
     Start(c, GuidingAtSimulatorRates(c));
     ASSERT_TRUE(WaitForCycles(1));
-    std::atomic<bool> reading{true};
-    std::vector<double> holdStarts; // read once the thread has ended
-    std::thread imaging([&] {
-        while (reading) {
-            {
-                korvi::gui::CameraLock lock(korvi::gui::CameraLock::Readout);
-                holdStarts.push_back(sim::Now());
-                korvi::ScaledSleep(2.0);
-            }
-            korvi::ScaledSleep(0.5);
-        }
-    });
-    const bool cycled = WaitForCycles(7);
-    reading = false;
-    imaging.join();
-    ASSERT_TRUE(cycled);
+    BusyReader imaging(2.0, 0.5);
+    ASSERT_TRUE(WaitForCycles(7));
+    const std::vector<double> &holdStarts = imaging.Stop();
     ASSERT_TRUE(StopAndWait());
     // Each guide frame's last clearing scan and readout command, as the controller received them.
     constexpr std::uint8_t GuideCamera = 1;

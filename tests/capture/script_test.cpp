@@ -12,6 +12,7 @@
 #include "script_window.h"
 #include "settings.h"
 #include "simulator/sim_control.h"
+#include "time_scale.h"
 
 #include <QAction>
 #include <QApplication>
@@ -257,6 +258,25 @@ TEST_F(ScriptTest, PauseAndResumeInsideADelay)
     EXPECT_EQ(Commands(), (std::vector<Command>{Open, Close}));
     EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
     EXPECT_FALSE(window->ScriptEdit->isReadOnly()); // editable again after the run
+}
+
+// The windows are busy (the GUI thread serves nothing) from before a DELAY between the shutter's
+// opening and closing ends until well after: the shutter closes when the delay ends, not when the
+// windows are free again to show the script's progress.
+TEST_F(ScriptTest, ABusyWindowDoesNotHoldTheShutterOpen)
+{
+    SetScript(QStringLiteral("SHUTTEROPEN\nDELAY 10 S\nSHUTTERCLOSE\n"));
+    QTest::mouseClick(window->RunBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([] { return !CommandTimes(50).empty(); }));
+    korvi::ScaledSleep(40.0); // busy: no event is served
+    const double busyEnd = sim::Now();
+    ASSERT_TRUE(WaitForEnd());
+    const std::vector<double> opened = CommandTimes(50), closed = CommandTimes(51);
+    ASSERT_EQ(opened.size(), 1u);
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_GE(closed[0] - opened[0], 10.0 - 0.01);
+    EXPECT_LT(closed[0], busyEnd) << "the shutter closed " << closed[0] - opened[0] << " s after it opened";
+    EXPECT_EQ(Status(), QStringLiteral("Status: Ready. (script terminated normally)"));
 }
 
 TEST_F(ScriptTest, StopWhilePausedEndsTheScript)

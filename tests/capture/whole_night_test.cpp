@@ -24,6 +24,7 @@
 #include "script_window.h"
 #include "stacking.h"
 #include "statistics_window.h"
+#include "time_scale.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -299,6 +300,16 @@ private:
     int lastLost_ = 0;
 };
 
+// The night's waits are sized for its usual clock, 33 times faster than real time. On a slower
+// clock (the ThreadSanitizer run) each lasts longer in proportion, so that it still bounds the same
+// stretch of the night rather than a stretch of the machine's time.
+constexpr double UsualTimeScale = 0.03;
+bool NightWait(const std::function<bool()> &done, int usualMs = 5000)
+{
+    const double longer = std::max(1.0, korvi::TimeScale() / UsualTimeScale);
+    return WaitUntil(done, static_cast<int>(usualMs * longer));
+}
+
 enum NightPhase { Calibrating, Lights, Darks, Twilight, BackOnField, Cloud };
 
 class WholeNight : public ::testing::Test
@@ -324,7 +335,7 @@ protected:
     {
         if (GuiderF && GuiderF->GuideRunning()) {
             GuiderF->StopExecute();
-            WaitUntil([] { return !GuiderF->GuideRunning(); }, 20000);
+            NightWait([] { return !GuiderF->GuideRunning(); }, 20000);
         }
         if (main) {
             main->ClosingDone = true;
@@ -353,11 +364,11 @@ protected:
     }
     bool WaitForAcquisition(int ms = 60000)
     {
-        return WaitUntil([&] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, ms);
+        return NightWait([&] { return !main->Acquiring && !main->AcquisitionThreadRunning(); }, ms);
     }
     bool WaitForGuider(int ms = 120000)
     {
-        return WaitUntil([] { return !GuiderF->Acquiring && !GuiderF->GuideRunning(); }, ms);
+        return NightWait([] { return !GuiderF->Acquiring && !GuiderF->GuideRunning(); }, ms);
     }
 
     // ---- the steps of the night
@@ -384,7 +395,7 @@ protected:
         if (!main->TempUpdate->isChecked())
             main->TempUpdate->click();
         ASSERT_TRUE(main->TempUDTimer->isActive());
-        ASSERT_TRUE(WaitUntil(
+        ASSERT_TRUE(NightWait(
             [&] { return std::abs(TrailingNumber(main->CCD0Temp->text()) - TargetCelsius) < 1.0; }, 60000))
             << main->CCD0Temp->text().toStdString();
     }
@@ -439,7 +450,7 @@ protected:
         ASSERT_EQ(CurrentSettings().GuideMode, 1);
         // The calibration's slews took the telescope off the target; the observer centres it again.
         sim::SetMountOffset(target.mountX, target.mountY);
-        ASSERT_TRUE(WaitUntil([&] { return g->Acquire->isEnabled(); }));
+        ASSERT_TRUE(NightWait([&] { return g->Acquire->isEnabled(); }));
         g->Acquire->trigger();
         ASSERT_TRUE(WaitForGuider());
         const std::vector<Star> stars = FindStars(g->GuiderImage, 20);
@@ -469,7 +480,7 @@ protected:
             for (int k = 0; k < 2; ++k) {
                 sim::SetMountOffset(here.mountX + 60.0 * k * sim::CurrentConfig().guiding.pixelScale,
                                     here.mountY);
-                ASSERT_TRUE(WaitUntil([&] { return g->Acquire->isEnabled(); }));
+                ASSERT_TRUE(NightWait([&] { return g->Acquire->isEnabled(); }));
                 g->Acquire->trigger();
                 ASSERT_TRUE(WaitForGuider());
                 const ImageData &box = g->GuiderImage;
@@ -484,12 +495,12 @@ protected:
                 cloud[i] = std::min(boxes[0][i], boxes[1][i]);
         }
 
-        ASSERT_TRUE(WaitUntil([&] { return g->GuideBtn->isEnabled(); }));
+        ASSERT_TRUE(NightWait([&] { return g->GuideBtn->isEnabled(); }));
         QApplication::processEvents();
         g->GuideBtn->click();
         ASSERT_TRUE(g->GuideRunning() || g->Acquiring);
         ASSERT_TRUE(
-            WaitUntil([&] { return g->GuideThread() && g->GuideThread()->GuideCycles() >= 2; }, 60000))
+            NightWait([&] { return g->GuideThread() && g->GuideThread()->GuideCycles() >= 2; }, 60000))
             << g->StatusBar[1]->text().toStdString() << " running " << g->GuideRunning() << " mode "
             << CurrentSettings().GuideMode << " " << g->GuideStatus->text().toStdString();
     }
@@ -566,12 +577,12 @@ protected:
     // The statistics window on the newest frame, opened again for the next one.
     void StatisticsOnTheLastFrame(int filter)
     {
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(Light(filter, 2)); }, 120000))
+        ASSERT_TRUE(NightWait([&] { return fs::exists(Light(filter, 2)); }, 120000))
             << ScriptF->StatusText().toStdString();
         for (int n : {2, 3}) {
-            ASSERT_TRUE(WaitUntil([&] { return fs::exists(Light(filter, n)); }, 120000));
+            ASSERT_TRUE(NightWait([&] { return fs::exists(Light(filter, n)); }, 120000));
             // The frame saved is shown next; the newest window is the active one.
-            ASSERT_TRUE(WaitUntil(
+            ASSERT_TRUE(NightWait(
                 [&] {
                     TChild *first = main->FirstImageWindow();
                     return first && first->ConstImage().HeaderFileName == Light(filter, n);
@@ -601,16 +612,16 @@ protected:
         QTest::mouseClick(ScriptF->RunBtn, Qt::LeftButton);
         ASSERT_TRUE(main->Acquiring);
         StatisticsOnTheLastFrame(1);
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(Frames("dark_1.fit")); }, 120000));
+        ASSERT_TRUE(NightWait([&] { return fs::exists(Frames("dark_1.fit")); }, 120000));
         guideLog->phase = Darks;
         // A cloud passes while the darks are taken: the guide frames hold the sensor's sky, noise
         // and hot pixels but no star. The guider says the star is lost, sends no pulse (the mount
         // moves by the drift alone) and resumes by itself when the cloud has gone.
         guideLog->phase = Cloud;
         sim::SetReplayFrame(1, std::make_shared<const std::vector<std::uint16_t>>(cloud));
-        ASSERT_TRUE(WaitUntil([&] { return guideLog->Lost(Cloud) >= 1; }, 60000)) << guideLog->Trace(Cloud);
+        ASSERT_TRUE(NightWait([&] { return guideLog->Lost(Cloud) >= 1; }, 60000)) << guideLog->Trace(Cloud);
         const sim::Snapshot cloudFrom = sim::GetSnapshot();
-        ASSERT_TRUE(WaitUntil([&] { return guideLog->Lost(Cloud) >= 4; }, 60000)) << guideLog->Trace(Cloud);
+        ASSERT_TRUE(NightWait([&] { return guideLog->Lost(Cloud) >= 4; }, 60000)) << guideLog->Trace(Cloud);
         const sim::Snapshot cloudTo = sim::GetSnapshot();
         sim::SetReplayFrame(1, nullptr);
         EXPECT_TRUE(GuiderF->GuideStatus->text().startsWith(QStringLiteral("Star lost at ")))
@@ -623,11 +634,11 @@ protected:
                   0.2)
             << "the mount moved under the cloud";
         guideLog->phase = Darks;
-        ASSERT_TRUE(WaitUntil(
+        ASSERT_TRUE(NightWait(
             [&] { return GuiderF->GuideStatus->text().startsWith(QStringLiteral("Guiding resumed at ")); },
             60000))
             << GuiderF->GuideStatus->text().toStdString();
-        ASSERT_TRUE(WaitUntil([&] { return fs::exists(Frames("dark_4.fit")); }, 120000));
+        ASSERT_TRUE(NightWait([&] { return fs::exists(Frames("dark_4.fit")); }, 120000));
         // The telescope points at the blank twilight sky for the flats; the guide star is gone.
         // The guider sends no pulse for the blank frames, says the star is lost, and after its
         // limit of lost cycles stops guiding with a box that the observer answers.
@@ -636,7 +647,7 @@ protected:
         sim::Snapshot at = sim::GetSnapshot();
         sim::SetMountOffset(at.mountX + TwilightOffset, at.mountY);
         guideLog->phase = Twilight;
-        ASSERT_TRUE(WaitUntil([&] { return !ScriptF->Running && !main->Acquiring; }, 240000));
+        ASSERT_TRUE(NightWait([&] { return !ScriptF->Running && !main->Acquiring; }, 240000));
         EXPECT_EQ(ScriptF->StatusText(), QStringLiteral("Status: Ready. (script terminated normally)"));
         ASSERT_TRUE(WaitForGuider(60000));
         ASSERT_EQ(modals.Pending(), 0) << "guiding went on without a star";
@@ -648,9 +659,9 @@ protected:
         // Back on the field, the observer guides again on the same star.
         guideLog->phase = BackOnField;
         const std::size_t resumed = guideLog->cycles.size();
-        ASSERT_TRUE(WaitUntil([] { return GuiderF->GuideBtn->isEnabled(); }));
+        ASSERT_TRUE(NightWait([] { return GuiderF->GuideBtn->isEnabled(); }));
         GuiderF->GuideBtn->click();
-        ASSERT_TRUE(WaitUntil([&] { return guideLog->cycles.size() >= resumed + 4; }, 60000));
+        ASSERT_TRUE(NightWait([&] { return guideLog->cycles.size() >= resumed + 4; }, 60000));
         EXPECT_GT(TemperatureReads(), readsBefore + 10) << "the temperature read-out stopped ticking";
         EXPECT_FALSE(main->CCD0Temp->text().isEmpty());
     }
@@ -903,7 +914,16 @@ protected:
         const ImageData single = Load(first);
         ASSERT_EQ(stack.Width, FrameWidth);
         ASSERT_EQ(stack.Height, FrameHeight);
-        EXPECT_LT(SkyNoise(stack), 0.8 * SkyNoise(single)) << FilterTags[filter];
+        // On failure, what each frame of the series was: its light's time and the calibrated sky's
+        // noise (a frame that integrated longer, or one the stack left out, reads here).
+        std::string series;
+        for (int n = 1; n <= 4; ++n) {
+            const ImageData cal =
+                Load(Work(std::string("cal/") + FilterTags[filter] + "_" + std::to_string(n) + ".kvr"));
+            series += " frame " + std::to_string(n) + ": " + Load(Light(filter, n)).IntegrationTime +
+                      " s, noise " + std::to_string(SkyNoise(cal)) + ";";
+        }
+        EXPECT_LT(SkyNoise(stack), 0.8 * SkyNoise(single)) << FilterTags[filter] << series;
         s->close();
     }
 
@@ -1030,7 +1050,7 @@ protected:
         modals.ExpectMessage(QStringLiteral("Korvi"), QStringLiteral("Are you sure you want to leave Korvi?"),
                              QMessageBox::Ok);
         main->close();
-        ASSERT_TRUE(WaitUntil([&] { return !main->isVisible(); }, 10000));
+        ASSERT_TRUE(NightWait([&] { return !main->isVisible(); }, 10000));
         ASSERT_EQ(modals.Pending(), 0);
         Settings saved;
         ASSERT_TRUE(saved.LoadFromFile((programDir() / DefaultSettingsFile).string()));
