@@ -445,8 +445,9 @@ TEST_F(ScriptTest, AFaultAtAnyReadSavesNothingFromItAndStopsOnItsLine)
         window->Variables = ScriptVariables{};
         SetScript(Geometry + QString::fromStdString("FILENAME " + base +
                                                     "\nLOOP 10\nCLEAR 0 1\nREAD 0\nSAVE 0\nENDLOOP\n"));
-        // The READ line is highlighted on the GUI thread while the script thread waits: each pass
-        // gets its own pixels there, and the chosen pass its fault.
+        // The READ line is highlighted on the GUI thread before the readout begins (the READ reads
+        // the sensor's size there, after the highlight queued before it): each pass gets its own
+        // pixels there, and the chosen pass its fault.
         int reads = 0;
         const QMetaObject::Connection hook =
             QObject::connect(window->ScriptEdit, &QPlainTextEdit::cursorPositionChanged, [&] {
