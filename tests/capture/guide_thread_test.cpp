@@ -616,7 +616,8 @@ TEST_F(GuideThreadTest, ABoxHeldFortySecondsOnAnyThreadLetsEveryPulseEndOnTime)
         ASSERT_TRUE(runner.Start(s));
         ASSERT_TRUE(WaitFor([&] { return runner.Thread()->GuideCycles() >= 1; }, 60000));
         ASSERT_TRUE(WaitFor([&] { return sim::GetSnapshot().slewBits != 0; }));
-        // Program times of each box's showing and answer, and whether the camera was free.
+        // Program times of each box's showing and answer, and whether the camera was free while it
+        // was up (at some moment: another thread's short command may hold it at any one).
         struct Box {
             double shown = 0.0, answered = -1.0;
             bool cameraFree = false;
@@ -639,6 +640,8 @@ TEST_F(GuideThreadTest, ABoxHeldFortySecondsOnAnyThreadLetsEveryPulseEndOnTime)
                     {sim::Now(), -1.0, korvi::gui::CameraLock(korvi::gui::CameraLock::TryOnly).Owns()});
                 return;
             }
+            if (!boxes.back().cameraFree)
+                boxes.back().cameraFree = korvi::gui::CameraLock(korvi::gui::CameraLock::TryOnly).Owns();
             if (sim::Now() - boxes.back().shown < 40.0)
                 return;
             sim::ClearFaults();
