@@ -639,6 +639,10 @@ protected:
             60000))
             << GuiderF->GuideStatus->text().toStdString();
         ASSERT_TRUE(NightWait([&] { return fs::exists(Frames("dark_4.fit")); }, 120000));
+        // Enough guide cycles after the cloud to judge the guiding by (the first two are left out):
+        // on a busy machine the darks can end first, and the script's minute before the flats
+        // leaves room for them.
+        ASSERT_TRUE(NightWait([&] { return guideLog->Count(Darks) >= 4; }, 60000)) << guideLog->Trace(Darks);
         // The telescope points at the blank twilight sky for the flats; the guide star is gone.
         // The guider sends no pulse for the blank frames, says the star is lost, and after its
         // limit of lost cycles stops guiding with a box that the observer answers.
