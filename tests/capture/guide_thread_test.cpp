@@ -271,6 +271,12 @@ private:
     std::thread thread_;
 };
 
+// Waits until the run has guided this many cycles, or has ended.
+bool WaitForGuideCycles(GuideRunner &runner, const TestOwner &owner, int cycles, int ms = 60000)
+{
+    return WaitFor([&] { return runner.Thread()->GuideCycles() >= cycles || owner.finished; }, ms);
+}
+
 class GuideThreadTest : public ::testing::Test
 {
 protected:
@@ -280,10 +286,7 @@ protected:
         sim::Reset(config);
         ASSERT_TRUE(runner.Start(settings));
     }
-    bool WaitForCycles(int cycles, int ms = 60000)
-    {
-        return WaitFor([&] { return runner.Thread()->GuideCycles() >= cycles || owner.finished; }, ms);
-    }
+    bool WaitForCycles(int cycles, int ms = 60000) { return WaitForGuideCycles(runner, owner, cycles, ms); }
     bool StopAndWait()
     {
         owner.acquiring = false;
@@ -791,17 +794,14 @@ TEST_F(GuideThreadTest, ACloudOnAnySkySendsNoPulseAndGuidingResumesAfterIt)
         GuideRunner runner(&owner);
         sim::Reset(c);
         ASSERT_TRUE(runner.Start(s));
-        auto cycles = [&](int n) {
-            return WaitFor([&] { return runner.Thread()->GuideCycles() >= n || owner.finished; }, 60000);
-        };
-        ASSERT_TRUE(cycles(4));
+        ASSERT_TRUE(WaitForGuideCycles(runner, owner, 4));
         const std::size_t before = owner.positions.size();
         Replay(cloud);
         const double start = sim::Now();
         ASSERT_TRUE(WaitFor([&] { return sim::Now() >= start + 30.0 || owner.finished; }, 60000));
         sim::SetReplayFrame(1, nullptr);
         const std::size_t after = owner.positions.size();
-        ASSERT_TRUE(cycles(runner.Thread()->GuideCycles() + 10));
+        ASSERT_TRUE(WaitForGuideCycles(runner, owner, runner.Thread()->GuideCycles() + 10));
         ASSERT_FALSE(owner.finished) << owner.failure.toStdString();
         ASSERT_GT(after, before + 4);
         // From the first cloud frame to the last the mount moved by the drift alone.
@@ -844,16 +844,13 @@ TEST_F(GuideThreadTest, AStarThatJumpsOutOfTheSearchRangeIsLostAndMovesNothing)
         GuideRunner runner(&owner);
         sim::Reset(c);
         ASSERT_TRUE(runner.Start(s));
-        auto cycles = [&](int n) {
-            return WaitFor([&] { return runner.Thread()->GuideCycles() >= n || owner.finished; }, 60000);
-        };
-        ASSERT_TRUE(cycles(3));
+        ASSERT_TRUE(WaitForGuideCycles(runner, owner, 3));
         const double angle = direction * std::numbers::pi / 4.0, jump = 15.0 * c.guiding.pixelScale;
         const sim::Snapshot at = sim::GetSnapshot();
         const std::size_t noticesBefore = owner.notices.size();
         sim::SetMountOffset(at.mountX + jump * std::cos(angle), at.mountY + jump * std::sin(angle));
         const int jumped = runner.Thread()->GuideCycles();
-        ASSERT_TRUE(cycles(jumped + 2));
+        ASSERT_TRUE(WaitForGuideCycles(runner, owner, jumped + 2));
         std::size_t lost = owner.notices.size();
         for (std::size_t i = noticesBefore; i < owner.notices.size() && lost == owner.notices.size(); ++i)
             if (owner.notices[i].startsWith(QStringLiteral("Star lost at ")))
@@ -861,7 +858,7 @@ TEST_F(GuideThreadTest, AStarThatJumpsOutOfTheSearchRangeIsLostAndMovesNothing)
         ASSERT_LT(lost, owner.notices.size())
             << "no lost star after two cycles; last offset " << owner.offsets.back().first << ","
             << owner.offsets.back().second;
-        ASSERT_TRUE(cycles(jumped + 5));
+        ASSERT_TRUE(WaitForGuideCycles(runner, owner, jumped + 5));
         EXPECT_EQ(PulsesBetween(owner.noticeTimes[lost], sim::Now()), 0);
         owner.acquiring = false;
         ASSERT_TRUE(WaitFor([&] { return owner.finished && !runner.Running(); }, 20000));
@@ -912,14 +909,11 @@ TEST_F(GuideThreadTest, CosmicRayHitsMoveNothingAndADimmedStarIsStillGuided)
         GuideRunner runner(&owner);
         sim::Reset(c);
         ASSERT_TRUE(runner.Start(s));
-        auto cycles = [&](int n) {
-            return WaitFor([&] { return runner.Thread()->GuideCycles() >= n || owner.finished; }, 60000);
-        };
-        ASSERT_TRUE(cycles(2));
+        ASSERT_TRUE(WaitForGuideCycles(runner, owner, 2));
         const std::size_t offsets = owner.offsets.size();
         Replay(k.frame);
         // The frame in integration when the replay began may be either; the next ones are all it.
-        ASSERT_TRUE(cycles(runner.Thread()->GuideCycles() + 5));
+        ASSERT_TRUE(WaitForGuideCycles(runner, owner, runner.Thread()->GuideCycles() + 5));
         sim::SetReplayFrame(1, nullptr);
         const bool lost = std::any_of(owner.notices.begin(), owner.notices.end(), [](const QString &t) {
             return t.startsWith(QStringLiteral("Star lost"));
